@@ -1,0 +1,107 @@
+// The record store: the record line, the database file, the search filter and
+// the record pick.
+//
+// How data flows: the window owns the database text (the text of its view).
+// At start-up LoadDatabaseFile turns the file into that text; Add and Update
+// build record lines with ComposeRecordLine; Save and Update hand the text back
+// to WriteDatabaseFile. The search filter rereads the file on every change of
+// the search text and returns the matching lines as a new database text. A click
+// in the view hands the text and the caret offset to PickRecordFields, which
+// takes the record line under the caret apart into its four field texts.
+//
+// Everything here works on QString texts and on one file, stockbook.txt, in the
+// directory that the caller names. Failures are returned as values that carry
+// the system's reason; nothing here throws or shows anything.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+namespace RecordStore {
+
+// The outcome of an operation that reads or writes the database file.
+// `ok` is false when the file could not be opened, read or written; `error`
+// then holds the system's reason ("Permission denied", "No space left on
+// device", ...).
+struct FileResult
+{
+    bool ok = true;
+    QString error;
+};
+
+struct TextResult : FileResult
+{
+    QString text;
+};
+
+struct LinesResult : FileResult
+{
+    QStringList lines;
+};
+
+// Which entry field would break a record line, and why. `field` is -1 when the
+// four texts are fine, else 0 (box), 1 (item), 2 (count) or 3 (type).
+struct FieldProblem
+{
+    int field = -1;
+    QString reason;
+};
+
+inline constexpr int kBoxField = 0;
+inline constexpr int kItemField = 1;
+inline constexpr int kCountField = 2;
+inline constexpr int kTypeField = 3;
+
+// "[Box]: " box " [Item]: " item " [Nr]: " count " [Type]: " type CR LF.
+// The four texts go in unchanged; nothing is checked or escaped.
+QString ComposeRecordLine(const QString &box, const QString &item, const QString &count,
+                          const QString &type);
+
+// The first field whose text holds a CR, an LF or one of the four field labels,
+// any of which would make the composed line unreadable by PickRecordFields.
+FieldProblem findFieldProblem(const QString &box, const QString &item, const QString &count,
+                              const QString &type);
+
+// programDirectory + "/" + "stockbook.txt", joined as plain text.
+QString DatabaseFilePath(const QString &programDirectory);
+
+// True for a regular file, or a symbolic link to one, at DatabaseFilePath.
+bool DatabaseFileExists(const QString &programDirectory);
+
+// The file's lines in order, each without its line end. CR LF, a lone LF and a
+// lone CR each end a line; a last line without a line end is delivered whole,
+// and a file that ends in a line end delivers no further empty line.
+LinesResult ReadDatabaseLines(const QString &programDirectory);
+
+// The database text for the view: every line of the file followed by CR LF,
+// then CollapseBlankLines. A missing file gives the empty text and no error.
+TextResult LoadDatabaseFile(const QString &programDirectory);
+
+// One left-to-right pass that replaces each CR LF CR LF by CR LF, resuming
+// behind the four replaced characters.
+QString CollapseBlankLines(const QString &text);
+
+// Replaces the file by `text` followed by CR LF, in UTF-8. The new content is
+// written beside the old file, flushed to disk and renamed over it, so on any
+// failure the old file stays exactly as it was.
+FileResult WriteDatabaseFile(const QString &programDirectory, const QString &text);
+
+// The file's lines that contain `searchText` (exact, case-sensitive), in file
+// order, each followed by CR LF. Empty lines never match; the empty search text
+// matches every other line. A missing file gives the empty text and no error.
+TextResult FilterDatabaseLines(const QString &programDirectory, const QString &searchText);
+
+// Takes the record line under the caret apart. `caretOffset` counts the
+// characters of `databaseText` before the caret, CR and LF one each. Returns
+// the field texts box, item, count and type as far as the pick got: all four
+// when it completed, fewer when it failed part way (the window writes those it
+// got), none when the caret's line holds no readable record.
+QStringList PickRecordFields(QStringView databaseText, qsizetype caretOffset);
+
+// Decodes the bytes of a database file: UTF-8 when they are valid UTF-8 (a
+// leading byte-order mark is dropped), else Windows-1252 with its five
+// undefined bytes read as the control characters of the same value.
+QString decodeDatabaseBytes(const QByteArray &bytes);
+
+} // namespace RecordStore

@@ -1,0 +1,40 @@
+// Helpers shared by the tests: a database directory of its own for each test,
+// and the privileges of an ordinary user, since permission failures cannot be
+// provoked as root.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace TestSupport {
+
+// When the tests run as root, switch the process to the unprivileged user
+// "nobody" so that unreadable files and read-only directories behave as they
+// do for a real user. Call before the application object exists.
+void dropRootPrivileges();
+
+// A fresh, empty program directory, removed when the object goes.
+class ProgramDirectory final
+{
+public:
+    ProgramDirectory();
+    QString path() const;
+    QString databasePath() const;
+    void writeDatabase(const QByteArray &bytes) const;
+    QByteArray readDatabase() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+} // namespace TestSupport
+
+#define STOCKBOOK_TEST_MAIN(TestClass, AppClass)                                                   \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        TestSupport::dropRootPrivileges();                                                         \
+        AppClass app(argc, argv);                                                                  \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

@@ -1,0 +1,449 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include "record_store/record_store.h"
+#include "tests/test_support.h"
+
+#include <unistd.h>
+
+using namespace RecordStore;
+using TestSupport::ProgramDirectory;
+
+namespace {
+
+QString record(const QString &box, const QString &item, const QString &count, const QString &type)
+{
+    return ComposeRecordLine(box, item, count, type);
+}
+
+} // namespace
+
+class RecordStoreTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void composeRecordLine_data();
+    void composeRecordLine();
+    void fieldProblem_data();
+    void fieldProblem();
+    void collapseBlankLines_data();
+    void collapseBlankLines();
+    void databaseFilePath();
+    void databaseFileExists();
+    void loadDatabaseFile_data();
+    void loadDatabaseFile();
+    void readDatabaseLines_data();
+    void readDatabaseLines();
+    void writeThenLoad_data();
+    void writeThenLoad();
+    void windows1252FileSurvivesLoadAndSave();
+    void failedWriteKeepsOldFile_data();
+    void failedWriteKeepsOldFile();
+    void writeKeepsLinkAndPermissions();
+    void unreadableFileIsReported();
+    void filter_data();
+    void filter();
+    void filterAgreesWithLineByLineScan();
+    void pick_data();
+    void pick();
+    void pickFindsCaretLineAnywhereInIt();
+};
+
+void RecordStoreTest::composeRecordLine_data()
+{
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("example") << QStringList{"A3", "BC547", "25", "Transistor"}
+                             << "[Box]: A3 [Item]: BC547 [Nr]: 25 [Type]: Transistor\r\n";
+    QTest::newRow("all empty") << QStringList{"", "", "", ""}
+                               << "[Box]:  [Item]:  [Nr]:  [Type]: \r\n";
+    QTest::newRow("spaces kept") << QStringList{"A ", " x", "007", "..."}
+                                 << "[Box]: A  [Item]:  x [Nr]: 007 [Type]: ...\r\n";
+}
+
+void RecordStoreTest::composeRecordLine()
+{
+    QFETCH(QStringList, fields);
+    QFETCH(QString, line);
+    QCOMPARE(ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]), line);
+}
+
+void RecordStoreTest::fieldProblem_data()
+{
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<int>("field");
+    QTest::newRow("plain texts") << QStringList{"A1", "10k [x]", "2.5", "Nr:"} << -1;
+    QTest::newRow("lone LF in item") << QStringList{"A1", "a\nb", "1", "IC"} << kItemField;
+    QTest::newRow("lone CR in box") << QStringList{"A\r", "x", "1", "IC"} << kBoxField;
+    QTest::newRow("count label in item") << QStringList{"A1", "x [Nr]: 3", "1", "IC"} << kItemField;
+    QTest::newRow("type label in count") << QStringList{"A1", "x", "[Type]:", "IC"} << kCountField;
+    QTest::newRow("box label in type") << QStringList{"A1", "x", "1", "[Box]:"} << kTypeField;
+    QTest::newRow("item label without blank") << QStringList{"[Item]:", "x", "1", "IC"} << kBoxField;
+    QTest::newRow("first faulty field named") << QStringList{"A", "[Nr]:", "\n", "IC"} << kItemField;
+}
+
+void RecordStoreTest::fieldProblem()
+{
+    QFETCH(QStringList, fields);
+    QFETCH(int, field);
+    const FieldProblem problem = findFieldProblem(fields[0], fields[1], fields[2], fields[3]);
+    QCOMPARE(problem.field, field);
+    QCOMPARE(problem.reason.isEmpty(), field < 0);
+}
+
+void RecordStoreTest::collapseBlankLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("collapsed");
+    const QString r = "R\r\n";
+    QTest::newRow("1 in a row") << r + "S\r\n" << r + "S\r\n";
+    QTest::newRow("2 in a row") << r + "\r\nS\r\n" << r + "S\r\n";
+    QTest::newRow("3 in a row") << r + "\r\n\r\nS\r\n" << r + "\r\nS\r\n";
+    QTest::newRow("4 in a row") << r + "\r\n\r\n\r\nS\r\n" << r + "\r\nS\r\n";
+    QTest::newRow("5 in a row") << r + "\r\n\r\n\r\n\r\nS\r\n" << r + "\r\n\r\nS\r\n";
+    QTest::newRow("empty first line stays") << "\r\nR\r\n" << "\r\nR\r\n";
+    QTest::newRow("final blank line goes") << "R\r\n\r\n" << "R\r\n";
+    QTest::newRow("lone LF untouched") << "R\n\n\nS" << "R\n\n\nS";
+}
+
+void RecordStoreTest::collapseBlankLines()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, collapsed);
+    QCOMPARE(CollapseBlankLines(text), collapsed);
+}
+
+void RecordStoreTest::databaseFilePath()
+{
+    QCOMPARE(DatabaseFilePath("/opt/parts"), QString("/opt/parts/stockbook.txt"));
+    QCOMPARE(DatabaseFilePath("/"), QString("//stockbook.txt"));
+}
+
+void RecordStoreTest::databaseFileExists()
+{
+    ProgramDirectory dir;
+    QVERIFY(!DatabaseFileExists(dir.path()));
+    QVERIFY(QDir(dir.path()).mkdir("stockbook.txt"));
+    QVERIFY(!DatabaseFileExists(dir.path()));
+    QCOMPARE(LoadDatabaseFile(dir.path()).text, QString());
+
+    ProgramDirectory linked;
+    QVERIFY(QFile::link(linked.path() + "/elsewhere.txt", linked.databasePath()));
+    QVERIFY(!DatabaseFileExists(linked.path())); // dangling link
+    QFile target(linked.path() + "/elsewhere.txt");
+    QVERIFY(target.open(QIODevice::WriteOnly));
+    target.close();
+    QVERIFY(DatabaseFileExists(linked.path()));
+}
+
+void RecordStoreTest::loadDatabaseFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0 bytes") << QByteArray() << QString();
+    QTest::newRow("one CR LF") << QByteArray("\r\n") << "\r\n";
+    QTest::newRow("last line without line end") << QByteArray("A\r\nB") << "A\r\nB\r\n";
+    QTest::newRow("LF only") << QByteArray("A\nB\n") << "A\r\nB\r\n";
+    QTest::newRow("CR only") << QByteArray("A\rB\r") << "A\r\nB\r\n";
+    QTest::newRow("mixed, lone CR before LF line") << QByteArray("A\r\rB\nC\r\n") << "A\r\nB\r\nC\r\n";
+    QTest::newRow("one blank line between") << QByteArray("A\n\nB\n") << "A\r\nB\r\n";
+    QTest::newRow("two blank lines between") << QByteArray("A\r\n\r\n\r\nB\r\n")
+                                              << "A\r\n\r\nB\r\n";
+    QTest::newRow("starts with empty line") << QByteArray("\r\nA\r\n\r\n") << "\r\nA\r\n";
+    QTest::newRow("UTF-8") << QByteArray("\xc2\xb5" "F \xce\xa9\r\n") << QString::fromUtf8("µF Ω\r\n");
+    QTest::newRow("UTF-8 byte-order mark dropped") << QByteArray("\xEF\xBB\xBFX\r\n") << "X\r\n";
+    QTest::newRow("Windows-1252") << QByteArray("\xb5" "F \x80 \x81 \x9d\r\n")
+                                  << QString::fromUtf8("µF € \xc2\x81 \xc2\x9d\r\n");
+}
+
+void RecordStoreTest::loadDatabaseFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    ProgramDirectory dir;
+    dir.writeDatabase(bytes);
+    const TextResult loaded = LoadDatabaseFile(dir.path());
+    QVERIFY(loaded.ok);
+    QCOMPARE(loaded.text, text);
+}
+
+void RecordStoreTest::readDatabaseLines_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("0 bytes") << QByteArray() << QStringList();
+    QTest::newRow("ends in line end") << QByteArray("A\r\n\r\n") << QStringList{"A", ""};
+    QTest::newRow("no final line end") << QByteArray("A\r\nB") << QStringList{"A", "B"};
+    QTest::newRow("lone CR and LF") << QByteArray("A\rB\nC") << QStringList{"A", "B", "C"};
+    QTest::newRow("LF CR is two line ends") << QByteArray("A\n\rB") << QStringList{"A", "", "B"};
+}
+
+void RecordStoreTest::readDatabaseLines()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    ProgramDirectory dir;
+    dir.writeDatabase(bytes);
+    const LinesResult read = ReadDatabaseLines(dir.path());
+    QVERIFY(read.ok);
+    QCOMPARE(read.lines, lines);
+}
+
+void RecordStoreTest::writeThenLoad_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("loaded");
+    const QString r1 = record("A1", "10k", "25", "Resistor");
+    const QString r2 = record(QString::fromUtf8("B2"), QString::fromUtf8("100µF"), "4", "Capacitor");
+    QTest::newRow("two records") << r1 + r2 << (r1 + r2 + "\r\n").toUtf8() << r1 + r2;
+    QTest::newRow("empty database") << QString() << QByteArray("\r\n") << "\r\n";
+    QTest::newRow("one CR LF") << "\r\n" << QByteArray("\r\n\r\n") << "\r\n";
+    QTest::newRow("view without final line end") << "A" << QByteArray("A\r\n") << "A\r\n";
+    QTest::newRow("starts with empty line") << "\r\n" + r1 << ("\r\n" + r1 + "\r\n").toUtf8()
+                                            << "\r\n" + r1;
+}
+
+void RecordStoreTest::writeThenLoad()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, loaded);
+    ProgramDirectory dir;
+    const FileResult written = WriteDatabaseFile(dir.path(), text);
+    QVERIFY2(written.ok, qPrintable(written.error));
+    QCOMPARE(dir.readDatabase(), bytes);
+    QCOMPARE(LoadDatabaseFile(dir.path()).text, loaded);
+}
+
+void RecordStoreTest::windows1252FileSurvivesLoadAndSave()
+{
+    // Every byte from 0x20 up, the five undefined ones included.
+    QByteArray bytes;
+    for (int b = 0x20; b <= 0xff; ++b)
+        bytes.append(char(b));
+    bytes.append("\r\n");
+    ProgramDirectory dir;
+    dir.writeDatabase(bytes);
+    const QString text = LoadDatabaseFile(dir.path()).text;
+    QCOMPARE(text.size(), bytes.size());
+    QVERIFY(!text.contains(QChar::ReplacementCharacter));
+    QCOMPARE(text.at(0x81 - 0x20), QChar(0x81));
+    QCOMPARE(text.at(0x80 - 0x20), QChar(0x20ac));
+    QVERIFY(WriteDatabaseFile(dir.path(), text).ok);
+    QCOMPARE(dir.readDatabase(), (text + "\r\n").toUtf8());
+    QCOMPARE(LoadDatabaseFile(dir.path()).text, text);
+}
+
+void RecordStoreTest::failedWriteKeepsOldFile_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("directory named stockbook.txt") << "directory";
+    QTest::newRow("read-only program directory") << "read-only";
+}
+
+void RecordStoreTest::failedWriteKeepsOldFile()
+{
+    QFETCH(QString, setup);
+    ProgramDirectory dir;
+    const QByteArray old("[Box]: A [Item]: B [Nr]: 1 [Type]: IC\r\n\r\n");
+    if (setup == "directory") {
+        QVERIFY(QDir(dir.path()).mkdir("stockbook.txt"));
+    } else {
+        dir.writeDatabase(old);
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    const FileResult written = WriteDatabaseFile(dir.path(), "new\r\n");
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+    QVERIFY(!written.ok);
+    QVERIFY(!written.error.isEmpty());
+    if (setup == "directory")
+        QVERIFY(QFileInfo(dir.databasePath()).isDir());
+    else
+        QCOMPARE(dir.readDatabase(), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 1);
+}
+
+void RecordStoreTest::writeKeepsLinkAndPermissions()
+{
+    ProgramDirectory dir;
+    const QString target = dir.path() + "/real.txt";
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const auto permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                             QFileDevice::ReadGroup;
+    QVERIFY(QFile::setPermissions(target, permissions));
+    QVERIFY(QFile::link(target, dir.databasePath()));
+
+    QVERIFY(WriteDatabaseFile(dir.path(), "X\r\n").ok);
+    QVERIFY(QFileInfo(dir.databasePath()).isSymLink());
+    QCOMPARE(dir.readDatabase(), QByteArray("X\r\n\r\n"));
+    QCOMPARE(QFileInfo(target).permissions() & 0x7777, permissions | QFileDevice::ReadUser |
+                                                          QFileDevice::WriteUser);
+}
+
+void RecordStoreTest::unreadableFileIsReported()
+{
+    if (::geteuid() == 0)
+        QSKIP("root reads every file");
+    ProgramDirectory dir;
+    dir.writeDatabase("[Box]: A [Item]: B [Nr]: 1 [Type]: IC\r\n");
+    QVERIFY(QFile::setPermissions(dir.databasePath(), QFileDevice::WriteOwner));
+    QVERIFY(DatabaseFileExists(dir.path()));
+    const TextResult loaded = LoadDatabaseFile(dir.path());
+    const LinesResult lines = ReadDatabaseLines(dir.path());
+    const TextResult filtered = FilterDatabaseLines(dir.path(), "A");
+    for (const FileResult &result : {FileResult(loaded), FileResult(lines), FileResult(filtered)}) {
+        QVERIFY(!result.ok);
+        QVERIFY(result.error.contains("ermission"));
+    }
+    QVERIFY(loaded.text.isEmpty());
+}
+
+void RecordStoreTest::filter_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<QString>("result");
+    const QByteArray file = "[Box]: A1 [Item]: R1 [Nr]: 1 [Type]: Resistor\r\n"
+                            "\r\n"
+                            "[Box]: B1 [Item]: BC547 [Nr]: 4 [Type]: Transistor\r\n"
+                            "[Box]: A2 [Item]: r10 [Nr]: 2 [Type]: RESISTOR";
+    const QStringList lines = QString::fromLatin1(file).split("\r\n");
+    QTest::newRow("file order, last line gets CR LF")
+        << file << "[Box]: A" << lines[0] + "\r\n" + lines[3] + "\r\n";
+    QTest::newRow("case distinct") << file << "resistor" << QString();
+    QTest::newRow("upper case only") << file << "RESISTOR" << lines[3] + "\r\n";
+    QTest::newRow("empty text: every non-empty line")
+        << file << "" << lines[0] + "\r\n" + lines[2] + "\r\n" + lines[3] + "\r\n";
+    QTest::newRow("no match") << file << "..." << QString();
+    QTest::newRow("several hits on a line, line once")
+        << file << "[" << lines[0] + "\r\n" + lines[2] + "\r\n" + lines[3] + "\r\n";
+    QTest::newRow("line end in search text") << file << "Resistor\r\n" << QString();
+    QTest::newRow("LF-only file") << QByteArray("ab\ncd\nxb\n") << "b" << "ab\r\nxb\r\n";
+    QTest::newRow("match at line start after lone CR") << QByteArray("xa\rab") << "a" << "xa\r\nab\r\n";
+    QTest::newRow("non-ASCII in UTF-8") << QByteArray("1 \xc2\xb5" "F\r\n2 nF\r\n")
+                                        << QString::fromUtf8("µ") << QString::fromUtf8("1 µF\r\n");
+    QTest::newRow("non-ASCII in Windows-1252") << QByteArray("1 \xb5" "F\r\n2 nF\r\n")
+                                               << QString::fromUtf8("µ") << QString::fromUtf8("1 µF\r\n");
+    QTest::newRow("byte-order mark not part of first line")
+        << QByteArray("\xEF\xBB\xBF" "ab\r\n") << "ab" << "ab\r\n";
+    QTest::newRow("half a surrogate pair") << QByteArray("\xf0\x9f\x98\x80\r\nx\r\n")
+                                          << QString(QChar(0xd83d)) << QString::fromUtf8("😀\r\n");
+}
+
+void RecordStoreTest::filter()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, search);
+    QFETCH(QString, result);
+    ProgramDirectory dir;
+    dir.writeDatabase(bytes);
+    const TextResult filtered = FilterDatabaseLines(dir.path(), search);
+    QVERIFY(filtered.ok);
+    QCOMPARE(filtered.text, result);
+}
+
+void RecordStoreTest::filterAgreesWithLineByLineScan()
+{
+    // Random files over a small alphabet with every kind of line end, in both
+    // encodings, against the plain definition: each line that contains the text.
+    QRandomGenerator random(20261208);
+    const QByteArray alphabet("ab\r\n \xb5" "c");
+    for (int round = 0; round < 300; ++round) {
+        QByteArray bytes;
+        const int size = random.bounded(40);
+        for (int k = 0; k < size; ++k)
+            bytes.append(alphabet.at(random.bounded(alphabet.size())));
+        if (round % 2)
+            bytes = QString::fromLatin1(bytes).toUtf8();
+        QString search;
+        for (int k = random.bounded(3); k > 0; --k)
+            search.append(QChar::fromLatin1(alphabet.at(random.bounded(alphabet.size()))));
+        ProgramDirectory dir;
+        dir.writeDatabase(bytes);
+        QString expected;
+        for (const QString &line : ReadDatabaseLines(dir.path()).lines) {
+            if (!line.isEmpty() && line.contains(search))
+                expected += line + "\r\n";
+        }
+        QCOMPARE(FilterDatabaseLines(dir.path(), search).text, expected);
+    }
+}
+
+void RecordStoreTest::pick_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<QStringList>("fields");
+    const QString r1 = record("A1", "10k", "25", "Resistor");
+    const QString r2 = record("B2", "BC547", "4", "Transistor");
+    const QStringList f1{"A1", "10k", "25", "Resistor"};
+    const QStringList f2{"B2", "BC547", "4", "Transistor"};
+    QTest::newRow("three into the second line") << r1 + r2 << 52 << f2;
+    QTest::newRow("first line") << r1 + r2 << 5 << f1;
+    QTest::newRow("caret at offset 0") << r1 + r2 << 0 << f1;
+    QTest::newRow("caret at end of line") << r1 + r2 << 47 << f1;
+    QTest::newRow("caret at start of line after short line") << r1 + r2 << 49 << f2;
+    QTest::newRow("short line before is not glued") << record("C", "R1", "1", "IC") + r2 << 41
+                                                    << f2;
+    QTest::newRow("empty view") << "" << 0 << QStringList();
+    QTest::newRow("line without CR LF") << r1 + "[Box]: X [Item]: Y [Nr]: 1 [Type]: Z" << 60
+                                        << QStringList();
+    QTest::newRow("caret after last line end") << r1 << 49 << QStringList();
+    QTest::newRow("free text line") << r1 + "hello\r\n" << 50 << QStringList();
+    QTest::newRow("all fields empty") << record("", "", "", "") << 3
+                                      << QStringList{"", "", "", ""};
+    QTest::newRow("label inside item splits there")
+        << "[Box]: A [Item]: x [Nr]: y [Nr]: 3 [Type]: IC\r\n" << 1
+        << QStringList{"A", "x", "y [Nr]: 3", "IC"};
+    QTest::newRow("no item label") << "[Box]: A [Nr]: 1 [Type]: IC\r\n" << 1 << QStringList();
+    QTest::newRow("item label before position 8") << "[Box]: [Item]: A [Nr]: 1 [Type]: IC\r\n"
+                                                  << 1 << QStringList();
+    QTest::newRow("no count label") << "[Box]: A [Item]: B [Type]: IC\r\n" << 1
+                                    << QStringList{"A"};
+    QTest::newRow("count label glued to item label") << "[Box]: A [Item]:[Nr]: 1 [Type]: IC\r\n"
+                                                     << 1 << QStringList{"A"};
+    QTest::newRow("no type label") << "[Box]: A [Item]: B [Nr]: 1\r\n" << 1
+                                   << QStringList{"A", "B"};
+    QTest::newRow("line ends right after type label") << "[Box]: A [Item]: B [Nr]: 1 [Type]:\r\n"
+                                                      << 1 << QStringList{"A", "B", "1"};
+    const QString longItem(32800, 'x');
+    QTest::newRow("item label beyond 16 bits") << record(longItem, "B", "1", "IC") << 1
+                                                << QStringList();
+    QTest::newRow("item label just fits, item length does not")
+        << record(QString(32750, 'x'), "B", "1", "IC") << 1 << QStringList{QString(32750, 'x')};
+    QTest::newRow("type label beyond 16 bits") << record("A", longItem, "1", "IC") << 1
+                                                << QStringList{"A", longItem};
+    QTest::newRow("type label just fits, type does not")
+        << record("A", QString(32735, 'x'), "1", "IC") << 1
+        << QStringList{"A", QString(32735, 'x'), "1"};
+}
+
+void RecordStoreTest::pick()
+{
+    QFETCH(QString, text);
+    QFETCH(int, caret);
+    QFETCH(QStringList, fields);
+    QCOMPARE(PickRecordFields(text, caret), fields);
+}
+
+void RecordStoreTest::pickFindsCaretLineAnywhereInIt()
+{
+    const QString before = record("S", "x", "1", "IC");
+    const QString line = record("LONGBOX", QString(200, 'k'), "12", "Other");
+    const QString after = record("N", "y", "2", "IC");
+    const QString text = before + line + after;
+    for (int caret = before.size(); caret < before.size() + line.size() - 1; ++caret)
+        QCOMPARE(PickRecordFields(text, caret),
+                 (QStringList{"LONGBOX", QString(200, 'k'), "12", "Other"}));
+}
+
+STOCKBOOK_TEST_MAIN(RecordStoreTest, QCoreApplication)
+#include "tst_record_store.moc"
