@@ -5,6 +5,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Stockbook"));
+    // The database lies beside the program, whatever the working directory.
     Form1 window(QCoreApplication::applicationDirPath());
     window.show();
     return app.exec();

@@ -1,7 +1,360 @@
 #include "main_window/main_window.h"
 
+#include <limits>
+#include <utility>
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTimer>
+
+#include "main_window/count_step.h"
+#include "main_window/database_view.h"
+#include "record_store/record_store.h"
+
+using namespace RecordStore;
+
+static void initIconResource()
+{
+    Q_INIT_RESOURCE(icon);
+}
+
+namespace {
+
+const QString kApplicationTitle = QStringLiteral("Stockbook");
+const QString kPlaceholder = QStringLiteral("...");
+const QStringList kComponentTypes = {
+    QStringLiteral("Resistor"),   QStringLiteral("Capacitor"),     QStringLiteral("Inductor"),
+    QStringLiteral("Transistor"), QStringLiteral("RF Transistor"), QStringLiteral("Xtal"),
+    QStringLiteral("Resonator"),  QStringLiteral("Socket"),        QStringLiteral("IC"),
+    QStringLiteral("MicroChip"),  QStringLiteral("Other")};
+// The captions of the entry fields' labels, by field: box, item, count, type.
+const QStringList kEntryFieldNames = {QStringLiteral("Box Name"), QStringLiteral("Component Name"),
+                                      QStringLiteral("Number"), QStringLiteral("Type")};
+constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
+
+// Positions and sizes are laid out in twips, 15 to a logical pixel.
+void place(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(left / 15, top / 15, width / 15, height / 15);
+}
+
+template <typename Widget, typename... Args>
+Widget *makeControl(QWidget *parent, const char *name, Args &&...args)
+{
+    auto *widget = new Widget(std::forward<Args>(args)..., parent);
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QLineEdit *makeField(QWidget *parent, const char *name, const QString &text)
+{
+    auto *field = makeControl<QLineEdit>(parent, name, text);
+    field->setMaxLength(kNoLengthLimit);
+    return field;
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *button = makeControl<QPushButton>(parent, name, caption);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
 Form1::Form1(const QString &programDirectory, QWidget *parent)
     : QWidget(parent), m_programDirectory(programDirectory)
 {
+    initIconResource();
+    createControls();
+    connectHandlers();
+    Form_Load();
+    Text1->setFocus();
+}
+
+QString Form1::selectedRecord() const
+{
+    return SelectedRecord;
+}
+
+QString Form1::entryRecord() const
+{
+    return EntryRecord;
+}
+
+void Form1::createControls()
+{
     setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kApplicationTitle + QStringLiteral(" v1.01 by the Stockbook workshop crew"));
+    QIcon icon;
+    for (int size : {16, 24, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/stockbook-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    setFixedSize(753, 329);
+
+    Frame1 = makeControl<QGroupBox>(this, "Frame1", QStringLiteral("Database"));
+    place(Frame1, 360, 240, 3855, 4455);
+    Label1 = makeControl<QLabel>(Frame1, "Label1", kEntryFieldNames[0]);
+    place(Label1, 240, 600, 1215, 255);
+    Text1 = makeField(Frame1, "Text1", QString());
+    place(Text1, 1800, 600, 1455, 285);
+    Label2 = makeControl<QLabel>(Frame1, "Label2", kEntryFieldNames[1]);
+    place(Label2, 240, 960, 1455, 255);
+    Text2 = makeField(Frame1, "Text2", QString());
+    place(Text2, 1800, 960, 1455, 285);
+    Label3 = makeControl<QLabel>(Frame1, "Label3", kEntryFieldNames[2]);
+    place(Label3, 240, 1320, 855, 255);
+    Text3 = makeField(Frame1, "Text3", QStringLiteral("0"));
+    place(Text3, 1800, 1320, 615, 285);
+    Command1 = makeButton(Frame1, "Command1", QStringLiteral("+"));
+    place(Command1, 2520, 1320, 375, 255);
+    Command2 = makeButton(Frame1, "Command2", QStringLiteral("-"));
+    place(Command2, 3000, 1320, 375, 255);
+    Label5 = makeControl<QLabel>(Frame1, "Label5", kEntryFieldNames[3]);
+    place(Label5, 240, 1680, 735, 255);
+    Combo1 = makeControl<QComboBox>(Frame1, "Combo1");
+    Combo1->setEditable(true);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    Combo1->setCompleter(nullptr);
+    Combo1->lineEdit()->setMaxLength(kNoLengthLimit);
+    Combo1->setEditText(kPlaceholder);
+    place(Combo1, 1800, 1680, 1455, 315);
+    Command3 = makeButton(Frame1, "Command3", QStringLiteral("Add"));
+    place(Command3, 120, 2280, 735, 375);
+    Command4 = makeButton(Frame1, "Command4", QStringLiteral("Save"));
+    place(Command4, 960, 2280, 735, 375);
+    Command6 = makeButton(Frame1, "Command6", QStringLiteral("Update"));
+    place(Command6, 1800, 2280, 855, 375);
+    Command5 = makeButton(Frame1, "Command5", QStringLiteral("Quit"));
+    place(Command5, 2760, 2280, 735, 375);
+
+    Frame2 = makeControl<QGroupBox>(this, "Frame2", QStringLiteral("Search"));
+    place(Frame2, 4440, 240, 6495, 4455);
+    Label4 = makeControl<QLabel>(Frame2, "Label4", QStringLiteral("Find"));
+    place(Label4, 240, 600, 855, 255);
+    Text4 = makeField(Frame2, "Text4", kPlaceholder);
+    place(Text4, 1320, 600, 2175, 285);
+    Text5 = makeControl<DatabaseView>(Frame2, "Text5");
+    place(Text5, 360, 1320, 5775, 2655);
+
+    QWidget *tabCycle[] = {Text1, Text2,  Text3,    Command1, Command2, Text4,
+                           Text5, Combo1, Command3, Command4, Command5, Command6};
+    for (std::size_t k = 1; k < std::size(tabCycle); ++k)
+        QWidget::setTabOrder(tabCycle[k - 1], tabCycle[k]);
+
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                    QGuiApplication::primaryScreen()->availableGeometry()));
+}
+
+void Form1::connectHandlers()
+{
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    // Only the user's edits run the search; its own upper-case write does not.
+    connect(Text4, &QLineEdit::textEdited, this, &Form1::Text4_Change);
+    connect(Text5, &DatabaseView::clicked, this, &Form1::Text5_Click);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_unreadableDatabase.isEmpty() && !m_warnedOfUnreadableDatabase) {
+        m_warnedOfUnreadableDatabase = true;
+        QTimer::singleShot(0, this, &Form1::warnUnreadableDatabase);
+    }
+}
+
+void Form1::Form_Load()
+{
+    const TextResult loaded = LoadDatabaseFile(m_programDirectory);
+    if (loaded.ok)
+        Text5->setDatabaseText(loaded.text);
+    else
+        m_unreadableDatabase = loaded.error;
+    // Filling an empty list selects its first entry; the field keeps showing
+    // the placeholder instead.
+    Combo1->addItems(kComponentTypes);
+    Combo1->setCurrentIndex(-1);
+    Combo1->setEditText(kPlaceholder);
+}
+
+void Form1::Command1_Click()
+{
+    if (const auto count = steppedCount(Text3->text(), +1))
+        Text3->setText(*count);
+}
+
+void Form1::Command2_Click()
+{
+    if (const auto count = steppedCount(Text3->text(), -1))
+        Text3->setText(*count);
+}
+
+void Form1::Command3_Click()
+{
+    if (Text1->text().isEmpty() || Text2->text().isEmpty() || !entryFieldsFitRecordLine())
+        return;
+    const QStringList fields = entryFields();
+    EntryRecord = ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
+    Text5->appendDatabaseText(EntryRecord);
+    Text2->clear();
+    Text3->setText(QStringLiteral("0"));
+}
+
+void Form1::Command4_Click()
+{
+    if (Text4->text() != kPlaceholder || !m_viewHoldsWholeDatabase)
+        return;
+    if (!writeDatabase(Text5->databaseText()))
+        return;
+    QMessageBox message(QMessageBox::NoIcon, kApplicationTitle,
+                        QStringLiteral("Database saved in ") + DatabaseFilePath(m_programDirectory),
+                        QMessageBox::Ok, this);
+    message.exec();
+}
+
+void Form1::Command5_Click()
+{
+    close();
+}
+
+void Form1::Command6_Click()
+{
+    if (SelectedRecord.isEmpty()) {
+        writeEntryFields({QString(), QString(), QStringLiteral("0"), kPlaceholder});
+        return;
+    }
+    if (!entryFieldsFitRecordLine())
+        return;
+    const QStringList fields = entryFields();
+    EntryRecord = ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
+    const QString view = Text5->databaseText();
+    const QString updatedView = QString(view).replace(SelectedRecord, EntryRecord);
+    // A filtered view holds only some records: the change then goes into the
+    // database as the file holds it, so that the hidden records stay.
+    QString database = updatedView;
+    if (!m_viewHoldsWholeDatabase && m_unreadableDatabase.isEmpty()) {
+        const TextResult file = LoadDatabaseFile(m_programDirectory);
+        if (!file.ok) {
+            warn(QStringLiteral("Could not read the database %1 to update it:\n%2\n\n"
+                                "Nothing was changed.")
+                     .arg(DatabaseFilePath(m_programDirectory), file.error));
+            return;
+        }
+        database = QString(file.text).replace(SelectedRecord, EntryRecord);
+    }
+    if (!writeDatabase(database))
+        return;
+    if (updatedView != view) {
+        const int scrolledTo = Text5->verticalScrollBar()->value();
+        Text5->setDatabaseText(updatedView);
+        Text5->verticalScrollBar()->setValue(scrolledTo);
+    }
+    SelectedRecord.clear();
+    writeEntryFields({QString(), QString(), QStringLiteral("0"), kPlaceholder});
+}
+
+void Form1::Text4_Change()
+{
+    m_viewHoldsWholeDatabase = false;
+    TextResult found;
+    if (DatabaseFileExists(m_programDirectory)) {
+        found = FilterDatabaseLines(m_programDirectory, Text4->text());
+        if (found.ok && found.text.isEmpty()) {
+            Text4->setText(Text4->text().toUpper());
+            Text4->setCursorPosition(Text4->text().size());
+            if (DatabaseFileExists(m_programDirectory))
+                found = FilterDatabaseLines(m_programDirectory, Text4->text());
+        }
+    }
+    Text5->setDatabaseText(found.text);
+    // A failure is told once, not on every key stroke, until a search reads
+    // the file again.
+    if (found.ok)
+        m_searchFailureShown = false;
+    else if (!std::exchange(m_searchFailureShown, true))
+        warn(QStringLiteral("Could not read the database %1 to search it:\n%2")
+                 .arg(DatabaseFilePath(m_programDirectory), found.error));
+}
+
+void Form1::Text5_Click()
+{
+    // The pick reads only the caret's line, so it is handed that line alone.
+    const DatabaseView::CaretLine line = Text5->caretLine();
+    const QStringList fields = PickRecordFields(line.text, line.caretOffset);
+    writeEntryFields(fields);
+    if (fields.size() < 4)
+        return;
+    const QStringList shown = entryFields();
+    SelectedRecord = ComposeRecordLine(shown[0], shown[1], shown[2], shown[3]);
+}
+
+QStringList Form1::entryFields() const
+{
+    return {Text1->text(), Text2->text(), Text3->text(), Combo1->currentText()};
+}
+
+void Form1::writeEntryFields(const QStringList &texts)
+{
+    QLineEdit *lineFields[] = {Text1, Text2, Text3};
+    for (qsizetype k = 0; k < texts.size() && k < 3; ++k)
+        lineFields[k]->setText(texts[k]);
+    if (texts.size() > 3)
+        Combo1->setEditText(texts[3]);
+}
+
+bool Form1::entryFieldsFitRecordLine()
+{
+    const QStringList fields = entryFields();
+    const FieldProblem problem = findFieldProblem(fields[0], fields[1], fields[2], fields[3]);
+    if (problem.field < 0)
+        return true;
+    warn(QStringLiteral("The field \"%1\" holds %2, which would break the record line.\n\n"
+                        "Remove it and try again; nothing was changed.")
+             .arg(kEntryFieldNames[problem.field], problem.reason));
+    return false;
+}
+
+bool Form1::writeDatabase(const QString &text)
+{
+    const QString path = DatabaseFilePath(m_programDirectory);
+    if (!m_unreadableDatabase.isEmpty()) {
+        warn(QStringLiteral("The database %1 could not be read when Stockbook started (%2), "
+                            "so it is not written over.\n\n"
+                            "Make the file readable and start Stockbook again.")
+                 .arg(path, m_unreadableDatabase));
+        return false;
+    }
+    const FileResult written = WriteDatabaseFile(m_programDirectory, text);
+    if (!written.ok)
+        warn(QStringLiteral("Could not save the database to %1:\n%2\n\n"
+                            "The file was left as it was.")
+                 .arg(path, written.error));
+    return written.ok;
+}
+
+void Form1::warn(const QString &text)
+{
+    QMessageBox::warning(this, kApplicationTitle, text);
+}
+
+void Form1::warnUnreadableDatabase()
+{
+    warn(QStringLiteral("Could not read the database %1:\n%2\n\n"
+                        "The view stays empty, and Save and Update will not write over the file "
+                        "until Stockbook is started again.")
+             .arg(DatabaseFilePath(m_programDirectory), m_unreadableDatabase));
 }

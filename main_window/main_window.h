@@ -1,6 +1,26 @@
+// The Stockbook window.
+//
+// How data flows: the database view (Text5) holds the working copy of the
+// database text. Start-up loads it from stockbook.txt; Add appends record lines
+// to it; a click in it picks the record under the caret into the four entry
+// fields and remembers it as SelectedRecord; Update replaces SelectedRecord by
+// the edited entry and writes the database; Save writes the view. Typing into
+// the search field (Text4) replaces the view by the file's matching lines, and
+// from then on the view is no longer the whole database, so Save writes nothing
+// and Update applies its change to the file's own text. Every handler reads the
+// controls, calls the record store and writes the controls back.
 #pragma once
 
+#include <QString>
+#include <QStringList>
 #include <QWidget>
+
+class DatabaseView;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 class Form1 final : public QWidget
 {
@@ -9,6 +29,63 @@ class Form1 final : public QWidget
 public:
     explicit Form1(const QString &programDirectory, QWidget *parent = nullptr);
 
+    QString selectedRecord() const;
+    QString entryRecord() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private slots:
+    void Form_Load();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Text4_Change();
+    void Text5_Click();
+
 private:
-    QString m_programDirectory;
+    void createControls();
+    void connectHandlers();
+    QStringList entryFields() const;
+    void writeEntryFields(const QStringList &texts);
+    bool entryFieldsFitRecordLine();
+    bool writeDatabase(const QString &text);
+    void warn(const QString &text);
+    void warnUnreadableDatabase();
+
+    const QString m_programDirectory;
+    // The window-level texts: the record of the last pick, and the record line
+    // last composed by Add or Update.
+    QString SelectedRecord;
+    QString EntryRecord;
+    // True until the search filter first replaces the view.
+    bool m_viewHoldsWholeDatabase = true;
+    // The reason why the database could not be read at start-up; while it is
+    // set, nothing writes over the file.
+    QString m_unreadableDatabase;
+    bool m_warnedOfUnreadableDatabase = false;
+    bool m_searchFailureShown = false;
+
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QLineEdit *Text3 = nullptr;
+    QLineEdit *Text4 = nullptr;
+    DatabaseView *Text5 = nullptr;
+    QComboBox *Combo1 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command6 = nullptr;
 };

@@ -1,14 +1,14 @@
 #include "record_store/record_store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QByteArrayMatcher>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringMatcher>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace RecordStore {
 
@@ -63,8 +63,7 @@ char16_t code(char c)
     return uchar(c);
 }
 
-template <typename Char>
-bool isLineEnd(Char c)
+template <typename Char> bool isLineEnd(Char c)
 {
     return code(c) == u'\r' || code(c) == u'\n';
 }
@@ -124,8 +123,9 @@ QString filterText(QStringView text, const QString &searchText)
         return out;
     }
     const QStringMatcher matcher(searchText, Qt::CaseSensitive);
-    appendMatchingLines(text.data(), text.size(), searchText.size(),
-                        [&](qsizetype from) { return matcher.indexIn(text, from); }, out);
+    appendMatchingLines(
+        text.data(), text.size(), searchText.size(),
+        [&](qsizetype from) { return matcher.indexIn(text, from); }, out);
     return out;
 }
 
@@ -136,8 +136,9 @@ QString filterUtf8(QByteArrayView bytes, const QString &searchText)
     const QByteArray needle = searchText.toUtf8();
     const QByteArrayMatcher matcher(needle);
     QByteArray out;
-    appendMatchingLines(bytes.data(), bytes.size(), needle.size(),
-                        [&](qsizetype from) { return matcher.indexIn(bytes, from); }, out);
+    appendMatchingLines(
+        bytes.data(), bytes.size(), needle.size(),
+        [&](qsizetype from) { return matcher.indexIn(bytes, from); }, out);
     return QString::fromUtf8(out);
 }
 

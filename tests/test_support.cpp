@@ -1,10 +1,10 @@
 #include "tests/test_support.h"
 
-#include <QFile>
-#include <QtTest>
-
 #include <grp.h>
 #include <unistd.h>
+
+#include <QFile>
+#include <QtTest>
 
 namespace TestSupport {
 

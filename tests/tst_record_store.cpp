@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -6,8 +8,6 @@
 
 #include "record_store/record_store.h"
 #include "tests/test_support.h"
-
-#include <unistd.h>
 
 using namespace RecordStore;
 using TestSupport::ProgramDirectory;
@@ -82,8 +82,10 @@ void RecordStoreTest::fieldProblem_data()
     QTest::newRow("count label in item") << QStringList{"A1", "x [Nr]: 3", "1", "IC"} << kItemField;
     QTest::newRow("type label in count") << QStringList{"A1", "x", "[Type]:", "IC"} << kCountField;
     QTest::newRow("box label in type") << QStringList{"A1", "x", "1", "[Box]:"} << kTypeField;
-    QTest::newRow("item label without blank") << QStringList{"[Item]:", "x", "1", "IC"} << kBoxField;
-    QTest::newRow("first faulty field named") << QStringList{"A", "[Nr]:", "\n", "IC"} << kItemField;
+    QTest::newRow("item label without blank")
+        << QStringList{"[Item]:", "x", "1", "IC"} << kBoxField;
+    QTest::newRow("first faulty field named")
+        << QStringList{"A", "[Nr]:", "\n", "IC"} << kItemField;
 }
 
 void RecordStoreTest::fieldProblem()
@@ -105,9 +107,12 @@ void RecordStoreTest::collapseBlankLines_data()
     QTest::newRow("3 in a row") << r + "\r\n\r\nS\r\n" << r + "\r\nS\r\n";
     QTest::newRow("4 in a row") << r + "\r\n\r\n\r\nS\r\n" << r + "\r\nS\r\n";
     QTest::newRow("5 in a row") << r + "\r\n\r\n\r\n\r\nS\r\n" << r + "\r\n\r\nS\r\n";
-    QTest::newRow("empty first line stays") << "\r\nR\r\n" << "\r\nR\r\n";
-    QTest::newRow("final blank line goes") << "R\r\n\r\n" << "R\r\n";
-    QTest::newRow("lone LF untouched") << "R\n\n\nS" << "R\n\n\nS";
+    QTest::newRow("empty first line stays") << "\r\nR\r\n"
+                                            << "\r\nR\r\n";
+    QTest::newRow("final blank line goes") << "R\r\n\r\n"
+                                           << "R\r\n";
+    QTest::newRow("lone LF untouched") << "R\n\n\nS"
+                                       << "R\n\n\nS";
 }
 
 void RecordStoreTest::collapseBlankLines()
@@ -149,14 +154,18 @@ void RecordStoreTest::loadDatabaseFile_data()
     QTest::newRow("last line without line end") << QByteArray("A\r\nB") << "A\r\nB\r\n";
     QTest::newRow("LF only") << QByteArray("A\nB\n") << "A\r\nB\r\n";
     QTest::newRow("CR only") << QByteArray("A\rB\r") << "A\r\nB\r\n";
-    QTest::newRow("mixed, lone CR before LF line") << QByteArray("A\r\rB\nC\r\n") << "A\r\nB\r\nC\r\n";
+    QTest::newRow("mixed, lone CR before LF line")
+        << QByteArray("A\r\rB\nC\r\n") << "A\r\nB\r\nC\r\n";
     QTest::newRow("one blank line between") << QByteArray("A\n\nB\n") << "A\r\nB\r\n";
-    QTest::newRow("two blank lines between") << QByteArray("A\r\n\r\n\r\nB\r\n")
-                                              << "A\r\n\r\nB\r\n";
+    QTest::newRow("two blank lines between")
+        << QByteArray("A\r\n\r\n\r\nB\r\n") << "A\r\n\r\nB\r\n";
     QTest::newRow("starts with empty line") << QByteArray("\r\nA\r\n\r\n") << "\r\nA\r\n";
-    QTest::newRow("UTF-8") << QByteArray("\xc2\xb5" "F \xce\xa9\r\n") << QString::fromUtf8("µF Ω\r\n");
+    QTest::newRow("UTF-8") << QByteArray("\xc2\xb5"
+                                         "F \xce\xa9\r\n")
+                           << QString::fromUtf8("µF Ω\r\n");
     QTest::newRow("UTF-8 byte-order mark dropped") << QByteArray("\xEF\xBB\xBFX\r\n") << "X\r\n";
-    QTest::newRow("Windows-1252") << QByteArray("\xb5" "F \x80 \x81 \x9d\r\n")
+    QTest::newRow("Windows-1252") << QByteArray("\xb5"
+                                                "F \x80 \x81 \x9d\r\n")
                                   << QString::fromUtf8("µF € \xc2\x81 \xc2\x9d\r\n");
 }
 
@@ -199,13 +208,14 @@ void RecordStoreTest::writeThenLoad_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("loaded");
     const QString r1 = record("A1", "10k", "25", "Resistor");
-    const QString r2 = record(QString::fromUtf8("B2"), QString::fromUtf8("100µF"), "4", "Capacitor");
+    const QString r2 =
+        record(QString::fromUtf8("B2"), QString::fromUtf8("100µF"), "4", "Capacitor");
     QTest::newRow("two records") << r1 + r2 << (r1 + r2 + "\r\n").toUtf8() << r1 + r2;
     QTest::newRow("empty database") << QString() << QByteArray("\r\n") << "\r\n";
     QTest::newRow("one CR LF") << "\r\n" << QByteArray("\r\n\r\n") << "\r\n";
     QTest::newRow("view without final line end") << "A" << QByteArray("A\r\n") << "A\r\n";
-    QTest::newRow("starts with empty line") << "\r\n" + r1 << ("\r\n" + r1 + "\r\n").toUtf8()
-                                            << "\r\n" + r1;
+    QTest::newRow("starts with empty line")
+        << "\r\n" + r1 << ("\r\n" + r1 + "\r\n").toUtf8() << "\r\n" + r1;
 }
 
 void RecordStoreTest::writeThenLoad()
@@ -258,8 +268,8 @@ void RecordStoreTest::failedWriteKeepsOldFile()
         QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
     const FileResult written = WriteDatabaseFile(dir.path(), "new\r\n");
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QVERIFY(!written.ok);
     QVERIFY(!written.error.isEmpty());
     if (setup == "directory")
@@ -276,16 +286,16 @@ void RecordStoreTest::writeKeepsLinkAndPermissions()
     QFile file(target);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    const auto permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                             QFileDevice::ReadGroup;
+    const auto permissions =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
     QVERIFY(QFile::setPermissions(target, permissions));
     QVERIFY(QFile::link(target, dir.databasePath()));
 
     QVERIFY(WriteDatabaseFile(dir.path(), "X\r\n").ok);
     QVERIFY(QFileInfo(dir.databasePath()).isSymLink());
     QCOMPARE(dir.readDatabase(), QByteArray("X\r\n\r\n"));
-    QCOMPARE(QFileInfo(target).permissions() & 0x7777, permissions | QFileDevice::ReadUser |
-                                                          QFileDevice::WriteUser);
+    QCOMPARE(QFileInfo(target).permissions() & 0x7777,
+             permissions | QFileDevice::ReadUser | QFileDevice::WriteUser);
 }
 
 void RecordStoreTest::unreadableFileIsReported()
@@ -326,16 +336,23 @@ void RecordStoreTest::filter_data()
     QTest::newRow("several hits on a line, line once")
         << file << "[" << lines[0] + "\r\n" + lines[2] + "\r\n" + lines[3] + "\r\n";
     QTest::newRow("line end in search text") << file << "Resistor\r\n" << QString();
-    QTest::newRow("LF-only file") << QByteArray("ab\ncd\nxb\n") << "b" << "ab\r\nxb\r\n";
-    QTest::newRow("match at line start after lone CR") << QByteArray("xa\rab") << "a" << "xa\r\nab\r\n";
-    QTest::newRow("non-ASCII in UTF-8") << QByteArray("1 \xc2\xb5" "F\r\n2 nF\r\n")
+    QTest::newRow("LF-only file") << QByteArray("ab\ncd\nxb\n") << "b"
+                                  << "ab\r\nxb\r\n";
+    QTest::newRow("match at line start after lone CR") << QByteArray("xa\rab") << "a"
+                                                       << "xa\r\nab\r\n";
+    QTest::newRow("non-ASCII in UTF-8") << QByteArray("1 \xc2\xb5"
+                                                      "F\r\n2 nF\r\n")
                                         << QString::fromUtf8("µ") << QString::fromUtf8("1 µF\r\n");
-    QTest::newRow("non-ASCII in Windows-1252") << QByteArray("1 \xb5" "F\r\n2 nF\r\n")
-                                               << QString::fromUtf8("µ") << QString::fromUtf8("1 µF\r\n");
-    QTest::newRow("byte-order mark not part of first line")
-        << QByteArray("\xEF\xBB\xBF" "ab\r\n") << "ab" << "ab\r\n";
+    QTest::newRow("non-ASCII in Windows-1252")
+        << QByteArray("1 \xb5"
+                      "F\r\n2 nF\r\n")
+        << QString::fromUtf8("µ") << QString::fromUtf8("1 µF\r\n");
+    QTest::newRow("byte-order mark not part of first line") << QByteArray("\xEF\xBB\xBF"
+                                                                          "ab\r\n")
+                                                            << "ab"
+                                                            << "ab\r\n";
     QTest::newRow("half a surrogate pair") << QByteArray("\xf0\x9f\x98\x80\r\nx\r\n")
-                                          << QString(QChar(0xd83d)) << QString::fromUtf8("😀\r\n");
+                                           << QString(QChar(0xd83d)) << QString::fromUtf8("😀\r\n");
 }
 
 void RecordStoreTest::filter()
@@ -355,7 +372,8 @@ void RecordStoreTest::filterAgreesWithLineByLineScan()
     // Random files over a small alphabet with every kind of line end, in both
     // encodings, against the plain definition: each line that contains the text.
     QRandomGenerator random(20261208);
-    const QByteArray alphabet("ab\r\n \xb5" "c");
+    const QByteArray alphabet("ab\r\n \xb5"
+                              "c");
     for (int round = 0; round < 300; ++round) {
         QByteArray bytes;
         const int size = random.bounded(40);
@@ -391,36 +409,34 @@ void RecordStoreTest::pick_data()
     QTest::newRow("caret at offset 0") << r1 + r2 << 0 << f1;
     QTest::newRow("caret at end of line") << r1 + r2 << 47 << f1;
     QTest::newRow("caret at start of line after short line") << r1 + r2 << 49 << f2;
-    QTest::newRow("short line before is not glued") << record("C", "R1", "1", "IC") + r2 << 41
-                                                    << f2;
+    QTest::newRow("short line before is not glued")
+        << record("C", "R1", "1", "IC") + r2 << 41 << f2;
     QTest::newRow("empty view") << "" << 0 << QStringList();
-    QTest::newRow("line without CR LF") << r1 + "[Box]: X [Item]: Y [Nr]: 1 [Type]: Z" << 60
-                                        << QStringList();
+    QTest::newRow("line without CR LF")
+        << r1 + "[Box]: X [Item]: Y [Nr]: 1 [Type]: Z" << 60 << QStringList();
     QTest::newRow("caret after last line end") << r1 << 49 << QStringList();
     QTest::newRow("free text line") << r1 + "hello\r\n" << 50 << QStringList();
-    QTest::newRow("all fields empty") << record("", "", "", "") << 3
-                                      << QStringList{"", "", "", ""};
+    QTest::newRow("all fields empty") << record("", "", "", "") << 3 << QStringList{"", "", "", ""};
     QTest::newRow("label inside item splits there")
-        << "[Box]: A [Item]: x [Nr]: y [Nr]: 3 [Type]: IC\r\n" << 1
-        << QStringList{"A", "x", "y [Nr]: 3", "IC"};
+        << "[Box]: A [Item]: x [Nr]: y [Nr]: 3 [Type]: IC\r\n"
+        << 1 << QStringList{"A", "x", "y [Nr]: 3", "IC"};
     QTest::newRow("no item label") << "[Box]: A [Nr]: 1 [Type]: IC\r\n" << 1 << QStringList();
     QTest::newRow("item label before position 8") << "[Box]: [Item]: A [Nr]: 1 [Type]: IC\r\n"
                                                   << 1 << QStringList();
-    QTest::newRow("no count label") << "[Box]: A [Item]: B [Type]: IC\r\n" << 1
-                                    << QStringList{"A"};
+    QTest::newRow("no count label") << "[Box]: A [Item]: B [Type]: IC\r\n" << 1 << QStringList{"A"};
     QTest::newRow("count label glued to item label") << "[Box]: A [Item]:[Nr]: 1 [Type]: IC\r\n"
                                                      << 1 << QStringList{"A"};
-    QTest::newRow("no type label") << "[Box]: A [Item]: B [Nr]: 1\r\n" << 1
-                                   << QStringList{"A", "B"};
+    QTest::newRow("no type label") << "[Box]: A [Item]: B [Nr]: 1\r\n"
+                                   << 1 << QStringList{"A", "B"};
     QTest::newRow("line ends right after type label") << "[Box]: A [Item]: B [Nr]: 1 [Type]:\r\n"
                                                       << 1 << QStringList{"A", "B", "1"};
     const QString longItem(32800, 'x');
-    QTest::newRow("item label beyond 16 bits") << record(longItem, "B", "1", "IC") << 1
-                                                << QStringList();
+    QTest::newRow("item label beyond 16 bits")
+        << record(longItem, "B", "1", "IC") << 1 << QStringList();
     QTest::newRow("item label just fits, item length does not")
         << record(QString(32750, 'x'), "B", "1", "IC") << 1 << QStringList{QString(32750, 'x')};
-    QTest::newRow("type label beyond 16 bits") << record("A", longItem, "1", "IC") << 1
-                                                << QStringList{"A", longItem};
+    QTest::newRow("type label beyond 16 bits")
+        << record("A", longItem, "1", "IC") << 1 << QStringList{"A", longItem};
     QTest::newRow("type label just fits, type does not")
         << record("A", QString(32735, 'x'), "1", "IC") << 1
         << QStringList{"A", QString(32735, 'x'), "1"};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+// The database view: a plain text editor whose text, as the handlers see it,
+// has CR LF line ends, and that reports every mouse click in it.
+class DatabaseView final : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    // The caret's line and where the caret stands in it.
+    struct CaretLine
+    {
+        QString text;          // the line, followed by CR LF unless it is the last one
+        qsizetype caretOffset; // characters of the line before the caret
+    };
+
+    explicit DatabaseView(QWidget *parent = nullptr);
+
+    // The whole text with CR LF line ends, every character as the user or the
+    // file put it there (a no-break space stays one).
+    QString databaseText() const;
+    void setDatabaseText(const QString &text);
+    void appendDatabaseText(const QString &text);
+
+    // Characters before the caret (before the selection's start, when text is
+    // selected), each line end counting as two.
+    qsizetype caretOffset() const;
+    CaretLine caretLine() const;
+
+signals:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};
