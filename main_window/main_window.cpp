@@ -146,6 +146,8 @@ void Form1::createControls()
     Text5 = makeControl<DatabaseView>(Frame2, "Text5");
     place(Text5, 360, 1320, 5775, 2655);
 
+    fitFontToLayout();
+
     QWidget *tabCycle[] = {Text1, Text2,  Text3,    Command1, Command2, Text4,
                            Text5, Combo1, Command3, Command4, Command5, Command6};
     for (std::size_t k = 1; k < std::size(tabCycle); ++k)
@@ -153,6 +155,26 @@ void Form1::createControls()
 
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
                                     QGuiApplication::primaryScreen()->availableGeometry()));
+}
+
+void Form1::fitFontToLayout()
+{
+    // The layout is fixed; where the desktop's default font is too wide for a
+    // label's caption, the window's font steps down until every caption fits.
+    const QLabel *labels[] = {Label1, Label2, Label3, Label4, Label5};
+    QFont windowFont = font();
+    auto fits = [&labels](const QFont &candidate) {
+        const QFontMetricsF metrics(candidate);
+        for (const QLabel *label : labels) {
+            if (metrics.horizontalAdvance(label->text()) > label->width())
+                return false;
+        }
+        return true;
+    };
+    while (!fits(windowFont) && windowFont.pointSizeF() > 6)
+        windowFont.setPointSizeF(windowFont.pointSizeF() - 0.5);
+    if (windowFont != font())
+        setFont(windowFont);
 }
 
 void Form1::connectHandlers()

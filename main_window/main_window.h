@@ -48,6 +48,7 @@ private slots:
 
 private:
     void createControls();
+    void fitFontToLayout();
     void connectHandlers();
     QStringList entryFields() const;
     void writeEntryFields(const QStringList &texts);
