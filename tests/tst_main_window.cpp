@@ -1,0 +1,650 @@
+#include <memory>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTimer>
+#include <QtTest>
+
+#include "main_window/database_view.h"
+#include "main_window/main_window.h"
+#include "record_store/record_store.h"
+#include "tests/test_support.h"
+
+using RecordStore::ComposeRecordLine;
+using TestSupport::ProgramDirectory;
+
+namespace {
+
+const QString r1 = ComposeRecordLine("A1", "10k", "25", "Resistor");
+const QString r2 = ComposeRecordLine("B2", "BC547", "4", "Transistor");
+const QString r3 = ComposeRecordLine("C3", "R1 spare", "7", "Other");
+
+// Closes every modal message box that opens while it lives, and keeps what
+// each one said.
+class MessageCatcher final
+{
+public:
+    MessageCatcher()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                titles << box->windowTitle();
+                icons << box->icon();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        m_timer.start(5);
+    }
+    QStringList texts;
+    QStringList titles;
+    QList<QMessageBox::Icon> icons;
+
+private:
+    QTimer m_timer;
+};
+
+// A window on a program directory of its own, shown offscreen.
+class Window final
+{
+public:
+    explicit Window(const QByteArray &database = QByteArray(), bool withFile = true)
+    {
+        if (withFile)
+            dir.writeDatabase(database);
+    }
+    void open()
+    {
+        form = std::make_unique<Form1>(dir.path());
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+    template <typename T = QWidget> T *control(const char *name) const
+    {
+        return form->findChild<T *>(QLatin1String(name));
+    }
+    QLineEdit *field(const char *name) const
+    {
+        return control<QLineEdit>(name);
+    }
+    QComboBox *type() const
+    {
+        return control<QComboBox>("Combo1");
+    }
+    DatabaseView *view() const
+    {
+        return control<DatabaseView>("Text5");
+    }
+    void click(const char *button) const
+    {
+        QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton);
+    }
+    QStringList entry() const
+    {
+        return {field("Text1")->text(), field("Text2")->text(), field("Text3")->text(),
+                type()->currentText()};
+    }
+    void setEntry(const QStringList &texts) const
+    {
+        field("Text1")->setText(texts[0]);
+        field("Text2")->setText(texts[1]);
+        field("Text3")->setText(texts[2]);
+        type()->setEditText(texts[3]);
+    }
+    // Types into the search field as the user does, one key at a time.
+    void search(const QString &text) const
+    {
+        QLineEdit *find = field("Text4");
+        find->selectAll();
+        QTest::keyClick(find, Qt::Key_Backspace);
+        QTest::keyClicks(find, text);
+    }
+    // Clicks into the view just before the character at `position`, counted
+    // in the view's document.
+    void clickViewAt(int position) const
+    {
+        QTextCursor cursor(view()->document());
+        cursor.setPosition(position);
+        const QRect caret = view()->cursorRect(cursor);
+        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, caret.center());
+    }
+    // Clicks into the view `column` characters into line `line`.
+    void clickLine(int line, int column) const
+    {
+        clickViewAt(view()->document()->findBlockByNumber(line).position() + column);
+    }
+
+    ProgramDirectory dir;
+    std::unique_ptr<Form1> form;
+};
+
+} // namespace
+
+class MainWindowTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startsInItsInitialState();
+    void layoutMatchesTable_data();
+    void layoutMatchesTable();
+    void tabCycle();
+    void countSteps_data();
+    void countSteps();
+    void newEntryRoad();
+    void addConditions_data();
+    void addConditions();
+    void saveRule_data();
+    void saveRule();
+    void changeOfCountRoad();
+    void pickOnEveryClick();
+    void pickNeedsLineEnd();
+    void upperCaseRetry();
+    void updateWithoutPickOnlyClears();
+    void updateReplacesEveryOccurrence();
+    void refusesFieldsThatBreakTheLine_data();
+    void refusesFieldsThatBreakTheLine();
+    void failedWriteIsReported();
+    void unreadableDatabaseIsNeverOverwritten();
+    void unreadableDatabaseDuringSearch();
+    void viewTextKeepsEveryCharacter();
+};
+
+void MainWindowTest::initTestCase()
+{
+    QLocale::setDefault(QLocale::c());
+}
+
+void MainWindowTest::startsInItsInitialState()
+{
+    Window w(QByteArray(), false);
+    MessageCatcher messages;
+    w.open();
+    QTRY_COMPARE(QApplication::focusWidget(), w.field("Text1"));
+    QCOMPARE(w.entry(), (QStringList{"", "", "0", "..."}));
+    QCOMPARE(w.field("Text4")->text(), QString("..."));
+    QCOMPARE(w.view()->databaseText(), QString());
+    QCOMPARE(w.type()->currentIndex(), -1);
+    QStringList types;
+    for (int k = 0; k < w.type()->count(); ++k)
+        types << w.type()->itemText(k);
+    QCOMPARE(types, (QStringList{"Resistor", "Capacitor", "Inductor", "Transistor", "RF Transistor",
+                                 "Xtal", "Resonator", "Socket", "IC", "MicroChip", "Other"}));
+    QVERIFY(w.form->windowTitle().startsWith("Stockbook v1.01 by "));
+    QVERIFY(!w.form->windowIcon().isNull());
+    QCOMPARE(w.form->size(), QSize(753, 329));
+    QCOMPARE(w.form->minimumSize(), w.form->maximumSize());
+    QTest::qWait(20);
+    QVERIFY(messages.texts.isEmpty());
+}
+
+void MainWindowTest::layoutMatchesTable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("Frame1") << "Frame1"
+                            << "Form1" << QRect(24, 16, 257, 297) << "Database";
+    QTest::newRow("Label2") << "Label2"
+                            << "Frame1" << QRect(16, 64, 97, 17) << "Component Name";
+    QTest::newRow("Text3") << "Text3"
+                           << "Frame1" << QRect(120, 88, 41, 19) << "0";
+    QTest::newRow("Command2") << "Command2"
+                              << "Frame1" << QRect(200, 88, 25, 17) << "-";
+    QTest::newRow("Combo1") << "Combo1"
+                            << "Frame1" << QRect(120, 112, 97, 21) << "...";
+    QTest::newRow("Command6") << "Command6"
+                              << "Frame1" << QRect(120, 152, 57, 25) << "Update";
+    QTest::newRow("Command5") << "Command5"
+                              << "Frame1" << QRect(184, 152, 49, 25) << "Quit";
+    QTest::newRow("Frame2") << "Frame2"
+                            << "Form1" << QRect(296, 16, 433, 297) << "Search";
+    QTest::newRow("Text4") << "Text4"
+                           << "Frame2" << QRect(88, 40, 145, 19) << "...";
+    QTest::newRow("Text5") << "Text5"
+                           << "Frame2" << QRect(24, 88, 385, 177) << "";
+}
+
+void MainWindowTest::layoutMatchesTable()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, container);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, caption);
+    Window w;
+    w.open();
+    QWidget *widget = w.control(qPrintable(name));
+    QVERIFY(widget);
+    QCOMPARE(widget->parentWidget()->objectName(), container);
+    QCOMPARE(widget->geometry(), geometry);
+    QString text;
+    if (auto *box = qobject_cast<QGroupBox *>(widget))
+        text = box->title();
+    else if (auto *label = qobject_cast<QLabel *>(widget))
+        text = label->text();
+    else if (auto *button = qobject_cast<QPushButton *>(widget))
+        text = button->text();
+    else if (auto *line = qobject_cast<QLineEdit *>(widget))
+        text = line->text();
+    else if (auto *combo = qobject_cast<QComboBox *>(widget))
+        text = combo->currentText();
+    QCOMPARE(text, caption);
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        QVERIFY(!button->autoDefault() && !button->isDefault());
+}
+
+void MainWindowTest::tabCycle()
+{
+    Window w;
+    w.open();
+    w.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    w.field("Text1")->setFocus();
+    const QStringList cycle{"Text2",  "Text3",    "Command1", "Command2", "Text4",    "Text5",
+                            "Combo1", "Command3", "Command4", "Command5", "Command6", "Text1"};
+    QStringList visited;
+    for (int k = 0; k < cycle.size(); ++k) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *focus = QApplication::focusWidget();
+        // The type field's focus sits on its line edit.
+        visited << (focus->parentWidget() == w.type() ? w.type() : focus)->objectName();
+    }
+    QCOMPARE(visited, cycle);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QString("Command6"));
+    QCOMPARE(w.view()->databaseText(), QString()); // Tab typed nothing into the view
+}
+
+void MainWindowTest::countSteps_data()
+{
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QString>("plus");
+    QTest::addColumn<QString>("minus");
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
+    QTest::newRow("not numeric") << "abc"
+                                 << "abc"
+                                 << "abc";
+    QTest::newRow("zero") << "0"
+                          << "1"
+                          << "0";
+    QTest::newRow("negative") << "-3"
+                              << "-2"
+                              << "-3";
+    QTest::newRow("carry") << "9"
+                           << "10"
+                           << "8";
+    QTest::newRow("one") << "1"
+                         << "2"
+                         << "0";
+    QTest::newRow("leading zeros") << "007"
+                                   << "8"
+                                   << "6";
+    QTest::newRow("leading blank") << " 7"
+                                   << "8"
+                                   << "6";
+    QTest::newRow("decimal") << "2.5"
+                             << "3.5"
+                             << "1.5";
+    QTest::newRow("half") << "0.5"
+                          << "1.5"
+                          << "-0.5";
+    QTest::newRow("exponent") << "1e3"
+                              << "1001"
+                              << "999";
+    QTest::newRow("thousands separator reads the leading number") << "1,500"
+                                                                  << "2"
+                                                                  << "0";
+    QTest::newRow("trailing text") << "5 pcs"
+                                   << "5 pcs"
+                                   << "5 pcs";
+    QTest::newRow("large whole number") << "99999999999999"
+                                        << "100000000000000"
+                                        << "99999999999998";
+}
+
+void MainWindowTest::countSteps()
+{
+    QFETCH(QString, count);
+    QFETCH(QString, plus);
+    QFETCH(QString, minus);
+    Window w;
+    w.open();
+    w.field("Text3")->setText(count);
+    w.click("Command1");
+    QCOMPARE(w.field("Text3")->text(), plus);
+    w.field("Text3")->setText(count);
+    w.click("Command2");
+    QCOMPARE(w.field("Text3")->text(), minus);
+    QCOMPARE(w.view()->databaseText(), QString());
+}
+
+void MainWindowTest::newEntryRoad()
+{
+    Window w(r1.toUtf8() + "\r\n");
+    w.open();
+    QTest::keyClicks(w.field("Text1"), "A3");
+    QTest::keyClicks(w.field("Text2"), "BC547");
+    for (int k = 0; k < 25; ++k)
+        w.click("Command1");
+    w.type()->setCurrentIndex(w.type()->findText("Transistor"));
+    w.click("Command3");
+    const QString added = ComposeRecordLine("A3", "BC547", "25", "Transistor");
+    QCOMPARE(w.form->entryRecord(), added);
+    QCOMPARE(w.view()->databaseText(), r1 + added);
+    QCOMPARE(w.entry(), (QStringList{"A3", "", "0", "Transistor"}));
+
+    MessageCatcher messages;
+    w.click("Command4");
+    QCOMPARE(messages.texts, QStringList("Database saved in " + w.dir.databasePath()));
+    QCOMPARE(messages.titles, QStringList("Stockbook"));
+    QCOMPARE(messages.icons, QList<QMessageBox::Icon>{QMessageBox::NoIcon});
+    QCOMPARE(w.dir.readDatabase(), (r1 + added + "\r\n").toUtf8());
+    QCOMPARE(w.view()->databaseText(), r1 + added);
+}
+
+void MainWindowTest::addConditions_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<QStringList>("entry");
+    QTest::addColumn<QString>("viewAfter");
+    QTest::newRow("box empty") << r1 << QStringList{"", "x", "1", "IC"} << r1;
+    QTest::newRow("item empty") << r1 << QStringList{"A", "", "1", "IC"} << r1;
+    QTest::newRow("blank box is not empty")
+        << "" << QStringList{" ", "x", "1", "IC"} << "[Box]:   [Item]: x [Nr]: 1 [Type]: IC\r\n";
+    QTest::newRow("count empty, type untouched")
+        << "" << QStringList{"A", "x", "", "..."} << "[Box]: A [Item]: x [Nr]:  [Type]: ...\r\n";
+    QTest::newRow("view without final line end")
+        << "free text" << QStringList{"A", "x", "1", "IC"}
+        << "free text[Box]: A [Item]: x [Nr]: 1 [Type]: IC\r\n";
+    QTest::newRow("same entry twice")
+        << r1 << QStringList{"A1", "10k", "25", "Resistor"} << r1 + r1;
+}
+
+void MainWindowTest::addConditions()
+{
+    QFETCH(QString, view);
+    QFETCH(QStringList, entry);
+    QFETCH(QString, viewAfter);
+    Window w;
+    w.open();
+    w.view()->setDatabaseText(view);
+    w.setEntry(entry);
+    w.click("Command3");
+    QCOMPARE(w.view()->databaseText(), viewAfter);
+    if (viewAfter == view)
+        QCOMPARE(w.entry(), entry);
+    else
+        QCOMPARE(w.entry(), (QStringList{entry[0], "", "0", entry[3]}));
+    QCOMPARE(w.dir.readDatabase(), QByteArray()); // Add never writes the file
+}
+
+void MainWindowTest::saveRule_data()
+{
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<bool>("saves");
+    QTest::newRow("placeholder untouched") << QStringList() << true;
+    QTest::newRow("search field empty") << QStringList{""} << false;
+    QTest::newRow("placeholder with a blank") << QStringList{"... "} << false;
+    QTest::newRow("other text") << QStringList{"A1"} << false;
+    QTest::newRow("placeholder typed back after a search") << QStringList{"A1", "..."} << false;
+}
+
+void MainWindowTest::saveRule()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(bool, saves);
+    const QByteArray file = (r1 + r2 + "\r\n").toUtf8();
+    Window w(file);
+    w.open();
+    for (const QString &text : typed)
+        w.search(text);
+    w.view()->appendDatabaseText("edited by hand");
+    const QString view = w.view()->databaseText();
+    MessageCatcher messages;
+    w.click("Command4");
+    QTest::qWait(20);
+    QCOMPARE(messages.texts.size(), saves ? 1 : 0);
+    QCOMPARE(w.dir.readDatabase(), saves ? (view + "\r\n").toUtf8() : file);
+    QCOMPARE(w.view()->databaseText(), view);
+}
+
+void MainWindowTest::changeOfCountRoad()
+{
+    // The view is narrowed to one record; Update must keep the hidden ones.
+    Window w((r1 + r2 + r3 + "\r\n").toUtf8());
+    w.open();
+    w.search("BC5");
+    QCOMPARE(w.view()->databaseText(), r2);
+    w.clickLine(0, 20);
+    QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "4", "Transistor"}));
+    QCOMPARE(w.form->selectedRecord(), r2);
+    w.click("Command1");
+    w.click("Command6");
+    const QString changed = ComposeRecordLine("B2", "BC547", "5", "Transistor");
+    QCOMPARE(w.view()->databaseText(), changed);
+    QCOMPARE(w.dir.readDatabase(), (r1 + changed + r3 + "\r\n").toUtf8());
+    QCOMPARE(w.entry(), (QStringList{"", "", "0", "..."}));
+    QCOMPARE(w.form->selectedRecord(), QString());
+    QCOMPARE(w.form->entryRecord(), changed);
+
+    // On the whole view, Update writes the view as it stands.
+    Window whole((r1 + r2 + "\r\n").toUtf8());
+    whole.open();
+    whole.view()->appendDatabaseText(r3);
+    whole.clickLine(0, 3);
+    whole.field("Text3")->setText("30");
+    whole.click("Command6");
+    const QString r1changed = ComposeRecordLine("A1", "10k", "30", "Resistor");
+    QCOMPARE(whole.dir.readDatabase(), (r1changed + r2 + r3 + "\r\n").toUtf8());
+}
+
+void MainWindowTest::pickOnEveryClick()
+{
+    Window w((r1 + r2 + "\r\n").toUtf8());
+    w.open();
+    w.clickLine(1, 40);
+    QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "4", "Transistor"}));
+    w.setEntry({"x", "y", "z", "w"});
+    w.clickLine(1, 40); // the caret does not move
+    QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "4", "Transistor"}));
+    // Moving the caret with the keyboard picks nothing.
+    w.setEntry({"x", "y", "z", "w"});
+    QTest::keyClick(w.view(), Qt::Key_Up);
+    QCOMPARE(w.entry(), (QStringList{"x", "y", "z", "w"}));
+}
+
+void MainWindowTest::pickNeedsLineEnd()
+{
+    Window w(r1.toUtf8());
+    w.open();
+    w.view()->appendDatabaseText("[Box]: X [Item]: Y [Nr]: 1 [Type]: Z");
+    w.clickLine(1, 10);
+    QCOMPARE(w.entry(), (QStringList{"", "", "0", "..."}));
+    QCOMPARE(w.form->selectedRecord(), QString());
+    w.clickLine(0, 47);
+    QCOMPARE(w.form->selectedRecord(), r1);
+}
+
+void MainWindowTest::upperCaseRetry()
+{
+    Window w((r1 + r2 + r3 + "\r\n").toUtf8());
+    w.open();
+    w.search("r1");
+    QCOMPARE(w.field("Text4")->text(), QString("R1"));
+    QCOMPARE(w.field("Text4")->cursorPosition(), 2);
+    QCOMPARE(w.view()->databaseText(), r3);
+    w.search("zz");
+    QCOMPARE(w.field("Text4")->text(), QString("ZZ"));
+    QCOMPARE(w.view()->databaseText(), QString());
+    w.search("");
+    QCOMPARE(w.view()->databaseText(), r1 + r2 + r3);
+}
+
+void MainWindowTest::updateWithoutPickOnlyClears()
+{
+    Window w((r1 + r2 + "\r\n").toUtf8());
+    w.open();
+    w.setEntry({"A", "B", "3", "IC"});
+    w.click("Command6");
+    QCOMPARE(w.entry(), (QStringList{"", "", "0", "..."}));
+    QCOMPARE(w.dir.readDatabase(), (r1 + r2 + "\r\n").toUtf8());
+
+    // After an Update the selection is used up: a second Update touches nothing.
+    w.clickLine(0, 5);
+    w.click("Command6");
+    const QByteArray afterFirst = w.dir.readDatabase();
+    QCOMPARE(afterFirst, (r1 + r2 + "\r\n").toUtf8());
+    w.click("Command6");
+    QCOMPARE(w.dir.readDatabase(), afterFirst);
+    QCOMPARE(w.view()->databaseText(), r1 + r2);
+}
+
+void MainWindowTest::updateReplacesEveryOccurrence()
+{
+    Window w((r1 + r2 + r1 + "\r\n").toUtf8());
+    w.open();
+    w.clickLine(2, 10);
+    w.field("Text2")->setText("22k");
+    w.click("Command6");
+    const QString changed = ComposeRecordLine("A1", "22k", "25", "Resistor");
+    QCOMPARE(w.view()->databaseText(), changed + r2 + changed);
+    QCOMPARE(w.dir.readDatabase(), (changed + r2 + changed + "\r\n").toUtf8());
+}
+
+void MainWindowTest::refusesFieldsThatBreakTheLine_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("entry");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("Add, label in item")
+        << "Command3" << QStringList{"A", "x [Nr]: 2", "1", "IC"} << "Component Name";
+    QTest::newRow("Add, line break in type")
+        << "Command3" << QStringList{"A", "x", "1", "I\nC"} << "Type";
+    QTest::newRow("Update, label in count")
+        << "Command6" << QStringList{"A", "x", "[Type]:", "IC"} << "Number";
+}
+
+void MainWindowTest::refusesFieldsThatBreakTheLine()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, entry);
+    QFETCH(QString, named);
+    const QByteArray file = (r1 + "\r\n").toUtf8();
+    Window w(file);
+    w.open();
+    w.clickLine(0, 3);
+    w.setEntry(entry);
+    MessageCatcher messages;
+    w.click(qPrintable(button));
+    QTRY_COMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains('"' + named + '"'), qPrintable(messages.texts[0]));
+    QCOMPARE(w.entry(), entry);
+    QCOMPARE(w.view()->databaseText(), r1);
+    QCOMPARE(w.dir.readDatabase(), file);
+    QCOMPARE(w.form->selectedRecord(), r1);
+}
+
+void MainWindowTest::failedWriteIsReported()
+{
+    Window w(QByteArray(), false);
+    QVERIFY(QDir(w.dir.path()).mkdir("stockbook.txt"));
+    w.open();
+    w.setEntry({"A", "x", "1", "IC"});
+    w.click("Command3");
+    MessageCatcher messages;
+    w.click("Command4");
+    QTRY_COMPARE(messages.texts.size(), 1);
+    QVERIFY(messages.texts[0].contains(w.dir.databasePath()));
+    QVERIFY(!messages.texts[0].contains("Database saved in"));
+    QCOMPARE(messages.icons[0], QMessageBox::Warning);
+    QCOMPARE(w.view()->databaseText(), ComposeRecordLine("A", "x", "1", "IC"));
+
+    // Update in a read-only directory keeps the file, the view and the fields.
+    const QByteArray file = (r1 + "\r\n").toUtf8();
+    Window readOnly(file);
+    readOnly.open();
+    readOnly.clickLine(0, 3);
+    readOnly.field("Text3")->setText("26");
+    QVERIFY(
+        QFile::setPermissions(readOnly.dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    readOnly.click("Command6");
+    QTRY_COMPARE(messages.texts.size(), 2);
+    QFile::setPermissions(readOnly.dir.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY(messages.texts[1].contains(readOnly.dir.databasePath()));
+    QCOMPARE(readOnly.dir.readDatabase(), file);
+    QCOMPARE(readOnly.view()->databaseText(), r1);
+    QCOMPARE(readOnly.entry(), (QStringList{"A1", "10k", "26", "Resistor"}));
+}
+
+void MainWindowTest::unreadableDatabaseIsNeverOverwritten()
+{
+    const QByteArray file = (r1 + r2 + "\r\n").toUtf8();
+    Window w(file);
+    QVERIFY(QFile::setPermissions(w.dir.databasePath(), QFileDevice::WriteOwner));
+    MessageCatcher messages;
+    w.open();
+    QTRY_COMPARE(messages.texts.size(), 1);
+    QVERIFY(messages.texts[0].contains(w.dir.databasePath()));
+    QVERIFY(messages.texts[0].contains("Permission denied"));
+    QCOMPARE(w.view()->databaseText(), QString());
+
+    w.setEntry({"A", "x", "1", "IC"});
+    w.click("Command3");
+    w.click("Command4");
+    QTRY_COMPARE(messages.texts.size(), 2);
+    w.clickLine(0, 3);
+    w.click("Command6");
+    QTRY_COMPARE(messages.texts.size(), 3);
+    QVERIFY(QFile::setPermissions(w.dir.databasePath(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QCOMPARE(w.dir.readDatabase(), file);
+}
+
+void MainWindowTest::unreadableDatabaseDuringSearch()
+{
+    Window w((r1 + r2 + "\r\n").toUtf8());
+    w.open();
+    QVERIFY(QFile::setPermissions(w.dir.databasePath(), QFileDevice::WriteOwner));
+    MessageCatcher messages;
+    w.search("A1");
+    QTest::qWait(20);
+    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(w.view()->databaseText(), QString());
+    QVERIFY(QFile::setPermissions(w.dir.databasePath(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    w.search("BC5");
+    QCOMPARE(w.view()->databaseText(), r2);
+    QCOMPARE(messages.texts.size(), 1);
+}
+
+void MainWindowTest::viewTextKeepsEveryCharacter()
+{
+    DatabaseView view;
+    view.setDatabaseText(QString::fromUtf8("a\u00a0b\r\nc\nd\re\r\n"));
+    QCOMPARE(view.databaseText(), QString::fromUtf8("a\u00a0b\r\nc\r\nd\r\ne\r\n"));
+    QTextCursor cursor(view.document());
+    cursor.setPosition(view.document()->findBlockByNumber(2).position() + 1,
+                       QTextCursor::MoveAnchor);
+    cursor.setPosition(view.document()->findBlockByNumber(1).position(), QTextCursor::KeepAnchor);
+    view.setTextCursor(cursor);
+    QCOMPARE(view.caretOffset(), qsizetype(5)); // selection start, each line end counted twice
+    const DatabaseView::CaretLine line = view.caretLine();
+    QCOMPARE(line.text, QString("c\r\n"));
+    QCOMPARE(line.caretOffset, qsizetype(0));
+}
+
+STOCKBOOK_TEST_MAIN(MainWindowTest, QApplication)
+#include "tst_main_window.moc"
