@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian packages the build and the tests need.
-PACKAGES = g++ cmake make qt6-base-dev libgl-dev
+PACKAGES = g++ cmake make qt6-base-dev libgl-dev fonts-dejavu-core
 SUDO = $(shell [ "$$(id -u)" = 0 ] && echo "" || (command -v sudo >/dev/null && echo sudo) || echo NONE)
 
 .PHONY: all deps build run test clean
