@@ -41,3 +41,36 @@ test: build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# Reliability runs, each in a build directory of its own.
+# `make test-sanitize`: every test under AddressSanitizer and
+# UndefinedBehaviorSanitizer (g++). `make fuzz`: each libFuzzer target for
+# FUZZ_SECONDS (clang); `make fuzz-smoke` the same for FUZZ_SMOKE_SECONDS.
+SANITIZE_DIR ?= build-sanitize
+SANITIZE_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 120
+FUZZ_SMOKE_SECONDS ?= 5
+FUZZ_PACKAGES = clang libclang-rt-14-dev
+.PHONY: test-sanitize fuzz-build fuzz fuzz-smoke
+
+$(SANITIZE_DIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)"
+
+test-sanitize: deps $(SANITIZE_DIR)/CMakeCache.txt
+	cmake --build $(SANITIZE_DIR) --parallel $(JOBS)
+	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure --parallel $(JOBS)
+
+fuzz-build:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(FUZZ_PACKAGES)"
+	@[ -f $(FUZZ_DIR)/CMakeCache.txt ] || cmake -S . -B $(FUZZ_DIR) -DSTOCKBOOK_FUZZ=ON \
+	    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_DIR) --parallel $(JOBS)
+
+fuzz: fuzz-build
+	scripts/run_fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	scripts/run_fuzzers.sh $(FUZZ_DIR) $(FUZZ_SMOKE_SECONDS)

@@ -1,0 +1,57 @@
+// Helpers shared by the fuzz targets: turning the fuzzer's bytes into texts,
+// reporting a broken property, and plain reference implementations that the
+// record store's operations are compared with.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <QString>
+#include <QStringList>
+
+namespace Fuzz {
+
+// The fuzzer's bytes, split off one field at a time.
+class Input final
+{
+public:
+    Input(const uint8_t *data, std::size_t size);
+
+    bool empty() const;
+    uint8_t takeByte();
+    // A number from the next `bytes` bytes (little-endian, at most 8).
+    uint64_t takeNumber(int bytes);
+    // A text from the bytes up to the next 0 byte (or the end). Odd `mode`
+    // reads them as UTF-16 code units, so lone surrogates occur; even `mode`
+    // reads UTF-8, where the byte 1 followed by a byte n stands for n * 200
+    // copies of "x", so that a short input can reach the pick's 16-bit limits.
+    QString takeText(uint8_t mode);
+    QByteArray takeRest();
+
+private:
+    const uint8_t *m_data;
+    std::size_t m_size;
+};
+
+// Prints `what`, the texts involved, and aborts, so that the fuzzer keeps the
+// input that broke the property.
+[[noreturn]] void fail(const char *what, const QStringList &details = {});
+void check(bool holds, const char *what, const QStringList &details = {});
+
+// The record pick step by step with 1-based positions and naive searches: the
+// box label is searched from the first character of the caret's line, the
+// 16-bit limits hold for the item and type positions and their sums, and the
+// first failing step ends the pick with the fields taken so far.
+QStringList referencePick(const QString &text, qsizetype caretOffset);
+
+// A single pass that replaces each CR LF CR LF by CR LF, character by character.
+QString referenceCollapse(const QString &text);
+
+// The lines of a text: CR LF, a lone CR and a lone LF each end a line, and a
+// final line end starts no further line.
+QStringList referenceLines(const QString &text);
+
+// A text shown in a failure report: control characters escaped, long texts cut.
+QString shown(const QString &text);
+
+} // namespace Fuzz
