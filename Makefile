@@ -39,6 +39,12 @@ run: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --parallel $(JOBS)
 
+# Times the record store and the window on generated databases of 1,000 to
+# 1,000,000 records and prints one table (several minutes; the window offscreen).
+.PHONY: bench
+bench: build
+	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/bench/stockbook_bench
+
 clean:
 	rm -rf $(BUILD_DIR)
 
