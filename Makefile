@@ -7,9 +7,12 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian packages the build and the tests need.
 PACKAGES = g++ cmake make qt6-base-dev libgl-dev fonts-dejavu-core
+# The desktop checks of `make test`: an X server for the screenshots and the
+# launcher, a robot to click in the window, and the desktop entry tools.
+PACKAGES += xvfb xauth xdotool imagemagick desktop-file-utils libglib2.0-bin
 SUDO = $(shell [ "$$(id -u)" = 0 ] && echo "" || (command -v sudo >/dev/null && echo sudo) || echo NONE)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test clean install uninstall
 
 all: build
 
@@ -44,6 +47,17 @@ test: build
 .PHONY: bench
 bench: build
 	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/bench/stockbook_bench
+
+# The program goes to $(PREFIX)/opt/stockbook, where its database is written,
+# so the default is a folder the user owns. DESTDIR stages an install.
+PREFIX ?= $(HOME)/.local
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+uninstall: $(BUILD_DIR)/CMakeCache.txt
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	DESTDIR="$(DESTDIR)" cmake -DCMAKE_INSTALL_PREFIX="$(PREFIX)" -P $(BUILD_DIR)/packaging/uninstall.cmake
 
 clean:
 	rm -rf $(BUILD_DIR)

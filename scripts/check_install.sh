@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Checks `make install` and `make uninstall` for real, in a throw-away home
+# folder whose name holds a space:
+#   - the program, the desktop entry and the four icons land where the desktop
+#     looks for them, and the entry's Exec line names the installed program;
+#   - under Xvfb, the desktop entry starts the program, whose Save writes the
+#     database beside the installed program; Quit ends it;
+#   - installing again and uninstalling leave the database as it was;
+#   - a staged install (DESTDIR) names the final path, not the staging folder.
+#
+# Usage: scripts/check_install.sh BUILD_DIR
+# Exit status 77 (skipped) when xvfb-run or xdotool is missing.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$(cd "${1:?usage: check_install.sh BUILD_DIR}" && pwd)
+
+for tool in xvfb-run xdotool; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is missing (apt-get install -y xvfb xauth xdotool)"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d)
+program_pid=""
+cleanup() {
+    if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# The install goes through the Makefile as a user runs it; PACKAGES= keeps the
+# Makefile from installing Debian packages from inside a test.
+unset MAKEFLAGS MFLAGS MAKELEVEL
+make_target() {
+    make -s -C "$repo" "$@" BUILD_DIR="$build" PACKAGES= JOBS=1
+}
+
+export HOME="$work/home of tester"
+mkdir -p "$HOME"
+prefix="$HOME/.local"
+program_dir="$prefix/opt/stockbook"
+program="$program_dir/stockbook"
+entry="$prefix/share/applications/stockbook.desktop"
+database="$program_dir/stockbook.txt"
+
+# ---- make install into the default prefix, ~/.local ---------------------------
+make_target install >"$work/install.log" || { cat "$work/install.log"; fail "make install"; }
+
+[ -x "$program" ] || fail "no program at $program"
+cmp -s "$program" "$build/stockbook" || fail "$program is not the built program"
+for n in 16 24 32 48; do
+    icon="$prefix/share/icons/hicolor/${n}x${n}/apps/stockbook.png"
+    [ -f "$icon" ] || fail "no icon at $icon"
+    cmp -s "$icon" "$repo/packaging/icon/stockbook-$n.png" || fail "$icon is not the $n px icon"
+    # PNG header: width and height as 32-bit big-endian numbers at bytes 16 and 20.
+    read -r w h < <(od -An -tu1 -j16 -N8 "$icon" |
+        awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
+    [ "$w $h" = "$n $n" ] || fail "$icon is $w x $h, not $n x $n"
+done
+[ -f "$entry" ] || fail "no desktop entry at $entry"
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$entry" || fail "desktop-file-validate rejects $entry"
+fi
+
+key() { sed -n "s/^$1=//p" "$entry"; }
+[ "$(key Icon)" = stockbook ] || fail "Icon is '$(key Icon)', not the theme name stockbook"
+[ "$(key TryExec)" = "$program" ] || fail "TryExec is '$(key TryExec)', not $program"
+# Exec: undo the string escape (\\ -> \), then split the arguments with the
+# shell's double-quote rules, which are the desktop entry format's.
+exec_value=$(key Exec | sed 's/\\\\/\\/g')
+eval "exec_args=($exec_value)"
+[ "${#exec_args[@]}" = 1 ] || fail "Exec has ${#exec_args[@]} arguments: $exec_value"
+[ "${exec_args[0]}" = "$program" ] || fail "Exec names '${exec_args[0]}', not $program"
+echo "installed; desktop entry:"
+grep -E '^(Exec|TryExec|Icon)=' "$entry"
+
+# ---- the launcher starts the program, and Save writes beside it ---------------
+cat >"$work/launch.sh" <<'EOF'
+#!/usr/bin/env bash
+# Runs inside xvfb-run: start through the desktop entry, click Save, close the
+# save message, check the file, click Quit.
+set -euo pipefail
+entry=$1 database=$2 program=$3
+export QT_QPA_PLATFORM=xcb
+if command -v gio >/dev/null; then
+    gio launch "$entry"
+else
+    "$program" &
+fi
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Stockbook v1\.01 by ')
+pid=$(xdotool getwindowpid "$window")
+echo "$pid" >"$4"
+[ "$(readlink "/proc/$pid/exe")" = "$program" ] || { echo "started $(readlink "/proc/$pid/exe")"; exit 1; }
+# Save lies at (112, 180) and Quit at (232, 180) in the window's client area.
+xdotool mousemove --window "$window" 112 180 click 1
+for _ in $(seq 100); do [ -f "$database" ] && break; sleep 0.1; done
+[ -f "$database" ] || { echo "Save wrote no $database"; exit 1; }
+message=$(timeout 20 xdotool search --sync --onlyvisible --name '^Stockbook$')
+xdotool key --clearmodifiers Return
+for _ in $(seq 100); do xdotool search --onlyvisible --name '^Stockbook$' >/dev/null || break; sleep 0.1; done
+xdotool mousemove --window "$window" 232 180 click 1
+for _ in $(seq 100); do [ -d "/proc/$pid" ] || break; sleep 0.1; done
+[ ! -d "/proc/$pid" ] || { echo "Quit did not end the program"; exit 1; }
+echo "message window $message closed; program $pid ended"
+EOF
+chmod +x "$work/launch.sh"
+rm -f "$database"
+if ! timeout 120 xvfb-run -a -s "-screen 0 1280x800x24" \
+    "$work/launch.sh" "$entry" "$database" "$program" "$work/pid" >"$work/launch.log" 2>&1; then
+    program_pid=$(cat "$work/pid" 2>/dev/null || true)
+    cat "$work/launch.log"
+    fail "starting from the desktop entry and saving"
+fi
+grep -v XDG_RUNTIME_DIR "$work/launch.log" || true
+[ "$(od -An -tx1 "$database" | tr -d ' \n')" = 0d0a ] ||
+    fail "the saved empty database is not one CR LF: $(od -c "$database")"
+echo "the launcher started $program; Save wrote $database"
+
+# ---- installing again and uninstalling keep the database ----------------------
+printf '[Box]: A3 [Item]: BC547 [Nr]: 25 [Type]: Transistor\r\n\r\n' >"$database"
+cp "$database" "$work/database.kept"
+make_target install >/dev/null || fail "second make install"
+cmp -s "$database" "$work/database.kept" || fail "make install changed the database"
+
+make_target uninstall >"$work/uninstall.log" || { cat "$work/uninstall.log"; fail "make uninstall"; }
+for gone in "$program" "$entry" "$prefix"/share/icons/hicolor/{16x16,24x24,32x32,48x48}/apps/stockbook.png; do
+    [ ! -e "$gone" ] || fail "make uninstall left $gone"
+done
+cmp -s "$database" "$work/database.kept" || fail "make uninstall removed or changed the database"
+left=$(find "$HOME" -type f | sort)
+[ "$left" = "$database" ] || fail "after make uninstall these files are left: $left"
+echo "uninstalled; the database stays: $database"
+
+# Without the database, the emptied program folder goes too.
+rm "$database"
+make_target uninstall >/dev/null || fail "make uninstall with nothing installed"
+[ ! -e "$program_dir" ] || fail "make uninstall left the empty $program_dir"
+
+# ---- a staged install names the final place -----------------------------------
+stage="$work/stage"
+make_target install DESTDIR="$stage" PREFIX=/usr/local >/dev/null || fail "staged make install"
+staged_entry="$stage/usr/local/share/applications/stockbook.desktop"
+[ -x "$stage/usr/local/opt/stockbook/stockbook" ] || fail "staged install put no program"
+grep -qx 'Exec=/usr/local/opt/stockbook/stockbook' "$staged_entry" ||
+    fail "staged Exec line: $(grep '^Exec=' "$staged_entry")"
+make_target uninstall DESTDIR="$stage" PREFIX=/usr/local >/dev/null || fail "staged make uninstall"
+[ -z "$(find "$stage" -type f)" ] || fail "staged uninstall left: $(find "$stage" -type f)"
+echo "staged install and uninstall under DESTDIR: ok"
+echo "PASS"
