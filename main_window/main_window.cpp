@@ -148,6 +148,18 @@ void Form1::createControls()
 
     fitFontToLayout();
 
+    // Screen readers name each field after its label and the view "Database";
+    // a button's name is its caption.
+    const std::pair<QLabel *, QWidget *> labelledFields[] = {
+        {Label1, Text1}, {Label2, Text2}, {Label3, Text3}, {Label5, Combo1}, {Label4, Text4}};
+    for (const auto &[label, field] : labelledFields) {
+        label->setBuddy(field);
+        field->setAccessibleName(label->text());
+    }
+    Text5->setAccessibleName(QStringLiteral("Database"));
+    Command1->setAccessibleDescription(QStringLiteral("Adds one to the number"));
+    Command2->setAccessibleDescription(QStringLiteral("Takes one from the number"));
+
     QWidget *tabCycle[] = {Text1, Text2,  Text3,    Command1, Command2, Text4,
                            Text5, Combo1, Command3, Command4, Command5, Command6};
     for (std::size_t k = 1; k < std::size(tabCycle); ++k)
