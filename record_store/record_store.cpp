@@ -147,6 +147,21 @@ bool hasUtf8ByteOrderMark(const QByteArray &bytes)
     return bytes.startsWith("\xEF\xBB\xBF");
 }
 
+// Writes all of `bytes`. A disk that fills up part way makes the system write
+// fewer bytes without an error; writing the rest then fails with the reason
+// ("No space left on device", "File too large"), which the file keeps.
+bool writeWhole(QSaveFile &file, const QByteArray &bytes)
+{
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 chunk = file.write(bytes.constData() + written, bytes.size() - written);
+        if (chunk <= 0)
+            return false;
+        written += chunk;
+    }
+    return true;
+}
+
 // Flushes the directory entry of a renamed file, so that the rename survives
 // a power cut. Best effort: the data itself was already flushed.
 void syncDirectoryOf(const QString &filePath)
@@ -282,9 +297,11 @@ FileResult WriteDatabaseFile(const QString &programDirectory, const QString &tex
     // replaced, and the permissions of an existing file are kept.
     QSaveFile file(DatabaseFilePath(programDirectory));
     FileResult result;
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly) || !writeWhole(file, bytes) || !file.flush()) {
         result.ok = false;
-        result.error = file.errorString();
+        result.error = file.error() != QFileDevice::NoError
+                           ? file.errorString()
+                           : QStringLiteral("Only part of the database could be written");
         file.cancelWriting();
         return result;
     }

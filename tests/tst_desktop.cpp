@@ -1,0 +1,292 @@
+// The window as assistive technology and high-DPI screens meet it: what a
+// screen reader hears for each control, and whether the fixed layout still
+// holds every caption, without clipping or overlap, at the scale factor the
+// test runs under (registered at QT_SCALE_FACTOR 1 and 2).
+#include <memory>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+#include <QtTest>
+
+#include "main_window/main_window.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// Every control of the layout, frames and labels included.
+const char *const kControls[] = {"Frame1", "Label1",   "Text1",    "Label2",   "Text2",
+                                 "Label3", "Text3",    "Command1", "Command2", "Label5",
+                                 "Combo1", "Command3", "Command4", "Command6", "Command5",
+                                 "Frame2", "Label4",   "Text4",    "Text5"};
+
+QString ancestry(const QWidget *widget)
+{
+    return widget->objectName() + QStringLiteral(" in ") + widget->parentWidget()->objectName();
+}
+
+// Whether the image has a pixel unlike the background on the given column or
+// row, that is, whether something drawn reaches that edge.
+bool inkOnColumn(const QImage &image, int x, QRgb background)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        if (image.pixel(x, y) != background)
+            return true;
+    }
+    return false;
+}
+
+bool inkOnRow(const QImage &image, int y, QRgb background)
+{
+    for (int x = 0; x < image.width(); ++x) {
+        if (image.pixel(x, y) != background)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestDesktop final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void controlsAreNamedForScreenReaders_data();
+    void controlsAreNamedForScreenReaders();
+    void everyFocusableControlHasItsOwnName();
+
+    void windowScalesWithTheScaleFactor();
+    void controlsLieInsideTheirContainerWithoutOverlap();
+    void captionsFitTheirControls();
+    void labelCaptionsAreNotClippedOnScreen();
+
+private:
+    QWidget *control(const char *name) const;
+
+    std::unique_ptr<TestSupport::ProgramDirectory> m_directory;
+    std::unique_ptr<Form1> m_window;
+};
+
+void TestDesktop::init()
+{
+    m_directory = std::make_unique<TestSupport::ProgramDirectory>();
+    m_window = std::make_unique<Form1>(m_directory->path());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestDesktop::cleanup()
+{
+    m_window.reset();
+    m_directory.reset();
+}
+
+QWidget *TestDesktop::control(const char *name) const
+{
+    auto *widget = m_window->findChild<QWidget *>(QLatin1String(name));
+    if (!widget)
+        qFatal("no control %s", name);
+    return widget;
+}
+
+void TestDesktop::controlsAreNamedForScreenReaders_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("role");
+    // A field also reports its label as its "labelled by" relation.
+    QTest::addColumn<QString>("label");
+
+    const int edit = QAccessible::EditableText;
+    const int button = QAccessible::Button;
+    QTest::newRow("box field") << "Text1"
+                               << "Box Name" << edit << "Label1";
+    QTest::newRow("item field") << "Text2"
+                                << "Component Name" << edit << "Label2";
+    QTest::newRow("count field") << "Text3"
+                                 << "Number" << edit << "Label3";
+    QTest::newRow("type field") << "Combo1"
+                                << "Type" << int(QAccessible::ComboBox) << "Label5";
+    QTest::newRow("search field") << "Text4"
+                                  << "Find" << edit << "Label4";
+    QTest::newRow("database view") << "Text5"
+                                   << "Database" << edit << "";
+    QTest::newRow("+") << "Command1"
+                       << "+" << button << "";
+    QTest::newRow("-") << "Command2"
+                       << "-" << button << "";
+    QTest::newRow("Add") << "Command3"
+                         << "Add" << button << "";
+    QTest::newRow("Save") << "Command4"
+                          << "Save" << button << "";
+    QTest::newRow("Quit") << "Command5"
+                          << "Quit" << button << "";
+    QTest::newRow("Update") << "Command6"
+                            << "Update" << button << "";
+}
+
+void TestDesktop::controlsAreNamedForScreenReaders()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, name);
+    QFETCH(int, role);
+    QFETCH(QString, label);
+
+    QWidget *widget = this->control(qPrintable(control));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(iface);
+    if (role == QAccessible::ComboBox) {
+        // Qt on Linux reports a combo box's text as its accessible name and
+        // names it through its label relation instead (checked below).
+        QCOMPARE(widget->accessibleName(), name);
+        QVERIFY(!label.isEmpty());
+    } else {
+        QCOMPARE(iface->text(QAccessible::Name), name);
+    }
+    QCOMPARE(int(iface->role()), role);
+    QVERIFY(!iface->state().invisible);
+    if (label.isEmpty())
+        return;
+    QAccessibleInterface *labelIface =
+        QAccessible::queryAccessibleInterface(this->control(qPrintable(label)));
+    const auto relations = iface->relations(QAccessible::Label);
+    const bool labelled = std::any_of(relations.begin(), relations.end(),
+                                      [&](const auto &rel) { return rel.first == labelIface; });
+    QVERIFY2(labelled, qPrintable(control + QStringLiteral(" is not labelled by ") + label));
+    QCOMPARE(labelIface->text(QAccessible::Name), name);
+}
+
+void TestDesktop::everyFocusableControlHasItsOwnName()
+{
+    // A field without a name of its own is read out by the caption of the
+    // frame around it, the same for every field in that frame.
+    QStringList names;
+    const auto widgets = m_window->findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        if (widget->focusPolicy() == Qt::NoFocus || widget->focusProxy() || !widget->isVisible())
+            continue;
+        if (qobject_cast<QComboBox *>(widget->parentWidget()))
+            continue; // the type field's own line edit: the field speaks for it
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(iface);
+        const QString name = qobject_cast<QComboBox *>(widget) ? widget->accessibleName()
+                                                               : iface->text(QAccessible::Name);
+        QVERIFY2(!name.isEmpty(), qPrintable(widget->objectName()));
+        QVERIFY2(!names.contains(name), qPrintable(widget->objectName() + ": " + name));
+        names << name;
+    }
+    QCOMPARE(names.size(), 12);
+}
+
+void TestDesktop::windowScalesWithTheScaleFactor()
+{
+    const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble();
+    QVERIFY(scale >= 1);
+    QCOMPARE(m_window->devicePixelRatioF(), scale);
+    // The layout is in logical pixels; the screen gets it scaled as a whole.
+    QCOMPARE(m_window->size(), QSize(753, 329));
+    const QPixmap shot = m_window->grab();
+    QCOMPARE(shot.size(), QSize(qRound(753 * scale), qRound(329 * scale)));
+    QCOMPARE(control("Text5")->mapTo(m_window.get(), QPoint(0, 0)), QPoint(296 + 24, 16 + 88));
+}
+
+void TestDesktop::controlsLieInsideTheirContainerWithoutOverlap()
+{
+    QList<QWidget *> controls;
+    for (const char *name : kControls) {
+        QWidget *widget = control(name);
+        QVERIFY2(widget->isVisible(), name);
+        QVERIFY2(!widget->geometry().isEmpty(), name);
+        QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()),
+                 qPrintable(ancestry(widget)));
+        controls << widget;
+    }
+    for (int a = 0; a < controls.size(); ++a) {
+        for (int b = a + 1; b < controls.size(); ++b) {
+            if (controls[a]->parentWidget() != controls[b]->parentWidget())
+                continue;
+            QVERIFY2(!controls[a]->geometry().intersects(controls[b]->geometry()),
+                     qPrintable(controls[a]->objectName() + QStringLiteral(" overlaps ") +
+                                controls[b]->objectName()));
+        }
+    }
+    // The frames' captions run above everything inside them.
+    for (const char *frameName : {"Frame1", "Frame2"}) {
+        auto *frame = qobject_cast<QGroupBox *>(control(frameName));
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        const QRect title = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                           QStyle::SC_GroupBoxLabel, frame);
+        for (QWidget *child : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            QVERIFY2(!child->geometry().intersects(title), qPrintable(ancestry(child)));
+    }
+}
+
+void TestDesktop::captionsFitTheirControls()
+{
+    for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Label5"}) {
+        auto *label = qobject_cast<QLabel *>(control(name));
+        const QFontMetricsF metrics(label->font());
+        const QRect room = label->contentsRect();
+        QVERIFY2(metrics.horizontalAdvance(label->text()) <= room.width(), name);
+        QVERIFY2(metrics.height() <= room.height(), name);
+    }
+    for (const char *name :
+         {"Command1", "Command2", "Command3", "Command4", "Command5", "Command6"}) {
+        auto *button = qobject_cast<QPushButton *>(control(name));
+        const QFontMetricsF metrics(button->font());
+        const int frame =
+            button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+        const QRect room = button->rect().adjusted(frame, frame, -frame, -frame);
+        QVERIFY2(metrics.horizontalAdvance(button->text()) <= room.width(), name);
+        QVERIFY2(metrics.height() <= room.height(), name);
+    }
+    for (const char *name : {"Frame1", "Frame2"}) {
+        auto *frame = qobject_cast<QGroupBox *>(control(name));
+        QVERIFY2(QFontMetricsF(frame->font()).horizontalAdvance(frame->title()) <= frame->width(),
+                 name);
+    }
+    // A single-line field shows a whole line of text: the text's height fits
+    // inside the field's frame.
+    for (const char *name : {"Text1", "Text2", "Text3", "Text4"}) {
+        auto *field = qobject_cast<QLineEdit *>(control(name));
+        const int frame = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, field);
+        QVERIFY2(field->fontMetrics().height() <= field->height() - 2 * frame, name);
+    }
+    auto *typeField = qobject_cast<QComboBox *>(control("Combo1"));
+    QVERIFY(typeField->lineEdit()->fontMetrics().height() <= typeField->lineEdit()->height());
+}
+
+void TestDesktop::labelCaptionsAreNotClippedOnScreen()
+{
+    // The labels as the screen shows them at this scale: a caption cut off at
+    // the right or at the top or bottom would leave ink on that edge.
+    for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Label5"}) {
+        auto *label = qobject_cast<QLabel *>(control(name));
+        const QImage shot = label->grab().toImage();
+        QCOMPARE(shot.size(), label->size() * m_window->devicePixelRatioF());
+        const QRgb background = shot.pixel(shot.width() - 1, shot.height() - 1);
+        int inkColumns = 0;
+        for (int x = 0; x < shot.width(); ++x)
+            inkColumns += inkOnColumn(shot, x, background) ? 1 : 0;
+        QVERIFY2(inkColumns > 0, name);
+        QVERIFY2(!inkOnColumn(shot, shot.width() - 1, background), name);
+        QVERIFY2(!inkOnRow(shot, 0, background), name);
+        QVERIFY2(!inkOnRow(shot, shot.height() - 1, background), name);
+    }
+}
+
+STOCKBOOK_TEST_MAIN(TestDesktop, QApplication)
+#include "tst_desktop.moc"

@@ -1,0 +1,509 @@
+// Faults of the database file: unreadable, in a read-only directory, shadowed
+// by a directory, on a full disk, written by a process that is killed, behind a
+// symbolic link and with its own permissions. In each, the old content stays
+// intact, and where the user acts the window says what went wrong.
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include "main_window/main_window.h"
+#include "record_store/record_store.h"
+#include "tests/test_support.h"
+#include "tests/window_driver.h"
+
+using namespace RecordStore;
+using TestSupport::MessageCatcher;
+using TestSupport::ProgramDirectory;
+using TestSupport::WindowDriver;
+
+namespace {
+
+enum Command { Plus = 1, Minus, Add, Save, Quit, Update };
+
+const QString r1 = ComposeRecordLine("A1", "10k", "25", "Resistor");
+const QString r2 = ComposeRecordLine("B2", "BC547", "4", "Transistor");
+const QString r3 = ComposeRecordLine("C3", "NE555", "7", "IC");
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// `count` record lines whose items carry `tag`, so that two databases made
+// with different tags share no line.
+QString database(int count, const char *tag)
+{
+    QString text;
+    for (int k = 0; k < count; ++k)
+        text += ComposeRecordLine(QStringLiteral("Box %1").arg(k % 97),
+                                  QStringLiteral("%1 part %2").arg(QLatin1String(tag)).arg(k),
+                                  QString::number(k % 1000), QStringLiteral("Resistor"));
+    return text;
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat status = {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return 0;
+    return status.st_mode & 07777;
+}
+
+void setMode(const QString &path, mode_t mode)
+{
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
+}
+
+// Everything in the program directory besides the database itself (temporary
+// files that a save left behind).
+QStringList strayEntries(const QString &directory)
+{
+    QStringList entries = QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                    QDir::Hidden | QDir::System);
+    entries.removeAll(QStringLiteral("stockbook.txt"));
+    return entries;
+}
+
+int environmentCount(const char *name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value > 0 ? value : fallback;
+}
+
+// Writes `text` in a child process whose files may grow to `limit` bytes, as
+// on a disk with that much room left; returns what WriteDatabaseFile said.
+FileResult writeWithSizeLimit(const QString &directory, const QString &text, rlim_t limit)
+{
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return {false, QStringLiteral("pipe failed")};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit size = {};
+        ::getrlimit(RLIMIT_FSIZE, &size);
+        size.rlim_cur = limit;
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        const FileResult written = WriteDatabaseFile(directory, text);
+        const QByteArray report = (written.ok ? "1" : "0") + written.error.toUtf8();
+        [[maybe_unused]] const ssize_t sent = ::write(channel[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    QByteArray report;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, got);
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || report.isEmpty())
+        return {false, QStringLiteral("the writing process died")};
+    return {report.startsWith('1'), QString::fromUtf8(report.mid(1))};
+}
+
+} // namespace
+
+class FaultsTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void unreadableAtStartUp();
+    void unreadableDuringSearchAndUpdate();
+    void readOnlyDirectory();
+    void directoryNamedLikeTheDatabase();
+    void fullDisk_data();
+    void fullDisk();
+    void fullDiskInTheWindow();
+    void killedWhileSaving();
+    void symbolicLinkKeptAcrossSaves();
+    void permissionsKeptAcrossSaves_data();
+    void permissionsKeptAcrossSaves();
+    void readOnlyFileIsNotReplaced();
+};
+
+void FaultsTest::initTestCase()
+{
+    QLocale::setDefault(QLocale::c());
+    QVERIFY2(::geteuid() != 0, "the tests must not run as root, or no permission ever fails");
+}
+
+void FaultsTest::unreadableAtStartUp()
+{
+    ProgramDirectory dir;
+    const QByteArray old = (r1 + r2 + "\r\n").toUtf8();
+    dir.writeDatabase(old);
+    setMode(dir.databasePath(), 0);
+
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    QTRY_COMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
+    QVERIFY2(messages.texts[0].contains(reason(EACCES)), qPrintable(messages.texts[0]));
+    QCOMPARE(w.viewText(), QString());
+
+    // A record added to the empty view is not saved over the unread file.
+    w.typeInto(0, "Z9");
+    w.typeInto(1, "spare");
+    w.click(Add);
+    w.click(Save);
+    QCOMPARE(messages.texts.size(), 2);
+    QVERIFY2(messages.texts[1].contains(dir.databasePath()), qPrintable(messages.texts[1]));
+    QVERIFY(!messages.texts[1].startsWith("Database saved"));
+
+    // Nor is an Update of it.
+    w.clickLine(0, 3);
+    QCOMPARE(w.entry()[0], QString("Z9"));
+    w.typeInto(2, "5");
+    w.click(Update);
+    QCOMPARE(messages.texts.size(), 3);
+    QVERIFY(!messages.texts[2].startsWith("Database saved"));
+
+    setMode(dir.databasePath(), 0600);
+    QCOMPARE(dir.readDatabase(), old);
+    QCOMPARE(strayEntries(dir.path()), QStringList());
+}
+
+void FaultsTest::unreadableDuringSearchAndUpdate()
+{
+    ProgramDirectory dir;
+    const QByteArray old = (r1 + r2 + r3 + "\r\n").toUtf8();
+    dir.writeDatabase(old);
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    QCOMPARE(w.viewText(), r1 + r2 + r3);
+
+    // Two key strokes, two failed searches, one warning.
+    setMode(dir.databasePath(), 0);
+    w.typeSearch("B2");
+    QCOMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
+    QVERIFY2(messages.texts[0].contains(reason(EACCES)), qPrintable(messages.texts[0]));
+    QCOMPARE(w.viewText(), QString());
+    w.click(Save);
+    QCOMPARE(messages.texts.size(), 1);
+
+    // Readable again: the search works, and a pick of the filtered view...
+    setMode(dir.databasePath(), 0600);
+    w.typeSearch("B2");
+    QCOMPARE(w.viewText(), r2);
+    w.clickLine(0, 5);
+    QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "4", "Transistor"}));
+    w.click(Plus);
+
+    // ...cannot be updated while the file cannot be read: nothing changes.
+    setMode(dir.databasePath(), 0);
+    w.click(Update);
+    QCOMPARE(messages.texts.size(), 2);
+    QVERIFY2(messages.texts[1].contains(reason(EACCES)), qPrintable(messages.texts[1]));
+    QCOMPARE(w.viewText(), r2);
+    QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "5", "Transistor"}));
+    setMode(dir.databasePath(), 0600);
+    QCOMPARE(dir.readDatabase(), old);
+
+    // Once it can, the same Update keeps the records the filter hides.
+    w.click(Update);
+    QCOMPARE(messages.texts.size(), 2);
+    const QString changed = ComposeRecordLine("B2", "BC547", "5", "Transistor");
+    QCOMPARE(w.viewText(), changed);
+    QCOMPARE(dir.readDatabase(), (r1 + changed + r3 + "\r\n").toUtf8());
+}
+
+void FaultsTest::readOnlyDirectory()
+{
+    ProgramDirectory dir;
+    const QByteArray old = (r1 + r2 + "\r\n").toUtf8();
+    dir.writeDatabase(old);
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    setMode(dir.path(), 0555);
+
+    w.typeInto(0, "C3");
+    w.typeInto(1, "NE555");
+    w.typeInto(2, "7");
+    w.typeInto(3, "IC");
+    w.click(Add);
+    w.click(Save);
+    QCOMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
+    QVERIFY2(messages.texts[0].contains(reason(EACCES)), qPrintable(messages.texts[0]));
+    QCOMPARE(w.viewText(), r1 + r2 + r3);
+
+    w.clickLine(1, 4);
+    w.click(Minus);
+    w.click(Update);
+    QCOMPARE(messages.texts.size(), 2);
+    QVERIFY2(messages.texts[1].contains(reason(EACCES)), qPrintable(messages.texts[1]));
+    // The view keeps its text and the fields their edit, so nothing is lost.
+    QCOMPARE(w.viewText(), r1 + r2 + r3);
+    QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "3", "Transistor"}));
+
+    setMode(dir.path(), 0755);
+    QCOMPARE(dir.readDatabase(), old);
+    QCOMPARE(strayEntries(dir.path()), QStringList());
+}
+
+void FaultsTest::directoryNamedLikeTheDatabase()
+{
+    ProgramDirectory dir;
+    QVERIFY(QDir(dir.path()).mkdir("stockbook.txt"));
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    QTest::qWait(20);
+    QCOMPARE(messages.texts, QStringList());
+    QCOMPARE(w.viewText(), QString());
+
+    w.typeInto(0, "A1");
+    w.typeInto(1, "10k");
+    w.click(Add);
+    w.click(Save);
+    QCOMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
+    QVERIFY(!messages.texts[0].startsWith("Database saved"));
+    QVERIFY(QFileInfo(dir.databasePath()).isDir());
+
+    // A search finds no database file and says nothing.
+    w.typeSearch("A");
+    QCOMPARE(w.viewText(), QString());
+    QCOMPARE(messages.texts.size(), 1);
+    QVERIFY(QFileInfo(dir.databasePath()).isDir());
+    QCOMPARE(strayEntries(dir.path()), QStringList());
+}
+
+void FaultsTest::fullDisk_data()
+{
+    QTest::addColumn<int>("room");
+    const QString text = database(3000, "new");
+    const int size = int((text + "\r\n").toUtf8().size());
+    QTest::newRow("no room at all") << 0;
+    QTest::newRow("room for a block") << 4096;
+    QTest::newRow("room for half") << size / 2;
+    QTest::newRow("one byte short of the final line end") << size - 1;
+}
+
+void FaultsTest::fullDisk()
+{
+    QFETCH(int, room);
+    ProgramDirectory dir;
+    const QByteArray old = (database(500, "old") + "\r\n").toUtf8();
+    dir.writeDatabase(old);
+    const FileResult written = writeWithSizeLimit(dir.path(), database(3000, "new"), rlim_t(room));
+    QVERIFY(!written.ok);
+    QVERIFY2(written.error.contains(reason(EFBIG)), qPrintable(written.error));
+    QCOMPARE(dir.readDatabase(), old);
+    QCOMPARE(strayEntries(dir.path()), QStringList());
+
+    // With exactly enough room the same write succeeds.
+    const QString text = database(3000, "new");
+    const FileResult fits =
+        writeWithSizeLimit(dir.path(), text, rlim_t((text + "\r\n").toUtf8().size()));
+    QVERIFY2(fits.ok, qPrintable(fits.error));
+    QCOMPARE(dir.readDatabase(), (text + "\r\n").toUtf8());
+}
+
+void FaultsTest::fullDiskInTheWindow()
+{
+    ProgramDirectory dir;
+    const QByteArray old = (r1 + r2 + "\r\n").toUtf8();
+    dir.writeDatabase(old);
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    w.typeInto(0, "D4");
+    w.typeInto(1, QString(1200, 'x'));
+    w.click(Add);
+
+    rlimit size = {};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &size) == 0);
+    const rlimit unlimited = size;
+    size.rlim_cur = 1000;
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &size) == 0);
+    w.click(Save);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+    ::signal(SIGXFSZ, previousHandler);
+
+    QCOMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains(reason(EFBIG)), qPrintable(messages.texts[0]));
+    QCOMPARE(dir.readDatabase(), old);
+    QCOMPARE(strayEntries(dir.path()), QStringList());
+
+    // Room again: the same view saves.
+    w.click(Save);
+    QCOMPARE(messages.texts.size(), 2);
+    QVERIFY(messages.texts[1].startsWith("Database saved in "));
+    QCOMPARE(dir.readDatabase(), (w.viewText() + "\r\n").toUtf8());
+}
+
+void FaultsTest::killedWhileSaving()
+{
+    const int trials = environmentCount("STOCKBOOK_KILL_TRIALS", 60);
+    const quint32 seed = quint32(
+        environmentCount("STOCKBOOK_KILL_SEED", int(QRandomGenerator::global()->bounded(1 << 30))));
+    QRandomGenerator random(seed);
+    ProgramDirectory dir;
+    // The two contents differ in size and in every line, so a mix or a
+    // truncation of either is neither.
+    const QString oldText = database(15000, "old");
+    const QString newText = database(25000, "new");
+    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok);
+    const QByteArray oldBytes = dir.readDatabase();
+    const QByteArray newBytes = (newText + "\r\n").toUtf8();
+
+    // Spread the kills over about two rounds of saves.
+    QElapsedTimer round;
+    round.start();
+    QVERIFY(WriteDatabaseFile(dir.path(), newText).ok);
+    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok);
+    const qint64 roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, 1000);
+
+    int sawOld = 0;
+    int sawNew = 0;
+    int leftBehind = 0;
+    for (int trial = 0; trial < trials; ++trial) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (;;) {
+                WriteDatabaseFile(dir.path(), newText);
+                WriteDatabaseFile(dir.path(), oldText);
+            }
+        }
+        QVERIFY(child > 0);
+        ::usleep(useconds_t(random.bounded(2 * roundMicroseconds)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const QByteArray bytes = dir.readDatabase();
+        QVERIFY2(bytes == oldBytes || bytes == newBytes,
+                 qPrintable(QStringLiteral("trial %1 (STOCKBOOK_KILL_SEED=%2): the file holds %3 "
+                                           "bytes, neither the old %4 nor the new %5")
+                                .arg(trial)
+                                .arg(seed)
+                                .arg(bytes.size())
+                                .arg(oldBytes.size())
+                                .arg(newBytes.size())));
+        (bytes == oldBytes ? sawOld : sawNew) += 1;
+        // A killed save leaves its unfinished temporary file; it is not the
+        // database and does not disturb the next save.
+        for (const QString &stray : strayEntries(dir.path())) {
+            ++leftBehind;
+            QFile::remove(dir.path() + "/" + stray);
+        }
+    }
+    qInfo("%d kills (seed %u, a round of two saves takes %lld us): old content %d times, new "
+          "content %d times, %d unfinished temporary files left behind",
+          trials, seed, roundMicroseconds, sawOld, sawNew, leftBehind);
+    // The kills did land at different moments of the saves.
+    if (trials >= 20)
+        QVERIFY(sawOld > 0 && sawNew > 0);
+}
+
+void FaultsTest::symbolicLinkKeptAcrossSaves()
+{
+    ProgramDirectory dir;
+    QVERIFY(QDir(dir.path()).mkdir("data"));
+    const QString target = dir.path() + "/data/inventory.txt";
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write((r1 + "\r\n").toUtf8());
+    }
+    QVERIFY(::symlink("data/inventory.txt", QFile::encodeName(dir.databasePath()).constData()) ==
+            0);
+
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    QCOMPARE(w.viewText(), r1);
+    w.typeInto(0, "B2");
+    w.typeInto(1, "BC547");
+    w.click(Add);
+    w.click(Save);
+    QCOMPARE(messages.texts.size(), 1);
+    QVERIFY(messages.texts[0].startsWith("Database saved in "));
+
+    w.clickLine(0, 2);
+    w.click(Plus);
+    w.click(Update);
+    QCOMPARE(messages.texts.size(), 1);
+
+    const QString expected = ComposeRecordLine("A1", "10k", "26", "Resistor") +
+                             ComposeRecordLine("B2", "BC547", "0", "...") + "\r\n";
+    QVERIFY(QFileInfo(dir.databasePath()).isSymLink());
+    char link[256] = {};
+    QVERIFY(::readlink(QFile::encodeName(dir.databasePath()).constData(), link, sizeof link - 1) >
+            0);
+    QCOMPARE(QByteArray(link), QByteArray("data/inventory.txt"));
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected.toUtf8());
+    QCOMPARE(strayEntries(dir.path()), QStringList{"data"});
+}
+
+void FaultsTest::permissionsKeptAcrossSaves_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("0600") << 0600;
+    QTest::newRow("0640") << 0640;
+    QTest::newRow("0644") << 0644;
+    QTest::newRow("0660") << 0660;
+    QTest::newRow("0604") << 0604;
+}
+
+void FaultsTest::permissionsKeptAcrossSaves()
+{
+    QFETCH(int, mode);
+    ProgramDirectory dir;
+    dir.writeDatabase((r1 + r2 + "\r\n").toUtf8());
+    setMode(dir.databasePath(), mode_t(mode));
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    w.click(Save);
+    QCOMPARE(modeOf(dir.databasePath()), mode_t(mode));
+    w.clickLine(1, 0);
+    w.click(Plus);
+    w.click(Update);
+    QCOMPARE(modeOf(dir.databasePath()), mode_t(mode));
+    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(dir.readDatabase(),
+             (r1 + ComposeRecordLine("B2", "BC547", "5", "Transistor") + "\r\n").toUtf8());
+}
+
+void FaultsTest::readOnlyFileIsNotReplaced()
+{
+    ProgramDirectory dir;
+    const QByteArray old = (r1 + "\r\n").toUtf8();
+    dir.writeDatabase(old);
+    setMode(dir.databasePath(), 0444);
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    w.typeInto(0, "B2");
+    w.typeInto(1, "BC547");
+    w.click(Add);
+    w.click(Save);
+    QCOMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
+    QVERIFY(!messages.texts[0].startsWith("Database saved"));
+    QCOMPARE(dir.readDatabase(), old);
+    QCOMPARE(modeOf(dir.databasePath()), mode_t(0444));
+    QCOMPARE(strayEntries(dir.path()), QStringList());
+}
+
+STOCKBOOK_TEST_MAIN(FaultsTest, QApplication)
+#include "tst_faults.moc"

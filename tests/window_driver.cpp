@@ -1,0 +1,122 @@
+#include "tests/window_driver.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QtTest>
+
+#include "main_window/database_view.h"
+#include "main_window/main_window.h"
+
+namespace TestSupport {
+
+MessageCatcher::MessageCatcher()
+{
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            texts << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    m_timer.start(1);
+}
+
+WindowDriver::WindowDriver(const QString &programDirectory)
+    : m_form(std::make_unique<Form1>(programDirectory))
+{
+    m_form->show();
+    if (!QTest::qWaitForWindowExposed(m_form.get()))
+        qWarning("the window was not exposed");
+}
+
+WindowDriver::~WindowDriver() = default;
+
+Form1 &WindowDriver::form() const
+{
+    return *m_form;
+}
+
+QLineEdit *WindowDriver::field(int k) const
+{
+    const char *names[] = {"Text1", "Text2", "Text3"};
+    return m_form->findChild<QLineEdit *>(QLatin1String(names[k]));
+}
+
+QComboBox *WindowDriver::type() const
+{
+    return m_form->findChild<QComboBox *>(QStringLiteral("Combo1"));
+}
+
+QLineEdit *WindowDriver::search() const
+{
+    return m_form->findChild<QLineEdit *>(QStringLiteral("Text4"));
+}
+
+DatabaseView *WindowDriver::view() const
+{
+    return m_form->findChild<DatabaseView *>(QStringLiteral("Text5"));
+}
+
+QStringList WindowDriver::entry() const
+{
+    return {field(0)->text(), field(1)->text(), field(2)->text(), type()->currentText()};
+}
+
+QString WindowDriver::viewText() const
+{
+    return view()->databaseText();
+}
+
+void WindowDriver::typeInto(int k, const QString &text) const
+{
+    QLineEdit *edit = k < 3 ? field(k) : type()->lineEdit();
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+void WindowDriver::typeSearch(const QString &text) const
+{
+    search()->setFocus();
+    search()->selectAll();
+    QTest::keyClick(search(), Qt::Key_Backspace);
+    QTest::keyClicks(search(), text);
+}
+
+void WindowDriver::click(int command) const
+{
+    auto *button = m_form->findChild<QPushButton *>(QStringLiteral("Command%1").arg(command));
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+int WindowDriver::clickLine(int line, int column) const
+{
+    QTextCursor cursor(view()->document()->findBlockByNumber(line));
+    cursor.setPosition(cursor.block().position() + qMin(column, cursor.block().length() - 1));
+    // Scroll the spot into sight, then click on it as the user would.
+    view()->setTextCursor(cursor);
+    view()->ensureCursorVisible();
+    const QRect caret = view()->cursorRect(cursor);
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, caret.center());
+    return view()->textCursor().position();
+}
+
+void WindowDriver::typeIntoView(const QString &keys) const
+{
+    view()->setFocus();
+    for (QChar c : keys) {
+        if (c == u'\n')
+            QTest::keyClick(view(), Qt::Key_Return);
+        else if (c == u'\b')
+            QTest::keyClick(view(), Qt::Key_Backspace);
+        else
+            QTest::keyClicks(view(), QString(c));
+    }
+}
+
+} // namespace TestSupport

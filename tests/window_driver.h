@@ -1,0 +1,62 @@
+// Drives the real window as a user does, for the fault and random-session
+// tests: finds the controls by name, clicks, types, and closes every modal
+// message box that opens, keeping what it said.
+#pragma once
+
+#include <memory>
+
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+class DatabaseView;
+class Form1;
+class QComboBox;
+class QLineEdit;
+
+namespace TestSupport {
+
+// Closes each modal message box that opens while it lives, with OK, and keeps
+// its text.
+class MessageCatcher final
+{
+public:
+    MessageCatcher();
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+class WindowDriver final
+{
+public:
+    // Opens the window on `programDirectory` and shows it offscreen.
+    explicit WindowDriver(const QString &programDirectory);
+    ~WindowDriver();
+
+    Form1 &form() const;
+    QLineEdit *field(int k) const; // 0 box, 1 item, 2 count (Text1..Text3)
+    QComboBox *type() const;
+    QLineEdit *search() const;
+    DatabaseView *view() const;
+
+    QStringList entry() const;
+    QString viewText() const;
+    // Replaces a field's text by typing: select all, erase, type.
+    void typeInto(int field, const QString &text) const;
+    void typeSearch(const QString &text) const;
+    // Clicks "Command1".."Command6".
+    void click(int command) const;
+    // Clicks into the view `column` characters into line `line`; returns the
+    // caret's position in the document afterwards.
+    int clickLine(int line, int column) const;
+    // Types into the view at the caret: text, Return for "\n", Backspace for
+    // "\b".
+    void typeIntoView(const QString &keys) const;
+
+private:
+    std::unique_ptr<Form1> m_form;
+};
+
+} // namespace TestSupport
