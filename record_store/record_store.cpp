@@ -147,9 +147,10 @@ bool hasUtf8ByteOrderMark(const QByteArray &bytes)
     return bytes.startsWith("\xEF\xBB\xBF");
 }
 
-// Writes all of `bytes`. A disk that fills up part way makes the system write
-// fewer bytes without an error; writing the rest then fails with the reason
-// ("No space left on device", "File too large"), which the file keeps.
+// Writes all of `bytes`, unbuffered. A disk that fills up part way makes the
+// system write fewer bytes without an error; writing the rest then fails with
+// the reason ("No space left on device", "File too large"), which the file
+// keeps. (A buffered write would report such a short write with no reason.)
 bool writeWhole(QSaveFile &file, const QByteArray &bytes)
 {
     qint64 written = 0;
@@ -297,7 +298,8 @@ FileResult WriteDatabaseFile(const QString &programDirectory, const QString &tex
     // replaced, and the permissions of an existing file are kept.
     QSaveFile file(DatabaseFilePath(programDirectory));
     FileResult result;
-    if (!file.open(QIODevice::WriteOnly) || !writeWhole(file, bytes) || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(file, bytes) ||
+        !file.flush()) {
         result.ok = false;
         result.error = file.error() != QFileDevice::NoError
                            ? file.errorString()
