@@ -10,6 +10,7 @@
 // its ratio to its floor, then the targets at 100,000 records.
 //
 // Usage: stockbook_bench [--sizes 1000,10000,...] [--reps N]
+//        stockbook_bench --generate RECORDS DIRECTORY   (a database to profile with)
 // (the child modes --window, --memory and --memory-floor are for its own use).
 #include <algorithm>
 #include <cstdio>
@@ -767,6 +768,10 @@ int main(int argc, char *argv[])
         return runMemoryFloor(arguments.value(2));
     }
     QCoreApplication app(argc, argv);
+    if (mode == "--generate" && arguments.size() == 4) {
+        // A database to profile with: --generate RECORDS DIRECTORY.
+        return WriteDatabaseFile(arguments[3], generateDatabase(arguments[2].toInt())).ok ? 0 : 1;
+    }
     QList<int> sizes = {1000, 10000, 100000, 1000000};
     int reps = 0;
     for (int k = 1; k < arguments.size(); ++k) {

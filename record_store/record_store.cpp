@@ -1,9 +1,13 @@
 #include "record_store/record_store.h"
 
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
-#include <QByteArrayMatcher>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -20,7 +24,38 @@ constexpr QStringView kFieldLabels[] = {u"[Box]:", u"[Item]:", u"[Nr]:", u"[Type
 struct BytesResult : FileResult
 {
     QByteArray bytes;
+    // Which file the bytes came from, and as of when; `unchanged` is false
+    // when the file changed while it was being read.
+    FileStamp stamp;
+    bool unchanged = false;
 };
+
+FileStamp stampOf(const struct stat &status)
+{
+    FileStamp stamp;
+    stamp.device = qint64(status.st_dev);
+    stamp.inode = qint64(status.st_ino);
+    stamp.size = qint64(status.st_size);
+    stamp.modified = qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    stamp.changed = qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+    return stamp;
+}
+
+bool sameStamp(const FileStamp &a, const FileStamp &b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified == b.modified && a.changed == b.changed;
+}
+
+// The stamp of the file the path names now; `ok` false when there is none.
+bool currentStamp(const QString &path, FileStamp &stamp)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return false;
+    stamp = stampOf(status);
+    return true;
+}
 
 BytesResult readDatabaseBytes(const QString &programDirectory)
 {
@@ -33,11 +68,20 @@ BytesResult readDatabaseBytes(const QString &programDirectory)
         result.error = file.errorString();
         return result;
     }
+    struct stat before;
+    const bool stamped = ::fstat(file.handle(), &before) == 0;
     result.bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         result.ok = false;
         result.error = file.errorString();
         result.bytes.clear();
+        return result;
+    }
+    struct stat after;
+    if (stamped && ::fstat(file.handle(), &after) == 0) {
+        result.stamp = stampOf(after);
+        result.unchanged =
+            sameStamp(stampOf(before), result.stamp) && result.stamp.size == result.bytes.size();
     }
     return result;
 }
@@ -85,6 +129,138 @@ void forEachLine(const Char *data, qsizetype size, OnLine onLine)
     }
 }
 
+// The first position at or after `from` at which `needle` occurs in the
+// `size` bytes of `data`, or -1. Sixteen candidate positions at a time are
+// screened by the needle's first and last byte; only those that pass both are
+// compared whole.
+qsizetype findBytes(const char *data, qsizetype size, QByteArrayView needle, qsizetype from)
+{
+    const qsizetype n = needle.size();
+    if (n == 0 || from > size - n)
+        return -1;
+    if (n == 1) {
+        const void *hit = std::memchr(data + from, needle.front(), size_t(size - from));
+        return hit ? static_cast<const char *>(hit) - data : -1;
+    }
+    const qsizetype lastStart = size - n;
+    qsizetype at = from;
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(needle.front());
+    const __m128i last = _mm_set1_epi8(needle.back());
+    for (; at + 15 <= lastStart; at += 16) {
+        const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
+        const __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at + n - 1));
+        unsigned candidates = unsigned(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(starts, first), _mm_cmpeq_epi8(ends, last))));
+        while (candidates) {
+            const qsizetype hit = at + __builtin_ctz(candidates);
+            if (std::memcmp(data + hit + 1, needle.data() + 1, size_t(n - 2)) == 0)
+                return hit;
+            candidates &= candidates - 1;
+        }
+    }
+#endif
+    for (; at <= lastStart; ++at) {
+        if (data[at] == needle.front() &&
+            std::memcmp(data + at + 1, needle.data() + 1, size_t(n - 1)) == 0)
+            return at;
+    }
+    return -1;
+}
+
+bool isAscii(const char *data, qsizetype size)
+{
+    qsizetype at = 0;
+#if defined(__SSE2__)
+    __m128i any = _mm_setzero_si128();
+    for (; at + 16 <= size; at += 16)
+        any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at)));
+    if (_mm_movemask_epi8(any) != 0)
+        return false;
+#endif
+    for (; at < size; ++at) {
+        if (uchar(data[at]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool isAscii(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// True when every line of the `size` bytes of `data` is non-empty and ends in
+// CR LF: the bytes start with neither CR nor LF, and every CR, and only a CR,
+// is followed by an LF, and no LF by a CR. The caller sees to the last bytes.
+bool allLinesPlain(const char *data, qsizetype size)
+{
+    if (size == 0)
+        return true;
+    if (data[0] == '\r' || data[0] == '\n')
+        return false;
+    qsizetype at = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    __m128i bad = _mm_setzero_si128();
+    for (; at + 17 <= size; at += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at + 1));
+        const __m128i crHere = _mm_cmpeq_epi8(here, cr);
+        const __m128i lfNext = _mm_cmpeq_epi8(next, lf);
+        bad = _mm_or_si128(bad, _mm_xor_si128(crHere, lfNext));
+        bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(here, lf), _mm_cmpeq_epi8(next, cr)));
+    }
+    if (_mm_movemask_epi8(bad) != 0)
+        return false;
+#endif
+    for (; at + 1 < size; ++at) {
+        const bool crHere = data[at] == '\r';
+        const bool lfNext = data[at + 1] == '\n';
+        if (crHere != lfNext || (data[at] == '\n' && data[at + 1] == '\r'))
+            return false;
+    }
+    return true;
+}
+
+QString decodeDatabaseBytesView(QByteArrayView bytes);
+bool hasUtf8ByteOrderMark(const QByteArray &bytes);
+
+// The text of a file whose lines are all non-empty and end in CR LF, except
+// that the last line may lack its line end and that one empty line may close
+// the file (as WriteDatabaseFile leaves it). For such a file the load and the
+// every-line search both give that text, with CR LF after an unended last
+// line and without the closing empty line. Empty when the file is not such a
+// file, or starts with a byte-order mark; `plain` then is false.
+QString plainDatabaseText(const QByteArray &bytes, bool &plain)
+{
+    plain = false;
+    const qsizetype size = bytes.size();
+    const char *data = bytes.constData();
+    if (hasUtf8ByteOrderMark(bytes))
+        return QString();
+    qsizetype length = size;
+    bool endLastLine = false;
+    if (bytes.endsWith("\r\n\r\n"))
+        length = size - 2;
+    else if (size > 0 && data[size - 1] != '\r' && data[size - 1] != '\n')
+        endLastLine = true;
+    else if (size > 0 && !bytes.endsWith("\r\n"))
+        return QString();
+    if (!allLinesPlain(data, length))
+        return QString();
+    plain = true;
+    QString text = decodeDatabaseBytesView(QByteArrayView(data, length));
+    if (endLastLine)
+        text.append(kCrLf);
+    return text;
+}
+
 // Appends every line of `data` that holds a match, each once and in order,
 // followed by CR LF. `findFrom(pos)` gives the next match at or after `pos`,
 // or -1; `matchLength` is the length of what it matches (at least 1).
@@ -129,17 +305,69 @@ QString filterText(QStringView text, const QString &searchText)
     return out;
 }
 
-// Same result as decoding the whole file and calling filterText, but searches
-// the UTF-8 bytes and decodes only the lines that match.
-QString filterUtf8(QByteArrayView bytes, const QString &searchText)
+// The lines of `bytes` that hold `needle`, each followed by CR LF, as bytes.
+QByteArray matchingLineBytes(QByteArrayView bytes, QByteArrayView needle)
 {
-    const QByteArray needle = searchText.toUtf8();
-    const QByteArrayMatcher matcher(needle);
     QByteArray out;
     appendMatchingLines(
         bytes.data(), bytes.size(), needle.size(),
-        [&](qsizetype from) { return matcher.indexIn(bytes, from); }, out);
-    return QString::fromUtf8(out);
+        [&](qsizetype from) { return findBytes(bytes.data(), bytes.size(), needle, from); }, out);
+    return out;
+}
+
+// Windows-1252, with its five undefined bytes read as the control characters
+// of the same value (as ICU does).
+QString decodeWindows1252(QByteArrayView bytes)
+{
+    QStringDecoder decoder("windows-1252");
+    return decoder.decode(bytes);
+}
+
+QString decodeDatabaseBytesView(QByteArrayView bytes)
+{
+    if (bytes.isValidUtf8()) {
+        const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        return QString::fromUtf8(bytes.sliced(start));
+    }
+    // Windows-1252 maps every byte to one character; ICU reads the five bytes
+    // that the code page leaves undefined as the C1 controls of the same value.
+    return decodeWindows1252(bytes);
+}
+
+// Same result as decoding the whole file and calling filterText, but searches
+// the bytes and decodes only the lines that match.
+QString filterBytes(const QByteArray &bytes, const QString &searchText)
+{
+    // No line holds a line end, so such a search text matches nothing.
+    if (searchText.contains(u'\r') || searchText.contains(u'\n'))
+        return QString();
+    if (searchText.isEmpty()) {
+        bool plain = false;
+        QString text = plainDatabaseText(bytes, plain);
+        return plain ? text : filterText(decodeDatabaseBytes(bytes), searchText);
+    }
+    // An ASCII text is the same bytes in either encoding the file may have,
+    // and no other character's bytes hold an ASCII byte, so it matches the
+    // same lines whatever the encoding turns out to be. Only when a matching
+    // line holds other characters must the encoding be known to decode it.
+    // (A byte-order mark would belong to the first line in one encoding and
+    // not in the other, so such a file takes the general way.)
+    if (isAscii(searchText) && !hasUtf8ByteOrderMark(bytes)) {
+        const QByteArray lines = matchingLineBytes(bytes, searchText.toLatin1());
+        if (isAscii(lines.constData(), lines.size()))
+            return QString::fromLatin1(lines);
+        if (QByteArrayView(bytes).isValidUtf8())
+            return QString::fromUtf8(lines);
+        return decodeWindows1252(lines);
+    }
+    // Searching the UTF-8 bytes finds exactly the lines that a search of the
+    // decoded text finds, as long as the search text itself is well-formed.
+    if (searchText.isValidUtf16() && QByteArrayView(bytes).isValidUtf8()) {
+        const qsizetype start = hasUtf8ByteOrderMark(bytes) ? 3 : 0;
+        return QString::fromUtf8(
+            matchingLineBytes(QByteArrayView(bytes).sliced(start), searchText.toUtf8()));
+    }
+    return filterText(decodeDatabaseBytes(bytes), searchText);
 }
 
 bool hasUtf8ByteOrderMark(const QByteArray &bytes)
@@ -232,14 +460,7 @@ bool DatabaseFileExists(const QString &programDirectory)
 
 QString decodeDatabaseBytes(const QByteArray &bytes)
 {
-    if (QByteArrayView(bytes).isValidUtf8()) {
-        const qsizetype start = hasUtf8ByteOrderMark(bytes) ? 3 : 0;
-        return QString::fromUtf8(bytes.constData() + start, bytes.size() - start);
-    }
-    // Windows-1252 maps every byte to one character; ICU reads the five bytes
-    // that the code page leaves undefined as the C1 controls of the same value.
-    QStringDecoder decoder("windows-1252");
-    return decoder.decode(bytes);
+    return decodeDatabaseBytesView(bytes);
 }
 
 LinesResult ReadDatabaseLines(const QString &programDirectory)
@@ -257,9 +478,19 @@ LinesResult ReadDatabaseLines(const QString &programDirectory)
 
 TextResult LoadDatabaseFile(const QString &programDirectory)
 {
-    TextResult file = readDatabaseText(programDirectory);
+    const BytesResult bytes = readDatabaseBytes(programDirectory);
+    TextResult file;
+    file.ok = bytes.ok;
+    file.error = bytes.error;
     if (!file.ok)
         return file;
+    // A file as the program writes it loads as its text, without the
+    // closing empty line: one decoding, no copy line by line.
+    bool plain = false;
+    file.text = plainDatabaseText(bytes.bytes, plain);
+    if (plain)
+        return file;
+    file.text = decodeDatabaseBytes(bytes.bytes);
     QString lines;
     lines.reserve(file.text.size() + file.text.size() / 16 + 2);
     forEachLine(file.text.constData(), file.text.size(),
@@ -318,24 +549,33 @@ FileResult WriteDatabaseFile(const QString &programDirectory, const QString &tex
 
 TextResult FilterDatabaseLines(const QString &programDirectory, const QString &searchText)
 {
-    BytesResult file = readDatabaseBytes(programDirectory);
-    TextResult result;
-    result.ok = file.ok;
-    result.error = file.error;
-    if (!file.ok)
-        return result;
-    // No line holds a line end, so such a search text matches nothing.
-    if (searchText.contains(u'\r') || searchText.contains(u'\n'))
-        return result;
-    const QByteArray &bytes = file.bytes;
-    // Searching the UTF-8 bytes finds exactly the lines that a search of the
-    // decoded text finds, as long as the search text itself is well-formed.
-    if (!searchText.isEmpty() && searchText.isValidUtf16() && QByteArrayView(bytes).isValidUtf8()) {
-        const qsizetype start = hasUtf8ByteOrderMark(bytes) ? 3 : 0;
-        result.text = filterUtf8(QByteArrayView(bytes).sliced(start), searchText);
-        return result;
+    DatabaseSnapshot snapshot;
+    return FilterDatabaseLines(programDirectory, searchText, snapshot);
+}
+
+TextResult FilterDatabaseLines(const QString &programDirectory, const QString &searchText,
+                               DatabaseSnapshot &snapshot)
+{
+    // The bytes of an earlier read are searched again only while the path
+    // still names the very file they were read from, unchanged since.
+    FileStamp now;
+    const bool reuse = snapshot.taken && snapshot.unchanged &&
+                       currentStamp(DatabaseFilePath(programDirectory), now) &&
+                       sameStamp(now, snapshot.stamp);
+    if (!reuse) {
+        BytesResult file = readDatabaseBytes(programDirectory);
+        snapshot.taken = true;
+        snapshot.ok = file.ok;
+        snapshot.error = file.error;
+        snapshot.bytes = std::move(file.bytes);
+        snapshot.stamp = file.stamp;
+        snapshot.unchanged = file.ok && file.unchanged;
     }
-    result.text = filterText(decodeDatabaseBytes(bytes), searchText);
+    TextResult result;
+    result.ok = snapshot.ok;
+    result.error = snapshot.error;
+    if (result.ok)
+        result.text = filterBytes(snapshot.bytes, searchText);
     return result;
 }
 

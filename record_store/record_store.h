@@ -92,6 +92,35 @@ FileResult WriteDatabaseFile(const QString &programDirectory, const QString &tex
 // matches every other line. A missing file gives the empty text and no error.
 TextResult FilterDatabaseLines(const QString &programDirectory, const QString &searchText);
 
+// Which file a read found, and as of when: device, inode, size and the
+// modification and change times in nanoseconds.
+struct FileStamp
+{
+    qint64 device = -1;
+    qint64 inode = -1;
+    qint64 size = -1;
+    qint64 modified = -1;
+    qint64 changed = -1;
+};
+
+// One read of the database file, for the searches of one key stroke. The
+// first search through a snapshot reads the file into it; a further search
+// through the same snapshot searches those bytes again instead of rereading
+// the file, as long as the path still names the same file, unchanged in
+// size, modification and change time, and the file did not change while it
+// was read. Otherwise it reads the file afresh.
+struct DatabaseSnapshot : FileResult
+{
+    bool taken = false;
+    bool unchanged = false;
+    QByteArray bytes;
+    FileStamp stamp;
+};
+
+// FilterDatabaseLines through `snapshot` (see DatabaseSnapshot).
+TextResult FilterDatabaseLines(const QString &programDirectory, const QString &searchText,
+                               DatabaseSnapshot &snapshot);
+
 // Takes the record line under the caret apart. `caretOffset` counts the
 // characters of `databaseText` before the caret, CR and LF one each. Returns
 // the field texts box, item, count and type as far as the pick got: all four

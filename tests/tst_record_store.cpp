@@ -36,6 +36,7 @@ private slots:
     void databaseFileExists();
     void loadDatabaseFile_data();
     void loadDatabaseFile();
+    void loadAgreesWithLineByLineRead();
     void readDatabaseLines_data();
     void readDatabaseLines();
     void writeThenLoad_data();
@@ -48,6 +49,7 @@ private slots:
     void filter_data();
     void filter();
     void filterAgreesWithLineByLineScan();
+    void snapshotSearchesTheFileAsItIsNow();
     void pick_data();
     void pick();
     void pickFindsCaretLineAnywhereInIt();
@@ -167,6 +169,13 @@ void RecordStoreTest::loadDatabaseFile_data()
     QTest::newRow("Windows-1252") << QByteArray("\xb5"
                                                 "F \x80 \x81 \x9d\r\n")
                                   << QString::fromUtf8("µF € \xc2\x81 \xc2\x9d\r\n");
+    QTest::newRow("as written, closing empty line dropped")
+        << QByteArray("A\r\nB\r\n\r\n") << "A\r\nB\r\n";
+    QTest::newRow("byte-order mark, then an empty line")
+        << QByteArray("\xEF\xBB\xBF\r\nA\r\n") << "\r\nA\r\n";
+    QTest::newRow("byte-order mark in a Windows-1252 file") << QByteArray("\xEF\xBB\xBF"
+                                                                          "A\xff\r\n\r\n")
+                                                            << QString::fromUtf8("ï»¿Aÿ\r\n");
 }
 
 void RecordStoreTest::loadDatabaseFile()
@@ -178,6 +187,38 @@ void RecordStoreTest::loadDatabaseFile()
     const TextResult loaded = LoadDatabaseFile(dir.path());
     QVERIFY(loaded.ok);
     QCOMPARE(loaded.text, text);
+}
+
+void RecordStoreTest::loadAgreesWithLineByLineRead()
+{
+    // Random files, most of them shaped like the files the program writes,
+    // against the plain definition: every line followed by CR LF, then the
+    // blank lines collapsed.
+    QRandomGenerator random(20261209);
+    const QList<QByteArray> pieces = {"[Box]: A1 [Item]: 4k7 [Nr]: 5 [Type]: Resistor",
+                                      "\xc2\xb5"
+                                      "F",
+                                      "\xb5",
+                                      "\xEF\xBB\xBF",
+                                      "x",
+                                      "\r\n",
+                                      "\r\n",
+                                      "\r\n",
+                                      "\r",
+                                      "\n"};
+    for (int round = 0; round < 400; ++round) {
+        QByteArray bytes;
+        for (int k = random.bounded(8); k > 0; --k)
+            bytes += pieces.at(random.bounded(int(pieces.size())));
+        if (round % 2)
+            bytes += "\r\n\r\n";
+        ProgramDirectory dir;
+        dir.writeDatabase(bytes);
+        QString expected;
+        for (const QString &line : ReadDatabaseLines(dir.path()).lines)
+            expected += line + "\r\n";
+        QCOMPARE(LoadDatabaseFile(dir.path()).text, CollapseBlankLines(expected));
+    }
 }
 
 void RecordStoreTest::readDatabaseLines_data()
@@ -351,6 +392,24 @@ void RecordStoreTest::filter_data()
                                                                           "ab\r\n")
                                                             << "ab"
                                                             << "ab\r\n";
+    QTest::newRow("ASCII text, matched line in a Windows-1252 file")
+        << QByteArray("1 \xc2\xb5"
+                      "F\r\n\xb5\r\n")
+        << "1" << QString::fromUtf8("1 Âµ") + "F\r\n";
+    QTest::newRow("ASCII text, matched line in UTF-8") << QByteArray("1 \xc2\xb5"
+                                                                     "F\r\n2 nF\r\n")
+                                                       << "1" << QString::fromUtf8("1 µF\r\n");
+    QTest::newRow("ASCII text, byte-order mark in a Windows-1252 file")
+        << QByteArray("\xEF\xBB\xBF"
+                      "ab\r\n\xff\r\n")
+        << "ab" << QString::fromUtf8("ï»¿ab\r\n");
+    QTest::newRow("empty text, file as written") << QByteArray("ab\r\ncd\r\n\r\n") << ""
+                                                 << "ab\r\ncd\r\n";
+    QTest::newRow("empty text, last line without line end") << QByteArray("ab\r\ncd") << ""
+                                                            << "ab\r\ncd\r\n";
+    QTest::newRow("long text, hits on both sides of a block")
+        << QByteArray(40, 'x') + "MAX232CPE\r\n" + QByteArray(7, 'y') + "MAX23\r\nMAX232"
+        << "MAX232" << QString(40, 'x') + "MAX232CPE\r\nMAX232\r\n";
     QTest::newRow("half a surrogate pair") << QByteArray("\xf0\x9f\x98\x80\r\nx\r\n")
                                            << QString(QChar(0xd83d)) << QString::fromUtf8("😀\r\n");
 }
@@ -393,6 +452,34 @@ void RecordStoreTest::filterAgreesWithLineByLineScan()
         }
         QCOMPARE(FilterDatabaseLines(dir.path(), search).text, expected);
     }
+}
+
+void RecordStoreTest::snapshotSearchesTheFileAsItIsNow()
+{
+    // The upper-case retry searches through the snapshot of the first pass;
+    // a file replaced or rewritten in between is read afresh.
+    ProgramDirectory dir;
+    dir.writeDatabase("a1\r\nb2\r\n");
+    DatabaseSnapshot snapshot;
+    QCOMPARE(FilterDatabaseLines(dir.path(), "a", snapshot).text, QString("a1\r\n"));
+    QCOMPARE(FilterDatabaseLines(dir.path(), "b", snapshot).text, QString("b2\r\n"));
+
+    QVERIFY(WriteDatabaseFile(dir.path(), "B3\r\n").ok); // a new file in its place
+    QCOMPARE(FilterDatabaseLines(dir.path(), "B", snapshot).text, QString("B3\r\n"));
+
+    // Rewritten in place with as many bytes, and a later modification time.
+    QFile file(dir.databasePath());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QCOMPARE(file.write("C4\r\n\r\n"), 6);
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                             QFileDevice::FileModificationTime));
+    file.close();
+    QCOMPARE(FilterDatabaseLines(dir.path(), "C", snapshot).text, QString("C4\r\n"));
+
+    QVERIFY(QFile::remove(dir.databasePath()));
+    const TextResult gone = FilterDatabaseLines(dir.path(), "C", snapshot);
+    QVERIFY(gone.ok);
+    QCOMPARE(gone.text, QString());
 }
 
 void RecordStoreTest::pick_data()
