@@ -55,9 +55,12 @@ PREFIX ?= $(HOME)/.local
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
 
-uninstall: $(BUILD_DIR)/CMakeCache.txt
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+uninstall: $(BUILD_DIR)/packaging/uninstall.cmake
 	DESTDIR="$(DESTDIR)" cmake -DCMAKE_INSTALL_PREFIX="$(PREFIX)" -P $(BUILD_DIR)/packaging/uninstall.cmake
+
+# Written when CMake configures the build folder.
+$(BUILD_DIR)/packaging/uninstall.cmake: | $(BUILD_DIR)/CMakeCache.txt
+	cmake -S . -B $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

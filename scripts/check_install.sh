@@ -35,11 +35,12 @@ fail() {
     exit 1
 }
 
-# The install goes through the Makefile as a user runs it; PACKAGES= keeps the
-# Makefile from installing Debian packages from inside a test.
+# The install goes through the Makefile as a user runs it, on the program
+# already built: -o build -o deps keep it from building or installing Debian
+# packages from inside a test.
 unset MAKEFLAGS MFLAGS MAKELEVEL
 make_target() {
-    make -s -C "$repo" "$@" BUILD_DIR="$build" PACKAGES= JOBS=1
+    make -s -C "$repo" -o build -o deps "$@" BUILD_DIR="$build"
 }
 
 export HOME="$work/home of tester"
