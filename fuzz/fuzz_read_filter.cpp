@@ -3,6 +3,8 @@
 // those of a plain scan (CR LF, CR and LF each end a line), loading collapses
 // exactly those lines, and the filter returns what a line-by-line scan of them
 // returns, for the search text and for its upper-case form.
+#include <optional>
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -21,15 +23,18 @@ const QString &programDirectory()
     return *new QString(directory.path());
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
-bool isUtf8(const QByteArray &bytes)
+// Decodes strict UTF-8 (no overlong forms, no surrogates, nothing beyond
+// U+10FFFF), keeping every character; nothing when the bytes are not UTF-8.
+std::optional<QString> strictUtf8(const QByteArray &bytes)
 {
+    QString text;
     qsizetype k = 0;
     while (k < bytes.size()) {
         const uchar lead = uchar(bytes[k]);
         int more = 0;
-        uint32_t code = 0;
+        char32_t code = 0;
         if (lead < 0x80) {
+            text += QChar(lead);
             ++k;
             continue;
         } else if (lead >= 0xC2 && lead <= 0xDF) {
@@ -42,22 +47,28 @@ bool isUtf8(const QByteArray &bytes)
             more = 3;
             code = lead & 0x07;
         } else {
-            return false;
+            return std::nullopt;
         }
         if (k + more >= bytes.size())
-            return false;
+            return std::nullopt;
         for (int m = 1; m <= more; ++m) {
             const uchar next = uchar(bytes[k + m]);
             if ((next & 0xC0) != 0x80)
-                return false;
+                return std::nullopt;
             code = (code << 6) | (next & 0x3F);
         }
-        const uint32_t smallest[] = {0, 0x80, 0x800, 0x10000};
+        const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
         if (code < smallest[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
+            return std::nullopt;
+        if (code < 0x10000) {
+            text += QChar(char16_t(code));
+        } else {
+            text += QChar(QChar::highSurrogate(code));
+            text += QChar(QChar::lowSurrogate(code));
+        }
         k += more + 1;
     }
-    return true;
+    return text;
 }
 
 QString lineByLine(const QStringList &lines, const QString &searchText)
@@ -94,9 +105,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const QByteArray bytes = input.takeRest();
 
     const QString decoded = RecordStore::decodeDatabaseBytes(bytes);
-    if (isUtf8(bytes)) {
-        const QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
-        check(decoded == QString::fromUtf8(body), "UTF-8 bytes decoded differently");
+    // A leading byte-order mark is dropped; every other character stays, a
+    // second U+FEFF included.
+    const QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+    if (const std::optional<QString> utf8 = strictUtf8(body)) {
+        check(decoded == *utf8, "UTF-8 bytes decoded differently",
+              {QStringLiteral("bytes %1").arg(shown(QString::fromLatin1(bytes))),
+               QStringLiteral("got %1").arg(shown(decoded)),
+               QStringLiteral("expected %1").arg(shown(*utf8))});
     } else {
         check(decoded.size() == bytes.size(), "a byte did not become exactly one character",
               {QStringLiteral("bytes %1").arg(shown(QString::fromLatin1(bytes)))});

@@ -323,11 +323,20 @@ QString decodeWindows1252(QByteArrayView bytes)
     return decoder.decode(bytes);
 }
 
+// UTF-8 bytes as text, every character kept. QString::fromUtf8 drops a
+// U+FEFF that comes first; here it belongs to a line (a second byte-order mark,
+// or the first matching line of a search), so it stays.
+QString utf8Text(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
 QString decodeDatabaseBytesView(QByteArrayView bytes)
 {
     if (bytes.isValidUtf8()) {
         const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-        return QString::fromUtf8(bytes.sliced(start));
+        return utf8Text(bytes.sliced(start));
     }
     // Windows-1252 maps every byte to one character; ICU reads the five bytes
     // that the code page leaves undefined as the C1 controls of the same value.
@@ -357,14 +366,14 @@ QString filterBytes(const QByteArray &bytes, const QString &searchText)
         if (isAscii(lines.constData(), lines.size()))
             return QString::fromLatin1(lines);
         if (QByteArrayView(bytes).isValidUtf8())
-            return QString::fromUtf8(lines);
+            return utf8Text(lines);
         return decodeWindows1252(lines);
     }
     // Searching the UTF-8 bytes finds exactly the lines that a search of the
     // decoded text finds, as long as the search text itself is well-formed.
     if (searchText.isValidUtf16() && QByteArrayView(bytes).isValidUtf8()) {
         const qsizetype start = hasUtf8ByteOrderMark(bytes) ? 3 : 0;
-        return QString::fromUtf8(
+        return utf8Text(
             matchingLineBytes(QByteArrayView(bytes).sliced(start), searchText.toUtf8()));
     }
     return filterText(decodeDatabaseBytes(bytes), searchText);
