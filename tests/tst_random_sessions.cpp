@@ -1,0 +1,601 @@
+// Random sessions: sequences of user actions on the real window (typing into
+// the fields, "+", "-", Add, Save, searching, clicking records, Update, typing
+// into the view, starting again) checked after every action against a small
+// model of the intended behaviour: the view, the fields, the search field, the
+// selection and the database file. Independently of the model, a line that
+// reached the file may leave it only through an Update of that very record, or
+// through a write of the whole view after the user deleted the line by hand.
+//
+// STOCKBOOK_SESSIONS (default 1000) and STOCKBOOK_SESSION_ACTIONS (default 25)
+// set the size of a run; STOCKBOOK_SESSION_SEED runs one session again, as a
+// failure report prints it.
+#include <cstdio>
+#include <optional>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QLineEdit>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTextBlock>
+#include <QtTest>
+
+#include "main_window/database_view.h"
+#include "main_window/main_window.h"
+#include "record_store/record_store.h"
+#include "tests/test_support.h"
+#include "tests/window_driver.h"
+
+using RecordStore::ComposeRecordLine;
+using TestSupport::MessageCatcher;
+using TestSupport::ProgramDirectory;
+using TestSupport::WindowDriver;
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kPlaceholder = QStringLiteral("...");
+
+// Texts the random user types. A few break the record line and must be refused.
+const QStringList kBoxTexts = {"A1", "B2", "C3", "A1", " ", "x y", "µ", "...", "[Nr]:", "Item]:"};
+const QStringList kItemTexts = {"10k", "BC547", "NE555", "100n", "R1", "", "a [Item] b", "[Type]:"};
+const QStringList kCountTexts = {"0", "1", "7", "-3", "007", "abc", "", " 4", "2.5", "12"};
+const QStringList kTypeTexts = {"Resistor", "IC", "...", "", "Other", "[Box]:x"};
+const QStringList kSearchTexts = {"A", "a", "1", "B2", "...", "Res", "x", "µ", "[", "r1", "C3"};
+const QString kViewKeys = QStringLiteral("ab1 []:\n\n\b\b\b\b\b\b");
+
+const QStringList kInitialLines = {
+    ComposeRecordLine("A1", "10k", "25", "Resistor").chopped(2),
+    ComposeRecordLine("B2", "BC547", "4", "Transistor").chopped(2),
+    ComposeRecordLine("C3", "NE555", "7", "IC").chopped(2),
+    ComposeRecordLine("A1", "100n", "10", "Capacitor").chopped(2),
+    ComposeRecordLine("D4", "µA741", "1", "IC").chopped(2),
+    QStringLiteral("a note without labels"),
+    QString(),
+};
+
+QStringList linesOf(const QString &text)
+{
+    QStringList lines;
+    QString line;
+    bool open = false;
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        const QChar c = text[k];
+        if (c == u'\r' || c == u'\n') {
+            lines << line;
+            line.clear();
+            open = false;
+            if (c == u'\r' && k + 1 < text.size() && text[k + 1] == u'\n')
+                ++k;
+        } else {
+            line += c;
+            open = true;
+        }
+    }
+    if (open)
+        lines << line;
+    return lines;
+}
+
+QHash<QString, int> nonEmptyLineCounts(const QString &text)
+{
+    QHash<QString, int> counts;
+    for (const QString &line : linesOf(text)) {
+        if (!line.isEmpty())
+            ++counts[line];
+    }
+    return counts;
+}
+
+QString collapse(const QString &text)
+{
+    QString out;
+    qsizetype k = 0;
+    while (k < text.size()) {
+        if (QStringView(text).mid(k, 4) == QLatin1String("\r\n\r\n")) {
+            out += kCrLf;
+            k += 4;
+        } else {
+            out += text[k++];
+        }
+    }
+    return out;
+}
+
+bool breaksRecordLine(const QStringList &fields)
+{
+    for (const QString &field : fields) {
+        for (const char *bad : {"\r", "\n", "[Box]:", "[Item]:", "[Nr]:", "[Type]:"}) {
+            if (field.contains(QLatin1String(bad)))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The pick on the caret's line alone (followed by CR LF unless it is the last
+// line); `c` counts the line's characters before the caret.
+QStringList pickInLine(const QString &line, qsizetype c)
+{
+    QStringList fields;
+    const qsizetype e = line.indexOf(kCrLf, qMax<qsizetype>(c - 1, 0));
+    const qsizetype b = line.indexOf(QLatin1String("[Box]:"));
+    if (e < 0 || b < 0 || b > e)
+        return fields;
+    const QString rec = line.mid(b, e - b);
+    const qsizetype i = rec.indexOf(QLatin1String(" [Item]:")) + 1;
+    if (i > 32767 || i < 8)
+        return fields;
+    fields << rec.mid(7, i - 8);
+    const qsizetype n = rec.indexOf(QLatin1String("[Nr]:"), i - 1) + 1;
+    if (i + 10 > 32767 || n < i + 10)
+        return fields;
+    fields << rec.mid(i + 8, n - (i + 10));
+    const qsizetype t = rec.indexOf(QLatin1String("[Type]:"), n - 1) + 1;
+    if (t > 32767 || t < n + 7)
+        return fields;
+    fields << rec.mid(n + 5, t - (n + 7));
+    if (t + 8 > 32767 || rec.size() < t + 7)
+        return fields;
+    fields << rec.mid(t + 7);
+    return fields;
+}
+
+// What the window should show and the file should hold.
+struct Model
+{
+    QStringList fields = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
+    QString search = kPlaceholder;
+    QString view;
+    QString selected;
+    bool viewWhole = true;
+    std::optional<QByteArray> file;
+
+    QString fileText() const
+    {
+        return file ? QString::fromUtf8(*file) : QString();
+    }
+    // The database as start-up loads it: every line, CR LF, then the collapse.
+    QString loaded() const
+    {
+        QString text;
+        for (const QString &line : linesOf(fileText()))
+            text += line + kCrLf;
+        return collapse(text);
+    }
+    // The window as it opens: the file loaded, the fields and search field as
+    // at start-up, nothing selected.
+    void start()
+    {
+        fields = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
+        search = kPlaceholder;
+        view = file ? loaded() : QString();
+        selected.clear();
+        viewWhole = true;
+    }
+    void filter()
+    {
+        viewWhole = false;
+        view.clear();
+        if (!file)
+            return;
+        auto scan = [this] {
+            QString found;
+            for (const QString &line : linesOf(fileText())) {
+                if (!line.isEmpty() && line.contains(search))
+                    found += line + kCrLf;
+            }
+            return found;
+        };
+        view = scan();
+        if (view.isEmpty()) {
+            search = search.toUpper();
+            view = scan();
+        }
+    }
+};
+
+std::optional<QString> steppedCount(const QString &count, int step)
+{
+    static const QRegularExpression number(QStringLiteral("^\\s*[+-]?\\d+(\\.\\d+)?\\s*$"));
+    if (!number.match(count).hasMatch())
+        return std::nullopt;
+    const double value = count.trimmed().toDouble();
+    if (step < 0 && !(value > 0))
+        return std::nullopt;
+    return QString::number(value + step, 'g', 15);
+}
+
+QString shown(QString text)
+{
+    text.replace(u'\r', QLatin1String("\\r"));
+    text.replace(u'\n', QLatin1String("\\n"));
+    text.replace(u'\b', QLatin1String("\\b"));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+int environmentCount(const char *name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value >= 0 ? value : fallback;
+}
+
+class Session final
+{
+public:
+    explicit Session(quint32 seed) : m_seed(seed), m_random(seed) {}
+
+    // Runs `actions` actions; returns an empty text, or what went wrong.
+    QString run(int actions)
+    {
+        writeInitialFile();
+        m_window = std::make_unique<WindowDriver>(m_dir.path());
+        m_model.start();
+        QString problem = compare();
+        for (int k = 0; k < actions && problem.isEmpty(); ++k) {
+            const QHash<QString, int> fileBefore = nonEmptyLineCounts(m_model.fileText());
+            const QString selectedBefore = m_model.selected;
+            const qsizetype messagesBefore = m_messages.texts.size();
+            m_expectedMessage.clear();
+            const Kind kind = act();
+            ++m_actions;
+            problem = checkFileKeepsLines(fileBefore, kind, selectedBefore);
+            if (problem.isEmpty())
+                problem = compare();
+            if (problem.isEmpty())
+                problem = checkMessages(messagesBefore);
+        }
+        if (problem.isEmpty())
+            return problem;
+        return QStringLiteral("session STOCKBOOK_SESSION_SEED=%1 failed after action %2: %3\n"
+                              "initial file: %4\nactions:\n  %5")
+            .arg(m_seed)
+            .arg(m_actions)
+            .arg(problem, m_initial ? shown(QString::fromUtf8(*m_initial)) : "none",
+                 m_log.join(QStringLiteral("\n  ")));
+    }
+
+    int actionsRun() const
+    {
+        return m_actions;
+    }
+
+private:
+    enum class Kind { Field, Step, Add, Save, Search, Pick, Update, ViewTyping, Restart };
+
+    template <typename T> const T &pick(const QList<T> &list)
+    {
+        return list[m_random.bounded(int(list.size()))];
+    }
+
+    void writeInitialFile()
+    {
+        const int choice = m_random.bounded(8);
+        if (choice == 0)
+            return; // no database file
+        const QString lineEnd = choice == 1 ? QStringLiteral("\n") : kCrLf;
+        QString text;
+        const int lines = m_random.bounded(7);
+        for (int k = 0; k < lines; ++k)
+            text += pick(kInitialLines) + lineEnd;
+        if (m_random.bounded(3) == 0)
+            text += lineEnd;
+        m_initial = text.toUtf8();
+        m_dir.writeDatabase(*m_initial);
+        m_model.file = m_initial;
+    }
+
+    Kind act()
+    {
+        const int roll = m_random.bounded(100);
+        if (roll < 24)
+            return typeField();
+        if (roll < 34)
+            return step();
+        if (roll < 46)
+            return add();
+        if (roll < 53)
+            return save();
+        if (roll < 60)
+            return search();
+        if (roll < 76)
+            return clickPick();
+        if (roll < 88)
+            return update();
+        if (roll < 97)
+            return typeIntoView();
+        return restart();
+    }
+
+    Kind typeField()
+    {
+        const int k = m_random.bounded(4);
+        const QStringList *texts[] = {&kBoxTexts, &kItemTexts, &kCountTexts, &kTypeTexts};
+        QString text = pick(*texts[k]);
+        if (k < 2 && m_random.bounded(3) == 0)
+            text += pick(*texts[k]);
+        m_log << QStringLiteral("type %1 into field %2").arg(shown(text)).arg(k);
+        m_window->typeInto(k, text);
+        m_model.fields[k] = text;
+        return Kind::Field;
+    }
+
+    Kind step()
+    {
+        const bool plus = m_random.bounded(2) == 0;
+        m_log << (plus ? QStringLiteral("click +") : QStringLiteral("click -"));
+        m_window->click(plus ? 1 : 2);
+        if (const auto count = steppedCount(m_model.fields[2], plus ? +1 : -1))
+            m_model.fields[2] = *count;
+        return Kind::Step;
+    }
+
+    Kind add()
+    {
+        m_log << QStringLiteral("click Add");
+        m_window->click(3);
+        if (m_model.fields[0].isEmpty() || m_model.fields[1].isEmpty())
+            return Kind::Add;
+        if (breaksRecordLine(m_model.fields)) {
+            m_expectedMessage = QStringLiteral("The field");
+            return Kind::Add;
+        }
+        // A view whose last line lost its line end by hand takes the record
+        // onto that line: the line as it was then leaves the view.
+        if (!m_model.view.isEmpty() && !m_model.view.endsWith(kCrLf))
+            m_deletedByHand.insert(linesOf(m_model.view).constLast());
+        const QStringList &f = m_model.fields;
+        m_model.view += ComposeRecordLine(f[0], f[1], f[2], f[3]);
+        m_model.fields[1].clear();
+        m_model.fields[2] = QStringLiteral("0");
+        return Kind::Add;
+    }
+
+    Kind save()
+    {
+        m_log << QStringLiteral("click Save");
+        m_window->click(4);
+        if (m_model.search == kPlaceholder && m_model.viewWhole) {
+            m_model.file = (m_model.view + kCrLf).toUtf8();
+            m_expectedMessage = QStringLiteral("Database saved in ") + m_dir.databasePath();
+        }
+        return Kind::Save;
+    }
+
+    Kind search()
+    {
+        const QString text = pick(kSearchTexts);
+        m_log << QStringLiteral("type %1 into the search field").arg(shown(text));
+        m_window->typeSearch(text);
+        // Erasing the old text is a change too, then every key stroke is one.
+        if (!m_model.search.isEmpty()) {
+            m_model.search.clear();
+            m_model.filter();
+        }
+        for (QChar c : text) {
+            m_model.search += c;
+            m_model.filter();
+        }
+        return Kind::Search;
+    }
+
+    // Clicks a spot of the view; the model picks at the caret the click left.
+    void clickView()
+    {
+        const QStringList blocks = m_model.view.split(kCrLf);
+        const int line = m_random.bounded(int(blocks.size()));
+        const int column = m_random.bounded(int(blocks[line].size()) + 1);
+        const int caret = m_window->clickLine(line, column);
+        const QTextBlock block = m_window->view()->document()->findBlock(caret);
+        const int caretLine = block.blockNumber();
+        const int caretColumn = caret - block.position();
+        m_log << QStringLiteral("click the view at line %1 column %2 (caret at line %3 column %4)")
+                     .arg(line)
+                     .arg(column)
+                     .arg(caretLine)
+                     .arg(caretColumn);
+        m_caret = caret;
+        if (caretLine >= blocks.size())
+            return;
+        const QString text = blocks[caretLine] + (caretLine + 1 < blocks.size() ? kCrLf : "");
+        const QStringList fields = pickInLine(text, caretColumn);
+        for (int k = 0; k < fields.size(); ++k)
+            m_model.fields[k] = fields[k];
+        if (fields.size() == 4)
+            m_model.selected = ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
+    }
+
+    Kind clickPick()
+    {
+        clickView();
+        return Kind::Pick;
+    }
+
+    Kind update()
+    {
+        m_log << QStringLiteral("click Update");
+        m_window->click(6);
+        const QStringList cleared = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
+        if (m_model.selected.isEmpty()) {
+            m_model.fields = cleared;
+            return Kind::Update;
+        }
+        if (breaksRecordLine(m_model.fields)) {
+            m_expectedMessage = QStringLiteral("The field");
+            return Kind::Update;
+        }
+        const QStringList &f = m_model.fields;
+        const QString entry = ComposeRecordLine(f[0], f[1], f[2], f[3]);
+        const QString view = QString(m_model.view).replace(m_model.selected, entry);
+        const QString database =
+            m_model.viewWhole ? view : m_model.loaded().replace(m_model.selected, entry);
+        m_model.file = (database + kCrLf).toUtf8();
+        m_model.view = view;
+        m_model.selected.clear();
+        m_model.fields = cleared;
+        return Kind::Update;
+    }
+
+    Kind typeIntoView()
+    {
+        clickView();
+        QString keys;
+        const int count = 1 + m_random.bounded(12);
+        for (int k = 0; k < count; ++k)
+            keys += kViewKeys[m_random.bounded(int(kViewKeys.size()))];
+        m_log << QStringLiteral("type %1 into the view").arg(shown(keys));
+        const QHash<QString, int> before = nonEmptyLineCounts(m_model.view);
+        m_window->typeIntoView(keys);
+        QString document = m_model.view;
+        document.replace(kCrLf, QStringLiteral("\n"));
+        for (QChar key : keys) {
+            if (key == u'\b') {
+                if (m_caret > 0)
+                    document.remove(--m_caret, 1);
+            } else {
+                document.insert(m_caret++, key);
+            }
+        }
+        m_model.view = document.replace(u'\n', kCrLf);
+        const QHash<QString, int> after = nonEmptyLineCounts(m_model.view);
+        for (auto line = before.cbegin(); line != before.cend(); ++line) {
+            if (after.value(line.key()) < line.value())
+                m_deletedByHand.insert(line.key());
+        }
+        return Kind::ViewTyping;
+    }
+
+    Kind restart()
+    {
+        m_log << QStringLiteral("quit and start again");
+        m_window->click(5);
+        m_window = std::make_unique<WindowDriver>(m_dir.path());
+        m_model.start();
+        return Kind::Restart;
+    }
+
+    QString compare() const
+    {
+        const Form1 &form = m_window->form();
+        if (m_window->viewText() != m_model.view)
+            return QStringLiteral("the view holds %1, expected %2")
+                .arg(shown(m_window->viewText()), shown(m_model.view));
+        if (m_window->entry() != m_model.fields)
+            return QStringLiteral("the fields hold %1, expected %2")
+                .arg(shown(m_window->entry().join(u'|')), shown(m_model.fields.join(u'|')));
+        if (m_window->search()->text() != m_model.search)
+            return QStringLiteral("the search field holds %1, expected %2")
+                .arg(shown(m_window->search()->text()), shown(m_model.search));
+        if (form.selectedRecord() != m_model.selected)
+            return QStringLiteral("the selection is %1, expected %2")
+                .arg(shown(form.selectedRecord()), shown(m_model.selected));
+        const bool exists = QFile::exists(m_dir.databasePath());
+        if (exists != m_model.file.has_value())
+            return exists ? QStringLiteral("a database file appeared")
+                          : QStringLiteral("the database file is gone");
+        if (exists && m_dir.readDatabase() != *m_model.file)
+            return QStringLiteral("the file holds %1, expected %2")
+                .arg(shown(QString::fromUtf8(m_dir.readDatabase())), shown(m_model.fileText()));
+        return QString();
+    }
+
+    QString checkMessages(qsizetype before) const
+    {
+        const QStringList shownNow = m_messages.texts.mid(before);
+        if (m_expectedMessage.isEmpty() && !shownNow.isEmpty())
+            return QStringLiteral("unexpected message %1").arg(shown(shownNow.join(u'|')));
+        if (!m_expectedMessage.isEmpty() &&
+            (shownNow.size() != 1 || !shownNow[0].startsWith(m_expectedMessage)))
+            return QStringLiteral("expected one message starting %1, got %2")
+                .arg(shown(m_expectedMessage), shown(shownNow.join(u'|')));
+        return QString();
+    }
+
+    // A line leaves the file only through an Update of that record (which
+    // replaces the record wherever it stands, also at the end of a line that
+    // the user glued to it), or through a write of the whole view after the
+    // user deleted or changed it by hand.
+    QString checkFileKeepsLines(const QHash<QString, int> &before, Kind kind,
+                                const QString &selectedBefore) const
+    {
+        const QHash<QString, int> after =
+            nonEmptyLineCounts(QString::fromUtf8(m_dir.readDatabase()));
+        for (auto line = before.cbegin(); line != before.cend(); ++line) {
+            if (after.value(line.key()) >= line.value())
+                continue;
+            // The record may also end a line that the user glued to it by hand.
+            const bool updated = kind == Kind::Update && !selectedBefore.isEmpty() &&
+                                 (line.key() + kCrLf).endsWith(selectedBefore);
+            const bool deletedByHand = (kind == Kind::Save || kind == Kind::Update) &&
+                                       m_deletedByHand.contains(line.key());
+            if (!updated && !deletedByHand)
+                return QStringLiteral("the line %1 left the file").arg(shown(line.key()));
+        }
+        return QString();
+    }
+
+    const quint32 m_seed;
+    QRandomGenerator m_random;
+    ProgramDirectory m_dir;
+    MessageCatcher m_messages;
+    std::unique_ptr<WindowDriver> m_window;
+    Model m_model;
+    std::optional<QByteArray> m_initial;
+    QStringList m_log;
+    QString m_expectedMessage;
+    QSet<QString> m_deletedByHand;
+    int m_caret = 0;
+    int m_actions = 0;
+};
+
+} // namespace
+
+class RandomSessionsTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sessionsMatchTheModel();
+};
+
+void RandomSessionsTest::initTestCase()
+{
+    QLocale::setDefault(QLocale::c());
+    // Quit closes the window; the test goes on with a new one.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void RandomSessionsTest::sessionsMatchTheModel()
+{
+    const int actions = environmentCount("STOCKBOOK_SESSION_ACTIONS", 25);
+    bool replay = false;
+    const quint32 replaySeed =
+        quint32(qEnvironmentVariableIntValue("STOCKBOOK_SESSION_SEED", &replay));
+    const int sessions = replay ? 1 : environmentCount("STOCKBOOK_SESSIONS", 1000);
+    const quint32 firstSeed = replay ? replaySeed : QRandomGenerator::global()->generate() >> 1;
+    QElapsedTimer timer;
+    timer.start();
+    qint64 actionsRun = 0;
+    for (int k = 0; k < sessions; ++k) {
+        Session session(firstSeed + quint32(k));
+        const QString failure = session.run(actions);
+        actionsRun += session.actionsRun();
+        if (!failure.isEmpty()) {
+            // In full: a test message would be cut short.
+            std::fprintf(stderr, "%s\n", qPrintable(failure));
+            QFAIL("a random session went wrong; its seed and actions are printed above");
+        }
+    }
+    qInfo("%d random sessions, %lld actions, seeds %u to %u, in %lld ms", sessions, actionsRun,
+          firstSeed, firstSeed + quint32(sessions) - 1, timer.elapsed());
+}
+
+STOCKBOOK_TEST_MAIN(RandomSessionsTest, QApplication)
+#include "tst_random_sessions.moc"
