@@ -40,6 +40,55 @@ void DatabaseView::setDatabaseText(const QString &text)
     setUpdatesEnabled(true);
 }
 
+void DatabaseView::replaceInDatabaseText(const QString &text, const QString &before,
+                                         const QString &after)
+{
+    const int scrolledTo = verticalScrollBar()->value();
+    // A text that could begin or end inside a line end (between its CR and
+    // its LF) is replaced the plain way.
+    if (before.isEmpty() || before.front() == u'\n' || before.back() == u'\r') {
+        setDatabaseText(QString(text).replace(before, after));
+        verticalScrollBar()->setValue(scrolledTo);
+        return;
+    }
+    // The occurrences as QString::replace finds them: from the start, each
+    // search resuming behind the previous occurrence.
+    QList<qsizetype> hits;
+    for (qsizetype at = text.indexOf(before); at >= 0;
+         at = text.indexOf(before, at + before.size()))
+        hits << at;
+    // In the text every line end is CR LF; in the document it is one block
+    // separator. A position in the text therefore lies as many characters
+    // further than in the document as CR LFs stand before it.
+    QList<int> starts;
+    qsizetype lineEndsBefore = 0;
+    qsizetype countedTo = 0;
+    const QStringView view(text);
+    for (qsizetype at : hits) {
+        lineEndsBefore += view.sliced(countedTo, at - countedTo).count(u"\r\n");
+        countedTo = at;
+        starts << int(at - lineEndsBefore);
+    }
+    const int removedLength = int(before.size() - QStringView(before).count(u"\r\n"));
+
+    setUpdatesEnabled(false);
+    document()->setUndoRedoEnabled(false);
+    QTextCursor edit(document());
+    edit.beginEditBlock();
+    // From the last occurrence back, so that the earlier ones keep their place.
+    for (qsizetype k = starts.size() - 1; k >= 0; --k) {
+        edit.setPosition(starts[k]);
+        edit.setPosition(starts[k] + removedLength, QTextCursor::KeepAnchor);
+        edit.insertText(after);
+    }
+    edit.endEditBlock();
+    document()->setUndoRedoEnabled(true);
+    // Setting a text puts the caret at the start.
+    setTextCursor(QTextCursor(document()));
+    setUpdatesEnabled(true);
+    verticalScrollBar()->setValue(scrolledTo);
+}
+
 void DatabaseView::appendDatabaseText(const QString &text)
 {
     QTextCursor end(document());

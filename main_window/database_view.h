@@ -22,6 +22,11 @@ public:
     // file put it there (a no-break space stays one).
     QString databaseText() const;
     void setDatabaseText(const QString &text);
+    // Leaves the view as setDatabaseText(QString(text).replace(before, after))
+    // would, where `text` is databaseText(): same text, caret at the start, no
+    // undo history, and the scroll position kept. Only the replaced lines are
+    // edited, so a whole view is not rebuilt for the change of one record.
+    void replaceInDatabaseText(const QString &text, const QString &before, const QString &after);
     void appendDatabaseText(const QString &text);
 
     // Characters before the caret (before the selection's start, when text is

@@ -292,11 +292,8 @@ void Form1::Command6_Click()
     }
     if (!writeDatabase(database))
         return;
-    if (updatedView != view) {
-        const int scrolledTo = Text5->verticalScrollBar()->value();
-        Text5->setDatabaseText(updatedView);
-        Text5->verticalScrollBar()->setValue(scrolledTo);
-    }
+    if (updatedView != view)
+        Text5->replaceInDatabaseText(view, SelectedRecord, EntryRecord);
     SelectedRecord.clear();
     writeEntryFields({QString(), QString(), QStringLiteral("0"), kPlaceholder});
 }
@@ -305,13 +302,16 @@ void Form1::Text4_Change()
 {
     m_viewHoldsWholeDatabase = false;
     TextResult found;
+    // Both passes of one key stroke search one read of the file; the second
+    // reads it again only when the file was replaced or changed in between.
+    DatabaseSnapshot snapshot;
     if (DatabaseFileExists(m_programDirectory)) {
-        found = FilterDatabaseLines(m_programDirectory, Text4->text());
+        found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
         if (found.ok && found.text.isEmpty()) {
             Text4->setText(Text4->text().toUpper());
             Text4->setCursorPosition(Text4->text().size());
             if (DatabaseFileExists(m_programDirectory))
-                found = FilterDatabaseLines(m_programDirectory, Text4->text());
+                found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
         }
     }
     Text5->setDatabaseText(found.text);
