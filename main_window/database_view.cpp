@@ -1,5 +1,7 @@
 #include "main_window/database_view.h"
 
+#include <algorithm>
+
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -16,16 +18,33 @@ DatabaseView::DatabaseView(QWidget *parent) : QPlainTextEdit(parent)
 
 QString DatabaseView::databaseText() const
 {
-    // Each block is one line; QTextBlock::text() keeps every character, where
-    // toPlainText() would turn no-break spaces into plain ones.
+    // The document's raw text keeps every character, where toPlainText()
+    // would turn no-break spaces into plain ones; its lines are parted by
+    // paragraph separators, which become CR LF. A plain text document holds
+    // no frames, whose markers would part lines as well; should one ever be
+    // there, the text is gathered line by line.
     const QTextDocument *doc = document();
-    QString text;
-    text.reserve(doc->characterCount() + doc->blockCount());
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        if (block != doc->begin())
-            text.append(QLatin1String("\r\n"));
-        text.append(block.text());
+    const QString raw = doc->toRawText();
+    const QStringView rawView(raw);
+    if (rawView.contains(QChar(0xfdd0)) || rawView.contains(QChar(0xfdd1))) {
+        QString text;
+        for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+            if (block != doc->begin())
+                text.append(QLatin1String("\r\n"));
+            text.append(block.text());
+        }
+        return text;
     }
+    QString text;
+    text.reserve(raw.size() + doc->blockCount());
+    qsizetype from = 0;
+    for (qsizetype end = rawView.indexOf(QChar::ParagraphSeparator); end >= 0;
+         end = rawView.indexOf(QChar::ParagraphSeparator, from)) {
+        text.append(rawView.sliced(from, end - from));
+        text.append(QLatin1String("\r\n"));
+        from = end + 1;
+    }
+    text.append(rawView.sliced(from));
     return text;
 }
 
@@ -63,9 +82,9 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     QList<int> starts;
     qsizetype lineEndsBefore = 0;
     qsizetype countedTo = 0;
-    const QStringView view(text);
     for (qsizetype at : hits) {
-        lineEndsBefore += view.sliced(countedTo, at - countedTo).count(u"\r\n");
+        // Every LF of the text ends a line: no line holds one.
+        lineEndsBefore += std::count(text.cbegin() + countedTo, text.cbegin() + at, u'\n');
         countedTo = at;
         starts << int(at - lineEndsBefore);
     }

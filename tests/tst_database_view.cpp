@@ -15,6 +15,8 @@ class DatabaseViewTest final : public QObject
     Q_OBJECT
 
 private slots:
+    void databaseText_data();
+    void databaseText();
     void replaceAgreesWithRebuild_data();
     void replaceAgreesWithRebuild();
     void replaceAgreesWithRebuildOnRandomTexts();
@@ -52,6 +54,37 @@ void replaceBothWays(const QString &text, const QString &before, const QString &
 }
 
 } // namespace
+
+void DatabaseViewTest::databaseText_data()
+{
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("one line end") << "\r\n"
+                                  << "\r\n";
+    QTest::newRow("records") << "A\r\nB\r\n"
+                             << "A\r\nB\r\n";
+    QTest::newRow("no final line end") << "A\r\nB"
+                                       << "A\r\nB";
+    QTest::newRow("empty lines") << "\r\n\r\nA\r\n\r\n"
+                                 << "\r\n\r\nA\r\n\r\n";
+    QTest::newRow("lone LF and CR become CR LF") << "A\nB\rC"
+                                                 << "A\r\nB\r\nC";
+    QTest::newRow("no-break space, line separator, tab, beyond the BMP")
+        << QString::fromUtf8("a\u00a0b\u2028c\td😀\r\n")
+        << QString::fromUtf8("a\u00a0b\u2028c\td😀\r\n");
+}
+
+void DatabaseViewTest::databaseText()
+{
+    QFETCH(QString, set);
+    QFETCH(QString, text);
+    DatabaseView view;
+    view.setDatabaseText(set);
+    QCOMPARE(view.databaseText(), text);
+    view.appendDatabaseText("[Box]: X\r\n");
+    QCOMPARE(view.databaseText(), text + "[Box]: X\r\n");
+}
 
 void DatabaseViewTest::replaceAgreesWithRebuild_data()
 {
