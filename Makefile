@@ -71,6 +71,8 @@ clean:
 # FUZZ_SECONDS (clang); `make fuzz-smoke` the same for FUZZ_SMOKE_SECONDS.
 SANITIZE_DIR ?= build-sanitize
 SANITIZE_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+# Random window sessions under the sanitizers (the plain `make test` runs 1000).
+SANITIZE_SESSIONS ?= 300
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 120
 FUZZ_SMOKE_SECONDS ?= 5
@@ -82,8 +84,10 @@ $(SANITIZE_DIR)/CMakeCache.txt: | deps
 
 test-sanitize: deps $(SANITIZE_DIR)/CMakeCache.txt
 	cmake --build $(SANITIZE_DIR) --parallel $(JOBS)
-	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    STOCKBOOK_SESSIONS=$(SANITIZE_SESSIONS) \
 	    ctest --output-on-failure --parallel $(JOBS)
 
 fuzz-build:

@@ -25,6 +25,7 @@ for target in $targets; do
         tail -n 40 "$log"
     fi
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-    echo "$target: ${runs:-?} executions in ${seconds}s, $(ls "$build/corpus/$target" | wc -l) corpus inputs: $result"
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+    echo "$target: ${runs:-?} executions (${rate:-?} per second), $(ls "$build/corpus/$target" | wc -l) corpus inputs: $result"
 done
 exit $status
