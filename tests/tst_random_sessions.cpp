@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QHash>
 #include <QLineEdit>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
@@ -80,6 +81,15 @@ QStringList linesOf(const QString &text)
     if (open)
         lines << line;
     return lines;
+}
+
+// The file's text: UTF-8 without its byte-order mark, else Windows-1252 (of
+// which these sessions write only ASCII and "µ", the same in Latin-1).
+QString decodeFile(const QByteArray &bytes)
+{
+    if (!QByteArrayView(bytes).isValidUtf8())
+        return QString::fromLatin1(bytes);
+    return QString::fromUtf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes);
 }
 
 QHash<QString, int> nonEmptyLineCounts(const QString &text)
@@ -158,7 +168,7 @@ struct Model
 
     QString fileText() const
     {
-        return file ? QString::fromUtf8(*file) : QString();
+        return file ? decodeFile(*file) : QString();
     }
     // The database as start-up loads it: every line, CR LF, then the collapse.
     QString loaded() const
@@ -219,6 +229,13 @@ QString shown(QString text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
+// How often the interesting things happened, for the summary.
+QMap<QString, qint64> &tally()
+{
+    static QMap<QString, qint64> counts;
+    return counts;
+}
+
 int environmentCount(const char *name, int fallback)
 {
     bool ok = false;
@@ -257,7 +274,7 @@ public:
                               "initial file: %4\nactions:\n  %5")
             .arg(m_seed)
             .arg(m_actions)
-            .arg(problem, m_initial ? shown(QString::fromUtf8(*m_initial)) : "none",
+            .arg(problem, m_initial ? shown(decodeFile(*m_initial)) : "none",
                  m_log.join(QStringLiteral("\n  ")));
     }
 
@@ -286,7 +303,14 @@ private:
             text += pick(kInitialLines) + lineEnd;
         if (m_random.bounded(3) == 0)
             text += lineEnd;
-        m_initial = text.toUtf8();
+        // Some files come from elsewhere: in Windows-1252 (whose "µ" is the
+        // one byte 0xB5), or in UTF-8 with a byte-order mark.
+        if (choice == 2)
+            m_initial = text.toLatin1();
+        else if (choice == 3)
+            m_initial = "\xEF\xBB\xBF" + text.toUtf8();
+        else
+            m_initial = text.toUtf8();
         m_dir.writeDatabase(*m_initial);
         m_model.file = m_initial;
     }
@@ -344,8 +368,10 @@ private:
             return Kind::Add;
         if (breaksRecordLine(m_model.fields)) {
             m_expectedMessage = QStringLiteral("The field");
+            ++tally()["Add refused a field"];
             return Kind::Add;
         }
+        ++tally()["Add appended a record"];
         // A view whose last line lost its line end by hand takes the record
         // onto that line: the line as it was then leaves the view.
         if (!m_model.view.isEmpty() && !m_model.view.endsWith(kCrLf))
@@ -363,6 +389,7 @@ private:
         m_window->click(4);
         if (m_model.search == kPlaceholder && m_model.viewWhole) {
             m_model.file = (m_model.view + kCrLf).toUtf8();
+            ++tally()["Save wrote the file"];
             m_expectedMessage = QStringLiteral("Database saved in ") + m_dir.databasePath();
         }
         return Kind::Save;
@@ -409,6 +436,7 @@ private:
             m_model.fields[k] = fields[k];
         if (fields.size() == 4)
             m_model.selected = ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
+        ++tally()[fields.size() == 4 ? "click picked a record" : "click picked no record"];
     }
 
     Kind clickPick()
@@ -428,8 +456,11 @@ private:
         }
         if (breaksRecordLine(m_model.fields)) {
             m_expectedMessage = QStringLiteral("The field");
+            ++tally()["Update refused a field"];
             return Kind::Update;
         }
+        ++tally()[m_model.viewWhole ? "Update wrote the whole view"
+                                    : "Update wrote the file's text (searched view)"];
         const QStringList &f = m_model.fields;
         const QString entry = ComposeRecordLine(f[0], f[1], f[2], f[3]);
         const QString view = QString(m_model.view).replace(m_model.selected, entry);
@@ -501,7 +532,7 @@ private:
                           : QStringLiteral("the database file is gone");
         if (exists && m_dir.readDatabase() != *m_model.file)
             return QStringLiteral("the file holds %1, expected %2")
-                .arg(shown(QString::fromUtf8(m_dir.readDatabase())), shown(m_model.fileText()));
+                .arg(shown(decodeFile(m_dir.readDatabase())), shown(m_model.fileText()));
         return QString();
     }
 
@@ -524,8 +555,7 @@ private:
     QString checkFileKeepsLines(const QHash<QString, int> &before, Kind kind,
                                 const QString &selectedBefore) const
     {
-        const QHash<QString, int> after =
-            nonEmptyLineCounts(QString::fromUtf8(m_dir.readDatabase()));
+        const QHash<QString, int> after = nonEmptyLineCounts(decodeFile(m_dir.readDatabase()));
         for (auto line = before.cbegin(); line != before.cend(); ++line) {
             if (after.value(line.key()) >= line.value())
                 continue;
@@ -597,6 +627,8 @@ void RandomSessionsTest::sessionsMatchTheModel()
     // the offscreen platform warns once for every window.
     std::printf("%d random sessions, %lld actions, seeds %u to %u, in %lld ms\n", sessions,
                 actionsRun, firstSeed, firstSeed + quint32(sessions) - 1, timer.elapsed());
+    for (auto count = tally().cbegin(); count != tally().cend(); ++count)
+        std::printf("  %s: %lld\n", qPrintable(count.key()), count.value());
     std::fflush(stdout);
 }
 
