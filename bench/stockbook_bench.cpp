@@ -620,9 +620,9 @@ int runParent(const QList<int> &sizes, int repsOverride)
     for (int records : sizes) {
         const int reps = repsOverride > 0     ? repsOverride
                          : records >= 1000000 ? 3
-                         : records >= 100000  ? 7
-                         : records >= 10000   ? 11
-                                              : 15;
+                         : records >= 100000  ? 11
+                         : records >= 10000   ? 15
+                                              : 21;
         runs << measureSize(records, reps);
     }
     const SizeRun *smallest = &runs.first();
@@ -641,7 +641,7 @@ int runParent(const QList<int> &sizes, int repsOverride)
             return smallest->figures.at(key);
         };
     };
-    const QString smallestLabel = QLocale::c().toString(smallest->records);
+    const QString smallestLabel = QLocale(QLocale::English).toString(smallest->records);
 
     const QList<Row> rows = {
         {"**Record store**", {}, {}, {}},
@@ -705,13 +705,13 @@ int runParent(const QList<int> &sizes, int repsOverride)
     QString header = "| Figure | floor |";
     QString rule = "|---|---|";
     for (const SizeRun &r : runs) {
-        header += " " + QLocale::c().toString(r.records) + " |";
+        header += " " + QLocale(QLocale::English).toString(r.records) + " |";
         rule += "---:|";
     }
     const bool growth = runs.size() > 2 && runs[1].records * 100 == runs.last().records;
     if (growth) {
-        header += " growth " + QLocale::c().toString(runs[1].records) + " → " +
-                  QLocale::c().toString(runs.last().records) + " |";
+        header += " growth " + QLocale(QLocale::English).toString(runs[1].records) + " → " +
+                  QLocale(QLocale::English).toString(runs.last().records) + " |";
         rule += "---:|";
     }
     out += "Machine: " + machineLine() + "\n\n";
@@ -793,7 +793,7 @@ int runParent(const QList<int> &sizes, int repsOverride)
     if (runs.last().records >= 1000000 && smallest->records <= 1000) {
         const double ratio = runs.last().figures.at("click") / smallest->figures.at("click");
         out += QStringLiteral("- click pick at %1 / at %2: %3 (at most 2×): %4\n")
-                   .arg(QLocale::c().toString(runs.last().records), smallestLabel,
+                   .arg(QLocale(QLocale::English).toString(runs.last().records), smallestLabel,
                         formatRatio(ratio), ratio <= 2 ? "holds" : "MISSED");
     }
     std::fputs(qPrintable(out), stdout);
