@@ -51,12 +51,12 @@ QString DatabaseView::databaseText() const
 void DatabaseView::setDatabaseText(const QString &text)
 {
     // Inserting text turns CR LF, a lone CR and a lone LF each into one line
-    // break. Without undo and repaints, a large text is set in one go.
-    setUpdatesEnabled(false);
+    // break. Without undo, a large text is set in one go. (Repaints need no
+    // suspending: they wait for the event loop, and turning updates back on
+    // would repaint the whole view, frame and scroll bars included.)
     document()->setUndoRedoEnabled(false);
     setPlainText(text);
     document()->setUndoRedoEnabled(true);
-    setUpdatesEnabled(true);
 }
 
 void DatabaseView::replaceInDatabaseText(const QString &text, const QString &before,
@@ -90,7 +90,6 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     }
     const int removedLength = int(before.size() - QStringView(before).count(u"\r\n"));
 
-    setUpdatesEnabled(false);
     document()->setUndoRedoEnabled(false);
     QTextCursor edit(document());
     edit.beginEditBlock();
@@ -104,7 +103,6 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     document()->setUndoRedoEnabled(true);
     // Setting a text puts the caret at the start.
     setTextCursor(QTextCursor(document()));
-    setUpdatesEnabled(true);
     verticalScrollBar()->setValue(scrolledTo);
 }
 
