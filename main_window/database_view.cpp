@@ -7,6 +7,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 
 DatabaseView::DatabaseView(QWidget *parent) : QPlainTextEdit(parent)
 {
@@ -129,9 +130,85 @@ DatabaseView::CaretLine DatabaseView::caretLine() const
     return {line, position - block.position()};
 }
 
+// On every left button press the toolkit's text control looks for a list
+// marker under the mouse by walking every line of the document, which makes a
+// click cost time in proportion to the database (tens of milliseconds at a
+// million records). The plain click and the Shift click, the ones that pick
+// records, are answered here instead: the caret goes where the toolkit would
+// put it, found from the first visible line. Everything else (a press inside
+// the selection, which may start a drag; a double or triple click; a press
+// with Ctrl or Alt; one during input method composition) stays with the
+// toolkit, and so does the press after such a one, since only the toolkit can
+// end the word, line or drag state it keeps.
+bool DatabaseView::placesCaretItself(const QMouseEvent *event) const
+{
+    if (event->button() != Qt::LeftButton || m_toolkitMouseStateOpen)
+        return false;
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier)
+        return false;
+    const QTextCursor caret = textCursor();
+    const QTextLayout *layout = caret.block().layout();
+    if (layout && !layout->preeditAreaText().isEmpty())
+        return false;
+    if (modifiers == Qt::NoModifier && caret.hasSelection()) {
+        const int at = cursorForPosition(event->position().toPoint()).position();
+        if (at >= caret.selectionStart() && at <= caret.selectionEnd())
+            return false;
+    }
+    return true;
+}
+
+void DatabaseView::mousePressEvent(QMouseEvent *event)
+{
+    if (!placesCaretItself(event)) {
+        QPlainTextEdit::mousePressEvent(event);
+        if (event->button() == Qt::LeftButton) {
+            m_ownPressHeld = false;
+            // A plain press that left no selection has ended whatever the
+            // toolkit was keeping; anything else may have started something.
+            m_toolkitMouseStateOpen =
+                event->modifiers() != Qt::NoModifier || textCursor().hasSelection();
+        }
+        return;
+    }
+    const int at = cursorForPosition(event->position().toPoint()).position();
+    QTextCursor caret = textCursor();
+    caret.setPosition(at, event->modifiers() == Qt::ShiftModifier ? QTextCursor::KeepAnchor
+                                                                  : QTextCursor::MoveAnchor);
+    setTextCursor(caret);
+    m_ownPressHeld = true;
+    event->accept();
+}
+
+void DatabaseView::mouseMoveEvent(QMouseEvent *event)
+{
+    // The toolkit still sees the move: it scrolls while the mouse is dragged
+    // beyond the view, and calls this again as it does.
+    QPlainTextEdit::mouseMoveEvent(event);
+    if (m_ownPressHeld && (event->buttons() & Qt::LeftButton)) {
+        QTextCursor caret = textCursor();
+        caret.setPosition(cursorForPosition(event->position().toPoint()).position(),
+                          QTextCursor::KeepAnchor);
+        setTextCursor(caret);
+    }
+}
+
 void DatabaseView::mouseReleaseEvent(QMouseEvent *event)
 {
     QPlainTextEdit::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
+        m_ownPressHeld = false;
         emit clicked();
+    }
+}
+
+void DatabaseView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QPlainTextEdit::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        // A drag from here on extends the selection by words, the toolkit's way.
+        m_ownPressHeld = false;
+        m_toolkitMouseStateOpen = true;
+    }
 }

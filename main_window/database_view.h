@@ -38,5 +38,17 @@ signals:
     void clicked();
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    bool placesCaretItself(const QMouseEvent *event) const;
+
+    // A left button press that this view answered itself is held.
+    bool m_ownPressHeld = false;
+    // The toolkit answered a press that may have left a word, line or drag
+    // in progress; the next press goes to it again, so that it can end them.
+    bool m_toolkitMouseStateOpen = false;
 };

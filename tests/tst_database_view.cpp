@@ -1,7 +1,10 @@
-// The database view's in-place replacement against rebuilding the whole view.
+// The database view's in-place replacement against rebuilding the whole view,
+// and its mouse handling against the toolkit's editor.
 #include <QApplication>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QTextBlock>
 #include <QtTest>
 
 #include "main_window/database_view.h"
@@ -21,6 +24,9 @@ private slots:
     void replaceAgreesWithRebuild();
     void replaceAgreesWithRebuildOnRandomTexts();
     void replaceKeepsScrollPosition();
+    void mouseAgreesWithToolkit_data();
+    void mouseAgreesWithToolkit();
+    void everyLeftReleaseIsAClick();
 };
 
 namespace {
@@ -158,6 +164,151 @@ void DatabaseViewTest::replaceKeepsScrollPosition()
     QCOMPARE(view.verticalScrollBar()->value(), 300);
     QCOMPARE(view.textCursor().position(), 0);
     QVERIFY(view.databaseText().contains("[Box]: 310 [Item]: R [Nr]: 9"));
+}
+
+namespace {
+
+// A view and a bare editor alike in all that decides where a mouse lands.
+void prepareForMouse(QPlainTextEdit &edit, const QString &text)
+{
+    edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    edit.resize(260, 160);
+    edit.setPlainText(text);
+    edit.show();
+}
+
+// Runs gestures such as "click 12; shift-click 40; press 3; move 30;
+// release 30; double-click 50" on the editor. A number is a text position:
+// the mouse goes to the middle of the caret drawn there. "below" is the empty
+// space under the last line.
+void runGestures(QPlainTextEdit &edit, const QString &gestures, int step)
+{
+    const QStringList parts = gestures.split(';').at(step).trimmed().split(' ');
+    const QString verb = parts.at(0);
+    QPoint at(20, edit.viewport()->height() - 4);
+    if (parts.at(1) != "below") {
+        QTextCursor place(edit.document());
+        place.setPosition(parts.at(1).toInt());
+        at = edit.cursorRect(place).center();
+    }
+    QWidget *viewport = edit.viewport();
+    if (verb == "click")
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+    else if (verb == "shift-click")
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, at);
+    else if (verb == "ctrl-click")
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, at);
+    else if (verb == "press")
+        QTest::mousePress(viewport, Qt::LeftButton, {}, at);
+    else if (verb == "move")
+        QTest::mouseMove(viewport, at);
+    else if (verb == "release")
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, at);
+    else if (verb == "double-click" || verb == "double-press" || verb == "triple-click" ||
+             verb == "triple-press") {
+        // As a window system delivers them: the second press is followed
+        // by the double-click event. A double press keeps the button down.
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, at);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
+        if (verb != "double-press")
+            QTest::mouseRelease(viewport, Qt::LeftButton, {}, at);
+        if (verb == "triple-click")
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+        if (verb == "triple-press")
+            QTest::mousePress(viewport, Qt::LeftButton, {}, at);
+    } else if (verb == "right-click")
+        QTest::mouseClick(viewport, Qt::RightButton, {}, at);
+    else
+        QFAIL(qPrintable("unknown gesture " + verb));
+}
+
+} // namespace
+
+// The view answers plain and Shift clicks itself; whatever the gestures, the
+// caret and the selection must end where the toolkit's own editor puts them.
+void DatabaseViewTest::mouseAgreesWithToolkit_data()
+{
+    QTest::addColumn<QString>("gestures");
+    // Positions in the text below: line 1 starts at 0, line 2 at 48, the
+    // long line 3 (wrapped) at 98, line 4 at 259.
+    QTest::newRow("click") << "click 60";
+    QTest::newRow("click in the first line") << "click 5";
+    QTest::newRow("click on a wrapped part of a long line") << "click 200";
+    QTest::newRow("click under the last line") << "click below";
+    QTest::newRow("click after a selection") << "press 10; move 70; release 70; click 120";
+    QTest::newRow("drag down") << "press 10; move 70; move 130; release 130";
+    QTest::newRow("drag up") << "press 130; move 70; move 10; release 10";
+    QTest::newRow("drag and back to the start") << "press 30; move 80; move 30; release 30";
+    QTest::newRow("shift-click extends") << "click 20; shift-click 100";
+    QTest::newRow("shift-click back") << "click 100; shift-click 20; shift-click 60";
+    QTest::newRow("click inside the selection") << "press 10; move 90; release 90; click 50";
+    QTest::newRow("double-click a word") << "double-click 52";
+    QTest::newRow("double-click, then click") << "double-click 52; click 120";
+    QTest::newRow("double-click and drag by words") << "double-press 52; move 75; release 75";
+    QTest::newRow("double-click, then drag") << "double-click 52; press 150; move 200; release 200";
+    QTest::newRow("double-click, then shift-click") << "double-click 52; click 10; shift-click 120";
+    QTest::newRow("double-click twice, then drag")
+        << "double-click 52; double-click 100; press 20; move 60; release 60";
+    QTest::newRow("triple-click a line") << "triple-click 150";
+    QTest::newRow("triple-click and drag by lines") << "triple-press 60; move 270; release 270";
+    QTest::newRow("triple-click, then click") << "triple-click 150; click 20";
+    QTest::newRow("triple-click, then double-click and drag")
+        << "triple-click 150; click 20; double-click 52; move 70; release 70";
+    QTest::newRow("ctrl-click") << "click 20; ctrl-click 100";
+    QTest::newRow("right-click keeps the selection")
+        << "press 10; move 90; release 90; right-click 150";
+}
+
+void DatabaseViewTest::mouseAgreesWithToolkit()
+{
+    QFETCH(QString, gestures);
+    const QString text = ComposeRecordLine("A1", "10k", "25", "Resistor") +
+                         ComposeRecordLine("B2", QString::fromUtf8("100µF"), "4", "Capacitor") +
+                         ComposeRecordLine("C3", QString("BC547 ").repeated(20), "7", "Other") +
+                         ComposeRecordLine("D4", "NE555", "2", "IC");
+    DatabaseView view;
+    QPlainTextEdit toolkit;
+    view.setDatabaseText(text);
+    prepareForMouse(view, view.document()->toRawText());
+    prepareForMouse(toolkit, view.document()->toRawText());
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(QTest::qWaitForWindowExposed(&toolkit));
+    QCOMPARE(view.document()->findBlockByNumber(3).position(), 259);
+    QVERIFY(view.document()->findBlockByNumber(2).lineCount() > 1);
+
+    const int steps = int(gestures.count(';')) + 1;
+    for (int step = 0; step < steps; ++step) {
+        runGestures(view, gestures, step);
+        runGestures(toolkit, gestures, step);
+        const QString after = "after step " + QString::number(step + 1);
+        QVERIFY2(view.textCursor().position() == toolkit.textCursor().position(),
+                 qPrintable(after + ": caret " + QString::number(view.textCursor().position()) +
+                            ", toolkit " + QString::number(toolkit.textCursor().position())));
+        QVERIFY2(view.textCursor().anchor() == toolkit.textCursor().anchor(),
+                 qPrintable(after + ": anchor " + QString::number(view.textCursor().anchor()) +
+                            ", toolkit " + QString::number(toolkit.textCursor().anchor())));
+    }
+}
+
+void DatabaseViewTest::everyLeftReleaseIsAClick()
+{
+    DatabaseView view;
+    prepareForMouse(view, "A\nB\nC");
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QSignalSpy clicks(&view, &DatabaseView::clicked);
+    const QPoint onB = view.cursorRect(QTextCursor(view.document()->findBlockByNumber(1))).center();
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, onB);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, onB);
+    QTest::mouseClick(view.viewport(), Qt::RightButton, {}, onB);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, onB);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ControlModifier, onB);
+    // Two clicks on the same place, a Shift and a Ctrl click; the right
+    // button makes no click.
+    QCOMPARE(clicks.count(), 4);
+    QCOMPARE(view.caretLine().text, QString("B\r\n"));
 }
 
 STOCKBOOK_TEST_MAIN(DatabaseViewTest, QApplication)
