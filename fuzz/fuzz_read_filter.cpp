@@ -10,6 +10,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "record_store/record_store.h"
+#include "tests/reference_lines.h"
 
 using namespace Fuzz;
 

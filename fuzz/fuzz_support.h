@@ -47,10 +47,6 @@ QStringList referencePick(const QString &text, qsizetype caretOffset);
 // A single pass that replaces each CR LF CR LF by CR LF, character by character.
 QString referenceCollapse(const QString &text);
 
-// The lines of a text: CR LF, a lone CR and a lone LF each end a line, and a
-// final line end starts no further line.
-QStringList referenceLines(const QString &text);
-
 // A text shown in a failure report: control characters escaped, long texts cut.
 QString shown(const QString &text);
 

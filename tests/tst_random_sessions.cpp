@@ -29,6 +29,7 @@
 #include "main_window/database_view.h"
 #include "main_window/main_window.h"
 #include "record_store/record_store.h"
+#include "tests/reference_lines.h"
 #include "tests/test_support.h"
 #include "tests/window_driver.h"
 
@@ -60,29 +61,6 @@ const QStringList kInitialLines = {
     QString(),
 };
 
-QStringList linesOf(const QString &text)
-{
-    QStringList lines;
-    QString line;
-    bool open = false;
-    for (qsizetype k = 0; k < text.size(); ++k) {
-        const QChar c = text[k];
-        if (c == u'\r' || c == u'\n') {
-            lines << line;
-            line.clear();
-            open = false;
-            if (c == u'\r' && k + 1 < text.size() && text[k + 1] == u'\n')
-                ++k;
-        } else {
-            line += c;
-            open = true;
-        }
-    }
-    if (open)
-        lines << line;
-    return lines;
-}
-
 // The file's text: UTF-8 without its byte-order mark, else Windows-1252 (of
 // which these sessions write only ASCII and "µ", the same in Latin-1).
 QString decodeFile(const QByteArray &bytes)
@@ -95,7 +73,7 @@ QString decodeFile(const QByteArray &bytes)
 QHash<QString, int> nonEmptyLineCounts(const QString &text)
 {
     QHash<QString, int> counts;
-    for (const QString &line : linesOf(text)) {
+    for (const QString &line : referenceLines(text)) {
         if (!line.isEmpty())
             ++counts[line];
     }
@@ -174,7 +152,7 @@ struct Model
     QString loaded() const
     {
         QString text;
-        for (const QString &line : linesOf(fileText()))
+        for (const QString &line : referenceLines(fileText()))
             text += line + kCrLf;
         return collapse(text);
     }
@@ -196,7 +174,7 @@ struct Model
             return;
         auto scan = [this] {
             QString found;
-            for (const QString &line : linesOf(fileText())) {
+            for (const QString &line : referenceLines(fileText())) {
                 if (!line.isEmpty() && line.contains(search))
                     found += line + kCrLf;
             }
@@ -375,7 +353,7 @@ private:
         // A view whose last line lost its line end by hand takes the record
         // onto that line: the line as it was then leaves the view.
         if (!m_model.view.isEmpty() && !m_model.view.endsWith(kCrLf))
-            m_deletedByHand.insert(linesOf(m_model.view).constLast());
+            m_deletedByHand.insert(referenceLines(m_model.view).constLast());
         const QStringList &f = m_model.fields;
         m_model.view += ComposeRecordLine(f[0], f[1], f[2], f[3]);
         m_model.fields[1].clear();
