@@ -140,7 +140,7 @@ DatabaseView::CaretLine DatabaseView::caretLine() const
 // with Ctrl or Alt; one during input method composition) stays with the
 // toolkit, and so does the press after such a one, since only the toolkit can
 // end the word, line or drag state it keeps.
-bool DatabaseView::placesCaretItself(const QMouseEvent *event) const
+bool DatabaseView::placesCaretItself(const QMouseEvent *event, int at) const
 {
     if (event->button() != Qt::LeftButton || m_toolkitMouseStateOpen)
         return false;
@@ -151,17 +151,16 @@ bool DatabaseView::placesCaretItself(const QMouseEvent *event) const
     const QTextLayout *layout = caret.block().layout();
     if (layout && !layout->preeditAreaText().isEmpty())
         return false;
-    if (modifiers == Qt::NoModifier && caret.hasSelection()) {
-        const int at = cursorForPosition(event->position().toPoint()).position();
-        if (at >= caret.selectionStart() && at <= caret.selectionEnd())
-            return false;
-    }
-    return true;
+    // A press inside the selection may start a drag.
+    return modifiers == Qt::ShiftModifier || !caret.hasSelection() || at < caret.selectionStart() ||
+           at > caret.selectionEnd();
 }
 
 void DatabaseView::mousePressEvent(QMouseEvent *event)
 {
-    if (!placesCaretItself(event)) {
+    // Where the caret would go: found from the first visible line.
+    const int at = cursorForPosition(event->position().toPoint()).position();
+    if (!placesCaretItself(event, at)) {
         QPlainTextEdit::mousePressEvent(event);
         if (event->button() == Qt::LeftButton) {
             m_ownPressHeld = false;
@@ -172,7 +171,6 @@ void DatabaseView::mousePressEvent(QMouseEvent *event)
         }
         return;
     }
-    const int at = cursorForPosition(event->position().toPoint()).position();
     QTextCursor caret = textCursor();
     caret.setPosition(at, event->modifiers() == Qt::ShiftModifier ? QTextCursor::KeepAnchor
                                                                   : QTextCursor::MoveAnchor);

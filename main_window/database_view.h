@@ -44,7 +44,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
-    bool placesCaretItself(const QMouseEvent *event) const;
+    // Whether a press whose caret position would be `at` is answered here.
+    bool placesCaretItself(const QMouseEvent *event, int at) const;
 
     // A left button press that this view answered itself is held.
     bool m_ownPressHeld = false;
