@@ -453,14 +453,20 @@ int runWindow(const QString &directory, int reps)
     return 0;
 }
 
-int runMemory(const QString &directory)
+// Shows the widget, lets it paint, and reports the process's peak memory.
+int reportPeakMemoryShown(QWidget &widget)
 {
-    Form1 window(directory);
-    window.show();
-    check(QTest::qWaitForWindowExposed(&window), "the window was not shown");
+    widget.show();
+    check(QTest::qWaitForWindowExposed(&widget), "the window was not shown");
     QCoreApplication::processEvents();
     report("peak_kib", peakKib());
     return 0;
+}
+
+int runMemory(const QString &directory)
+{
+    Form1 window(directory);
+    return reportPeakMemoryShown(window);
 }
 
 // The least a program must hold to show the file: its bytes, their text and
@@ -473,11 +479,7 @@ int runMemoryFloor(const QString &directory)
         const QString text = QString::fromUtf8(readFile(DatabaseFilePath(directory)));
         editor.setPlainText(text);
     }
-    editor.show();
-    check(QTest::qWaitForWindowExposed(&editor), "the editor was not shown");
-    QCoreApplication::processEvents();
-    report("peak_kib", peakKib());
-    return 0;
+    return reportPeakMemoryShown(editor);
 }
 
 // ---- The parent: generate, measure, print ------------------------------------------------
