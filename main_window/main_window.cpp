@@ -213,11 +213,13 @@ void Form1::showEvent(QShowEvent *event)
 
 void Form1::Form_Load()
 {
-    const TextResult loaded = LoadDatabaseFile(m_programDirectory);
-    if (loaded.ok)
+    const LoadResult loaded = LoadDatabaseFile(m_programDirectory);
+    if (loaded.ok) {
         Text5->setDatabaseText(loaded.text);
-    else
+        m_knownContent = loaded.digest;
+    } else {
         m_unreadableDatabase = loaded.error;
+    }
     // Filling an empty list selects its first entry; the field keeps showing
     // the placeholder instead.
     Combo1->addItems(kComponentTypes);
@@ -252,7 +254,7 @@ void Form1::Command4_Click()
 {
     if (Text4->text() != kPlaceholder || !m_viewHoldsWholeDatabase)
         return;
-    if (!writeDatabase(Text5->databaseText()))
+    if (!writeDatabase(Text5->databaseText(), IfChangedElsewhere::Ask))
         return;
     QMessageBox message(QMessageBox::NoIcon, kApplicationTitle,
                         QStringLiteral("Database saved in ") + DatabaseFilePath(m_programDirectory),
@@ -275,27 +277,51 @@ void Form1::Command6_Click()
         return;
     const QStringList fields = entryFields();
     EntryRecord = ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
-    const QString view = Text5->databaseText();
-    const QString updatedView = QString(view).replace(SelectedRecord, EntryRecord);
-    // A filtered view holds only some records: the change then goes into the
-    // database as the file holds it, so that the hidden records stay.
-    QString database = updatedView;
-    if (!m_viewHoldsWholeDatabase && m_unreadableDatabase.isEmpty()) {
-        const TextResult file = LoadDatabaseFile(m_programDirectory);
-        if (!file.ok) {
-            warn(QStringLiteral("Could not read the database %1 to update it:\n%2\n\n"
-                                "Nothing was changed.")
-                     .arg(DatabaseFilePath(m_programDirectory), file.error));
-            return;
-        }
-        database = QString(file.text).replace(SelectedRecord, EntryRecord);
-    }
-    if (!writeDatabase(database))
+    if (writingIsRefused())
         return;
-    if (updatedView != view)
+    const QString view = Text5->databaseText();
+    const QString database = databaseTextToUpdate(view);
+    if (database.isNull())
+        return;
+    const IfChangedElsewhere ifChanged =
+        m_viewHoldsWholeDatabase ? IfChangedElsewhere::Ask : IfChangedElsewhere::Write;
+    if (!writeDatabase(QString(database).replace(SelectedRecord, EntryRecord), ifChanged))
+        return;
+    if (EntryRecord != SelectedRecord && view.contains(SelectedRecord))
         Text5->replaceInDatabaseText(view, SelectedRecord, EntryRecord);
     SelectedRecord.clear();
     writeEntryFields({QString(), QString(), QStringLiteral("0"), kPlaceholder});
+}
+
+// The text an Update replaces the picked record in, when it holds the record;
+// else, having said why, a null text. The whole view is the database. A
+// searched view holds only some records: the change then goes into the
+// database as the file holds it now, so that the hidden records stay.
+QString Form1::databaseTextToUpdate(const QString &view)
+{
+    const QString path = DatabaseFilePath(m_programDirectory);
+    QString where = QStringLiteral("the database view");
+    QString database = view;
+    if (!m_viewHoldsWholeDatabase) {
+        const LoadResult file = LoadDatabaseFile(m_programDirectory);
+        if (!file.ok) {
+            warn(QStringLiteral("Could not read the database %1 to update it:\n%2\n\n"
+                                "Nothing was changed.")
+                     .arg(path, file.error));
+            return QString();
+        }
+        database = file.text;
+        where = file.digest.exists
+                    ? QStringLiteral("the database file %1").arg(path)
+                    : QStringLiteral("the database file %1, which no longer exists").arg(path);
+    }
+    if (database.contains(SelectedRecord))
+        return database;
+    warn(QStringLiteral("The record you picked is no longer in %1:\n\n%2\n\n"
+                        "It was changed or removed there since you picked it, so nothing was "
+                        "updated. The fields keep your entry; pick the record again to update it.")
+             .arg(where, SelectedRecord.chopped(2)));
+    return QString();
 }
 
 void Form1::Text4_Change()
@@ -330,8 +356,13 @@ void Form1::Text5_Click()
     const DatabaseView::CaretLine line = Text5->caretLine();
     const QStringList fields = PickRecordFields(line.text, line.caretOffset);
     writeEntryFields(fields);
-    if (fields.size() < 4)
+    if (fields.size() < 4) {
+        // The fields now hold parts of two lines; an Update must not write
+        // such a mixture over the record picked before.
+        if (!fields.isEmpty())
+            SelectedRecord.clear();
         return;
+    }
     const QStringList shown = entryFields();
     SelectedRecord = ComposeRecordLine(shown[0], shown[1], shown[2], shown[3]);
 }
@@ -356,28 +387,80 @@ bool Form1::entryFieldsFitRecordLine()
     const FieldProblem problem = findFieldProblem(fields[0], fields[1], fields[2], fields[3]);
     if (problem.field < 0)
         return true;
+    if (problem.kind == FieldProblem::TooLong) {
+        warn(QStringLiteral("The fields \"%1\", \"%2\" and \"%3\" hold %4 characters together. "
+                            "They may hold at most %5 together, or the record could not be "
+                            "picked back from the view.\n\nShorten them and try again; nothing "
+                            "was changed.")
+                 .arg(kEntryFieldNames[0], kEntryFieldNames[1], kEntryFieldNames[2])
+                 .arg(fields[0].size() + fields[1].size() + fields[2].size())
+                 .arg(kPickableFieldsLength));
+        return false;
+    }
     warn(QStringLiteral("The field \"%1\" holds %2, which would break the record line.\n\n"
                         "Remove it and try again; nothing was changed.")
              .arg(kEntryFieldNames[problem.field], problem.reason));
     return false;
 }
 
-bool Form1::writeDatabase(const QString &text)
+bool Form1::writeDatabase(const QString &text, IfChangedElsewhere ifChanged)
 {
-    const QString path = DatabaseFilePath(m_programDirectory);
-    if (!m_unreadableDatabase.isEmpty()) {
-        warn(QStringLiteral("The database %1 could not be read when Stockbook started (%2), "
-                            "so it is not written over.\n\n"
-                            "Make the file readable and start Stockbook again.")
-                 .arg(path, m_unreadableDatabase));
+    if (writingIsRefused())
         return false;
-    }
-    const FileResult written = WriteDatabaseFile(m_programDirectory, text);
-    if (!written.ok)
+    if (ifChanged == IfChangedElsewhere::Ask && !confirmReplacingOtherChanges())
+        return false;
+    const DigestResult written = WriteDatabaseFile(m_programDirectory, text);
+    if (!written.ok) {
         warn(QStringLiteral("Could not save the database to %1:\n%2\n\n"
                             "The file was left as it was.")
-                 .arg(path, written.error));
-    return written.ok;
+                 .arg(DatabaseFilePath(m_programDirectory), written.error));
+        return false;
+    }
+    m_knownContent = written.digest;
+    return true;
+}
+
+// While the database could not be read at start-up, nothing is written over
+// it: says so and returns true.
+bool Form1::writingIsRefused()
+{
+    if (m_unreadableDatabase.isEmpty())
+        return false;
+    warn(QStringLiteral("The database %1 could not be read when Stockbook started (%2), "
+                        "so it is not written over.\n\n"
+                        "Make the file readable and start Stockbook again.")
+             .arg(DatabaseFilePath(m_programDirectory), m_unreadableDatabase));
+    return true;
+}
+
+// True when the file is as this window last read or wrote it, or gone, or the
+// user chose to replace another program's changes.
+bool Form1::confirmReplacingOtherChanges()
+{
+    const QString path = DatabaseFilePath(m_programDirectory);
+    const DigestResult now = ReadDatabaseDigest(m_programDirectory);
+    if (!now.ok) {
+        warn(QStringLiteral("Could not read the database %1 to see whether another program "
+                            "changed it:\n%2\n\nNothing was written; your changes are still in "
+                            "the window.")
+                 .arg(path, now.error));
+        return false;
+    }
+    if (!now.digest.exists || now.digest == m_knownContent)
+        return true;
+    QMessageBox question(QMessageBox::Warning, kApplicationTitle,
+                         QStringLiteral("The database %1 was changed by another program since "
+                                        "Stockbook read it.\n\nReplace it with the window's "
+                                        "text, losing those changes?")
+                             .arg(path),
+                         QMessageBox::NoButton, this);
+    const QPushButton *replace =
+        question.addButton(QStringLiteral("Replace"), QMessageBox::DestructiveRole);
+    QPushButton *cancel = question.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    question.setDefaultButton(cancel);
+    question.setEscapeButton(cancel);
+    question.exec();
+    return question.clickedButton() == replace;
 }
 
 void Form1::warn(const QString &text)
@@ -387,6 +470,14 @@ void Form1::warn(const QString &text)
 
 void Form1::warnUnreadableDatabase()
 {
+    if (m_programDirectory.isEmpty()) {
+        warn(QStringLiteral("Stockbook cannot tell which folder it was started from: the "
+                            "folder's name is not valid UTF-8 text.\n\nThe database, "
+                            "stockbook.txt, lies beside the program, so in this run nothing is "
+                            "read or saved. Move Stockbook to a folder whose name is valid UTF-8 "
+                            "text and start it again."));
+        return;
+    }
     warn(QStringLiteral("Could not read the database %1:\n%2\n\n"
                         "The view stays empty, and Save and Update will not write over the file "
                         "until Stockbook is started again.")

@@ -15,6 +15,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "record_store/record_store.h"
+
 class DatabaseView;
 class QComboBox;
 class QGroupBox;
@@ -53,7 +55,11 @@ private:
     QStringList entryFields() const;
     void writeEntryFields(const QStringList &texts);
     bool entryFieldsFitRecordLine();
-    bool writeDatabase(const QString &text);
+    enum class IfChangedElsewhere { Ask, Write };
+    bool writeDatabase(const QString &text, IfChangedElsewhere ifChanged);
+    bool writingIsRefused();
+    bool confirmReplacingOtherChanges();
+    QString databaseTextToUpdate(const QString &view);
     void warn(const QString &text);
     void warnUnreadableDatabase();
 
@@ -64,6 +70,9 @@ private:
     QString EntryRecord;
     // True until the search filter first replaces the view.
     bool m_viewHoldsWholeDatabase = true;
+    // What the file held when this window last read or wrote it, to tell
+    // whether another program has changed it since.
+    RecordStore::ContentDigest m_knownContent;
     // The reason why the database could not be read at start-up; while it is
     // set, nothing writes over the file.
     QString m_unreadableDatabase;

@@ -1,5 +1,6 @@
 #include "record_store/record_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,8 +9,10 @@
 #include <emmintrin.h>
 #endif
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringMatcher>
@@ -20,9 +23,11 @@ namespace {
 
 constexpr QStringView kCrLf = u"\r\n";
 constexpr QStringView kFieldLabels[] = {u"[Box]:", u"[Item]:", u"[Nr]:", u"[Type]:"};
+constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
 
 struct BytesResult : FileResult
 {
+    bool exists = false;
     QByteArray bytes;
     // Which file the bytes came from, and as of when; `unchanged` is false
     // when the file changed while it was being read.
@@ -57,11 +62,37 @@ bool currentStamp(const QString &path, FileStamp &stamp)
     return true;
 }
 
+// Why the database file may not be read or written at all, or an empty text.
+// Only an absolute program directory names the file. In a folder that others
+// than its owner may write to, a symbolic link is followed only when it
+// belongs to this user or to root.
+QString refusal(const QString &programDirectory)
+{
+    if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
+        return QStringLiteral("Stockbook does not know the folder it was started from");
+    struct stat link;
+    struct stat folder;
+    if (::lstat(QFile::encodeName(DatabaseFilePath(programDirectory)).constData(), &link) != 0 ||
+        !S_ISLNK(link.st_mode) || link.st_uid == ::geteuid() || link.st_uid == 0)
+        return QString();
+    if (::stat(QFile::encodeName(programDirectory).constData(), &folder) != 0 ||
+        (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return QString();
+    return QStringLiteral("stockbook.txt is a symbolic link that belongs to another user, in a "
+                          "folder that others may write to, so Stockbook does not follow it");
+}
+
 BytesResult readDatabaseBytes(const QString &programDirectory)
 {
     BytesResult result;
+    result.error = refusal(programDirectory);
+    if (!result.error.isEmpty()) {
+        result.ok = false;
+        return result;
+    }
     if (!DatabaseFileExists(programDirectory))
         return result;
+    result.exists = true;
     QFile file(DatabaseFilePath(programDirectory));
     if (!file.open(QIODevice::ReadOnly)) {
         result.ok = false;
@@ -86,34 +117,32 @@ BytesResult readDatabaseBytes(const QString &programDirectory)
     return result;
 }
 
-TextResult readDatabaseText(const QString &programDirectory)
+ContentDigest digestOf(const QByteArray &bytes)
 {
-    BytesResult bytes = readDatabaseBytes(programDirectory);
-    TextResult result;
-    result.ok = bytes.ok;
-    result.error = bytes.error;
-    if (bytes.ok)
-        result.text = decodeDatabaseBytes(bytes.bytes);
-    return result;
+    return {true, bytes.size(), qHash(bytes, 0)};
 }
 
-// The code of a character of either text kind the scans below work on.
-char16_t code(QChar c)
+bool isLineEnd(char c)
 {
-    return c.unicode();
-}
-char16_t code(char c)
-{
-    return uchar(c);
+    return c == '\r' || c == '\n';
 }
 
-template <typename Char> bool isLineEnd(Char c)
+bool isLineEnd(QChar c)
 {
-    return code(c) == u'\r' || code(c) == u'\n';
+    return isLineEndCharacter(c);
 }
 
-// Calls `onLine(begin, length)` for every line of `data`. CR LF, a lone CR and
-// a lone LF each end a line; a final line end starts no further line.
+// Whether `text` holds a line end other than CR and LF. (Three scans, each
+// vectorised by the toolkit, are faster than one plain loop.)
+bool holdsOtherLineEnds(QStringView text)
+{
+    return text.contains(QChar(0x2029)) || text.contains(QChar(0xFDD0)) ||
+           text.contains(QChar(0xFDD1));
+}
+
+// Calls `onLine(begin, length)` for every line of `data`. CR LF, a lone CR, a
+// lone LF and, in a text, the other line end characters each end a line; a
+// final line end starts no further line.
 template <typename Char, typename OnLine>
 void forEachLine(const Char *data, qsizetype size, OnLine onLine)
 {
@@ -123,7 +152,7 @@ void forEachLine(const Char *data, qsizetype size, OnLine onLine)
         while (end < size && !isLineEnd(data[end]))
             ++end;
         onLine(data + start, end - start);
-        if (end + 1 < size && code(data[end]) == u'\r' && code(data[end + 1]) == u'\n')
+        if (end + 1 < size && data[end] == u'\r' && data[end + 1] == u'\n')
             ++end;
         start = end + 1;
     }
@@ -168,8 +197,10 @@ qsizetype findBytes(const char *data, qsizetype size, QByteArrayView needle, qsi
     return -1;
 }
 
-bool isAscii(const char *data, qsizetype size)
+bool isAscii(QByteArrayView bytes)
 {
+    const char *data = bytes.data();
+    const qsizetype size = bytes.size();
     qsizetype at = 0;
 #if defined(__SSE2__)
     __m128i any = _mm_setzero_si128();
@@ -228,21 +259,113 @@ bool allLinesPlain(const char *data, qsizetype size)
     return true;
 }
 
-QString decodeDatabaseBytesView(QByteArrayView bytes);
-bool hasUtf8ByteOrderMark(const QByteArray &bytes);
+// Windows-1252's characters for the bytes 0x80 to 0x9F. The five bytes the
+// code page leaves undefined stand for the control characters of the same
+// value; every other byte is the character of the same value.
+constexpr char16_t kWindows1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void appendWindows1252(QString &out, QByteArrayView bytes)
+{
+    const qsizetype start = out.size();
+    out.resize(start + bytes.size());
+    QChar *to = out.data() + start;
+    for (char byte : bytes) {
+        const uchar b = uchar(byte);
+        *to++ = QChar(b >= 0x80 && b < 0xA0 ? kWindows1252[b - 0x80] : char16_t(b));
+    }
+}
+
+// UTF-8 bytes as text, every character kept. QString::fromUtf8 drops a
+// U+FEFF that comes first; here it belongs to a line (a second byte-order mark,
+// or the first matching line of a search), so it stays.
+QString utf8Text(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
+bool hasUtf16ByteOrderMark(QByteArrayView bytes)
+{
+    return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+}
+
+// UTF-16 in the byte order its byte-order mark names, the mark dropped; an odd
+// last byte is read as Windows-1252.
+QString utf16Text(QByteArrayView bytes)
+{
+    const bool bigEndian = bytes.front() == '\xFE';
+    QString text;
+    text.reserve(bytes.size() / 2);
+    qsizetype at = 2;
+    for (; at + 1 < bytes.size(); at += 2) {
+        const char16_t a = uchar(bytes[at]);
+        const char16_t b = uchar(bytes[at + 1]);
+        text.append(QChar(bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a)));
+    }
+    appendWindows1252(text, bytes.sliced(at));
+    return text;
+}
+
+// One line of a file that is not UTF-16, without its line end: UTF-8 when its
+// bytes are valid UTF-8, else Windows-1252. The file's byte-order mark is not
+// part of a UTF-8 first line.
+void appendLine(QString &out, QByteArrayView line, bool firstLine)
+{
+    if (isAscii(line)) {
+        out.append(QLatin1String(line.data(), line.size()));
+    } else if (line.isValidUtf8()) {
+        if (firstLine && line.startsWith(kUtf8Mark))
+            line = line.sliced(kUtf8Mark.size());
+        out.append(utf8Text(line));
+    } else {
+        appendWindows1252(out, line);
+    }
+}
+
+QString decodeDatabaseBytesView(QByteArrayView bytes)
+{
+    if (hasUtf16ByteOrderMark(bytes))
+        return utf16Text(bytes);
+    // Valid UTF-8 as a whole is valid UTF-8 line by line, and the other way
+    // round: line ends are single bytes that no other character contains.
+    if (bytes.isValidUtf8())
+        return utf8Text(bytes.startsWith(kUtf8Mark) ? bytes.sliced(kUtf8Mark.size()) : bytes);
+    QString text;
+    text.reserve(bytes.size());
+    const char *data = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype start = 0;
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && !isLineEnd(data[end]))
+            ++end;
+        appendLine(text, QByteArrayView(data + start, end - start), start == 0);
+        // The line ends that follow, as they stand.
+        qsizetype next = end;
+        while (next < size && isLineEnd(data[next]))
+            ++next;
+        text.append(QLatin1String(data + end, next - end));
+        start = next;
+    }
+    return text;
+}
 
 // The text of a file whose lines are all non-empty and end in CR LF, except
 // that the last line may lack its line end and that one empty line may close
-// the file (as WriteDatabaseFile leaves it). For such a file the load and the
-// every-line search both give that text, with CR LF after an unended last
-// line and without the closing empty line. Empty when the file is not such a
-// file, or starts with a byte-order mark; `plain` then is false.
+// the file (as WriteDatabaseFile leaves it), and that holds no other line end
+// character. For such a file the load and the every-line search both give
+// that text, with CR LF after an unended last line and without the closing
+// empty line. Empty when the file is not such a file, or starts with a
+// byte-order mark; `plain` then is false.
 QString plainDatabaseText(const QByteArray &bytes, bool &plain)
 {
     plain = false;
     const qsizetype size = bytes.size();
     const char *data = bytes.constData();
-    if (hasUtf8ByteOrderMark(bytes))
+    if (bytes.startsWith(kUtf8Mark) || hasUtf16ByteOrderMark(bytes))
         return QString();
     qsizetype length = size;
     bool endLastLine = false;
@@ -254,19 +377,21 @@ QString plainDatabaseText(const QByteArray &bytes, bool &plain)
         return QString();
     if (!allLinesPlain(data, length))
         return QString();
-    plain = true;
     QString text = decodeDatabaseBytesView(QByteArrayView(data, length));
+    if (holdsOtherLineEnds(text))
+        return QString();
+    plain = true;
     if (endLastLine)
         text.append(kCrLf);
     return text;
 }
 
-// Appends every line of `data` that holds a match, each once and in order,
-// followed by CR LF. `findFrom(pos)` gives the next match at or after `pos`,
+// Calls `onLine(start, length)` for every line of `data` that holds a match,
+// once and in order. `findFrom(pos)` gives the next match at or after `pos`,
 // or -1; `matchLength` is the length of what it matches (at least 1).
-template <typename Char, typename Out, typename Find>
-void appendMatchingLines(const Char *data, qsizetype size, qsizetype matchLength, Find findFrom,
-                         Out &out)
+template <typename Char, typename Find, typename OnLine>
+void forEachMatchingLine(const Char *data, qsizetype size, qsizetype matchLength, Find findFrom,
+                         OnLine onLine)
 {
     qsizetype from = 0;
     while (from < size) {
@@ -279,8 +404,7 @@ void appendMatchingLines(const Char *data, qsizetype size, qsizetype matchLength
         qsizetype lineEnd = hit + matchLength;
         while (lineEnd < size && !isLineEnd(data[lineEnd]))
             ++lineEnd;
-        out.append(data + lineStart, lineEnd - lineStart);
-        out.append("\r\n");
+        onLine(lineStart, lineEnd - lineStart);
         from = lineEnd;
     }
 }
@@ -299,89 +423,69 @@ QString filterText(QStringView text, const QString &searchText)
         return out;
     }
     const QStringMatcher matcher(searchText, Qt::CaseSensitive);
-    appendMatchingLines(
+    forEachMatchingLine(
         text.data(), text.size(), searchText.size(),
-        [&](qsizetype from) { return matcher.indexIn(text, from); }, out);
+        [&](qsizetype from) { return matcher.indexIn(text, from); },
+        [&](qsizetype start, qsizetype length) {
+            out.append(text.sliced(start, length));
+            out.append(kCrLf);
+        });
     return out;
 }
 
-// The lines of `bytes` that hold `needle`, each followed by CR LF, as bytes.
-QByteArray matchingLineBytes(QByteArrayView bytes, QByteArrayView needle)
+// The lines of the file's `bytes` that hold `searchText`, each followed by CR
+// LF, found by searching the bytes for `needle`. The needle must occur in the
+// bytes of exactly the lines whose text holds the search text, but for lines
+// that the decoding changes (a byte-order mark, other line end characters):
+// those lines are decoded and searched again.
+QString matchingLines(QByteArrayView bytes, QByteArrayView needle, const QString &searchText)
 {
-    QByteArray out;
-    appendMatchingLines(
-        bytes.data(), bytes.size(), needle.size(),
-        [&](qsizetype from) { return findBytes(bytes.data(), bytes.size(), needle, from); }, out);
+    QString out;
+    const char *data = bytes.data();
+    const qsizetype size = bytes.size();
+    forEachMatchingLine(
+        data, size, needle.size(),
+        [&](qsizetype from) { return findBytes(data, size, needle, from); },
+        [&](qsizetype start, qsizetype length) {
+            const QByteArrayView line(data + start, length);
+            if (isAscii(line)) {
+                out.append(QLatin1String(line.data(), line.size()));
+                out.append(kCrLf);
+                return;
+            }
+            QString decoded;
+            appendLine(decoded, line, start == 0);
+            out.append(filterText(decoded, searchText));
+        });
     return out;
-}
-
-// Windows-1252, with its five undefined bytes read as the control characters
-// of the same value (as ICU does).
-QString decodeWindows1252(QByteArrayView bytes)
-{
-    QStringDecoder decoder("windows-1252");
-    return decoder.decode(bytes);
-}
-
-// UTF-8 bytes as text, every character kept. QString::fromUtf8 drops a
-// U+FEFF that comes first; here it belongs to a line (a second byte-order mark,
-// or the first matching line of a search), so it stays.
-QString utf8Text(QByteArrayView bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-    return decoder.decode(bytes);
-}
-
-QString decodeDatabaseBytesView(QByteArrayView bytes)
-{
-    if (bytes.isValidUtf8()) {
-        const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-        return utf8Text(bytes.sliced(start));
-    }
-    // Windows-1252 maps every byte to one character; ICU reads the five bytes
-    // that the code page leaves undefined as the C1 controls of the same value.
-    return decodeWindows1252(bytes);
 }
 
 // Same result as decoding the whole file and calling filterText, but searches
-// the bytes and decodes only the lines that match.
+// the bytes and decodes only the lines that match, where the encoding allows.
 QString filterBytes(const QByteArray &bytes, const QString &searchText)
 {
     // No line holds a line end, so such a search text matches nothing.
-    if (searchText.contains(u'\r') || searchText.contains(u'\n'))
-        return QString();
+    for (QChar c : searchText) {
+        if (isLineEnd(c))
+            return QString();
+    }
+    if (hasUtf16ByteOrderMark(bytes))
+        return filterText(decodeDatabaseBytesView(bytes), searchText);
     if (searchText.isEmpty()) {
         bool plain = false;
         QString text = plainDatabaseText(bytes, plain);
-        return plain ? text : filterText(decodeDatabaseBytes(bytes), searchText);
+        return plain ? text : filterText(decodeDatabaseBytesView(bytes), searchText);
     }
-    // An ASCII text is the same bytes in either encoding the file may have,
-    // and no other character's bytes hold an ASCII byte, so it matches the
-    // same lines whatever the encoding turns out to be. Only when a matching
-    // line holds other characters must the encoding be known to decode it.
-    // (A byte-order mark would belong to the first line in one encoding and
-    // not in the other, so such a file takes the general way.)
-    if (isAscii(searchText) && !hasUtf8ByteOrderMark(bytes)) {
-        const QByteArray lines = matchingLineBytes(bytes, searchText.toLatin1());
-        if (isAscii(lines.constData(), lines.size()))
-            return QString::fromLatin1(lines);
-        if (QByteArrayView(bytes).isValidUtf8())
-            return utf8Text(lines);
-        return decodeWindows1252(lines);
-    }
-    // Searching the UTF-8 bytes finds exactly the lines that a search of the
-    // decoded text finds, as long as the search text itself is well-formed.
-    if (searchText.isValidUtf16() && QByteArrayView(bytes).isValidUtf8()) {
-        const qsizetype start = hasUtf8ByteOrderMark(bytes) ? 3 : 0;
-        return utf8Text(
-            matchingLineBytes(QByteArrayView(bytes).sliced(start), searchText.toUtf8()));
-    }
-    return filterText(decodeDatabaseBytes(bytes), searchText);
-}
-
-bool hasUtf8ByteOrderMark(const QByteArray &bytes)
-{
-    return bytes.startsWith("\xEF\xBB\xBF");
+    // An ASCII text is the same bytes in either encoding a line may have, and
+    // no other character's bytes hold an ASCII byte, so it matches the same
+    // lines whatever their encoding turns out to be.
+    if (isAscii(searchText))
+        return matchingLines(bytes, searchText.toLatin1(), searchText);
+    // In a file of UTF-8 lines, the UTF-8 bytes of a well-formed search text
+    // occur in exactly the lines that hold it.
+    if (searchText.isValidUtf16() && QByteArrayView(bytes).isValidUtf8())
+        return matchingLines(bytes, searchText.toUtf8(), searchText);
+    return filterText(decodeDatabaseBytesView(bytes), searchText);
 }
 
 // Writes all of `bytes`, unbuffered. A disk that fills up part way makes the
@@ -433,6 +537,22 @@ constexpr qsizetype kInt16Max = 32767;
 
 } // namespace
 
+bool isLineEndCharacter(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u'\r' || u == u'\n' || u == 0x2029 || u == 0xFDD0 || u == 0xFDD1;
+}
+
+bool operator==(const ContentDigest &a, const ContentDigest &b)
+{
+    return a.exists == b.exists && a.size == b.size && a.hash == b.hash;
+}
+
+bool operator!=(const ContentDigest &a, const ContentDigest &b)
+{
+    return !(a == b);
+}
+
 QString ComposeRecordLine(const QString &box, const QString &item, const QString &count,
                           const QString &type)
 {
@@ -447,12 +567,22 @@ FieldProblem findFieldProblem(const QString &box, const QString &item, const QSt
     const QString *fields[] = {&box, &item, &count, &type};
     for (int field = 0; field < 4; ++field) {
         const QString &text = *fields[field];
-        if (text.contains(u'\r') || text.contains(u'\n'))
-            return {field, QStringLiteral("a line break")};
+        if (std::any_of(text.cbegin(), text.cend(), isLineEndCharacter))
+            return {field, FieldProblem::LineBreak, QStringLiteral("a line break")};
         for (QStringView label : kFieldLabels) {
             if (text.contains(label))
-                return {field, QStringLiteral("the field label \"%1\"").arg(label)};
+                return {field, FieldProblem::FieldLabel,
+                        QStringLiteral("the field label \"%1\"").arg(label)};
         }
+    }
+    if (box.size() + item.size() + count.size() > kPickableFieldsLength) {
+        int longest = kBoxField;
+        for (int field : {kItemField, kCountField}) {
+            if (fields[field]->size() > fields[longest]->size())
+                longest = field;
+        }
+        return {longest, FieldProblem::TooLong,
+                QStringLiteral("%1 characters").arg(fields[longest]->size())};
     }
     return {};
 }
@@ -464,7 +594,7 @@ QString DatabaseFilePath(const QString &programDirectory)
 
 bool DatabaseFileExists(const QString &programDirectory)
 {
-    return QFileInfo(DatabaseFilePath(programDirectory)).isFile();
+    return !programDirectory.isEmpty() && QFileInfo(DatabaseFilePath(programDirectory)).isFile();
 }
 
 QString decodeDatabaseBytes(const QByteArray &bytes)
@@ -474,41 +604,53 @@ QString decodeDatabaseBytes(const QByteArray &bytes)
 
 LinesResult ReadDatabaseLines(const QString &programDirectory)
 {
-    const TextResult file = readDatabaseText(programDirectory);
+    const BytesResult file = readDatabaseBytes(programDirectory);
     LinesResult result;
     result.ok = file.ok;
     result.error = file.error;
-    forEachLine(file.text.constData(), file.text.size(),
-                [&result](const QChar *line, qsizetype length) {
-                    result.lines.append(QString(line, length));
-                });
+    const QString text = decodeDatabaseBytes(file.bytes);
+    forEachLine(text.constData(), text.size(), [&result](const QChar *line, qsizetype length) {
+        result.lines.append(QString(line, length));
+    });
     return result;
 }
 
-TextResult LoadDatabaseFile(const QString &programDirectory)
+LoadResult LoadDatabaseFile(const QString &programDirectory)
 {
     const BytesResult bytes = readDatabaseBytes(programDirectory);
-    TextResult file;
+    LoadResult file;
     file.ok = bytes.ok;
     file.error = bytes.error;
     if (!file.ok)
         return file;
+    if (bytes.exists)
+        file.digest = digestOf(bytes.bytes);
     // A file as the program writes it loads as its text, without the
     // closing empty line: one decoding, no copy line by line.
     bool plain = false;
     file.text = plainDatabaseText(bytes.bytes, plain);
     if (plain)
         return file;
-    file.text = decodeDatabaseBytes(bytes.bytes);
+    const QString text = decodeDatabaseBytes(bytes.bytes);
     QString lines;
-    lines.reserve(file.text.size() + file.text.size() / 16 + 2);
-    forEachLine(file.text.constData(), file.text.size(),
-                [&lines](const QChar *line, qsizetype length) {
-                    lines.append(line, length);
-                    lines.append(kCrLf);
-                });
+    lines.reserve(text.size() + text.size() / 16 + 2);
+    forEachLine(text.constData(), text.size(), [&lines](const QChar *line, qsizetype length) {
+        lines.append(line, length);
+        lines.append(kCrLf);
+    });
     file.text = CollapseBlankLines(lines);
     return file;
+}
+
+DigestResult ReadDatabaseDigest(const QString &programDirectory)
+{
+    const BytesResult bytes = readDatabaseBytes(programDirectory);
+    DigestResult result;
+    result.ok = bytes.ok;
+    result.error = bytes.error;
+    if (bytes.ok && bytes.exists)
+        result.digest = digestOf(bytes.bytes);
+    return result;
 }
 
 QString CollapseBlankLines(const QString &text)
@@ -530,14 +672,19 @@ QString CollapseBlankLines(const QString &text)
     return out;
 }
 
-FileResult WriteDatabaseFile(const QString &programDirectory, const QString &text)
+DigestResult WriteDatabaseFile(const QString &programDirectory, const QString &text)
 {
+    DigestResult result;
+    result.error = refusal(programDirectory);
+    if (!result.error.isEmpty()) {
+        result.ok = false;
+        return result;
+    }
     const QByteArray bytes = (text + QStringLiteral("\r\n")).toUtf8();
     // QSaveFile writes a temporary file beside the target and renames it over
     // the target on commit; a symbolic link is followed and its target
     // replaced, and the permissions of an existing file are kept.
     QSaveFile file(DatabaseFilePath(programDirectory));
-    FileResult result;
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(file, bytes) ||
         !file.flush()) {
         result.ok = false;
@@ -553,6 +700,7 @@ FileResult WriteDatabaseFile(const QString &programDirectory, const QString &tex
         return result;
     }
     syncDirectoryOf(DatabaseFilePath(programDirectory));
+    result.digest = digestOf(bytes);
     return result;
 }
 

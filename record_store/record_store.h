@@ -10,7 +10,8 @@
 // takes the record line under the caret apart into its four field texts.
 //
 // Everything here works on QString texts and on one file, stockbook.txt, in the
-// directory that the caller names. Failures are returned as values that carry
+// directory that the caller names; an empty or relative directory names no
+// file, and reading and writing then fail. Failures are returned as values that carry
 // the system's reason; nothing here throws or shows anything.
 #pragma once
 
@@ -44,7 +45,10 @@ struct LinesResult : FileResult
 // four texts are fine, else 0 (box), 1 (item), 2 (count) or 3 (type).
 struct FieldProblem
 {
+    enum Kind { None, LineBreak, FieldLabel, TooLong };
     int field = -1;
+    Kind kind = None;
+    // What the field holds: "a line break" or the field label "[Nr]:", say.
     QString reason;
 };
 
@@ -58,34 +62,82 @@ inline constexpr int kTypeField = 3;
 QString ComposeRecordLine(const QString &box, const QString &item, const QString &count,
                           const QString &type);
 
-// The first field whose text holds a CR, an LF or one of the four field labels,
-// any of which would make the composed line unreadable by PickRecordFields.
+// The pick holds the positions of the item and type labels, and the sums formed
+// from them, in 16 bits; the box, item and count texts together may therefore
+// hold at most this many characters, or the record line cannot be picked.
+inline constexpr qsizetype kPickableFieldsLength = 32734;
+
+// The first field whose text holds a line end (CR, LF, or another character
+// that ends a line, see isLineEndCharacter) or one of the four field labels,
+// any of which would make the composed line unreadable by PickRecordFields;
+// else, when box, item and count together are longer than
+// kPickableFieldsLength, the longest of them, as TooLong.
 FieldProblem findFieldProblem(const QString &box, const QString &item, const QString &count,
                               const QString &type);
+
+// Besides CR and LF, U+2029 (paragraph separator) and the noncharacters U+FDD0
+// and U+FDD1 end a line wherever the database is read: the window's text
+// document turns each of them into a line break, so a line holding one could
+// never be shown, searched and picked as one line.
+bool isLineEndCharacter(QChar c);
 
 // programDirectory + "/" + "stockbook.txt", joined as plain text.
 QString DatabaseFilePath(const QString &programDirectory);
 
+// In a program folder that others than its owner may write to, a
+// stockbook.txt that is a symbolic link is followed only when the link belongs
+// to the user running Stockbook or to root (the rule the kernel applies in
+// sticky folders): another user could otherwise point it at a file of this
+// user's. Reading and writing through any other such link fail, saying why.
+
 // True for a regular file, or a symbolic link to one, at DatabaseFilePath.
 bool DatabaseFileExists(const QString &programDirectory);
 
-// The file's lines in order, each without its line end. CR LF, a lone LF and a
-// lone CR each end a line; a last line without a line end is delivered whole,
-// and a file that ends in a line end delivers no further empty line.
+// The file's lines in order, each without its line end. CR LF, a lone LF, a
+// lone CR and each of the other line end characters end a line; a last line
+// without a line end is delivered whole, and a file that ends in a line end
+// delivers no further empty line.
 LinesResult ReadDatabaseLines(const QString &programDirectory);
 
+// What the database file held when it was read or written: whether it
+// existed, and its size and a hash of its bytes. Two digests differ when the
+// content differs; a file that was only touched keeps its digest.
+struct ContentDigest
+{
+    bool exists = false;
+    qint64 size = 0;
+    size_t hash = 0;
+};
+bool operator==(const ContentDigest &a, const ContentDigest &b);
+bool operator!=(const ContentDigest &a, const ContentDigest &b);
+
+struct DigestResult : FileResult
+{
+    ContentDigest digest;
+};
+
+struct LoadResult : TextResult
+{
+    ContentDigest digest;
+};
+
 // The database text for the view: every line of the file followed by CR LF,
-// then CollapseBlankLines. A missing file gives the empty text and no error.
-TextResult LoadDatabaseFile(const QString &programDirectory);
+// then CollapseBlankLines, and the digest of the bytes read. A missing file
+// gives the empty text and no error.
+LoadResult LoadDatabaseFile(const QString &programDirectory);
+
+// The digest of the file as it is now (`exists` false when there is none).
+DigestResult ReadDatabaseDigest(const QString &programDirectory);
 
 // One left-to-right pass that replaces each CR LF CR LF by CR LF, resuming
 // behind the four replaced characters.
 QString CollapseBlankLines(const QString &text);
 
-// Replaces the file by `text` followed by CR LF, in UTF-8. The new content is
-// written beside the old file, flushed to disk and renamed over it, so on any
-// failure the old file stays exactly as it was.
-FileResult WriteDatabaseFile(const QString &programDirectory, const QString &text);
+// Replaces the file by `text` followed by CR LF, in UTF-8, and gives the
+// digest of what it wrote. The new content is written beside the old file,
+// flushed to disk and renamed over it, so on any failure the old file stays
+// exactly as it was.
+DigestResult WriteDatabaseFile(const QString &programDirectory, const QString &text);
 
 // The file's lines that contain `searchText` (exact, case-sensitive), in file
 // order, each followed by CR LF. Empty lines never match; the empty search text
@@ -128,9 +180,12 @@ TextResult FilterDatabaseLines(const QString &programDirectory, const QString &s
 // got), none when the caret's line holds no readable record.
 QStringList PickRecordFields(QStringView databaseText, qsizetype caretOffset);
 
-// Decodes the bytes of a database file: UTF-8 when they are valid UTF-8 (a
-// leading byte-order mark is dropped), else Windows-1252 with its five
-// undefined bytes read as the control characters of the same value.
+// Decodes the bytes of a database file. A file that starts with a UTF-16
+// byte-order mark (either byte order) is UTF-16. Otherwise each line is decoded
+// on its own: as UTF-8 when its bytes are valid UTF-8, else as Windows-1252,
+// whose five undefined bytes become the control characters of the same value;
+// a UTF-8 byte-order mark that starts a UTF-8 first line is dropped. Line ends
+// are kept as they stand.
 QString decodeDatabaseBytes(const QByteArray &bytes);
 
 } // namespace RecordStore

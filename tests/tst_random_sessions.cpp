@@ -414,6 +414,8 @@ private:
             m_model.fields[k] = fields[k];
         if (fields.size() == 4)
             m_model.selected = ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
+        else if (!fields.isEmpty())
+            m_model.selected.clear();
         ++tally()[fields.size() == 4 ? "click picked a record" : "click picked no record"];
     }
 
@@ -437,13 +439,18 @@ private:
             ++tally()["Update refused a field"];
             return Kind::Update;
         }
+        const QString target = m_model.viewWhole ? m_model.view : m_model.loaded();
+        if (!target.contains(m_model.selected)) {
+            m_expectedMessage = QStringLiteral("The record you picked is no longer in");
+            ++tally()["Update found the record no more"];
+            return Kind::Update;
+        }
         ++tally()[m_model.viewWhole ? "Update wrote the whole view"
                                     : "Update wrote the file's text (searched view)"];
         const QStringList &f = m_model.fields;
         const QString entry = ComposeRecordLine(f[0], f[1], f[2], f[3]);
         const QString view = QString(m_model.view).replace(m_model.selected, entry);
-        const QString database =
-            m_model.viewWhole ? view : m_model.loaded().replace(m_model.selected, entry);
+        const QString database = QString(target).replace(m_model.selected, entry);
         m_model.file = (database + kCrLf).toUtf8();
         m_model.view = view;
         m_model.selected.clear();
