@@ -14,8 +14,19 @@ void dropRootPrivileges()
         return;
     const gid_t nobodyGroup = 65534;
     const uid_t nobodyUser = 65534;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 || ::setuid(nobodyUser) != 0)
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(nobodyGroup, nobodyGroup, 0) != 0 ||
+        ::setresuid(nobodyUser, nobodyUser, 0) != 0)
         qFatal("cannot drop root privileges for the tests");
+}
+
+bool giveToAnotherUser(const QString &path)
+{
+    uid_t real, effective, saved;
+    if (::getresuid(&real, &effective, &saved) != 0 || saved != 0 || ::seteuid(0) != 0)
+        return false;
+    const uid_t daemonUser = 1;
+    const bool given = ::lchown(QFile::encodeName(path).constData(), daemonUser, gid_t(-1)) == 0;
+    return ::seteuid(effective) == 0 && given;
 }
 
 ProgramDirectory::ProgramDirectory()

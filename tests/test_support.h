@@ -11,8 +11,13 @@ namespace TestSupport {
 
 // When the tests run as root, switch the process to the unprivileged user
 // "nobody" so that unreadable files and read-only directories behave as they
-// do for a real user. Call before the application object exists.
+// do for a real user. Call before the application object exists. Root stays
+// the saved user, for giveToAnotherUser alone.
 void dropRootPrivileges();
+
+// Makes `path` itself (a link is not followed) belong to another user than
+// the one running the tests; false when the tests were not started as root.
+bool giveToAnotherUser(const QString &path);
 
 // A fresh, empty program directory, removed when the object goes.
 class ProgramDirectory final

@@ -4,6 +4,7 @@
 // intact, and where the user acts the window says what went wrong.
 #include <cerrno>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -29,6 +30,21 @@ using namespace RecordStore;
 using TestSupport::MessageCatcher;
 using TestSupport::ProgramDirectory;
 using TestSupport::WindowDriver;
+
+// While set, renaming a save's temporary file over the database fails, as on
+// a disk that fails at the last step of a save. (Defined here, it stands in
+// for the C library's rename that the toolkit calls.)
+static bool g_failRename = false;
+extern "C" int rename(const char *from, const char *to)
+{
+    using Rename = int (*)(const char *, const char *);
+    static const auto realRename = reinterpret_cast<Rename>(::dlsym(RTLD_NEXT, "rename"));
+    if (g_failRename) {
+        errno = EIO;
+        return -1;
+    }
+    return realRename(from, to);
+}
 
 namespace {
 
@@ -135,6 +151,8 @@ private slots:
     void fullDiskInTheWindow();
     void killedWhileSaving();
     void symbolicLinkKeptAcrossSaves();
+    void linkInSharedFolder_data();
+    void linkInSharedFolder();
     void permissionsKeptAcrossSaves_data();
     void permissionsKeptAcrossSaves();
     void readOnlyFileIsNotReplaced();
@@ -345,10 +363,19 @@ void FaultsTest::fullDiskInTheWindow()
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 
+    // Written whole, but the last step, the rename over the old file, fails.
+    g_failRename = true;
+    w.click(Save);
+    g_failRename = false;
+    QCOMPARE(messages.texts.size(), 2);
+    QVERIFY2(messages.texts[1].contains(reason(EIO)), qPrintable(messages.texts[1]));
+    QCOMPARE(dir.readDatabase(), old);
+    QCOMPARE(strayEntries(dir.path()), QStringList());
+
     // Room again: the same view saves.
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY(messages.texts[1].startsWith("Database saved in "));
+    QCOMPARE(messages.texts.size(), 3);
+    QVERIFY(messages.texts[2].startsWith("Database saved in "));
     QCOMPARE(dir.readDatabase(), (w.viewText() + "\r\n").toUtf8());
 }
 
@@ -454,6 +481,43 @@ void FaultsTest::symbolicLinkKeptAcrossSaves()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), expected.toUtf8());
     QCOMPARE(strayEntries(dir.path()), QStringList{"data"});
+}
+
+void FaultsTest::linkInSharedFolder_data()
+{
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<bool>("anotherUsersLink");
+    QTest::addColumn<bool>("followed");
+    QTest::newRow("folder others may write, another user's link") << 0777 << true << false;
+    QTest::newRow("folder others may write, own link") << 0775 << false << true;
+    QTest::newRow("own folder, link given to another user") << 0755 << true << true;
+}
+
+void FaultsTest::linkInSharedFolder()
+{
+    QFETCH(int, folderMode);
+    QFETCH(bool, anotherUsersLink);
+    QFETCH(bool, followed);
+    ProgramDirectory dir;
+    const QByteArray theirs = "[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor\r\n";
+    QFile target(dir.path() + "/bashrc");
+    QVERIFY(target.open(QIODevice::WriteOnly) && target.write(theirs) == theirs.size());
+    target.close();
+    QVERIFY(QFile::link("bashrc", dir.databasePath()));
+    if (anotherUsersLink && !TestSupport::giveToAnotherUser(dir.databasePath()))
+        QSKIP("only root can give the link to another user");
+    setMode(dir.path(), mode_t(folderMode));
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    w.click(Save);
+    QTRY_COMPARE(messages.texts.size(), followed ? 1 : 2);
+    setMode(dir.path(), 0700);
+    QVERIFY(target.open(QIODevice::ReadOnly));
+    QCOMPARE(target.readAll(), followed ? theirs + "\r\n" : theirs);
+    if (!followed) {
+        QVERIFY2(messages.texts[0].contains("symbolic link"), qPrintable(messages.texts[0]));
+        QCOMPARE(w.viewText(), QString());
+    }
 }
 
 void FaultsTest::permissionsKeptAcrossSaves_data()

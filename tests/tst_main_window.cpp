@@ -17,8 +17,10 @@
 #include "main_window/main_window.h"
 #include "record_store/record_store.h"
 #include "tests/test_support.h"
+#include "tests/window_driver.h"
 
 using RecordStore::ComposeRecordLine;
+using TestSupport::MessageCatcher;
 using TestSupport::ProgramDirectory;
 
 namespace {
@@ -26,31 +28,6 @@ namespace {
 const QString r1 = ComposeRecordLine("A1", "10k", "25", "Resistor");
 const QString r2 = ComposeRecordLine("B2", "BC547", "4", "Transistor");
 const QString r3 = ComposeRecordLine("C3", "R1 spare", "7", "Other");
-
-// Closes every modal message box that opens while it lives, and keeps what
-// each one said.
-class MessageCatcher final
-{
-public:
-    MessageCatcher()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                titles << box->windowTitle();
-                icons << box->icon();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        m_timer.start(5);
-    }
-    QStringList texts;
-    QStringList titles;
-    QList<QMessageBox::Icon> icons;
-
-private:
-    QTimer m_timer;
-};
 
 // A window on a program directory of its own, shown offscreen.
 class Window final
@@ -151,6 +128,10 @@ private slots:
     void upperCaseRetry();
     void updateWithoutPickOnlyClears();
     void updateReplacesEveryOccurrence();
+    void updateThatFindsNothingSaysSo_data();
+    void updateThatFindsNothingSaysSo();
+    void otherWritersChangesAreAskedAbout_data();
+    void otherWritersChangesAreAskedAbout();
     void refusesFieldsThatBreakTheLine_data();
     void refusesFieldsThatBreakTheLine();
     void failedWriteIsReported();
@@ -312,6 +293,12 @@ void MainWindowTest::countSteps_data()
     QTest::newRow("large whole number") << "99999999999999"
                                         << "100000000000000"
                                         << "99999999999998";
+    QTest::newRow("infinity is no count") << "inf"
+                                          << "inf"
+                                          << "inf";
+    QTest::newRow("not-a-number is no count") << "nan"
+                                              << "nan"
+                                              << "nan";
 }
 
 void MainWindowTest::countSteps()
@@ -349,7 +336,7 @@ void MainWindowTest::newEntryRoad()
     w.click("Command4");
     QCOMPARE(messages.texts, QStringList("Database saved in " + w.dir.databasePath()));
     QCOMPARE(messages.titles, QStringList("Stockbook"));
-    QCOMPARE(messages.icons, QList<QMessageBox::Icon>{QMessageBox::NoIcon});
+    QCOMPARE(messages.icons, QList<int>{QMessageBox::NoIcon});
     QCOMPARE(w.dir.readDatabase(), (r1 + added + "\r\n").toUtf8());
     QCOMPARE(w.view()->databaseText(), r1 + added);
 }
@@ -475,6 +462,15 @@ void MainWindowTest::pickNeedsLineEnd()
     QCOMPARE(w.form->selectedRecord(), QString());
     w.clickLine(0, 47);
     QCOMPARE(w.form->selectedRecord(), r1);
+
+    // A pick that stops part way leaves no selection for Update to write.
+    w.view()->setDatabaseText(r1 + "[Box]: Q9 [Item]: note to self, no count yet\r\n");
+    w.clickLine(0, 5);
+    w.clickLine(1, 5);
+    QCOMPARE(w.entry(), (QStringList{"Q9", "10k", "25", "Resistor"}));
+    QCOMPARE(w.form->selectedRecord(), QString());
+    w.click("Command6");
+    QCOMPARE(w.dir.readDatabase(), r1.toUtf8());
 }
 
 void MainWindowTest::upperCaseRetry()
@@ -523,6 +519,115 @@ void MainWindowTest::updateReplacesEveryOccurrence()
     QCOMPARE(w.dir.readDatabase(), (changed + r2 + changed + "\r\n").toUtf8());
 }
 
+void MainWindowTest::updateThatFindsNothingSaysSo_data()
+{
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("edited by hand in the whole view") << "..."
+                                                      << "view"
+                                                      << "no longer in the database view";
+    QTest::newRow("changed in the file by another program") << "A1"
+                                                            << "file"
+                                                            << "no longer in the database file";
+    QTest::newRow("file removed") << "A1"
+                                  << "remove"
+                                  << "which no longer exists";
+}
+
+void MainWindowTest::updateThatFindsNothingSaysSo()
+{
+    QFETCH(QString, search);
+    QFETCH(QString, change);
+    QFETCH(QString, said);
+    Window w((r1 + r2 + "\r\n").toUtf8());
+    w.open();
+    if (search != "...")
+        w.search(search);
+    w.clickLine(0, 5);
+    w.click("Command1");
+    const QByteArray other = (r2 + r3 + "\r\n").toUtf8();
+    if (change == "view")
+        w.view()->setDatabaseText(r2 + r3);
+    else if (change == "file")
+        w.dir.writeDatabase(other);
+    else
+        QVERIFY(QFile::remove(w.dir.databasePath()));
+    const QString view = w.view()->databaseText();
+    MessageCatcher messages;
+    w.click("Command6");
+    QTRY_COMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains(said), qPrintable(messages.texts[0]));
+    QVERIFY(messages.texts[0].contains("[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor"));
+    QCOMPARE(w.entry(), (QStringList{"A1", "10k", "26", "Resistor"}));
+    QCOMPARE(w.view()->databaseText(), view);
+    QCOMPARE(QFile::exists(w.dir.databasePath()), change != "remove");
+    if (change != "remove")
+        QCOMPARE(w.dir.readDatabase(), change == "file" ? other : (r1 + r2 + "\r\n").toUtf8());
+}
+
+void MainWindowTest::otherWritersChangesAreAskedAbout_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("asks");
+    QTest::newRow("Save over a rewritten file, Cancel") << "rewrite"
+                                                        << "Command4"
+                                                        << "Cancel" << true;
+    QTest::newRow("Save over a rewritten file, Replace") << "rewrite"
+                                                         << "Command4"
+                                                         << "Replace" << true;
+    QTest::newRow("Update over a rewritten file, Cancel") << "rewrite"
+                                                          << "Command6"
+                                                          << "Cancel" << true;
+    QTest::newRow("Update over a rewritten file, Replace") << "rewrite"
+                                                           << "Command6"
+                                                           << "Replace" << true;
+    QTest::newRow("Save over a file only touched") << "touch"
+                                                   << "Command4"
+                                                   << "" << false;
+    QTest::newRow("Save over a removed file") << "remove"
+                                              << "Command4"
+                                              << "" << false;
+}
+
+void MainWindowTest::otherWritersChangesAreAskedAbout()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, button);
+    QFETCH(QString, answer);
+    QFETCH(bool, asks);
+    Window w((r1 + "\r\n").toUtf8());
+    w.open();
+    w.clickLine(0, 5);
+    w.click("Command1");
+    const QByteArray other = (r1 + r2 + "\r\n").toUtf8();
+    if (change == "rewrite")
+        w.dir.writeDatabase(other);
+    QFile file(w.dir.databasePath());
+    if (change == "touch")
+        QVERIFY(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                 QFileDevice::FileModificationTime));
+    else if (change == "remove")
+        QVERIFY(QFile::remove(w.dir.databasePath()));
+    MessageCatcher messages;
+    messages.answers << answer;
+    w.click(qPrintable(button));
+    QTest::qWait(20);
+    const bool replaced = !asks || answer == "Replace";
+    QCOMPARE(messages.texts.size(), int(asks) + int(replaced && button == "Command4"));
+    if (asks)
+        QVERIFY2(messages.texts[0].contains("changed by another program"),
+                 qPrintable(messages.texts[0]));
+    const QString mine =
+        button == "Command4" ? r1 : "[Box]: A1 [Item]: 10k [Nr]: 26 [Type]: Resistor\r\n";
+    QCOMPARE(w.dir.readDatabase(), replaced ? (mine + "\r\n").toUtf8() : other);
+    QCOMPARE(w.view()->databaseText(), mine == r1 || replaced ? mine : r1);
+    QCOMPARE(w.entry()[2], replaced && button == "Command6" ? "0" : "26");
+}
+
 void MainWindowTest::refusesFieldsThatBreakTheLine_data()
 {
     QTest::addColumn<QString>("button");
@@ -534,6 +639,11 @@ void MainWindowTest::refusesFieldsThatBreakTheLine_data()
         << "Command3" << QStringList{"A", "x", "1", "I\nC"} << "Type";
     QTest::newRow("Update, label in count")
         << "Command6" << QStringList{"A", "x", "[Type]:", "IC"} << "Number";
+    QTest::newRow("Update, paragraph separator in item")
+        << "Command6" << QStringList{"A", QString::fromUtf8("x\u2029y"), "1", "IC"}
+        << "Component Name";
+    QTest::newRow("Add, too long to be picked back")
+        << "Command3" << QStringList{"A", QString(32733, 'x'), "1", "IC"} << "Number";
 }
 
 void MainWindowTest::refusesFieldsThatBreakTheLine()
@@ -568,7 +678,7 @@ void MainWindowTest::failedWriteIsReported()
     QTRY_COMPARE(messages.texts.size(), 1);
     QVERIFY(messages.texts[0].contains(w.dir.databasePath()));
     QVERIFY(!messages.texts[0].contains("Database saved in"));
-    QCOMPARE(messages.icons[0], QMessageBox::Warning);
+    QCOMPARE(messages.icons[0], int(QMessageBox::Warning));
     QCOMPARE(w.view()->databaseText(), ComposeRecordLine("A", "x", "1", "IC"));
 
     // Update in a read-only directory keeps the file, the view and the fields.
@@ -628,6 +738,12 @@ void MainWindowTest::unreadableDatabaseDuringSearch()
     w.search("BC5");
     QCOMPARE(w.view()->databaseText(), r2);
     QCOMPARE(messages.texts.size(), 1);
+    // After a search that worked, the next failure is told again.
+    QVERIFY(QFile::setPermissions(w.dir.databasePath(), QFileDevice::WriteOwner));
+    w.search("A1");
+    QCOMPARE(messages.texts.size(), 2);
+    QVERIFY(QFile::setPermissions(w.dir.databasePath(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner));
 }
 
 void MainWindowTest::viewTextKeepsEveryCharacter()

@@ -88,6 +88,14 @@ void RecordStoreTest::fieldProblem_data()
         << QStringList{"[Item]:", "x", "1", "IC"} << kBoxField;
     QTest::newRow("first faulty field named")
         << QStringList{"A", "[Nr]:", "\n", "IC"} << kItemField;
+    QTest::newRow("paragraph separator in item")
+        << QStringList{"A", QString::fromUtf8("a\u2029b"), "1", "IC"} << kItemField;
+    QTest::newRow("noncharacter U+FDD1 in type")
+        << QStringList{"A", "x", "1", QString(QChar(0xFDD1))} << kTypeField;
+    QTest::newRow("box, item and count just short enough to pick")
+        << QStringList{QString(2, 'b'), QString(32731, 'x'), "1", QString(40000, 't')} << -1;
+    QTest::newRow("one character too many, the longest named")
+        << QStringList{QString(2, 'b'), QString(32731, 'x'), "12", "IC"} << kItemField;
 }
 
 void RecordStoreTest::fieldProblem()
@@ -128,6 +136,10 @@ void RecordStoreTest::databaseFilePath()
 {
     QCOMPARE(DatabaseFilePath("/opt/parts"), QString("/opt/parts/stockbook.txt"));
     QCOMPARE(DatabaseFilePath("/"), QString("//stockbook.txt"));
+    // Without a known program folder nothing is read or written, not even in /.
+    for (const FileResult &result :
+         {FileResult(LoadDatabaseFile("")), FileResult(WriteDatabaseFile("", "A\r\n"))})
+        QVERIFY2(!result.ok && result.error.contains("folder"), qPrintable(result.error));
 }
 
 void RecordStoreTest::databaseFileExists()
@@ -176,6 +188,18 @@ void RecordStoreTest::loadDatabaseFile_data()
     QTest::newRow("byte-order mark in a Windows-1252 file") << QByteArray("\xEF\xBB\xBF"
                                                                           "A\xff\r\n\r\n")
                                                             << QString::fromUtf8("ï»¿Aÿ\r\n");
+    QTest::newRow("encoding decided line by line") << QByteArray("\xc2\xb5"
+                                                                 "F\r\n\xb5\x80\r\n\xce\xa9\r\n")
+                                                   << QString::fromUtf8("µF\r\nµ€\r\nΩ\r\n");
+    QTest::newRow("UTF-16, little endian") << QByteArray("\xFF\xFE\xb5\x00\r\x00\n\x00\xa9\x03", 10)
+                                           << QString::fromUtf8("µ\r\nΩ\r\n");
+    QTest::newRow("UTF-16, big endian")
+        << QByteArray("\xFE\xFF\x00\xb5\x00\n\x03\xa9", 8) << QString::fromUtf8("µ\r\nΩ\r\n");
+    QTest::newRow("paragraph separator and noncharacters end lines") << QByteArray("A\xe2\x80\xa9"
+                                                                                   "B\xef\xb7\x90"
+                                                                                   "C\xef\xb7\x91"
+                                                                                   "D")
+                                                                     << "A\r\nB\r\nC\r\nD\r\n";
 }
 
 void RecordStoreTest::loadDatabaseFile()
@@ -411,6 +435,28 @@ void RecordStoreTest::filter_data()
     QTest::newRow("long text, hits on both sides of a block")
         << QByteArray(40, 'x') + "MAX232CPE\r\n" + QByteArray(7, 'y') + "MAX23\r\nMAX232"
         << "MAX232" << QString(40, 'x') + "MAX232CPE\r\nMAX232\r\n";
+    QTest::newRow("decoy candidate before a match in one block")
+        << QByteArray("Stake Socket 1234567890\r\nx\r\n") << "Socke"
+        << "Stake Socket 1234567890\r\n";
+    QTest::newRow("ASCII text, byte 0x80 in a long and a short line")
+        << QByteArray(20, 'x') + "\x80" + QByteArray(20, 'y') + " 1\r\n\x80 1\r\n"
+        << "1"
+        << QString(20, 'x') + QString::fromUtf8("€") + QString(20, 'y') +
+               QString::fromUtf8(" 1\r\n€ 1\r\n");
+    QTest::newRow("other text, UTF-8 and Windows-1252 lines")
+        << QByteArray("\xb5"
+                      "F\r\n\xc2\xb5"
+                      "H\r\nx\r\n")
+        << QString::fromUtf8("µ") << QString::fromUtf8("µF\r\nµH\r\n");
+    QTest::newRow("paragraph separator parts a matching line") << QByteArray("a1\xe2\x80\xa9"
+                                                                             "b1\xe2\x80\xa9"
+                                                                             "c2\r\n")
+                                                               << "1"
+                                                               << "a1\r\nb1\r\n";
+    QTest::newRow("UTF-16 file") << QByteArray("\xFF\xFE"
+                                               "a\x00\r\x00\n\x00\xb5\x00",
+                                               10)
+                                 << QString::fromUtf8("µ") << QString::fromUtf8("µ\r\n");
     QTest::newRow("half a surrogate pair") << QByteArray("\xf0\x9f\x98\x80\r\nx\r\n")
                                            << QString(QChar(0xd83d)) << QString::fromUtf8("😀\r\n");
 }
@@ -525,6 +571,9 @@ void RecordStoreTest::pick_data()
         << record(QString(32750, 'x'), "B", "1", "IC") << 1 << QStringList{QString(32750, 'x')};
     QTest::newRow("type label beyond 16 bits")
         << record("A", longItem, "1", "IC") << 1 << QStringList{"A", longItem};
+    QTest::newRow("box, item and count as long as a pick allows")
+        << record("bb", QString(32731, 'x'), "1", "IC") << 1
+        << QStringList{"bb", QString(32731, 'x'), "1", "IC"};
     QTest::newRow("type label just fits, type does not")
         << record("A", QString(32735, 'x'), "1", "IC") << 1
         << QStringList{"A", QString(32735, 'x'), "1"};

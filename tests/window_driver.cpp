@@ -17,10 +17,24 @@ namespace TestSupport {
 MessageCatcher::MessageCatcher()
 {
     QObject::connect(&m_timer, &QTimer::timeout, [this] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            texts << box->text();
-            box->done(QMessageBox::Ok);
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        texts << box->text();
+        titles << box->windowTitle();
+        icons << box->icon();
+        QAbstractButton *answer = box->escapeButton();
+        if (!answers.isEmpty()) {
+            const QString text = answers.takeFirst();
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text() == text)
+                    answer = button;
+            }
         }
+        if (answer)
+            answer->click();
+        else
+            box->done(QMessageBox::Ok);
     });
     m_timer.start(1);
 }

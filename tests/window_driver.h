@@ -16,13 +16,17 @@ class QLineEdit;
 
 namespace TestSupport {
 
-// Closes each modal message box that opens while it lives, with OK, and keeps
-// its text.
+// Closes each modal message box that opens while it lives and keeps its text,
+// title and icon. A box is answered with the next of `answers` (a button's
+// text) while there are any, else with its escape button, else with OK.
 class MessageCatcher final
 {
 public:
     MessageCatcher();
     QStringList texts;
+    QStringList titles;
+    QList<int> icons;
+    QStringList answers;
 
 private:
     QTimer m_timer;
