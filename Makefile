@@ -8,8 +8,9 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Debian packages the build and the tests need.
 PACKAGES = g++ cmake make qt6-base-dev libgl-dev fonts-dejavu-core
 # The desktop checks of `make test`: an X server for the screenshots and the
-# launcher, a robot to click in the window, and the desktop entry tools.
-PACKAGES += xvfb xauth xdotool imagemagick desktop-file-utils libglib2.0-bin
+# launcher, a robot to click in the window, the desktop entry tools, and the
+# session bus tools that ordinary desktops have.
+PACKAGES += xvfb xauth xdotool imagemagick desktop-file-utils libglib2.0-bin dbus-x11
 SUDO = $(shell [ "$$(id -u)" = 0 ] && echo "" || (command -v sudo >/dev/null && echo sudo) || echo NONE)
 
 .PHONY: all deps build run test clean install uninstall

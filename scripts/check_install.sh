@@ -5,6 +5,9 @@
 #     looks for them, and the entry's Exec line names the installed program;
 #   - under Xvfb, the desktop entry starts the program, whose Save writes the
 #     database beside the installed program; Quit ends it;
+#   - started from a folder whose name is not UTF-8 it says so and writes
+#     nothing anywhere; under a file size limit Save fails with a warning
+#     instead of the program being killed;
 #   - installing again and uninstalling leave the database as it was;
 #   - a staged install (DESTDIR) names the final path, not the staging folder.
 #
@@ -113,7 +116,12 @@ echo "message window $message closed; program $pid ended"
 EOF
 chmod +x "$work/launch.sh"
 rm -f "$database"
-if ! timeout 120 xvfb-run -a -s "-screen 0 1280x800x24" \
+# A desktop runs a session bus. Without one, a program started under Xvfb
+# where dbus-x11 is installed starts a bus of its own and leaves its address
+# in ~/.dbus; so each run here gets a session bus, as on a desktop.
+session_bus=()
+if command -v dbus-run-session >/dev/null; then session_bus=(dbus-run-session --); fi
+if ! timeout 120 xvfb-run -a -s "-screen 0 1280x800x24" "${session_bus[@]}" \
     "$work/launch.sh" "$entry" "$database" "$program" "$work/pid" >"$work/launch.log" 2>&1; then
     program_pid=$(cat "$work/pid" 2>/dev/null || true)
     cat "$work/launch.log"
@@ -123,6 +131,52 @@ grep -v XDG_RUNTIME_DIR "$work/launch.log" || true
 [ "$(od -An -tx1 "$database" | tr -d ' \n')" = 0d0a ] ||
     fail "the saved empty database is not one CR LF: $(od -c "$database")"
 echo "the launcher started $program; Save wrote $database"
+
+# ---- odd starts: a folder name that is not UTF-8, a file size limit -----------
+cat >"$work/odd.sh" <<'EOF'
+#!/usr/bin/env bash
+# Runs inside xvfb-run. $1: a copy of the program in a folder whose name is not
+# UTF-8; $2: a copy in a folder of its own, started under `ulimit -f 0`.
+set -euo pipefail
+export QT_QPA_PLATFORM=xcb
+save_and_quit() { # window: Save, expect a warning, close it, Quit
+    xdotool mousemove --window "$1" 112 180 click 1
+    timeout 10 xdotool search --sync --onlyvisible --name '^Stockbook$' >/dev/null ||
+        { echo "no warning after Save"; exit 1; }
+    xdotool key --clearmodifiers Return
+    sleep 0.5
+    xdotool mousemove --window "$1" 232 180 click 1
+}
+"$1" &
+pid=$!
+# The warning comes at start-up, before anything is clicked.
+timeout 10 xdotool search --sync --onlyvisible --name '^Stockbook$' >/dev/null ||
+    { echo "no warning at start-up in a folder whose name is not UTF-8"; exit 1; }
+xdotool key --clearmodifiers Return
+window=$(timeout 10 xdotool search --sync --onlyvisible --name '^Stockbook v1\.01 by ')
+save_and_quit "$window"
+wait $pid
+(ulimit -f 0 && exec "$2") &
+pid=$!
+window=$(timeout 10 xdotool search --sync --onlyvisible --name '^Stockbook v1\.01 by ')
+save_and_quit "$window"
+wait $pid || { echo "the program under a file size limit ended with status $?"; exit 1; }
+echo "odd starts: a warning each, and the program ended by Quit"
+EOF
+chmod +x "$work/odd.sh"
+odd_folder="$work/caf"$'\xe9'
+mkdir -p "$odd_folder" "$work/limited"
+cp "$program" "$odd_folder/stockbook"
+cp "$program" "$work/limited/stockbook"
+root_database_before=$([ -e /stockbook.txt ] && echo yes || echo no)
+timeout 120 xvfb-run -a -s "-screen 0 1280x800x24" "${session_bus[@]}" \
+    "$work/odd.sh" "$odd_folder/stockbook" "$work/limited/stockbook" >"$work/odd.log" 2>&1 ||
+    { cat "$work/odd.log"; fail "odd starts"; }
+grep -v XDG_RUNTIME_DIR "$work/odd.log" || true
+[ "$(ls "$odd_folder")" = stockbook ] || fail "a file was written beside $odd_folder/stockbook"
+[ "$root_database_before" = yes ] || [ ! -e /stockbook.txt ] || fail "a database was written to /"
+[ ! -s "$work/limited/stockbook.txt" ] || fail "a database was written under the size limit"
+rm -rf "$odd_folder" "$work/limited"
 
 # ---- installing again and uninstalling keep the database ----------------------
 printf '[Box]: A3 [Item]: BC547 [Nr]: 25 [Type]: Transistor\r\n\r\n' >"$database"

@@ -61,15 +61,6 @@ const QStringList kInitialLines = {
     QString(),
 };
 
-// The file's text: UTF-8 without its byte-order mark, else Windows-1252 (of
-// which these sessions write only ASCII and "µ", the same in Latin-1).
-QString decodeFile(const QByteArray &bytes)
-{
-    if (!QByteArrayView(bytes).isValidUtf8())
-        return QString::fromLatin1(bytes);
-    return QString::fromUtf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes);
-}
-
 QHash<QString, int> nonEmptyLineCounts(const QString &text)
 {
     QHash<QString, int> counts;
@@ -146,7 +137,7 @@ struct Model
 
     QString fileText() const
     {
-        return file ? decodeFile(*file) : QString();
+        return file ? referenceDecode(*file) : QString();
     }
     // The database as start-up loads it: every line, CR LF, then the collapse.
     QString loaded() const
@@ -252,7 +243,7 @@ public:
                               "initial file: %4\nactions:\n  %5")
             .arg(m_seed)
             .arg(m_actions)
-            .arg(problem, m_initial ? shown(decodeFile(*m_initial)) : "none",
+            .arg(problem, m_initial ? shown(referenceDecode(*m_initial)) : "none",
                  m_log.join(QStringLiteral("\n  ")));
     }
 
@@ -517,7 +508,7 @@ private:
                           : QStringLiteral("the database file is gone");
         if (exists && m_dir.readDatabase() != *m_model.file)
             return QStringLiteral("the file holds %1, expected %2")
-                .arg(shown(decodeFile(m_dir.readDatabase())), shown(m_model.fileText()));
+                .arg(shown(referenceDecode(m_dir.readDatabase())), shown(m_model.fileText()));
         return QString();
     }
 
@@ -540,7 +531,7 @@ private:
     QString checkFileKeepsLines(const QHash<QString, int> &before, Kind kind,
                                 const QString &selectedBefore) const
     {
-        const QHash<QString, int> after = nonEmptyLineCounts(decodeFile(m_dir.readDatabase()));
+        const QHash<QString, int> after = nonEmptyLineCounts(referenceDecode(m_dir.readDatabase()));
         for (auto line = before.cbegin(); line != before.cend(); ++line) {
             if (after.value(line.key()) >= line.value())
                 continue;
