@@ -66,10 +66,11 @@ $(BUILD_DIR)/packaging/uninstall.cmake: | $(BUILD_DIR)/CMakeCache.txt
 clean:
 	rm -rf $(BUILD_DIR)
 
-# Reliability runs, each in a build directory of its own.
+# Further runs, each in a build directory of its own.
 # `make test-sanitize`: every test under AddressSanitizer and
 # UndefinedBehaviorSanitizer (g++). `make fuzz`: each libFuzzer target for
 # FUZZ_SECONDS (clang); `make fuzz-smoke` the same for FUZZ_SMOKE_SECONDS.
+PORTABLE_DIR ?= build-portable
 SANITIZE_DIR ?= build-sanitize
 SANITIZE_FLAGS = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 # Random window sessions under the sanitizers (the plain `make test` runs 1000).
@@ -78,7 +79,17 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 120
 FUZZ_SMOKE_SECONDS ?= 5
 FUZZ_PACKAGES = clang libclang-rt-14-dev
-.PHONY: test-sanitize fuzz-build fuzz fuzz-smoke
+.PHONY: test-portable test-sanitize fuzz-build fuzz fuzz-smoke
+
+# `make test-portable`: every test against the record store's portable file
+# system calls and byte scans (Qt and standard C++ only), the code a Windows
+# build uses, here on Linux.
+$(PORTABLE_DIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(PORTABLE_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DSTOCKBOOK_PORTABLE=ON
+
+test-portable: deps $(PORTABLE_DIR)/CMakeCache.txt
+	cmake --build $(PORTABLE_DIR) --parallel $(JOBS)
+	cd $(PORTABLE_DIR) && ctest --output-on-failure --parallel $(JOBS)
 
 $(SANITIZE_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)"

@@ -273,9 +273,9 @@ void settle()
 
 int runWindow(const QString &directory, int reps)
 {
-    const QString whole = LoadDatabaseFile(directory).text;
-    const QString everyLine = FilterDatabaseLines(directory, QString()).text;
-    const QString selective = FilterDatabaseLines(directory, kSelective).text;
+    const QString whole = LoadDatabaseFile(directory).value.text;
+    const QString everyLine = FilterDatabaseLines(directory, QString()).value;
+    const QString selective = FilterDatabaseLines(directory, kSelective).value;
     const qsizetype lines = lineCount(whole);
 
     // Start-up: constructing the window loads the database into its view.
@@ -419,7 +419,7 @@ int runWindow(const QString &directory, int reps)
                 [] {},
                 [&] {
                     DatabaseSnapshot snapshot;
-                    if (FilterDatabaseLines(directory, searched, snapshot).text.isEmpty())
+                    if (FilterDatabaseLines(directory, searched, snapshot).value.isEmpty())
                         FilterDatabaseLines(directory, searched.toUpper(), snapshot);
                 });
             if (k > 0) {
@@ -522,28 +522,29 @@ SizeRun measureSize(int records, int reps)
     const QString directory = temporary.path();
     const QString path = DatabaseFilePath(directory);
     const QString generated = generateDatabase(records);
-    check(WriteDatabaseFile(directory, generated).ok, "cannot write the database");
+    check(WriteDatabaseFile(directory, generated).ok(), "cannot write the database");
     const QByteArray bytes = readFile(path);
     run.fileBytes = bytes.size();
 
     std::fprintf(stderr, "%d records (%.1f MB): record store...\n", records, bytes.size() / 1e6);
     f["read"] = medianMs(reps, [&] { check(readFile(path).size() == bytes.size(), "short read"); });
     QString loaded;
-    f["load"] = medianMs(reps, [&] { loaded = LoadDatabaseFile(directory).text; });
+    f["load"] = medianMs(reps, [&] { loaded = LoadDatabaseFile(directory).value.text; });
     check(loaded == generated, "the load does not give back what was written");
 
     QString selective;
     f["filter_selective"] =
-        medianMs(reps, [&] { selective = FilterDatabaseLines(directory, kSelective).text; });
+        medianMs(reps, [&] { selective = FilterDatabaseLines(directory, kSelective).value; });
     run.matchingLines = lineCount(selective);
     f["filter_nothing"] = medianMs(reps, [&] {
         // The first pass and the upper-case retry, as a key stroke makes them.
-        const QString first = FilterDatabaseLines(directory, kNothing).text;
-        const QString second = FilterDatabaseLines(directory, kNothing.toUpper()).text;
+        const QString first = FilterDatabaseLines(directory, kNothing).value;
+        const QString second = FilterDatabaseLines(directory, kNothing.toUpper()).value;
         check(first.isEmpty() && second.isEmpty(), "the fragment that matches nothing matched");
     });
     f["filter_all"] = medianMs(reps, [&] {
-        check(FilterDatabaseLines(directory, QString()).text.size() == loaded.size(), "lines lost");
+        check(FilterDatabaseLines(directory, QString()).value.size() == loaded.size(),
+              "lines lost");
     });
 
     // The caret three characters into the last line.
@@ -551,7 +552,7 @@ SizeRun measureSize(int records, int reps)
     f["pick"] = medianMs(
         reps, [&] { check(PickRecordFields(loaded, caret).size() == 4, "no pick"); }, 1000);
 
-    f["write"] = medianMs(reps, [&] { check(WriteDatabaseFile(directory, loaded).ok, "write"); });
+    f["write"] = medianMs(reps, [&] { check(WriteDatabaseFile(directory, loaded).ok(), "write"); });
     const QByteArray written = (loaded + "\r\n").toUtf8();
     const QString floorPath = directory + "/floor.txt";
     f["write_floor"] = medianMs(reps, [&] { writeFileSynced(floorPath, written); });
@@ -839,7 +840,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (mode == "--generate" && arguments.size() == 4) {
         // A database to profile with: --generate RECORDS DIRECTORY.
-        return WriteDatabaseFile(arguments[3], generateDatabase(arguments[2].toInt())).ok ? 0 : 1;
+        return WriteDatabaseFile(arguments[3], generateDatabase(arguments[2].toInt())).ok() ? 0 : 1;
     }
     QList<int> sizes = {1000, 10000, 100000, 1000000};
     int reps = 0;

@@ -37,13 +37,13 @@ QString lineByLine(const QStringList &lines, const QString &searchText)
 void checkFilter(const QString &directory, const QStringList &lines, const QString &searchText,
                  const QByteArray &bytes)
 {
-    const RecordStore::TextResult found = RecordStore::FilterDatabaseLines(directory, searchText);
-    check(found.ok, "filter failed on a readable file", {found.error});
+    const auto found = RecordStore::FilterDatabaseLines(directory, searchText);
+    check(found.ok(), "filter failed on a readable file", {found.reason});
     const QString expected = lineByLine(lines, searchText);
-    check(found.text == expected, "filter differs from a line-by-line scan",
+    check(found.value == expected, "filter differs from a line-by-line scan",
           {QStringLiteral("bytes %1").arg(shown(QString::fromLatin1(bytes))),
            QStringLiteral("search %1").arg(shown(searchText)),
-           QStringLiteral("got %1").arg(shown(found.text)),
+           QStringLiteral("got %1").arg(shown(found.value)),
            QStringLiteral("expected %1").arg(shown(expected))});
 }
 
@@ -72,22 +72,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
             fail("cannot write the database file");
     }
 
-    const RecordStore::LinesResult read = RecordStore::ReadDatabaseLines(directory);
-    check(read.ok, "reading a readable file failed", {read.error});
+    const auto read = RecordStore::ReadDatabaseLines(directory);
+    check(read.ok(), "reading a readable file failed", {read.reason});
     const QStringList lines = referenceLines(expected);
-    check(read.lines == lines, "lines differ from a plain scan",
+    check(read.value == lines, "lines differ from a plain scan",
           {QStringLiteral("bytes %1").arg(shown(QString::fromLatin1(bytes))),
-           QStringLiteral("got %1").arg(shown(read.lines.join(u'|'))),
+           QStringLiteral("got %1").arg(shown(read.value.join(u'|'))),
            QStringLiteral("expected %1").arg(shown(lines.join(u'|')))});
 
-    const RecordStore::TextResult loaded = RecordStore::LoadDatabaseFile(directory);
-    check(loaded.ok, "loading a readable file failed", {loaded.error});
+    const auto loaded = RecordStore::LoadDatabaseFile(directory);
+    check(loaded.ok(), "loading a readable file failed", {loaded.reason});
     QString joined;
     for (const QString &line : lines)
         joined += line + QStringLiteral("\r\n");
-    check(loaded.text == referenceCollapse(joined), "load differs from lines, CR LF, collapse",
+    check(loaded.value.text == referenceCollapse(joined),
+          "load differs from lines, CR LF, collapse",
           {QStringLiteral("bytes %1").arg(shown(QString::fromLatin1(bytes))),
-           QStringLiteral("got %1").arg(shown(loaded.text))});
+           QStringLiteral("got %1").arg(shown(loaded.value.text))});
 
     checkFilter(directory, lines, searchText, bytes);
     checkFilter(directory, lines, searchText.toUpper(), bytes);

@@ -213,12 +213,12 @@ void Form1::showEvent(QShowEvent *event)
 
 void Form1::Form_Load()
 {
-    const LoadResult loaded = LoadDatabaseFile(m_programDirectory);
-    if (loaded.ok) {
-        Text5->setDatabaseText(loaded.text);
-        m_knownContent = loaded.digest;
+    const FileResult<DatabaseText> loaded = LoadDatabaseFile(m_programDirectory);
+    if (loaded.ok()) {
+        Text5->setDatabaseText(loaded.value.text);
+        m_knownContent = loaded.value.digest;
     } else {
-        m_unreadableDatabase = loaded.error;
+        m_unreadableDatabase = loaded.reason;
     }
     // Filling an empty list selects its first entry; the field keeps showing
     // the placeholder instead.
@@ -303,15 +303,15 @@ QString Form1::databaseTextToUpdate(const QString &view)
     QString where = QStringLiteral("the database view");
     QString database = view;
     if (!m_viewHoldsWholeDatabase) {
-        const LoadResult file = LoadDatabaseFile(m_programDirectory);
-        if (!file.ok) {
+        const FileResult<DatabaseText> file = LoadDatabaseFile(m_programDirectory);
+        if (!file.ok()) {
             warn(QStringLiteral("Could not read the database %1 to update it:\n%2\n\n"
                                 "Nothing was changed.")
-                     .arg(path, file.error));
+                     .arg(path, file.reason));
             return QString();
         }
-        database = file.text;
-        where = file.digest.exists
+        database = file.value.text;
+        where = file.status == FileStatus::Ok
                     ? QStringLiteral("the database file %1").arg(path)
                     : QStringLiteral("the database file %1, which no longer exists").arg(path);
     }
@@ -327,27 +327,27 @@ QString Form1::databaseTextToUpdate(const QString &view)
 void Form1::Text4_Change()
 {
     m_viewHoldsWholeDatabase = false;
-    TextResult found;
+    FileResult<QString> found;
     // Both passes of one key stroke search one read of the file; the second
     // reads it again only when the file was replaced or changed in between.
     DatabaseSnapshot snapshot;
     if (DatabaseFileExists(m_programDirectory)) {
         found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
-        if (found.ok && found.text.isEmpty()) {
+        if (found.ok() && found.value.isEmpty()) {
             Text4->setText(Text4->text().toUpper());
             Text4->setCursorPosition(Text4->text().size());
             if (DatabaseFileExists(m_programDirectory))
                 found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
         }
     }
-    Text5->setDatabaseText(found.text);
+    Text5->setDatabaseText(found.value);
     // A failure is told once, not on every key stroke, until a search reads
     // the file again.
-    if (found.ok)
+    if (found.ok())
         m_searchFailureShown = false;
     else if (!std::exchange(m_searchFailureShown, true))
         warn(QStringLiteral("Could not read the database %1 to search it:\n%2")
-                 .arg(DatabaseFilePath(m_programDirectory), found.error));
+                 .arg(DatabaseFilePath(m_programDirectory), found.reason));
 }
 
 void Form1::Text5_Click()
@@ -409,14 +409,14 @@ bool Form1::writeDatabase(const QString &text, IfChangedElsewhere ifChanged)
         return false;
     if (ifChanged == IfChangedElsewhere::Ask && !confirmReplacingOtherChanges())
         return false;
-    const DigestResult written = WriteDatabaseFile(m_programDirectory, text);
-    if (!written.ok) {
+    const FileResult<ContentDigest> written = WriteDatabaseFile(m_programDirectory, text);
+    if (!written.ok()) {
         warn(QStringLiteral("Could not save the database to %1:\n%2\n\n"
                             "The file was left as it was.")
-                 .arg(DatabaseFilePath(m_programDirectory), written.error));
+                 .arg(DatabaseFilePath(m_programDirectory), written.reason));
         return false;
     }
-    m_knownContent = written.digest;
+    m_knownContent = written.value;
     return true;
 }
 
@@ -438,15 +438,15 @@ bool Form1::writingIsRefused()
 bool Form1::confirmReplacingOtherChanges()
 {
     const QString path = DatabaseFilePath(m_programDirectory);
-    const DigestResult now = ReadDatabaseDigest(m_programDirectory);
-    if (!now.ok) {
+    const FileResult<ContentDigest> now = ReadDatabaseDigest(m_programDirectory);
+    if (!now.ok()) {
         warn(QStringLiteral("Could not read the database %1 to see whether another program "
                             "changed it:\n%2\n\nNothing was written; your changes are still in "
                             "the window.")
-                 .arg(path, now.error));
+                 .arg(path, now.reason));
         return false;
     }
-    if (!now.digest.exists || now.digest == m_knownContent)
+    if (!now.value.exists || now.value == m_knownContent)
         return true;
     QMessageBox question(QMessageBox::Warning, kApplicationTitle,
                          QStringLiteral("The database %1 was changed by another program since "

@@ -11,34 +11,44 @@
 //
 // Everything here works on QString texts and on one file, stockbook.txt, in the
 // directory that the caller names; an empty or relative directory names no
-// file, and reading and writing then fail. Failures are returned as values that carry
-// the system's reason; nothing here throws or shows anything.
+// file, and reading and writing then fail. Failures are returned as values that
+// carry the system's reason; nothing here throws or shows anything.
+//
+// The sources, one concern each: record_line.cpp (the record line, the field
+// check and the pick), decoding.cpp (the file's bytes as text),
+// byte_scan_*.cpp (the byte scans), database_file.cpp with file_system_*.cpp
+// (reading and writing the file) and search_filter.cpp (the search).
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
 namespace RecordStore {
 
-// The outcome of an operation that reads or writes the database file.
-// `ok` is false when the file could not be opened, read or written; `error`
-// then holds the system's reason ("Permission denied", "No space left on
-// device", ...).
-struct FileResult
-{
-    bool ok = true;
-    QString error;
-};
+// How an operation on the database file ended: done; done, but there is no
+// file (which reads as an empty database); or failed.
+enum class FileStatus { Ok, Missing, Failed };
 
-struct TextResult : FileResult
+// What an operation on the database file gives: how it ended, the system's
+// reason when it failed ("Permission denied", "No space left on device", ...),
+// and its value (empty when it failed or found no file).
+template <typename T> struct FileResult
 {
-    QString text;
-};
+    FileStatus status = FileStatus::Ok;
+    QString reason;
+    T value{};
 
-struct LinesResult : FileResult
-{
-    QStringList lines;
+    bool ok() const
+    {
+        return status != FileStatus::Failed;
+    }
+    // The same outcome with another value.
+    template <typename U> FileResult<U> with(U other) const
+    {
+        return {status, reason, std::move(other)};
+    }
 };
 
 // Which entry field would break a record line, and why. `field` is -1 when the
@@ -81,6 +91,13 @@ FieldProblem findFieldProblem(const QString &box, const QString &item, const QSt
 // never be shown, searched and picked as one line.
 bool isLineEndCharacter(QChar c);
 
+// Takes the record line under the caret apart. `caretOffset` counts the
+// characters of `databaseText` before the caret, CR and LF one each. Returns
+// the field texts box, item, count and type as far as the pick got: all four
+// when it completed, fewer when it failed part way (the window writes those it
+// got), none when the caret's line holds no readable record.
+QStringList PickRecordFields(QStringView databaseText, qsizetype caretOffset);
+
 // programDirectory + "/" + "stockbook.txt", joined as plain text.
 QString DatabaseFilePath(const QString &programDirectory);
 
@@ -89,6 +106,8 @@ QString DatabaseFilePath(const QString &programDirectory);
 // to the user running Stockbook or to root (the rule the kernel applies in
 // sticky folders): another user could otherwise point it at a file of this
 // user's. Reading and writing through any other such link fail, saying why.
+// (Where the system cannot tell who owns a link, no link in such a folder is
+// followed.)
 
 // True for a regular file, or a symbolic link to one, at DatabaseFilePath.
 bool DatabaseFileExists(const QString &programDirectory);
@@ -97,7 +116,7 @@ bool DatabaseFileExists(const QString &programDirectory);
 // lone CR and each of the other line end characters end a line; a last line
 // without a line end is delivered whole, and a file that ends in a line end
 // delivers no further empty line.
-LinesResult ReadDatabaseLines(const QString &programDirectory);
+FileResult<QStringList> ReadDatabaseLines(const QString &programDirectory);
 
 // What the database file held when it was read or written: whether it
 // existed, and its size and a hash of its bytes. Two digests differ when the
@@ -111,23 +130,19 @@ struct ContentDigest
 bool operator==(const ContentDigest &a, const ContentDigest &b);
 bool operator!=(const ContentDigest &a, const ContentDigest &b);
 
-struct DigestResult : FileResult
+// The database text for the view and the digest of the bytes it came from.
+struct DatabaseText
 {
-    ContentDigest digest;
-};
-
-struct LoadResult : TextResult
-{
+    QString text;
     ContentDigest digest;
 };
 
 // The database text for the view: every line of the file followed by CR LF,
-// then CollapseBlankLines, and the digest of the bytes read. A missing file
-// gives the empty text and no error.
-LoadResult LoadDatabaseFile(const QString &programDirectory);
+// then CollapseBlankLines. A missing file gives the empty text, as Missing.
+FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory);
 
 // The digest of the file as it is now (`exists` false when there is none).
-DigestResult ReadDatabaseDigest(const QString &programDirectory);
+FileResult<ContentDigest> ReadDatabaseDigest(const QString &programDirectory);
 
 // One left-to-right pass that replaces each CR LF CR LF by CR LF, resuming
 // behind the four replaced characters.
@@ -137,12 +152,12 @@ QString CollapseBlankLines(const QString &text);
 // digest of what it wrote. The new content is written beside the old file,
 // flushed to disk and renamed over it, so on any failure the old file stays
 // exactly as it was.
-DigestResult WriteDatabaseFile(const QString &programDirectory, const QString &text);
+FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text);
 
 // The file's lines that contain `searchText` (exact, case-sensitive), in file
 // order, each followed by CR LF. Empty lines never match; the empty search text
-// matches every other line. A missing file gives the empty text and no error.
-TextResult FilterDatabaseLines(const QString &programDirectory, const QString &searchText);
+// matches every other line. A missing file gives the empty text, as Missing.
+FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText);
 
 // Which file a read found, and as of when: device, inode, size and the
 // modification and change times in nanoseconds.
@@ -155,30 +170,31 @@ struct FileStamp
     qint64 changed = -1;
 };
 
+// The bytes of one read of the file, the file's stamp after the read, and
+// whether the file stayed unchanged while it was read. (Where the system
+// gives no such stamp, `unchanged` is always false.)
+struct FileBytes
+{
+    QByteArray bytes;
+    FileStamp stamp;
+    bool unchanged = false;
+};
+
 // One read of the database file, for the searches of one key stroke. The
 // first search through a snapshot reads the file into it; a further search
 // through the same snapshot searches those bytes again instead of rereading
 // the file, as long as the path still names the same file, unchanged in
 // size, modification and change time, and the file did not change while it
 // was read. Otherwise it reads the file afresh.
-struct DatabaseSnapshot : FileResult
+struct DatabaseSnapshot
 {
     bool taken = false;
-    bool unchanged = false;
-    QByteArray bytes;
-    FileStamp stamp;
+    FileResult<FileBytes> read;
 };
 
 // FilterDatabaseLines through `snapshot` (see DatabaseSnapshot).
-TextResult FilterDatabaseLines(const QString &programDirectory, const QString &searchText,
-                               DatabaseSnapshot &snapshot);
-
-// Takes the record line under the caret apart. `caretOffset` counts the
-// characters of `databaseText` before the caret, CR and LF one each. Returns
-// the field texts box, item, count and type as far as the pick got: all four
-// when it completed, fewer when it failed part way (the window writes those it
-// got), none when the caret's line holds no readable record.
-QStringList PickRecordFields(QStringView databaseText, qsizetype caretOffset);
+FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText,
+                                        DatabaseSnapshot &snapshot);
 
 // Decodes the bytes of a database file. A file that starts with a UTF-16
 // byte-order mark (either byte order) is UTF-16. Otherwise each line is decoded

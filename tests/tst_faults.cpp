@@ -103,11 +103,12 @@ int environmentCount(const char *name, int fallback)
 
 // Writes `text` in a child process whose files may grow to `limit` bytes, as
 // on a disk with that much room left; returns what WriteDatabaseFile said.
-FileResult writeWithSizeLimit(const QString &directory, const QString &text, rlim_t limit)
+FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QString &text,
+                                             rlim_t limit)
 {
     int channel[2];
     if (::pipe(channel) != 0)
-        return {false, QStringLiteral("pipe failed")};
+        return {FileStatus::Failed, QStringLiteral("pipe failed")};
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(channel[0]);
@@ -116,8 +117,8 @@ FileResult writeWithSizeLimit(const QString &directory, const QString &text, rli
         ::getrlimit(RLIMIT_FSIZE, &size);
         size.rlim_cur = limit;
         ::setrlimit(RLIMIT_FSIZE, &size);
-        const FileResult written = WriteDatabaseFile(directory, text);
-        const QByteArray report = (written.ok ? "1" : "0") + written.error.toUtf8();
+        const auto written = WriteDatabaseFile(directory, text);
+        const QByteArray report = (written.ok() ? "1" : "0") + written.reason.toUtf8();
         [[maybe_unused]] const ssize_t sent = ::write(channel[1], report.data(), report.size());
         ::_exit(0);
     }
@@ -130,8 +131,9 @@ FileResult writeWithSizeLimit(const QString &directory, const QString &text, rli
     int status = 0;
     ::waitpid(child, &status, 0);
     if (!WIFEXITED(status) || report.isEmpty())
-        return {false, QStringLiteral("the writing process died")};
-    return {report.startsWith('1'), QString::fromUtf8(report.mid(1))};
+        return {FileStatus::Failed, QStringLiteral("the writing process died")};
+    return {report.startsWith('1') ? FileStatus::Ok : FileStatus::Failed,
+            QString::fromUtf8(report.mid(1))};
 }
 
 } // namespace
@@ -323,17 +325,16 @@ void FaultsTest::fullDisk()
     ProgramDirectory dir;
     const QByteArray old = (database(500, "old") + "\r\n").toUtf8();
     dir.writeDatabase(old);
-    const FileResult written = writeWithSizeLimit(dir.path(), database(3000, "new"), rlim_t(room));
-    QVERIFY(!written.ok);
-    QVERIFY2(written.error.contains(reason(EFBIG)), qPrintable(written.error));
+    const auto written = writeWithSizeLimit(dir.path(), database(3000, "new"), rlim_t(room));
+    QVERIFY(!written.ok());
+    QVERIFY2(written.reason.contains(reason(EFBIG)), qPrintable(written.reason));
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 
     // With exactly enough room the same write succeeds.
     const QString text = database(3000, "new");
-    const FileResult fits =
-        writeWithSizeLimit(dir.path(), text, rlim_t((text + "\r\n").toUtf8().size()));
-    QVERIFY2(fits.ok, qPrintable(fits.error));
+    const auto fits = writeWithSizeLimit(dir.path(), text, rlim_t((text + "\r\n").toUtf8().size()));
+    QVERIFY2(fits.ok(), qPrintable(fits.reason));
     QCOMPARE(dir.readDatabase(), (text + "\r\n").toUtf8());
 }
 
@@ -390,15 +391,15 @@ void FaultsTest::killedWhileSaving()
     // truncation of either is neither.
     const QString oldText = database(15000, "old");
     const QString newText = database(25000, "new");
-    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok);
+    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
     const QByteArray oldBytes = dir.readDatabase();
     const QByteArray newBytes = (newText + "\r\n").toUtf8();
 
     // Spread the kills over about two rounds of saves.
     QElapsedTimer round;
     round.start();
-    QVERIFY(WriteDatabaseFile(dir.path(), newText).ok);
-    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok);
+    QVERIFY(WriteDatabaseFile(dir.path(), newText).ok());
+    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
     const qint64 roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, 1000);
 
     int sawOld = 0;
@@ -506,6 +507,10 @@ void FaultsTest::linkInSharedFolder()
     QVERIFY(QFile::link("bashrc", dir.databasePath()));
     if (anotherUsersLink && !TestSupport::giveToAnotherUser(dir.databasePath()))
         QSKIP("only root can give the link to another user");
+#if defined(STOCKBOOK_PORTABLE)
+    // Qt alone cannot tell who owns a link: none is followed where others may write.
+    followed = followed && (folderMode & 022) == 0;
+#endif
     setMode(dir.path(), mode_t(folderMode));
     MessageCatcher messages;
     WindowDriver w(dir.path());

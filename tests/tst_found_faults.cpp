@@ -57,13 +57,13 @@ void FoundFaultsTest::zeroWidthNoBreakSpaceKept()
     QFETCH(QString, found);
     ProgramDirectory dir;
     dir.writeDatabase(file);
-    const TextResult filtered = FilterDatabaseLines(dir.path(), search);
-    QVERIFY(filtered.ok);
-    QCOMPARE(filtered.text, found);
+    const auto filtered = FilterDatabaseLines(dir.path(), search);
+    QVERIFY(filtered.ok());
+    QCOMPARE(filtered.value, found);
     // Loading keeps every line's characters as well.
-    const TextResult loaded = LoadDatabaseFile(dir.path());
-    QVERIFY(loaded.ok);
-    QVERIFY2(loaded.text.contains(found), qPrintable(loaded.text));
+    const auto loaded = LoadDatabaseFile(dir.path());
+    QVERIFY(loaded.ok());
+    QVERIFY2(loaded.value.text.contains(found), qPrintable(loaded.value.text));
     const QString decoded = decodeDatabaseBytes(file);
     QCOMPARE(decoded.count(QChar(0xFEFF)), file.count(kMark) - (file.startsWith(kMark) ? 1 : 0));
 }

@@ -137,9 +137,11 @@ void RecordStoreTest::databaseFilePath()
     QCOMPARE(DatabaseFilePath("/opt/parts"), QString("/opt/parts/stockbook.txt"));
     QCOMPARE(DatabaseFilePath("/"), QString("//stockbook.txt"));
     // Without a known program folder nothing is read or written, not even in /.
-    for (const FileResult &result :
-         {FileResult(LoadDatabaseFile("")), FileResult(WriteDatabaseFile("", "A\r\n"))})
-        QVERIFY2(!result.ok && result.error.contains("folder"), qPrintable(result.error));
+    const auto loaded = LoadDatabaseFile("");
+    const auto written = WriteDatabaseFile("", "A\r\n");
+    for (const QString &reason : {loaded.reason, written.reason})
+        QVERIFY2(reason.contains("folder"), qPrintable(reason));
+    QVERIFY(!loaded.ok() && !written.ok());
 }
 
 void RecordStoreTest::databaseFileExists()
@@ -148,7 +150,7 @@ void RecordStoreTest::databaseFileExists()
     QVERIFY(!DatabaseFileExists(dir.path()));
     QVERIFY(QDir(dir.path()).mkdir("stockbook.txt"));
     QVERIFY(!DatabaseFileExists(dir.path()));
-    QCOMPARE(LoadDatabaseFile(dir.path()).text, QString());
+    QCOMPARE(LoadDatabaseFile(dir.path()).value.text, QString());
 
     ProgramDirectory linked;
     QVERIFY(QFile::link(linked.path() + "/elsewhere.txt", linked.databasePath()));
@@ -208,9 +210,9 @@ void RecordStoreTest::loadDatabaseFile()
     QFETCH(QString, text);
     ProgramDirectory dir;
     dir.writeDatabase(bytes);
-    const TextResult loaded = LoadDatabaseFile(dir.path());
-    QVERIFY(loaded.ok);
-    QCOMPARE(loaded.text, text);
+    const auto loaded = LoadDatabaseFile(dir.path());
+    QVERIFY(loaded.ok());
+    QCOMPARE(loaded.value.text, text);
 }
 
 void RecordStoreTest::loadAgreesWithLineByLineRead()
@@ -239,9 +241,9 @@ void RecordStoreTest::loadAgreesWithLineByLineRead()
         ProgramDirectory dir;
         dir.writeDatabase(bytes);
         QString expected;
-        for (const QString &line : ReadDatabaseLines(dir.path()).lines)
+        for (const QString &line : ReadDatabaseLines(dir.path()).value)
             expected += line + "\r\n";
-        QCOMPARE(LoadDatabaseFile(dir.path()).text, CollapseBlankLines(expected));
+        QCOMPARE(LoadDatabaseFile(dir.path()).value.text, CollapseBlankLines(expected));
     }
 }
 
@@ -262,9 +264,9 @@ void RecordStoreTest::readDatabaseLines()
     QFETCH(QStringList, lines);
     ProgramDirectory dir;
     dir.writeDatabase(bytes);
-    const LinesResult read = ReadDatabaseLines(dir.path());
-    QVERIFY(read.ok);
-    QCOMPARE(read.lines, lines);
+    const auto read = ReadDatabaseLines(dir.path());
+    QVERIFY(read.ok());
+    QCOMPARE(read.value, lines);
 }
 
 void RecordStoreTest::writeThenLoad_data()
@@ -289,10 +291,10 @@ void RecordStoreTest::writeThenLoad()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, loaded);
     ProgramDirectory dir;
-    const FileResult written = WriteDatabaseFile(dir.path(), text);
-    QVERIFY2(written.ok, qPrintable(written.error));
+    const auto written = WriteDatabaseFile(dir.path(), text);
+    QVERIFY2(written.ok(), qPrintable(written.reason));
     QCOMPARE(dir.readDatabase(), bytes);
-    QCOMPARE(LoadDatabaseFile(dir.path()).text, loaded);
+    QCOMPARE(LoadDatabaseFile(dir.path()).value.text, loaded);
 }
 
 void RecordStoreTest::windows1252FileSurvivesLoadAndSave()
@@ -304,14 +306,14 @@ void RecordStoreTest::windows1252FileSurvivesLoadAndSave()
     bytes.append("\r\n");
     ProgramDirectory dir;
     dir.writeDatabase(bytes);
-    const QString text = LoadDatabaseFile(dir.path()).text;
+    const QString text = LoadDatabaseFile(dir.path()).value.text;
     QCOMPARE(text.size(), bytes.size());
     QVERIFY(!text.contains(QChar::ReplacementCharacter));
     QCOMPARE(text.at(0x81 - 0x20), QChar(0x81));
     QCOMPARE(text.at(0x80 - 0x20), QChar(0x20ac));
-    QVERIFY(WriteDatabaseFile(dir.path(), text).ok);
+    QVERIFY(WriteDatabaseFile(dir.path(), text).ok());
     QCOMPARE(dir.readDatabase(), (text + "\r\n").toUtf8());
-    QCOMPARE(LoadDatabaseFile(dir.path()).text, text);
+    QCOMPARE(LoadDatabaseFile(dir.path()).value.text, text);
 }
 
 void RecordStoreTest::failedWriteKeepsOldFile_data()
@@ -332,11 +334,11 @@ void RecordStoreTest::failedWriteKeepsOldFile()
         dir.writeDatabase(old);
         QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     }
-    const FileResult written = WriteDatabaseFile(dir.path(), "new\r\n");
+    const auto written = WriteDatabaseFile(dir.path(), "new\r\n");
     QFile::setPermissions(dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QVERIFY(!written.ok);
-    QVERIFY(!written.error.isEmpty());
+    QVERIFY(!written.ok());
+    QVERIFY(!written.reason.isEmpty());
     if (setup == "directory")
         QVERIFY(QFileInfo(dir.databasePath()).isDir());
     else
@@ -356,7 +358,7 @@ void RecordStoreTest::writeKeepsLinkAndPermissions()
     QVERIFY(QFile::setPermissions(target, permissions));
     QVERIFY(QFile::link(target, dir.databasePath()));
 
-    QVERIFY(WriteDatabaseFile(dir.path(), "X\r\n").ok);
+    QVERIFY(WriteDatabaseFile(dir.path(), "X\r\n").ok());
     QVERIFY(QFileInfo(dir.databasePath()).isSymLink());
     QCOMPARE(dir.readDatabase(), QByteArray("X\r\n\r\n"));
     QCOMPARE(QFileInfo(target).permissions() & 0x7777,
@@ -371,14 +373,13 @@ void RecordStoreTest::unreadableFileIsReported()
     dir.writeDatabase("[Box]: A [Item]: B [Nr]: 1 [Type]: IC\r\n");
     QVERIFY(QFile::setPermissions(dir.databasePath(), QFileDevice::WriteOwner));
     QVERIFY(DatabaseFileExists(dir.path()));
-    const TextResult loaded = LoadDatabaseFile(dir.path());
-    const LinesResult lines = ReadDatabaseLines(dir.path());
-    const TextResult filtered = FilterDatabaseLines(dir.path(), "A");
-    for (const FileResult &result : {FileResult(loaded), FileResult(lines), FileResult(filtered)}) {
-        QVERIFY(!result.ok);
-        QVERIFY(result.error.contains("ermission"));
-    }
-    QVERIFY(loaded.text.isEmpty());
+    const auto loaded = LoadDatabaseFile(dir.path());
+    const auto lines = ReadDatabaseLines(dir.path());
+    const auto filtered = FilterDatabaseLines(dir.path(), "A");
+    QVERIFY(!loaded.ok() && !lines.ok() && !filtered.ok());
+    for (const QString &reason : {loaded.reason, lines.reason, filtered.reason})
+        QVERIFY(reason.contains("ermission"));
+    QVERIFY(loaded.value.text.isEmpty());
 }
 
 void RecordStoreTest::filter_data()
@@ -468,9 +469,9 @@ void RecordStoreTest::filter()
     QFETCH(QString, result);
     ProgramDirectory dir;
     dir.writeDatabase(bytes);
-    const TextResult filtered = FilterDatabaseLines(dir.path(), search);
-    QVERIFY(filtered.ok);
-    QCOMPARE(filtered.text, result);
+    const auto filtered = FilterDatabaseLines(dir.path(), search);
+    QVERIFY(filtered.ok());
+    QCOMPARE(filtered.value, result);
 }
 
 void RecordStoreTest::filterAgreesWithLineByLineScan()
@@ -493,11 +494,11 @@ void RecordStoreTest::filterAgreesWithLineByLineScan()
         ProgramDirectory dir;
         dir.writeDatabase(bytes);
         QString expected;
-        for (const QString &line : ReadDatabaseLines(dir.path()).lines) {
+        for (const QString &line : ReadDatabaseLines(dir.path()).value) {
             if (!line.isEmpty() && line.contains(search))
                 expected += line + "\r\n";
         }
-        QCOMPARE(FilterDatabaseLines(dir.path(), search).text, expected);
+        QCOMPARE(FilterDatabaseLines(dir.path(), search).value, expected);
     }
 }
 
@@ -508,11 +509,11 @@ void RecordStoreTest::snapshotSearchesTheFileAsItIsNow()
     ProgramDirectory dir;
     dir.writeDatabase("a1\r\nb2\r\n");
     DatabaseSnapshot snapshot;
-    QCOMPARE(FilterDatabaseLines(dir.path(), "a", snapshot).text, QString("a1\r\n"));
-    QCOMPARE(FilterDatabaseLines(dir.path(), "b", snapshot).text, QString("b2\r\n"));
+    QCOMPARE(FilterDatabaseLines(dir.path(), "a", snapshot).value, QString("a1\r\n"));
+    QCOMPARE(FilterDatabaseLines(dir.path(), "b", snapshot).value, QString("b2\r\n"));
 
-    QVERIFY(WriteDatabaseFile(dir.path(), "B3\r\n").ok); // a new file in its place
-    QCOMPARE(FilterDatabaseLines(dir.path(), "B", snapshot).text, QString("B3\r\n"));
+    QVERIFY(WriteDatabaseFile(dir.path(), "B3\r\n").ok()); // a new file in its place
+    QCOMPARE(FilterDatabaseLines(dir.path(), "B", snapshot).value, QString("B3\r\n"));
 
     // Rewritten in place with as many bytes, and a later modification time.
     QFile file(dir.databasePath());
@@ -521,12 +522,12 @@ void RecordStoreTest::snapshotSearchesTheFileAsItIsNow()
     QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
                              QFileDevice::FileModificationTime));
     file.close();
-    QCOMPARE(FilterDatabaseLines(dir.path(), "C", snapshot).text, QString("C4\r\n"));
+    QCOMPARE(FilterDatabaseLines(dir.path(), "C", snapshot).value, QString("C4\r\n"));
 
     QVERIFY(QFile::remove(dir.databasePath()));
-    const TextResult gone = FilterDatabaseLines(dir.path(), "C", snapshot);
-    QVERIFY(gone.ok);
-    QCOMPARE(gone.text, QString());
+    const auto gone = FilterDatabaseLines(dir.path(), "C", snapshot);
+    QVERIFY(gone.ok());
+    QCOMPARE(gone.value, QString());
 }
 
 void RecordStoreTest::pick_data()

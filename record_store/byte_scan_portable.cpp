@@ -1,0 +1,22 @@
+// The portable counterpart of byte_scan_sse2.cpp: no vector scan at all, so the
+// plain loops of byte_scan.cpp do the whole of each scan.
+#include "record_store/internal.h"
+
+namespace RecordStore::Internal::Vector {
+
+qsizetype findBytes(QByteArrayView, QByteArrayView, qsizetype from, qsizetype &)
+{
+    return from;
+}
+
+qsizetype asciiPrefix(QByteArrayView)
+{
+    return 0;
+}
+
+qsizetype plainLinesPrefix(QByteArrayView)
+{
+    return 0;
+}
+
+} // namespace RecordStore::Internal::Vector

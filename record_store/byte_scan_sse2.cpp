@@ -1,0 +1,72 @@
+// The vector part of the byte scans with SSE2, sixteen bytes at a time, for
+// x86 and x86-64 with GCC or Clang (see byte_scan.cpp for the plain loops that
+// finish each scan, and byte_scan_portable.cpp for the counterpart without
+// intrinsics).
+#include <cstring>
+#include <emmintrin.h>
+
+#include "record_store/internal.h"
+
+namespace RecordStore::Internal::Vector {
+
+namespace {
+
+__m128i load16(const char *at)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+}
+
+} // namespace
+
+// Sixteen candidate positions at a time are screened by the needle's first and
+// last byte; only those that pass both are compared whole.
+qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from, qsizetype &hit)
+{
+    const char *data = bytes.data();
+    const qsizetype n = needle.size();
+    const qsizetype lastStart = bytes.size() - n;
+    const __m128i first = _mm_set1_epi8(needle.front());
+    const __m128i last = _mm_set1_epi8(needle.back());
+    qsizetype at = from;
+    for (; at + 15 <= lastStart; at += 16) {
+        const __m128i starts = _mm_cmpeq_epi8(load16(data + at), first);
+        const __m128i ends = _mm_cmpeq_epi8(load16(data + at + n - 1), last);
+        unsigned candidates = unsigned(_mm_movemask_epi8(_mm_and_si128(starts, ends)));
+        while (candidates) {
+            const qsizetype candidate = at + __builtin_ctz(candidates);
+            if (std::memcmp(data + candidate + 1, needle.data() + 1, size_t(n - 2)) == 0) {
+                hit = candidate;
+                return -1;
+            }
+            candidates &= candidates - 1;
+        }
+    }
+    return at;
+}
+
+qsizetype asciiPrefix(QByteArrayView bytes)
+{
+    qsizetype at = 0;
+    __m128i any = _mm_setzero_si128();
+    for (; at + 16 <= bytes.size(); at += 16)
+        any = _mm_or_si128(any, load16(bytes.data() + at));
+    return _mm_movemask_epi8(any) != 0 ? -1 : at;
+}
+
+qsizetype plainLinesPrefix(QByteArrayView bytes)
+{
+    const char *data = bytes.data();
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    __m128i bad = _mm_setzero_si128();
+    qsizetype at = 0;
+    for (; at + 17 <= bytes.size(); at += 16) {
+        const __m128i here = load16(data + at);
+        const __m128i next = load16(data + at + 1);
+        bad = _mm_or_si128(bad, _mm_xor_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf)));
+        bad = _mm_or_si128(bad, _mm_and_si128(_mm_cmpeq_epi8(here, lf), _mm_cmpeq_epi8(next, cr)));
+    }
+    return _mm_movemask_epi8(bad) != 0 ? -1 : at;
+}
+
+} // namespace RecordStore::Internal::Vector

@@ -1,0 +1,158 @@
+// Decoding the database file's bytes into text. A file is UTF-16 when it
+// starts with a UTF-16 byte-order mark; otherwise each line is decoded on its
+// own, as UTF-8 when its bytes are valid UTF-8 and else as Windows-1252, so
+// that one line's encoding never changes another line. Also here: the quick
+// way to the text of a file as the program writes it.
+#include <QStringDecoder>
+
+#include "record_store/internal.h"
+
+namespace RecordStore {
+
+namespace Internal {
+
+namespace {
+
+// Windows-1252's characters for the bytes 0x80 to 0x9F. The five bytes the
+// code page leaves undefined stand for the control characters of the same
+// value; every other byte is the character of the same value.
+constexpr char16_t kWindows1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void appendWindows1252(QString &out, QByteArrayView bytes)
+{
+    const qsizetype start = out.size();
+    out.resize(start + bytes.size());
+    QChar *to = out.data() + start;
+    for (char byte : bytes) {
+        const uchar b = uchar(byte);
+        *to++ = QChar(b >= 0x80 && b < 0xA0 ? kWindows1252[b - 0x80] : char16_t(b));
+    }
+}
+
+// UTF-16 in the byte order its byte-order mark names, the mark dropped; an odd
+// last byte is read as Windows-1252.
+QString utf16Text(QByteArrayView bytes)
+{
+    const bool bigEndian = bytes.front() == '\xFE';
+    QString text;
+    text.reserve(bytes.size() / 2);
+    qsizetype at = 2;
+    for (; at + 1 < bytes.size(); at += 2) {
+        const char16_t a = uchar(bytes[at]);
+        const char16_t b = uchar(bytes[at + 1]);
+        text.append(QChar(bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a)));
+    }
+    appendWindows1252(text, bytes.sliced(at));
+    return text;
+}
+
+QString decode(QByteArrayView bytes)
+{
+    if (hasUtf16ByteOrderMark(bytes))
+        return utf16Text(bytes);
+    // Valid UTF-8 as a whole is valid UTF-8 line by line, and the other way
+    // round: line ends are single bytes that no other character contains.
+    if (bytes.isValidUtf8())
+        return utf8Text(bytes.startsWith(kUtf8Mark) ? bytes.sliced(kUtf8Mark.size()) : bytes);
+    QString text;
+    text.reserve(bytes.size());
+    const char *data = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype start = 0;
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && !isLineEnd(data[end]))
+            ++end;
+        appendLine(text, QByteArrayView(data + start, end - start), start == 0);
+        // The line ends that follow, as they stand.
+        qsizetype next = end;
+        while (next < size && isLineEnd(data[next]))
+            ++next;
+        text.append(QLatin1String(data + end, next - end));
+        start = next;
+    }
+    return text;
+}
+
+} // namespace
+
+bool isAscii(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Three scans, each vectorised by the toolkit, are faster than one plain loop.
+bool holdsOtherLineEnds(QStringView text)
+{
+    return text.contains(QChar(0x2029)) || text.contains(QChar(0xFDD0)) ||
+           text.contains(QChar(0xFDD1));
+}
+
+// QString::fromUtf8 drops a U+FEFF that comes first; here it belongs to a line
+// (a second byte-order mark, or the first matching line of a search), so it
+// stays.
+QString utf8Text(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
+void appendLine(QString &out, QByteArrayView line, bool firstLine)
+{
+    if (isAscii(line)) {
+        out.append(QLatin1String(line.data(), line.size()));
+    } else if (line.isValidUtf8()) {
+        if (firstLine && line.startsWith(kUtf8Mark))
+            line = line.sliced(kUtf8Mark.size());
+        out.append(utf8Text(line));
+    } else {
+        appendWindows1252(out, line);
+    }
+}
+
+bool hasUtf16ByteOrderMark(QByteArrayView bytes)
+{
+    return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+}
+
+QString plainDatabaseText(const QByteArray &bytes, bool &plain)
+{
+    plain = false;
+    const qsizetype size = bytes.size();
+    if (bytes.startsWith(kUtf8Mark) || hasUtf16ByteOrderMark(bytes))
+        return QString();
+    qsizetype length = size;
+    bool endLastLine = false;
+    if (bytes.endsWith("\r\n\r\n"))
+        length = size - 2;
+    else if (size > 0 && !isLineEnd(bytes.back()))
+        endLastLine = true;
+    else if (size > 0 && !bytes.endsWith("\r\n"))
+        return QString();
+    const QByteArrayView lines(bytes.constData(), length);
+    if (!allLinesPlain(lines))
+        return QString();
+    QString text = decode(lines);
+    if (holdsOtherLineEnds(text))
+        return QString();
+    plain = true;
+    if (endLastLine)
+        text.append(kCrLf);
+    return text;
+}
+
+} // namespace Internal
+
+QString decodeDatabaseBytes(const QByteArray &bytes)
+{
+    return Internal::decode(bytes);
+}
+
+} // namespace RecordStore

@@ -1,0 +1,103 @@
+// What the record store's sources share and the program does not see: the
+// line iteration that every reader uses, the byte scans, the decoding of one
+// line, and the read of the file's bytes.
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include "record_store/record_store.h"
+
+namespace RecordStore::Internal {
+
+inline constexpr QStringView kCrLf = u"\r\n";
+inline constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
+
+inline bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+inline bool isLineEnd(QChar c)
+{
+    return isLineEndCharacter(c);
+}
+
+// Calls `onLine(begin, length)` for every line of `data`. CR LF, a lone CR, a
+// lone LF and the other line end characters each end a line; a final line end
+// starts no further line.
+template <typename OnLine> void forEachLine(QStringView text, OnLine onLine)
+{
+    const QChar *data = text.data();
+    const qsizetype size = text.size();
+    qsizetype start = 0;
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && !isLineEnd(data[end]))
+            ++end;
+        onLine(data + start, end - start);
+        if (end + 1 < size && data[end] == u'\r' && data[end + 1] == u'\n')
+            ++end;
+        start = end + 1;
+    }
+}
+
+// byte_scan.cpp: the scans over the file's bytes.
+
+// The first position at or after `from` at which `needle` occurs in `bytes`,
+// or -1.
+qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from);
+// Whether every byte is below 0x80.
+bool isAscii(QByteArrayView bytes);
+// True when every line of `bytes` is non-empty and ends in CR LF: the bytes
+// start with neither CR nor LF, every CR, and only a CR, is followed by an LF,
+// and no LF by a CR. The caller sees to the last bytes.
+bool allLinesPlain(QByteArrayView bytes);
+
+// The vector part of those scans: byte_scan_sse2.cpp, or
+// byte_scan_portable.cpp, which leaves all of the work to the plain loops.
+// Each does what it can from the start and says where the plain loop goes on.
+namespace Vector {
+// Screens the start positions from `from` on; returns the first it did not
+// screen, or -1 after setting `hit` to the needle's first position. The needle
+// is at least two bytes long.
+qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from, qsizetype &hit);
+// How many bytes from the start it found below 0x80, or -1 when it found one
+// that is not.
+qsizetype asciiPrefix(QByteArrayView bytes);
+// How many bytes from the start it found to hold only plain CR LF pairs (the
+// byte after the last of them is checked too), or -1 when one is not.
+qsizetype plainLinesPrefix(QByteArrayView bytes);
+} // namespace Vector
+
+// decoding.cpp.
+
+bool isAscii(QStringView text);
+// Whether `text` holds a line end other than CR and LF.
+bool holdsOtherLineEnds(QStringView text);
+// UTF-8 bytes as text, every character kept, a first U+FEFF too.
+QString utf8Text(QByteArrayView bytes);
+// One line of a file that is not UTF-16, without its line end: UTF-8 when its
+// bytes are valid UTF-8, else Windows-1252. The file's byte-order mark is not
+// part of a UTF-8 first line.
+void appendLine(QString &out, QByteArrayView line, bool firstLine);
+bool hasUtf16ByteOrderMark(QByteArrayView bytes);
+// The text of a file whose lines are all non-empty and end in CR LF, except
+// that the last line may lack its line end and that one empty line may close
+// the file (as WriteDatabaseFile leaves it), and that holds no other line end
+// character. For such a file the load and the every-line search both give
+// that text, with CR LF after an unended last line and without the closing
+// empty line. Empty when the file is not such a file, or starts with a
+// byte-order mark; `plain` then is false.
+QString plainDatabaseText(const QByteArray &bytes, bool &plain);
+
+// database_file.cpp.
+
+bool sameStamp(const FileStamp &a, const FileStamp &b);
+
+// The file's bytes; Missing when there is no file, Failed when the program
+// directory names none or the file may not or cannot be read.
+FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory);
+
+} // namespace RecordStore::Internal

@@ -1,0 +1,114 @@
+// The record line: composing it from the four field texts, the check of the
+// field texts that keeps a composed line readable, the characters that end a
+// line, and the pick, which takes the record line under the caret apart.
+#include <algorithm>
+
+#include "record_store/internal.h"
+
+namespace RecordStore {
+
+namespace {
+
+constexpr QStringView kFieldLabels[] = {u"[Box]:", u"[Item]:", u"[Nr]:", u"[Type]:"};
+constexpr qsizetype kInt16Max = 32767;
+
+// The characters of `text` from 1-based position `position`, at most `count`
+// of them; the caller has checked position >= 1 and count >= 0.
+QString substring(QStringView text, qsizetype position, qsizetype count)
+{
+    if (position > text.size())
+        return QString();
+    return text.mid(position - 1, qMin(count, text.size() - position + 1)).toString();
+}
+
+// 1-based position of `needle` in `text` at or after 1-based `from`, 0 if none.
+qsizetype find(QStringView text, QStringView needle, qsizetype from)
+{
+    if (from > text.size())
+        return 0;
+    return text.indexOf(needle, from - 1) + 1;
+}
+
+} // namespace
+
+bool isLineEndCharacter(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u'\r' || u == u'\n' || u == 0x2029 || u == 0xFDD0 || u == 0xFDD1;
+}
+
+QString ComposeRecordLine(const QString &box, const QString &item, const QString &count,
+                          const QString &type)
+{
+    return QStringLiteral("[Box]: ") + box + QStringLiteral(" [Item]: ") + item +
+           QStringLiteral(" [Nr]: ") + count + QStringLiteral(" [Type]: ") + type +
+           QStringLiteral("\r\n");
+}
+
+FieldProblem findFieldProblem(const QString &box, const QString &item, const QString &count,
+                              const QString &type)
+{
+    const QString *fields[] = {&box, &item, &count, &type};
+    for (int field = 0; field < 4; ++field) {
+        const QString &text = *fields[field];
+        if (std::any_of(text.cbegin(), text.cend(), isLineEndCharacter))
+            return {field, FieldProblem::LineBreak, QStringLiteral("a line break")};
+        for (QStringView label : kFieldLabels) {
+            if (text.contains(label))
+                return {field, FieldProblem::FieldLabel,
+                        QStringLiteral("the field label \"%1\"").arg(label)};
+        }
+    }
+    if (box.size() + item.size() + count.size() > kPickableFieldsLength) {
+        int longest = kBoxField;
+        for (int field : {kItemField, kCountField}) {
+            if (fields[field]->size() > fields[longest]->size())
+                longest = field;
+        }
+        return {longest, FieldProblem::TooLong,
+                QStringLiteral("%1 characters").arg(fields[longest]->size())};
+    }
+    return {};
+}
+
+QStringList PickRecordFields(QStringView databaseText, qsizetype caretOffset)
+{
+    QStringList fields;
+    const qsizetype c = caretOffset;
+    if (c < 0 || c > databaseText.size())
+        return fields;
+    // The caret's line: from the character after the CR LF that ends the line
+    // before it, up to the CR LF found from the character before the caret.
+    const qsizetype e = find(databaseText, Internal::kCrLf, qMax<qsizetype>(c, 1));
+    const qsizetype lineEndBefore = c >= 2 ? databaseText.lastIndexOf(Internal::kCrLf, c - 2) : -1;
+    const qsizetype w = lineEndBefore >= 0 ? lineEndBefore + 3 : 1;
+    const qsizetype b = find(databaseText, u"[Box]:", w);
+    if (e == 0 || b == 0 || b > e)
+        return fields;
+    const QStringView rec = databaseText.mid(b - 1, e - b);
+
+    // Positions inside the record are 1-based; the item and type label
+    // positions, and the sums formed from them, must fit in 16 bits.
+    const qsizetype i = find(rec, u" [Item]:", 1);
+    if (i > kInt16Max || i - 8 < 0)
+        return fields;
+    fields << substring(rec, 8, i - 8);
+
+    const qsizetype n = find(rec, u"[Nr]:", i);
+    if (i + 10 > kInt16Max || n - (i + 10) < 0)
+        return fields;
+    fields << substring(rec, i + 9, n - (i + 10));
+
+    const qsizetype t = find(rec, u"[Type]:", n);
+    if (t > kInt16Max || t - (n + 7) < 0)
+        return fields;
+    fields << substring(rec, n + 6, t - (n + 7));
+
+    const qsizetype length = rec.size();
+    if (t + 8 > kInt16Max || length - (t + 7) < 0)
+        return fields;
+    fields << substring(rec, t + 8, length - (t + 7));
+    return fields;
+}
+
+} // namespace RecordStore
