@@ -2,6 +2,7 @@
 // reference of the single pass and removes nothing but line ends.
 #include "fuzz/fuzz_support.h"
 #include "record_store/record_store.h"
+#include "tests/reference.h"
 
 using namespace Fuzz;
 

@@ -3,6 +3,7 @@
 // picking in that line alone gives the same fields.
 #include "fuzz/fuzz_support.h"
 #include "record_store/record_store.h"
+#include "tests/reference.h"
 
 using namespace Fuzz;
 

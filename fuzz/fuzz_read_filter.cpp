@@ -10,7 +10,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "record_store/record_store.h"
-#include "tests/reference_lines.h"
+#include "tests/reference.h"
 
 using namespace Fuzz;
 

@@ -1,6 +1,6 @@
-// Helpers shared by the fuzz targets: turning the fuzzer's bytes into texts,
-// reporting a broken property, and plain reference implementations that the
-// record store's operations are compared with.
+// Helpers shared by the fuzz targets: turning the fuzzer's bytes into texts
+// and reporting a broken property. The reference implementations the record
+// store is compared with are the tests' own, in tests/reference.h.
 #pragma once
 
 #include <cstddef>
@@ -37,15 +37,6 @@ private:
 // input that broke the property.
 [[noreturn]] void fail(const char *what, const QStringList &details = {});
 void check(bool holds, const char *what, const QStringList &details = {});
-
-// The record pick step by step with 1-based positions and naive searches: the
-// box label is searched from the first character of the caret's line, the
-// 16-bit limits hold for the item and type positions and their sums, and the
-// first failing step ends the pick with the fields taken so far.
-QStringList referencePick(const QString &text, qsizetype caretOffset);
-
-// A single pass that replaces each CR LF CR LF by CR LF, character by character.
-QString referenceCollapse(const QString &text);
 
 // A text shown in a failure report: control characters escaped, long texts cut.
 QString shown(const QString &text);

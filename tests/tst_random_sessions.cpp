@@ -29,7 +29,7 @@
 #include "main_window/database_view.h"
 #include "main_window/main_window.h"
 #include "record_store/record_store.h"
-#include "tests/reference_lines.h"
+#include "tests/reference.h"
 #include "tests/test_support.h"
 #include "tests/window_driver.h"
 
@@ -71,21 +71,6 @@ QHash<QString, int> nonEmptyLineCounts(const QString &text)
     return counts;
 }
 
-QString collapse(const QString &text)
-{
-    QString out;
-    qsizetype k = 0;
-    while (k < text.size()) {
-        if (QStringView(text).mid(k, 4) == QLatin1String("\r\n\r\n")) {
-            out += kCrLf;
-            k += 4;
-        } else {
-            out += text[k++];
-        }
-    }
-    return out;
-}
-
 bool breaksRecordLine(const QStringList &fields)
 {
     for (const QString &field : fields) {
@@ -95,34 +80,6 @@ bool breaksRecordLine(const QStringList &fields)
         }
     }
     return false;
-}
-
-// The pick on the caret's line alone (followed by CR LF unless it is the last
-// line); `c` counts the line's characters before the caret.
-QStringList pickInLine(const QString &line, qsizetype c)
-{
-    QStringList fields;
-    const qsizetype e = line.indexOf(kCrLf, qMax<qsizetype>(c - 1, 0));
-    const qsizetype b = line.indexOf(QLatin1String("[Box]:"));
-    if (e < 0 || b < 0 || b > e)
-        return fields;
-    const QString rec = line.mid(b, e - b);
-    const qsizetype i = rec.indexOf(QLatin1String(" [Item]:")) + 1;
-    if (i > 32767 || i < 8)
-        return fields;
-    fields << rec.mid(7, i - 8);
-    const qsizetype n = rec.indexOf(QLatin1String("[Nr]:"), i - 1) + 1;
-    if (i + 10 > 32767 || n < i + 10)
-        return fields;
-    fields << rec.mid(i + 8, n - (i + 10));
-    const qsizetype t = rec.indexOf(QLatin1String("[Type]:"), n - 1) + 1;
-    if (t > 32767 || t < n + 7)
-        return fields;
-    fields << rec.mid(n + 5, t - (n + 7));
-    if (t + 8 > 32767 || rec.size() < t + 7)
-        return fields;
-    fields << rec.mid(t + 7);
-    return fields;
 }
 
 // What the window should show and the file should hold.
@@ -145,7 +102,7 @@ struct Model
         QString text;
         for (const QString &line : referenceLines(fileText()))
             text += line + kCrLf;
-        return collapse(text);
+        return referenceCollapse(text);
     }
     // The window as it opens: the file loaded, the fields and search field as
     // at start-up, nothing selected.
@@ -400,7 +357,7 @@ private:
         if (caretLine >= blocks.size())
             return;
         const QString text = blocks[caretLine] + (caretLine + 1 < blocks.size() ? kCrLf : "");
-        const QStringList fields = pickInLine(text, caretColumn);
+        const QStringList fields = referencePick(text, caretColumn);
         for (int k = 0; k < fields.size(); ++k)
             m_model.fields[k] = fields[k];
         if (fields.size() == 4)

@@ -1,4 +1,4 @@
-#include "tests/reference_lines.h"
+#include "tests/reference.h"
 
 #include <optional>
 
@@ -127,4 +127,84 @@ QString referenceDecode(const QByteArray &bytes)
     }
     endLine();
     return text;
+}
+
+namespace {
+
+constexpr qsizetype kInt16Max = 32767;
+
+// 1-based position of `needle` in `text` at or after `from` (>= 1), 0 if none.
+qsizetype search(const QString &text, const QString &needle, qsizetype from)
+{
+    for (qsizetype p = from; p + needle.size() - 1 <= text.size(); ++p) {
+        bool same = true;
+        for (qsizetype k = 0; k < needle.size() && same; ++k)
+            same = text[p - 1 + k] == needle[k];
+        if (same)
+            return p;
+    }
+    return 0;
+}
+
+// The `count` characters of `text` from 1-based `p` (>= 1), fewer at its end.
+QString substring(const QString &text, qsizetype p, qsizetype count)
+{
+    QString out;
+    for (qsizetype k = p; k < p + count && k <= text.size(); ++k)
+        out += text[k - 1];
+    return out;
+}
+
+} // namespace
+
+QStringList referencePick(const QString &text, qsizetype c)
+{
+    QStringList fields;
+    if (c < 0 || c > text.size())
+        return fields;
+    const qsizetype e = search(text, QStringLiteral("\r\n"), c < 1 ? 1 : c);
+    // The caret's line starts after the last CR LF that lies wholly before it.
+    qsizetype w = 1;
+    for (qsizetype p = 1; p + 1 <= c; ++p) {
+        if (text[p - 1] == u'\r' && text[p] == u'\n')
+            w = p + 2;
+    }
+    const qsizetype b = search(text, QStringLiteral("[Box]:"), w);
+    if (e == 0 || b == 0 || b > e)
+        return fields;
+    const QString rec = substring(text, b, e - b);
+    const qsizetype i = search(rec, QStringLiteral(" [Item]:"), 1);
+    if (i > kInt16Max || i - 8 < 0)
+        return fields;
+    fields << substring(rec, 8, i - 8);
+    const qsizetype n = search(rec, QStringLiteral("[Nr]:"), i);
+    if (i + 9 > kInt16Max || i + 10 > kInt16Max || n - (i + 10) < 0)
+        return fields;
+    fields << substring(rec, i + 9, n - (i + 10));
+    const qsizetype t = search(rec, QStringLiteral("[Type]:"), n);
+    if (t > kInt16Max || t - (n + 7) < 0)
+        return fields;
+    fields << substring(rec, n + 6, t - (n + 7));
+    const qsizetype length = rec.size();
+    if (t + 7 > kInt16Max || t + 8 > kInt16Max || length - (t + 7) < 0)
+        return fields;
+    fields << substring(rec, t + 8, length - (t + 7));
+    return fields;
+}
+
+QString referenceCollapse(const QString &text)
+{
+    const QString blankLine = QStringLiteral("\r\n\r\n");
+    QString out;
+    qsizetype k = 0;
+    while (k < text.size()) {
+        if (QStringView(text).mid(k, 4) == blankLine) {
+            out += QStringLiteral("\r\n");
+            k += 4;
+        } else {
+            out += text[k];
+            ++k;
+        }
+    }
+    return out;
 }
