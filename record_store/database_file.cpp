@@ -115,9 +115,7 @@ FileResult<QStringList> ReadDatabaseLines(const QString &programDirectory)
     const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
     const QString text = decodeDatabaseBytes(file.value.bytes);
     QStringList lines;
-    forEachLine(text, [&lines](const QChar *line, qsizetype length) {
-        lines.append(QString(line, length));
-    });
+    forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
     return file.with(lines);
 }
 
@@ -138,8 +136,8 @@ FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory)
     const QString text = decodeDatabaseBytes(bytes);
     QString lines;
     lines.reserve(text.size() + text.size() / 16 + 2);
-    forEachLine(text, [&lines](const QChar *line, qsizetype length) {
-        lines.append(line, length);
+    forEachLine(text, [&lines](QStringView line) {
+        lines.append(line);
         lines.append(kCrLf);
     });
     loaded.text = CollapseBlankLines(lines);

@@ -59,21 +59,11 @@ QString decode(QByteArrayView bytes)
         return utf8Text(bytes.startsWith(kUtf8Mark) ? bytes.sliced(kUtf8Mark.size()) : bytes);
     QString text;
     text.reserve(bytes.size());
-    const char *data = bytes.data();
-    const qsizetype size = bytes.size();
-    qsizetype start = 0;
-    while (start < size) {
-        qsizetype end = start;
-        while (end < size && !isLineEnd(data[end]))
-            ++end;
-        appendLine(text, QByteArrayView(data + start, end - start), start == 0);
-        // The line ends that follow, as they stand.
-        qsizetype next = end;
-        while (next < size && isLineEnd(data[next]))
-            ++next;
-        text.append(QLatin1String(data + end, next - end));
-        start = next;
-    }
+    forEachLine(bytes.data(), bytes.size(),
+                [&](qsizetype start, qsizetype length, qsizetype endLength) {
+                    appendLine(text, bytes.sliced(start, length), start == 0);
+                    text.append(QLatin1String(bytes.data() + start + length, endLength));
+                });
     return text;
 }
 

@@ -24,23 +24,33 @@ inline bool isLineEnd(QChar c)
     return isLineEndCharacter(c);
 }
 
-// Calls `onLine(begin, length)` for every line of `data`. CR LF, a lone CR, a
-// lone LF and the other line end characters each end a line; a final line end
-// starts no further line.
-template <typename OnLine> void forEachLine(QStringView text, OnLine onLine)
+// Calls `onLine(start, length, endLength)` for every line of the `size`
+// characters or bytes of `data`: where it starts, its length, and the length
+// of its line end (0 for a last line without one). CR LF, a lone CR, a lone LF
+// and, in a text, the other line end characters each end a line; a final line
+// end starts no further line.
+template <typename Char, typename OnLine>
+void forEachLine(const Char *data, qsizetype size, OnLine onLine)
 {
-    const QChar *data = text.data();
-    const qsizetype size = text.size();
     qsizetype start = 0;
     while (start < size) {
         qsizetype end = start;
         while (end < size && !isLineEnd(data[end]))
             ++end;
-        onLine(data + start, end - start);
-        if (end + 1 < size && data[end] == u'\r' && data[end + 1] == u'\n')
-            ++end;
-        start = end + 1;
+        const qsizetype endLength =
+            end == size ? 0
+                        : (end + 1 < size && data[end] == u'\r' && data[end + 1] == u'\n' ? 2 : 1);
+        onLine(start, end - start, endLength);
+        start = end + qMax<qsizetype>(endLength, 1);
     }
+}
+
+// The lines of a text as views, each without its line end.
+template <typename OnLine> void forEachLine(QStringView text, OnLine onLine)
+{
+    forEachLine(text.data(), text.size(), [&](qsizetype start, qsizetype length, qsizetype) {
+        onLine(text.sliced(start, length));
+    });
 }
 
 // byte_scan.cpp: the scans over the file's bytes.

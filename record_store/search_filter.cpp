@@ -41,9 +41,9 @@ QString filterText(QStringView text, const QString &searchText)
     QString out;
     if (searchText.isEmpty()) {
         out.reserve(text.size() + text.size() / 8 + 2);
-        forEachLine(text, [&out](const QChar *line, qsizetype length) {
-            if (length > 0) {
-                out.append(line, length);
+        forEachLine(text, [&out](QStringView line) {
+            if (!line.isEmpty()) {
+                out.append(line);
                 out.append(kCrLf);
             }
         });
