@@ -27,6 +27,8 @@ private slots:
     void mouseAgreesWithToolkit_data();
     void mouseAgreesWithToolkit();
     void everyLeftReleaseIsAClick();
+    void longWordWrapsAnywhere_data();
+    void longWordWrapsAnywhere();
 };
 
 namespace {
@@ -309,6 +311,37 @@ void DatabaseViewTest::everyLeftReleaseIsAClick()
     // button makes no click.
     QCOMPARE(clicks.count(), 4);
     QCOMPARE(view.caretLine().text, QString("B\r\n"));
+}
+
+// A word too long to lay out at blanks, set or typed, makes the view wrap
+// anywhere; a view without one wraps at blanks again.
+void DatabaseViewTest::longWordWrapsAnywhere_data()
+{
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("anywhere");
+    const QString half = QString(600, 'x');
+    const QString words = QString("xxxx ").repeated(1000);
+    QTest::newRow("records") << "[Box]: A1 [Item]: 10k\r\n[Box]: B2\r\n" << QString() << false;
+    QTest::newRow("long line of short words") << words << QString() << false;
+    QTest::newRow("line ends part words")
+        << half + "\r\n" + half + "\r" + half << QString() << false;
+    QTest::newRow("long word set") << "[Box]: A1 [Item]: " + half + half << QString() << true;
+    QTest::newRow("long word typed") << half << half << true;
+    QTest::newRow("typed into short words") << words << half + half << true;
+}
+
+void DatabaseViewTest::longWordWrapsAnywhere()
+{
+    QFETCH(QString, set);
+    QFETCH(QString, typed);
+    QFETCH(bool, anywhere);
+    DatabaseView view;
+    view.setDatabaseText(QString(5000, 'x'));
+    view.setDatabaseText(set);
+    view.insertPlainText(typed);
+    QCOMPARE(view.wordWrapMode(),
+             anywhere ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
 }
 
 STOCKBOOK_TEST_MAIN(DatabaseViewTest, QApplication)
