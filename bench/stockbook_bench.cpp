@@ -7,11 +7,13 @@
 // floors the figures are held against: reading the file's bytes, `grep -F -c`
 // on the file as a process of its own, and QPlainTextEdit::setPlainText of the
 // same result text. It prints one Markdown table of medians, each figure with
-// its ratio to its floor, then the targets at 100,000 records.
+// its ratio to its floor, then the targets at 100,000 records, then the
+// start-up on a database of one 1 MB line.
 //
 // Usage: stockbook_bench [--sizes 1000,10000,...] [--reps N]
 //        stockbook_bench --generate RECORDS DIRECTORY   (a database to profile with)
-// (the child modes --window, --memory and --memory-floor are for its own use).
+// (the child modes --window, --memory, --memory-floor and --long-line are for
+// its own use).
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -482,6 +484,19 @@ int runMemoryFloor(const QString &directory)
     return reportPeakMemoryShown(editor);
 }
 
+// Start-up until the window is shown and painted.
+int runLongLine(const QString &directory)
+{
+    QElapsedTimer timer;
+    timer.start();
+    Form1 window(directory);
+    window.show();
+    check(QTest::qWaitForWindowExposed(&window), "the window was not shown");
+    QCoreApplication::processEvents();
+    report("shown", double(timer.nsecsElapsed()) / 1e6);
+    return 0;
+}
+
 // ---- The parent: generate, measure, print ------------------------------------------------
 
 Figures runChild(const QStringList &arguments)
@@ -812,6 +827,18 @@ int runParent(const QList<int> &sizes, int repsOverride)
                             formatRatio(ratio), ratio <= 2 ? "holds" : "MISSED");
         }
     }
+    // One record line whose item is 1 MB of letters, once without a blank and
+    // once with one every ten characters, shown in the window.
+    QStringList longLine;
+    for (const char *item : {"abcdefghij", "abcdefghi "}) {
+        QTemporaryDir temporary;
+        const QString line = ComposeRecordLine("A1", QString(item).repeated(100000), "1", "IC");
+        check(WriteDatabaseFile(temporary.path(), line).ok, "cannot write the database");
+        longLine << formatMs(runChild({"--long-line", temporary.path()}).at("shown"));
+    }
+    out += QStringLiteral("\nStart-up to a painted window on one record line with a 1 MB item: "
+                          "%1 without a blank, %2 with a blank every ten characters.\n")
+               .arg(longLine[0], longLine[1]);
     std::fputs(qPrintable(out), stdout);
     return 0;
 }
@@ -829,10 +856,13 @@ int main(int argc, char *argv[])
         return list;
     }();
     const QString mode = arguments.value(1);
-    if (mode == "--window" || mode == "--memory" || mode == "--memory-floor") {
+    if (mode == "--window" || mode == "--memory" || mode == "--memory-floor" ||
+        mode == "--long-line") {
         QApplication app(argc, argv);
         if (mode == "--window")
             return runWindow(arguments.value(2), arguments.value(3).toInt());
+        if (mode == "--long-line")
+            return runLongLine(arguments.value(2));
         if (mode == "--memory")
             return runMemory(arguments.value(2));
         return runMemoryFloor(arguments.value(2));

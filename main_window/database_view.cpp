@@ -9,12 +9,70 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+namespace {
+
+// Wrapping at blanks, the toolkit measures each line out to the next blank
+// before it breaks a word that does not fit, so a word of n characters costs
+// time in proportion to n squared: a 1 MB word takes a minute, a word of this
+// length a millisecond.
+constexpr qsizetype kLongestWordWrappedAtBlanks = 1000;
+
+// Whether the text holds a word longer than that. The toolkit's blanks (line
+// ends among them) part words.
+bool holdsLongWord(QStringView text)
+{
+    qsizetype word = 0;
+    for (const QChar c : text) {
+        word = c.isSpace() ? 0 : word + 1;
+        if (word > kLongestWordWrappedAtBlanks)
+            return true;
+    }
+    return false;
+}
+
+// The same for a text whose lines are mostly short: only a long line is read.
+bool holdsLongLineWithLongWord(QStringView text)
+{
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype end = text.indexOf(u'\n', from);
+        if (end < 0)
+            end = text.size();
+        if (end - from > kLongestWordWrappedAtBlanks &&
+            holdsLongWord(text.sliced(from, end - from)))
+            return true;
+        from = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
 DatabaseView::DatabaseView(QWidget *parent) : QPlainTextEdit(parent)
 {
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTabChangesFocus(true);
+    // The document reports a change before it lays the changed lines out.
+    connect(document(), &QTextDocument::contentsChange, this, &DatabaseView::wrapLongWordsAnywhere);
+}
+
+void DatabaseView::wrapLongWordsAnywhere(int from, int /*removed*/, int added)
+{
+    // An edit that leaves a long word in the view makes it wrap anywhere,
+    // which costs time in proportion to the text; the wrap stays at the view's
+    // width. Only a line that long can hold such a word.
+    if (m_settingCheckedText || wordWrapMode() == QTextOption::WrapAnywhere)
+        return;
+    const QTextBlock last = document()->findBlock(from + added);
+    for (QTextBlock line = document()->findBlock(from); line.isValid(); line = line.next()) {
+        if (line.length() > kLongestWordWrappedAtBlanks && holdsLongWord(line.text())) {
+            setWordWrapMode(QTextOption::WrapAnywhere);
+            return;
+        }
+        if (line == last)
+            return;
+    }
 }
 
 QString DatabaseView::databaseText() const
@@ -51,13 +109,23 @@ QString DatabaseView::databaseText() const
 
 void DatabaseView::setDatabaseText(const QString &text)
 {
+    // The wrap is chosen for the new text: wrapping anywhere before it is
+    // set, so that a long line is laid out once, and wrapping at blanks only
+    // after, when no long line of the old text is left to lay out again.
+    const bool longWord = holdsLongLineWithLongWord(text);
+    if (longWord)
+        setWordWrapMode(QTextOption::WrapAnywhere);
     // Inserting text turns CR LF, a lone CR and a lone LF each into one line
     // break. Without undo, a large text is set in one go. (Repaints need no
     // suspending: they wait for the event loop, and turning updates back on
     // would repaint the whole view, frame and scroll bars included.)
     document()->setUndoRedoEnabled(false);
+    m_settingCheckedText = true;
     setPlainText(text);
+    m_settingCheckedText = false;
     document()->setUndoRedoEnabled(true);
+    if (!longWord)
+        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 }
 
 void DatabaseView::replaceInDatabaseText(const QString &text, const QString &before,

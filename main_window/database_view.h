@@ -44,6 +44,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    // Wraps anywhere rather than at blanks once the text holds a word that
+    // would take long to lay out at blanks.
+    void wrapLongWordsAnywhere(int from, int removed, int added);
     // Whether a press whose caret position would be `at` is answered here.
     bool placesCaretItself(const QMouseEvent *event, int at) const;
 
@@ -52,4 +55,6 @@ private:
     // The toolkit answered a press that may have left a word, line or drag
     // in progress; the next press goes to it again, so that it can end them.
     bool m_toolkitMouseStateOpen = false;
+    // The text being set was checked for long words already.
+    bool m_settingCheckedText = false;
 };

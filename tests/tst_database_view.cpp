@@ -27,6 +27,7 @@ private slots:
     void mouseAgreesWithToolkit_data();
     void mouseAgreesWithToolkit();
     void everyLeftReleaseIsAClick();
+    void longWordWrapsAnywhere();
 };
 
 namespace {
@@ -309,6 +310,21 @@ void DatabaseViewTest::everyLeftReleaseIsAClick()
     // button makes no click.
     QCOMPARE(clicks.count(), 4);
     QCOMPARE(view.caretLine().text, QString("B\r\n"));
+}
+
+// A word too long to lay out at blanks, set or typed, makes the view wrap
+// anywhere; a view without one (blanks and line ends part words) wraps at
+// blanks again.
+void DatabaseViewTest::longWordWrapsAnywhere()
+{
+    const QString half = QString(600, 'x');
+    DatabaseView view;
+    view.setDatabaseText("[Box]: A1 [Item]: " + half + half);
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAnywhere);
+    view.setDatabaseText(QString("xxxx ").repeated(1000) + half + "\r\n" + half + "\r" + half);
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view.insertPlainText(half + half);
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAnywhere);
 }
 
 STOCKBOOK_TEST_MAIN(DatabaseViewTest, QApplication)
