@@ -833,7 +833,7 @@ int runParent(const QList<int> &sizes, int repsOverride)
     for (const char *item : {"abcdefghij", "abcdefghi "}) {
         QTemporaryDir temporary;
         const QString line = ComposeRecordLine("A1", QString(item).repeated(100000), "1", "IC");
-        check(WriteDatabaseFile(temporary.path(), line).ok, "cannot write the database");
+        check(WriteDatabaseFile(temporary.path(), line).ok(), "cannot write the database");
         longLine << formatMs(runChild({"--long-line", temporary.path()}).at("shown"));
     }
     out += QStringLiteral("\nStart-up to a painted window on one record line with a 1 MB item: "
