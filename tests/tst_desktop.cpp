@@ -1,7 +1,10 @@
 // The window as assistive technology and high-DPI screens meet it: what a
-// screen reader hears for each control, and whether the fixed layout still
-// holds every caption, without clipping or overlap, at the scale factor the
-// test runs under (registered at QT_SCALE_FACTOR 1 and 2).
+// screen reader hears for each control, and whether the layout holds every
+// caption, without clipping or overlap, at the scale factor and the font the
+// test runs under (registered at QT_SCALE_FACTOR 1 and 2, and at a 14-point
+// font given in STOCKBOOK_TEST_FONT_POINTS).
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include <QAccessible>
@@ -12,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QtTest>
 
@@ -58,6 +62,7 @@ class TestDesktop final : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -69,6 +74,7 @@ private slots:
     void controlsLieInsideTheirContainerWithoutOverlap();
     void captionsFitTheirControls();
     void labelCaptionsAreNotClippedOnScreen();
+    void viewFrameShowsFocusAsTheFieldsDo();
 
 private:
     QWidget *control(const char *name) const;
@@ -76,6 +82,15 @@ private:
     std::unique_ptr<TestSupport::ProgramDirectory> m_directory;
     std::unique_ptr<Form1> m_window;
 };
+
+void TestDesktop::initTestCase()
+{
+    if (qEnvironmentVariableIsSet("STOCKBOOK_TEST_FONT_POINTS")) {
+        QFont font = QApplication::font();
+        font.setPointSizeF(qEnvironmentVariable("STOCKBOOK_TEST_FONT_POINTS").toDouble());
+        QApplication::setFont(font);
+    }
+}
 
 void TestDesktop::init()
 {
@@ -193,11 +208,13 @@ void TestDesktop::windowScalesWithTheScaleFactor()
     const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble();
     QVERIFY(scale >= 1);
     QCOMPARE(m_window->devicePixelRatioF(), scale);
-    // The layout is in logical pixels; the screen gets it scaled as a whole.
-    QCOMPARE(m_window->size(), QSize(753, 329));
-    const QPixmap shot = m_window->grab();
-    QCOMPARE(shot.size(), QSize(qRound(753 * scale), qRound(329 * scale)));
-    QCOMPARE(control("Text5")->mapTo(m_window.get(), QPoint(0, 0)), QPoint(296 + 24, 16 + 88));
+    // The layout is in logical pixels, grown by one factor for the font; the
+    // screen gets it scaled as a whole.
+    const qreal layout = m_window->layoutScale();
+    QCOMPARE(m_window->size(), QSize(qRound(753 * layout), qRound(329 * layout)));
+    QCOMPARE(m_window->grab().size(), m_window->size() * scale);
+    const QPoint view = control("Text5")->mapTo(m_window.get(), QPoint(0, 0));
+    QVERIFY(qAbs(view.x() - (296 + 24) * layout) <= 1 && qAbs(view.y() - (16 + 88) * layout) <= 1);
 }
 
 void TestDesktop::controlsLieInsideTheirContainerWithoutOverlap()
@@ -236,23 +253,34 @@ void TestDesktop::controlsLieInsideTheirContainerWithoutOverlap()
 
 void TestDesktop::captionsFitTheirControls()
 {
-    for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Label5"}) {
-        auto *label = qobject_cast<QLabel *>(control(name));
-        const QFontMetricsF metrics(label->font());
-        const QRect room = label->contentsRect();
-        QVERIFY2(metrics.horizontalAdvance(label->text()) <= room.width(), name);
-        QVERIFY2(metrics.height() <= room.height(), name);
+    // A caption fits when its text as drawn (the advance, or the ink beyond
+    // it) with a pixel to spare, and its line height, lie inside the label's
+    // contents, or inside the rectangle in which the style draws a button's
+    // caption. The layout grows no more than that needs: unless it is at the
+    // table's own size, some caption fills its room to within two pixels.
+    qreal tightest = 1e9;
+    for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Command1",
+                             "Command2", "Command3", "Command4", "Command5", "Command6"}) {
+        QWidget *widget = control(name);
+        QString text;
+        QRect room;
+        if (auto *button = qobject_cast<QPushButton *>(widget)) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            text = option.text = button->text();
+            room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        } else {
+            text = qobject_cast<QLabel *>(widget)->text();
+            room = widget->contentsRect();
+        }
+        const QFontMetricsF metrics(widget->font());
+        const qreal width = std::ceil(std::max(metrics.horizontalAdvance(text),
+                                               metrics.tightBoundingRect(text).right())) +
+                            1;
+        QVERIFY2(width <= room.width() && metrics.height() <= room.height(), name);
+        tightest = std::min({tightest, room.width() - width, room.height() - metrics.height()});
     }
-    for (const char *name :
-         {"Command1", "Command2", "Command3", "Command4", "Command5", "Command6"}) {
-        auto *button = qobject_cast<QPushButton *>(control(name));
-        const QFontMetricsF metrics(button->font());
-        const int frame =
-            button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
-        const QRect room = button->rect().adjusted(frame, frame, -frame, -frame);
-        QVERIFY2(metrics.horizontalAdvance(button->text()) <= room.width(), name);
-        QVERIFY2(metrics.height() <= room.height(), name);
-    }
+    QVERIFY(m_window->layoutScale() == 1 || tightest < 2);
     for (const char *name : {"Frame1", "Frame2"}) {
         auto *frame = qobject_cast<QGroupBox *>(control(name));
         QVERIFY2(QFontMetricsF(frame->font()).horizontalAdvance(frame->title()) <= frame->width(),
@@ -286,6 +314,23 @@ void TestDesktop::labelCaptionsAreNotClippedOnScreen()
         QVERIFY2(!inkOnRow(shot, 0, background), name);
         QVERIFY2(!inkOnRow(shot, shot.height() - 1, background), name);
     }
+}
+
+void TestDesktop::viewFrameShowsFocusAsTheFieldsDo()
+{
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    // A control's frame, halfway down its left edge.
+    const auto frame = [](QWidget *widget) {
+        const QImage shot = widget->grab().toImage();
+        return shot.pixel(0, shot.height() / 2);
+    };
+    control("Text1")->setFocus();
+    const QRgb focusedField = frame(control("Text1"));
+    const QRgb unfocusedView = frame(control("Text5"));
+    control("Text5")->setFocus();
+    QCOMPARE(frame(control("Text5")), focusedField);
+    QVERIFY(focusedField != unfocusedView);
 }
 
 STOCKBOOK_TEST_MAIN(TestDesktop, QApplication)
