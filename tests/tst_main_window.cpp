@@ -100,6 +100,17 @@ public:
     {
         clickViewAt(view()->document()->findBlockByNumber(line).position() + column);
     }
+    // Opens the view's context menu with a key and chooses its first entry,
+    // which picks the record at the caret.
+    void pickWithKey(QKeyCombination key) const
+    {
+        QTest::keyClick(view(), key.key(), key.keyboardModifiers());
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu && menu->actions().size() > 2 && menu->actions()[1]->isSeparator());
+        QCOMPARE(menu->actions()[0]->text(), QString("Pick record"));
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+    }
 
     ProgramDirectory dir;
     std::unique_ptr<Form1> form;
@@ -127,7 +138,6 @@ private slots:
     void changeOfCountRoad();
     void pickOnEveryClick();
     void pickNeedsLineEnd();
-    void keyboardPick();
     void upperCaseRetry();
     void updateWithoutPickOnlyClears();
     void updateReplacesEveryOccurrence();
@@ -204,15 +214,14 @@ void MainWindowTest::layoutMatchesTable()
     QFETCH(QString, container);
     QFETCH(QRect, geometry);
     QFETCH(QString, caption);
-    // At 7 points the table's own pixels hold every caption; at 9 and 14
-    // points the whole layout grows by one factor. Each edge is that factor
-    // times the table's, rounded.
+    // At 7 points the table's pixels hold every caption; at 9 and 14 points the
+    // whole layout grows by one factor: each edge is the table's times it.
     const QFont desktopFont = QApplication::font();
     const auto restoreFont = qScopeGuard([&] { QApplication::setFont(desktopFont); });
-    const auto scaled = [](int edge, qreal scale) {
-        return qFloor(edge * scale + 0.5);
-    };
     qreal scale = 1;
+    const auto scaled = [&scale](int edge) {
+        return qRound(edge * scale);
+    };
     for (const qreal points : {7.0, 9.0, 14.0}) {
         QFont font = desktopFont;
         font.setPointSizeF(points);
@@ -223,11 +232,11 @@ void MainWindowTest::layoutMatchesTable()
         QVERIFY(!w.control(qPrintable(name))->testAttribute(Qt::WA_SetFont));
         QVERIFY(points == 7 ? w.form->layoutScale() == 1 : w.form->layoutScale() > scale);
         scale = w.form->layoutScale();
-        QCOMPARE(w.form->size(), QSize(scaled(753, scale), scaled(329, scale)));
+        QCOMPARE(w.form->size(), QSize(scaled(753), scaled(329)));
         const QRect at = w.control(qPrintable(name))->geometry();
-        QCOMPARE(at, QRect(QPoint(scaled(geometry.left(), scale), scaled(geometry.top(), scale)),
-                           QPoint(scaled(geometry.right() + 1, scale) - 1,
-                                  scaled(geometry.bottom() + 1, scale) - 1)));
+        QCOMPARE(
+            at, QRect(QPoint(scaled(geometry.left()), scaled(geometry.top())),
+                      QPoint(scaled(geometry.right() + 1) - 1, scaled(geometry.bottom() + 1) - 1)));
         // A font that changes while the window is open lays it out anew.
         QApplication::setFont(desktopFont);
         QTRY_COMPARE(w.form->layoutScale() == scale, font == desktopFont);
@@ -442,7 +451,7 @@ void MainWindowTest::changeOfCountRoad()
     w.open();
     w.search("BC5");
     QCOMPARE(w.view()->databaseText(), r2);
-    w.clickLine(0, 20);
+    w.pickWithKey(Qt::SHIFT | Qt::Key_F10); // the caret stands at the start
     QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "4", "Transistor"}));
     QCOMPARE(w.form->selectedRecord(), r2);
     w.click("Command1");
@@ -458,7 +467,7 @@ void MainWindowTest::changeOfCountRoad()
     Window whole((r1 + r2 + "\r\n").toUtf8());
     whole.open();
     whole.view()->appendDatabaseText(r3);
-    whole.clickLine(0, 3);
+    whole.pickWithKey(Qt::Key_Menu);
     whole.field("Text3")->setText("30");
     whole.click("Command6");
     const QString r1changed = ComposeRecordLine("A1", "10k", "30", "Resistor");
@@ -499,32 +508,6 @@ void MainWindowTest::pickNeedsLineEnd()
     QCOMPARE(w.form->selectedRecord(), QString());
     w.click("Command6");
     QCOMPARE(w.dir.readDatabase(), r1.toUtf8());
-}
-
-void MainWindowTest::keyboardPick()
-{
-    // The Menu key or Shift+F10 opens the view's context menu, whose first
-    // entry picks the record at the caret as a click there does.
-    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Menu), Qt::SHIFT | Qt::Key_F10}) {
-        Window w((r1 + r2 + "\r\n").toUtf8());
-        w.open();
-        QTest::keyClick(w.view(), Qt::Key_Down);
-        QTest::keyClick(w.view(), key.key(), key.keyboardModifiers());
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        QVERIFY(menu && menu->actions().size() > 2);
-        QCOMPARE(menu->actions()[0]->text(), QString("Pick record"));
-        QVERIFY(menu->actions()[1]->isSeparator());
-        QTest::keyClick(menu, Qt::Key_Down);
-        QTest::keyClick(menu, Qt::Key_Return);
-        QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "4", "Transistor"}));
-        QTest::keyClick(w.field("Text3"), Qt::Key_Backspace);
-        QTest::keyClick(w.field("Text3"), Qt::Key_5);
-        w.click("Command6");
-        QCOMPARE(w.dir.readDatabase(),
-                 (r1 + "[Box]: B2 [Item]: BC547 [Nr]: 5 [Type]: Transistor\r\n"
-                       "\r\n")
-                     .toUtf8());
-    }
 }
 
 void MainWindowTest::upperCaseRetry()
