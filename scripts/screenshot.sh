@@ -11,14 +11,12 @@
 # For each run the program starts from a program folder of its own that holds
 # a small sample database, and its window is captured as the X server shows
 # it. Checked:
-#   - the window has the layout's proportions, 753 : 329 up to a pixel, so it
-#     grew by one factor for the font; at 14 points it is larger than with the
-#     default font;
-#   - at scale 2 it is exactly twice the size at scale 1 and, shrunk to half,
-#     matches it tile by tile up to font rendering (no control moved, vanished
-#     or changed size);
-#   - tst_desktop passes on the X server in each run: every control inside its
-#     container, no overlap, every caption fits and none is clipped.
+#   - at scale 2 the window is exactly twice the size at scale 1 and, shrunk
+#     to half, matches it tile by tile up to font rendering (no control moved,
+#     vanished or changed size);
+#   - tst_desktop passes on the X server in each run: the window is the layout
+#     table grown by one factor, every control inside its container, no
+#     overlap, every caption fits and none is clipped.
 #
 # Usage: scripts/screenshot.sh BUILD_DIR [OUT_DIR]
 #   OUT_DIR defaults to docs/ of the repository, whose screenshot.png (default
@@ -97,22 +95,11 @@ for run in "scale1 1" "scale2 2" "14pt 1 14"; do
         echo "FAIL: the program or tst_desktop in the $name run under Xvfb" >&2
         exit 1
     fi
-    read -r width height < <(identify -format '%w %h\n' "$work/$name.png")
-    # One factor for both sides: 753 : 329 up to the rounding of each side.
-    off=$((width * 329 - height * 753))
-    if [ "${off#-}" -gt $(((753 + 329) * scale / 2)) ]; then
-        echo "FAIL: the window in the $name run is ${width}x$height, not in the layout's proportions" >&2
-        exit 1
-    fi
-    echo "$name: window ${width}x$height, tst_desktop passed on Xvfb"
+    echo "$name: window $(identify -format '%wx%h' "$work/$name.png"), tst_desktop passed on Xvfb"
 done
 read -r width1 height1 < <(identify -format '%w %h\n' "$work/scale1.png")
 if [ "$(identify -format '%wx%h' "$work/scale2.png")" != "$((2 * width1))x$((2 * height1))" ]; then
     echo "FAIL: the window at scale 2 is not twice the ${width1}x$height1 at scale 1" >&2
-    exit 1
-fi
-if [ "$(identify -format '%w' "$work/14pt.png")" -le "$width1" ]; then
-    echo "FAIL: the window at a 14-point font is not larger than at the default font" >&2
     exit 1
 fi
 

@@ -100,8 +100,7 @@ public:
     {
         clickViewAt(view()->document()->findBlockByNumber(line).position() + column);
     }
-    // Opens the view's context menu with a key and chooses its first entry,
-    // which picks the record at the caret.
+    // Opens the view's context menu with a key and chooses "Pick record".
     void pickWithKey(QKeyCombination key) const
     {
         QTest::keyClick(view(), key.key(), key.keyboardModifiers());
