@@ -285,8 +285,9 @@ void DatabaseView::mouseDoubleClickEvent(QMouseEvent *event)
 bool DatabaseView::event(QEvent *event)
 {
     // The view's own paint event draws only its frame (the text is the
-    // viewport's). It is drawn as the style draws a text field's frame, which
-    // shows the keyboard focus; the toolkit's plain frame does not.
+    // viewport's, and with no horizontal scroll bar there is no corner). It is
+    // drawn as the style draws a text field's frame, which shows the keyboard
+    // focus; the toolkit's plain frame does not.
     if (event->type() != QEvent::Paint)
         return QPlainTextEdit::event(event);
     QPainter painter(this);
