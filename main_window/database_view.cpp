@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionFrame>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -277,4 +280,51 @@ void DatabaseView::mouseDoubleClickEvent(QMouseEvent *event)
         m_ownPressHeld = false;
         m_toolkitMouseStateOpen = true;
     }
+}
+
+bool DatabaseView::event(QEvent *event)
+{
+    // The view's own paint event draws only its frame (the text is the
+    // viewport's, and with no horizontal scroll bar there is no corner). It is
+    // drawn as the style draws a text field's frame, which shows the keyboard
+    // focus; the toolkit's plain frame does not.
+    if (event->type() != QEvent::Paint)
+        return QPlainTextEdit::event(event);
+    QPainter painter(this);
+    QStyleOptionFrame option;
+    option.initFrom(this);
+    option.lineWidth = frameWidth();
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken;
+    style()->drawPrimitive(QStyle::PE_FrameLineEdit, &option, &painter, this);
+    return true;
+}
+
+void DatabaseView::keyPressEvent(QKeyEvent *event)
+{
+    // The Menu key and Shift+F10 open the context menu just below the caret.
+    if (event->key() == Qt::Key_Menu ||
+        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        ensureCursorVisible();
+        const QPoint at = cursorRect().bottomLeft() + QPoint(0, 1);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, at, viewport()->mapToGlobal(at),
+                                    event->modifiers());
+        contextMenuEvent(&menuEvent);
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void DatabaseView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The toolkit's entries, below "Pick record", which picks the record at
+    // the caret as a click there does.
+    QMenu *menu = createStandardContextMenu(event->pos());
+    const QList<QAction *> toolkitEntries = menu->actions();
+    auto *pick = new QAction(QStringLiteral("Pick record"), menu);
+    connect(pick, &QAction::triggered, this, &DatabaseView::pickRequested);
+    menu->insertAction(toolkitEntries.value(0), pick);
+    menu->insertSeparator(toolkitEntries.value(0));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
 }

@@ -3,7 +3,9 @@
 #include <QPlainTextEdit>
 
 // The database view: a plain text editor whose text, as the handlers see it,
-// has CR LF line ends, and that reports every mouse click in it.
+// has CR LF line ends, that reports every mouse click in it, and whose context
+// menu (right click, the Menu key or Shift+F10) offers the pick of the record
+// at the caret.
 class DatabaseView final : public QPlainTextEdit
 {
     Q_OBJECT
@@ -36,8 +38,13 @@ public:
 
 signals:
     void clicked();
+    // "Pick record" was chosen from the context menu.
+    void pickRequested();
 
 protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;

@@ -1,9 +1,12 @@
 #include "main_window/main_window.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <utility>
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -13,6 +16,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
 #include <QTimer>
 
 #include "main_window/count_step.h"
@@ -40,10 +45,69 @@ const QStringList kEntryFieldNames = {QStringLiteral("Box Name"), QStringLiteral
                                       QStringLiteral("Number"), QStringLiteral("Type")};
 constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
 
-// Positions and sizes are laid out in twips, 15 to a logical pixel.
-void place(QWidget *widget, int left, int top, int width, int height)
+// The client area, in twips.
+constexpr int kClientWidth = 11295;
+constexpr int kClientHeight = 4935;
+// Beyond this the captions are not made to fit: the window would not fit a
+// screen anyway.
+constexpr qreal kLargestScale = 16;
+
+// Twips in pixels at the layout's scale, 15 twips to a pixel at scale 1. Each
+// edge is rounded on its own, so that controls apart in twips stay apart in
+// pixels, and inside their container.
+QRect scaledRect(const QRect &twips, qreal scale)
 {
-    widget->setGeometry(left / 15, top / 15, width / 15, height / 15);
+    const auto pixels = [scale](int value) {
+        return qRound(value * scale / 15);
+    };
+    return QRect(
+        QPoint(pixels(twips.left()), pixels(twips.top())),
+        QPoint(pixels(twips.left() + twips.width()) - 1, pixels(twips.top() + twips.height()) - 1));
+}
+
+// What a caption needs and the room its control gives it, in pixels. A label's
+// or a button's text needs its width as drawn (the advance, or the ink where a
+// glyph reaches beyond it), rounded up to whole pixels, plus one pixel that
+// keeps the ink off the edge, and the font's line height; the room is the
+// label's contents, or the contents rectangle in which the style draws a
+// button's caption. A frame's title, as the style places it, must lie within
+// the frame's width and above the frame's topmost control.
+struct CaptionRoom
+{
+    QSizeF caption;
+    QSizeF room;
+};
+
+CaptionRoom captionRoom(const QWidget *control)
+{
+    if (const auto *frame = qobject_cast<const QGroupBox *>(control)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        const QRect title = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                           QStyle::SC_GroupBoxLabel, frame);
+        int topmost = frame->height();
+        for (const QWidget *child : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            topmost = std::min(topmost, child->y());
+        return {QSizeF(title.right() + 1, title.bottom() + 1), QSizeF(frame->width(), topmost)};
+    }
+    QString text;
+    QRect room;
+    if (const auto *button = qobject_cast<const QPushButton *>(control)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        text = button->text();
+        room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    } else if (const auto *label = qobject_cast<const QLabel *>(control)) {
+        text = label->text();
+        room = label->contentsRect();
+    }
+    const QFontMetricsF metrics(control->font());
+    const qreal drawn =
+        std::max(metrics.horizontalAdvance(text), metrics.tightBoundingRect(text).right());
+    return {QSizeF(std::ceil(drawn) + 1, metrics.height()), QSizeF(room.size())};
 }
 
 template <typename Widget, typename... Args>
@@ -69,6 +133,20 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
     return button;
 }
 
+// Why a save failed. A program folder that cannot be written to is named as
+// such: the system's reason would only say "Permission denied".
+QString writeFailureText(const QString &programDirectory, const QString &error)
+{
+    if (!QFileInfo(programDirectory).isWritable())
+        return QStringLiteral("Could not save the database: the folder %1 is not writable.\n\n"
+                              "The file was left as it was, and your changes are still in the "
+                              "window. Make the folder writable and try again.")
+            .arg(programDirectory);
+    return QStringLiteral("Could not save the database to %1:\n%2\n\n"
+                          "The file was left as it was, and your changes are still in the window.")
+        .arg(DatabaseFilePath(programDirectory), error);
+}
+
 } // namespace
 
 Form1::Form1(const QString &programDirectory, QWidget *parent)
@@ -91,6 +169,11 @@ QString Form1::entryRecord() const
     return EntryRecord;
 }
 
+qreal Form1::layoutScale() const
+{
+    return m_layoutScale;
+}
+
 void Form1::createControls()
 {
     setObjectName(QStringLiteral("Form1"));
@@ -99,7 +182,6 @@ void Form1::createControls()
     for (int size : {16, 24, 32, 48})
         icon.addFile(QStringLiteral(":/icons/stockbook-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
-    setFixedSize(753, 329);
 
     Frame1 = makeControl<QGroupBox>(this, "Frame1", QStringLiteral("Database"));
     place(Frame1, 360, 240, 3855, 4455);
@@ -146,7 +228,7 @@ void Form1::createControls()
     Text5 = makeControl<DatabaseView>(Frame2, "Text5");
     place(Text5, 360, 1320, 5775, 2655);
 
-    fitFontToLayout();
+    scaleLayoutToFont();
 
     // Screen readers name each field after its label and the view "Database";
     // a button's name is its caption.
@@ -169,24 +251,52 @@ void Form1::createControls()
                                     QGuiApplication::primaryScreen()->availableGeometry()));
 }
 
-void Form1::fitFontToLayout()
+void Form1::place(QWidget *control, int left, int top, int width, int height)
 {
-    // The layout is fixed; where the desktop's default font is too wide for a
-    // label's caption, the window's font steps down until every caption fits.
-    const QLabel *labels[] = {Label1, Label2, Label3, Label4, Label5};
-    QFont windowFont = font();
-    auto fits = [&labels](const QFont &candidate) {
-        const QFontMetricsF metrics(candidate);
-        for (const QLabel *label : labels) {
-            if (metrics.horizontalAdvance(label->text()) > label->width())
-                return false;
-        }
-        return true;
-    };
-    while (!fits(windowFont) && windowFont.pointSizeF() > 6)
-        windowFont.setPointSizeF(windowFont.pointSizeF() - 0.5);
-    if (windowFont != font())
-        setFont(windowFont);
+    m_placements.append({control, QRect(left, top, width, height)});
+}
+
+void Form1::scaleLayoutToFont()
+{
+    // No control sets a font: each uses the desktop's default for its kind.
+    // The layout grows with it instead, by the smallest scale from 1 up at
+    // which every caption fits, found by halving the step between a scale
+    // that is too small and one that is enough.
+    qreal tooSmall = 0;
+    qreal enough = 1;
+    applyLayoutScale(enough);
+    while (!captionsFit() && enough < kLargestScale) {
+        tooSmall = enough;
+        enough *= 2;
+        applyLayoutScale(enough);
+    }
+    for (int step = 0; tooSmall > 0 && step < 12; ++step) {
+        const qreal middle = (tooSmall + enough) / 2;
+        applyLayoutScale(middle);
+        if (captionsFit())
+            enough = middle;
+        else
+            tooSmall = middle;
+    }
+    applyLayoutScale(enough);
+    setFixedSize(scaledRect(QRect(0, 0, kClientWidth, kClientHeight), enough).size());
+}
+
+void Form1::applyLayoutScale(qreal scale)
+{
+    for (const Placement &placement : std::as_const(m_placements))
+        placement.control->setGeometry(scaledRect(placement.twips, scale));
+    m_layoutScale = scale;
+}
+
+bool Form1::captionsFit() const
+{
+    const QWidget *captioned[] = {Frame1,   Frame2,   Label1,   Label2,   Label3,   Label4,  Label5,
+                                  Command1, Command2, Command3, Command4, Command5, Command6};
+    return std::all_of(std::begin(captioned), std::end(captioned), [](const QWidget *control) {
+        const CaptionRoom fit = captionRoom(control);
+        return fit.caption.width() <= fit.room.width() && fit.caption.height() <= fit.room.height();
+    });
 }
 
 void Form1::connectHandlers()
@@ -200,6 +310,15 @@ void Form1::connectHandlers()
     // Only the user's edits run the search; its own upper-case write does not.
     connect(Text4, &QLineEdit::textEdited, this, &Form1::Text4_Change);
     connect(Text5, &DatabaseView::clicked, this, &Form1::Text5_Click);
+    connect(Text5, &DatabaseView::pickRequested, this, &Form1::Text5_Click);
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    // The desktop's font changed while the window is open.
+    if (event->type() == QEvent::FontChange && !m_placements.isEmpty())
+        scaleLayoutToFont();
+    QWidget::changeEvent(event);
 }
 
 void Form1::showEvent(QShowEvent *event)
@@ -411,9 +530,7 @@ bool Form1::writeDatabase(const QString &text, IfChangedElsewhere ifChanged)
         return false;
     const FileResult<ContentDigest> written = WriteDatabaseFile(m_programDirectory, text);
     if (!written.ok()) {
-        warn(QStringLiteral("Could not save the database to %1:\n%2\n\n"
-                            "The file was left as it was.")
-                 .arg(DatabaseFilePath(m_programDirectory), written.reason));
+        warn(writeFailureText(m_programDirectory, written.reason));
         return false;
     }
     m_knownContent = written.value;
@@ -479,7 +596,8 @@ void Form1::warnUnreadableDatabase()
         return;
     }
     warn(QStringLiteral("Could not read the database %1:\n%2\n\n"
-                        "The view stays empty, and Save and Update will not write over the file "
-                        "until Stockbook is started again.")
+                        "The view stays empty, and Save and Update will not write over the file. "
+                        "Quit, make the file readable (or move it out of the folder) and start "
+                        "Stockbook again.")
              .arg(DatabaseFilePath(m_programDirectory), m_unreadableDatabase));
 }

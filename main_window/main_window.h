@@ -11,6 +11,8 @@
 // controls, calls the record store and writes the controls back.
 #pragma once
 
+#include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -33,9 +35,13 @@ public:
 
     QString selectedRecord() const;
     QString entryRecord() const;
+    // Pixels per fifteen twips of the layout: 1 where the desktop's font fits
+    // the layout as drawn, more where the captions need more room.
+    qreal layoutScale() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private slots:
     void Form_Load();
@@ -50,7 +56,10 @@ private slots:
 
 private:
     void createControls();
-    void fitFontToLayout();
+    void place(QWidget *control, int left, int top, int width, int height);
+    void scaleLayoutToFont();
+    void applyLayoutScale(qreal scale);
+    bool captionsFit() const;
     void connectHandlers();
     QStringList entryFields() const;
     void writeEntryFields(const QStringList &texts);
@@ -78,6 +87,15 @@ private:
     QString m_unreadableDatabase;
     bool m_warnedOfUnreadableDatabase = false;
     bool m_searchFailureShown = false;
+
+    // Every control's place in twips, in its container.
+    struct Placement
+    {
+        QWidget *control;
+        QRect twips;
+    };
+    QList<Placement> m_placements;
+    qreal m_layoutScale = 1;
 
     QGroupBox *Frame1 = nullptr;
     QGroupBox *Frame2 = nullptr;

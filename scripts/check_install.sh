@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks `make install` and `make uninstall` for real, in a throw-away home
 # folder whose name holds a space:
-#   - the program, the desktop entry and the four icons land where the desktop
-#     looks for them, and the entry's Exec line names the installed program;
+#   - the program, the desktop entry, the four icons and the scalable one land
+#     where the desktop looks for them, and the entry's Exec line names the
+#     installed program;
 #   - under Xvfb, the desktop entry starts the program, whose Save writes the
 #     database beside the installed program; Quit ends it;
 #   - started from a folder whose name is not UTF-8 it says so and writes
@@ -68,6 +69,9 @@ for n in 16 24 32 48; do
         awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
     [ "$w $h" = "$n $n" ] || fail "$icon is $w x $h, not $n x $n"
 done
+svg="$prefix/share/icons/hicolor/scalable/apps/stockbook.svg"
+cmp -s "$svg" "$repo/packaging/icon/stockbook.svg" || fail "no scalable icon at $svg"
+grep -Eq '<svg [^>]*viewBox="0 0 ([0-9.]+) \1"' "$svg" || fail "$svg has no square viewBox"
 [ -f "$entry" ] || fail "no desktop entry at $entry"
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$entry" || fail "desktop-file-validate rejects $entry"
@@ -86,6 +90,16 @@ echo "installed; desktop entry:"
 grep -E '^(Exec|TryExec|Icon)=' "$entry"
 
 # ---- the launcher starts the program, and Save writes beside it ---------------
+# Clicks a point given in the pixels of the window's layout table (753 x 329),
+# where the window has grown with its font by one factor. Save lies at (112,
+# 180) and Quit at (232, 180).
+cat >"$work/click.sh" <<'EOF'
+click_layout() { # window x y
+    local width
+    width=$(xdotool getwindowgeometry "$1" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
+    xdotool mousemove --window "$1" $(($2 * width / 753)) $(($3 * width / 753)) click 1
+}
+EOF
 cat >"$work/launch.sh" <<'EOF'
 #!/usr/bin/env bash
 # Runs inside xvfb-run: start through the desktop entry, click Save, close the
@@ -102,14 +116,14 @@ window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Stockbook v1\.0
 pid=$(xdotool getwindowpid "$window")
 echo "$pid" >"$4"
 [ "$(readlink "/proc/$pid/exe")" = "$program" ] || { echo "started $(readlink "/proc/$pid/exe")"; exit 1; }
-# Save lies at (112, 180) and Quit at (232, 180) in the window's client area.
-xdotool mousemove --window "$window" 112 180 click 1
+source "$(dirname "$0")/click.sh"
+click_layout "$window" 112 180 # Save
 for _ in $(seq 100); do [ -f "$database" ] && break; sleep 0.1; done
 [ -f "$database" ] || { echo "Save wrote no $database"; exit 1; }
 message=$(timeout 20 xdotool search --sync --onlyvisible --name '^Stockbook$')
 xdotool key --clearmodifiers Return
 for _ in $(seq 100); do xdotool search --onlyvisible --name '^Stockbook$' >/dev/null || break; sleep 0.1; done
-xdotool mousemove --window "$window" 232 180 click 1
+click_layout "$window" 232 180 # Quit
 for _ in $(seq 100); do [ -d "/proc/$pid" ] || break; sleep 0.1; done
 [ ! -d "/proc/$pid" ] || { echo "Quit did not end the program"; exit 1; }
 echo "message window $message closed; program $pid ended"
@@ -139,13 +153,14 @@ cat >"$work/odd.sh" <<'EOF'
 # UTF-8; $2: a copy in a folder of its own, started under `ulimit -f 0`.
 set -euo pipefail
 export QT_QPA_PLATFORM=xcb
+source "$(dirname "$0")/click.sh"
 save_and_quit() { # window: Save, expect a warning, close it, Quit
-    xdotool mousemove --window "$1" 112 180 click 1
+    click_layout "$1" 112 180
     timeout 10 xdotool search --sync --onlyvisible --name '^Stockbook$' >/dev/null ||
         { echo "no warning after Save"; exit 1; }
     xdotool key --clearmodifiers Return
     sleep 0.5
-    xdotool mousemove --window "$1" 232 180 click 1
+    click_layout "$1" 232 180
 }
 "$1" &
 pid=$!
@@ -185,7 +200,7 @@ make_target install >/dev/null || fail "second make install"
 cmp -s "$database" "$work/database.kept" || fail "make install changed the database"
 
 make_target uninstall >"$work/uninstall.log" || { cat "$work/uninstall.log"; fail "make uninstall"; }
-for gone in "$program" "$entry" "$prefix"/share/icons/hicolor/{16x16,24x24,32x32,48x48}/apps/stockbook.png; do
+for gone in "$program" "$entry" "$svg" "$prefix"/share/icons/hicolor/{16x16,24x24,32x32,48x48}/apps/stockbook.png; do
     [ ! -e "$gone" ] || fail "make uninstall left $gone"
 done
 cmp -s "$database" "$work/database.kept" || fail "make uninstall removed or changed the database"

@@ -262,16 +262,17 @@ void FaultsTest::readOnlyDirectory()
     w.typeInto(3, "IC");
     w.click(Add);
     w.click(Save);
+    // Both say which folder to make writable.
+    const QString notWritable = "the folder " + dir.path() + " is not writable";
     QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
-    QVERIFY2(messages.texts[0].contains(reason(EACCES)), qPrintable(messages.texts[0]));
+    QVERIFY2(messages.texts[0].contains(notWritable), qPrintable(messages.texts[0]));
     QCOMPARE(w.viewText(), r1 + r2 + r3);
 
     w.clickLine(1, 4);
     w.click(Minus);
     w.click(Update);
     QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(messages.texts[1].contains(reason(EACCES)), qPrintable(messages.texts[1]));
+    QVERIFY2(messages.texts[1].contains(notWritable), qPrintable(messages.texts[1]));
     // The view keeps its text and the fields their edit, so nothing is lost.
     QCOMPARE(w.viewText(), r1 + r2 + r3);
     QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "3", "Transistor"}));
