@@ -1,23 +1,14 @@
 #include "main_window/main_window.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <utility>
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QGuiApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollBar>
-#include <QStyle>
-#include <QStyleOptionButton>
-#include <QStyleOptionGroupBox>
 #include <QTimer>
 
 #include "main_window/count_step.h"
@@ -25,11 +16,6 @@
 #include "record_store/record_store.h"
 
 using namespace RecordStore;
-
-static void initIconResource()
-{
-    Q_INIT_RESOURCE(icon);
-}
 
 namespace {
 
@@ -43,94 +29,10 @@ const QStringList kComponentTypes = {
 // The captions of the entry fields' labels, by field: box, item, count, type.
 const QStringList kEntryFieldNames = {QStringLiteral("Box Name"), QStringLiteral("Component Name"),
                                       QStringLiteral("Number"), QStringLiteral("Type")};
-constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
-
-// The client area, in twips.
-constexpr int kClientWidth = 11295;
-constexpr int kClientHeight = 4935;
-// Beyond this the captions are not made to fit: the window would not fit a
-// screen anyway.
-constexpr qreal kLargestScale = 16;
-
-// Twips in pixels at the layout's scale, 15 twips to a pixel at scale 1. Each
-// edge is rounded on its own, so that controls apart in twips stay apart in
-// pixels, and inside their container.
-QRect scaledRect(const QRect &twips, qreal scale)
+// The database's path as the system writes paths, for the messages.
+QString databasePathText(const QString &programDirectory)
 {
-    const auto pixels = [scale](int value) {
-        return qRound(value * scale / 15);
-    };
-    return QRect(
-        QPoint(pixels(twips.left()), pixels(twips.top())),
-        QPoint(pixels(twips.left() + twips.width()) - 1, pixels(twips.top() + twips.height()) - 1));
-}
-
-// What a caption needs and the room its control gives it, in pixels. A label's
-// or a button's text needs its width as drawn (the advance, or the ink where a
-// glyph reaches beyond it), rounded up to whole pixels, plus one pixel that
-// keeps the ink off the edge, and the font's line height; the room is the
-// label's contents, or the contents rectangle in which the style draws a
-// button's caption. A frame's title, as the style places it, must lie within
-// the frame's width and above the frame's topmost control.
-struct CaptionRoom
-{
-    QSizeF caption;
-    QSizeF room;
-};
-
-CaptionRoom captionRoom(const QWidget *control)
-{
-    if (const auto *frame = qobject_cast<const QGroupBox *>(control)) {
-        QStyleOptionGroupBox option;
-        option.initFrom(frame);
-        option.text = frame->title();
-        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
-        const QRect title = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                           QStyle::SC_GroupBoxLabel, frame);
-        int topmost = frame->height();
-        for (const QWidget *child : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-            topmost = std::min(topmost, child->y());
-        return {QSizeF(title.right() + 1, title.bottom() + 1), QSizeF(frame->width(), topmost)};
-    }
-    QString text;
-    QRect room;
-    if (const auto *button = qobject_cast<const QPushButton *>(control)) {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.text = button->text();
-        text = button->text();
-        room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-    } else if (const auto *label = qobject_cast<const QLabel *>(control)) {
-        text = label->text();
-        room = label->contentsRect();
-    }
-    const QFontMetricsF metrics(control->font());
-    const qreal drawn =
-        std::max(metrics.horizontalAdvance(text), metrics.tightBoundingRect(text).right());
-    return {QSizeF(std::ceil(drawn) + 1, metrics.height()), QSizeF(room.size())};
-}
-
-template <typename Widget, typename... Args>
-Widget *makeControl(QWidget *parent, const char *name, Args &&...args)
-{
-    auto *widget = new Widget(std::forward<Args>(args)..., parent);
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-QLineEdit *makeField(QWidget *parent, const char *name, const QString &text)
-{
-    auto *field = makeControl<QLineEdit>(parent, name, text);
-    field->setMaxLength(kNoLengthLimit);
-    return field;
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *button = makeControl<QPushButton>(parent, name, caption);
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
+    return QDir::toNativeSeparators(DatabaseFilePath(programDirectory));
 }
 
 // Why a save failed. A program folder that cannot be written to is named as
@@ -141,10 +43,10 @@ QString writeFailureText(const QString &programDirectory, const QString &error)
         return QStringLiteral("Could not save the database: the folder %1 is not writable.\n\n"
                               "The file was left as it was, and your changes are still in the "
                               "window. Make the folder writable and try again.")
-            .arg(programDirectory);
+            .arg(QDir::toNativeSeparators(programDirectory));
     return QStringLiteral("Could not save the database to %1:\n%2\n\n"
                           "The file was left as it was, and your changes are still in the window.")
-        .arg(DatabaseFilePath(programDirectory), error);
+        .arg(databasePathText(programDirectory), error);
 }
 
 } // namespace
@@ -152,7 +54,6 @@ QString writeFailureText(const QString &programDirectory, const QString &error)
 Form1::Form1(const QString &programDirectory, QWidget *parent)
     : QWidget(parent), m_programDirectory(programDirectory)
 {
-    initIconResource();
     createControls();
     connectHandlers();
     Form_Load();
@@ -169,136 +70,6 @@ QString Form1::entryRecord() const
     return EntryRecord;
 }
 
-qreal Form1::layoutScale() const
-{
-    return m_layoutScale;
-}
-
-void Form1::createControls()
-{
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(kApplicationTitle + QStringLiteral(" v1.01 by the Stockbook workshop crew"));
-    QIcon icon;
-    for (int size : {16, 24, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/stockbook-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
-
-    Frame1 = makeControl<QGroupBox>(this, "Frame1", QStringLiteral("Database"));
-    place(Frame1, 360, 240, 3855, 4455);
-    Label1 = makeControl<QLabel>(Frame1, "Label1", kEntryFieldNames[0]);
-    place(Label1, 240, 600, 1215, 255);
-    Text1 = makeField(Frame1, "Text1", QString());
-    place(Text1, 1800, 600, 1455, 285);
-    Label2 = makeControl<QLabel>(Frame1, "Label2", kEntryFieldNames[1]);
-    place(Label2, 240, 960, 1455, 255);
-    Text2 = makeField(Frame1, "Text2", QString());
-    place(Text2, 1800, 960, 1455, 285);
-    Label3 = makeControl<QLabel>(Frame1, "Label3", kEntryFieldNames[2]);
-    place(Label3, 240, 1320, 855, 255);
-    Text3 = makeField(Frame1, "Text3", QStringLiteral("0"));
-    place(Text3, 1800, 1320, 615, 285);
-    Command1 = makeButton(Frame1, "Command1", QStringLiteral("+"));
-    place(Command1, 2520, 1320, 375, 255);
-    Command2 = makeButton(Frame1, "Command2", QStringLiteral("-"));
-    place(Command2, 3000, 1320, 375, 255);
-    Label5 = makeControl<QLabel>(Frame1, "Label5", kEntryFieldNames[3]);
-    place(Label5, 240, 1680, 735, 255);
-    Combo1 = makeControl<QComboBox>(Frame1, "Combo1");
-    Combo1->setEditable(true);
-    Combo1->setInsertPolicy(QComboBox::NoInsert);
-    Combo1->setCompleter(nullptr);
-    Combo1->lineEdit()->setMaxLength(kNoLengthLimit);
-    Combo1->setEditText(kPlaceholder);
-    place(Combo1, 1800, 1680, 1455, 315);
-    Command3 = makeButton(Frame1, "Command3", QStringLiteral("Add"));
-    place(Command3, 120, 2280, 735, 375);
-    Command4 = makeButton(Frame1, "Command4", QStringLiteral("Save"));
-    place(Command4, 960, 2280, 735, 375);
-    Command6 = makeButton(Frame1, "Command6", QStringLiteral("Update"));
-    place(Command6, 1800, 2280, 855, 375);
-    Command5 = makeButton(Frame1, "Command5", QStringLiteral("Quit"));
-    place(Command5, 2760, 2280, 735, 375);
-
-    Frame2 = makeControl<QGroupBox>(this, "Frame2", QStringLiteral("Search"));
-    place(Frame2, 4440, 240, 6495, 4455);
-    Label4 = makeControl<QLabel>(Frame2, "Label4", QStringLiteral("Find"));
-    place(Label4, 240, 600, 855, 255);
-    Text4 = makeField(Frame2, "Text4", kPlaceholder);
-    place(Text4, 1320, 600, 2175, 285);
-    Text5 = makeControl<DatabaseView>(Frame2, "Text5");
-    place(Text5, 360, 1320, 5775, 2655);
-
-    scaleLayoutToFont();
-
-    // Screen readers name each field after its label and the view "Database";
-    // a button's name is its caption.
-    const std::pair<QLabel *, QWidget *> labelledFields[] = {
-        {Label1, Text1}, {Label2, Text2}, {Label3, Text3}, {Label5, Combo1}, {Label4, Text4}};
-    for (const auto &[label, field] : labelledFields) {
-        label->setBuddy(field);
-        field->setAccessibleName(label->text());
-    }
-    Text5->setAccessibleName(QStringLiteral("Database"));
-    Command1->setAccessibleDescription(QStringLiteral("Adds one to the number"));
-    Command2->setAccessibleDescription(QStringLiteral("Takes one from the number"));
-
-    QWidget *tabCycle[] = {Text1, Text2,  Text3,    Command1, Command2, Text4,
-                           Text5, Combo1, Command3, Command4, Command5, Command6};
-    for (std::size_t k = 1; k < std::size(tabCycle); ++k)
-        QWidget::setTabOrder(tabCycle[k - 1], tabCycle[k]);
-
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                    QGuiApplication::primaryScreen()->availableGeometry()));
-}
-
-void Form1::place(QWidget *control, int left, int top, int width, int height)
-{
-    m_placements.append({control, QRect(left, top, width, height)});
-}
-
-void Form1::scaleLayoutToFont()
-{
-    // No control sets a font: each uses the desktop's default for its kind.
-    // The layout grows with it instead, by the smallest scale from 1 up at
-    // which every caption fits, found by halving the step between a scale
-    // that is too small and one that is enough.
-    qreal tooSmall = 0;
-    qreal enough = 1;
-    applyLayoutScale(enough);
-    while (!captionsFit() && enough < kLargestScale) {
-        tooSmall = enough;
-        enough *= 2;
-        applyLayoutScale(enough);
-    }
-    for (int step = 0; tooSmall > 0 && step < 12; ++step) {
-        const qreal middle = (tooSmall + enough) / 2;
-        applyLayoutScale(middle);
-        if (captionsFit())
-            enough = middle;
-        else
-            tooSmall = middle;
-    }
-    applyLayoutScale(enough);
-    setFixedSize(scaledRect(QRect(0, 0, kClientWidth, kClientHeight), enough).size());
-}
-
-void Form1::applyLayoutScale(qreal scale)
-{
-    for (const Placement &placement : std::as_const(m_placements))
-        placement.control->setGeometry(scaledRect(placement.twips, scale));
-    m_layoutScale = scale;
-}
-
-bool Form1::captionsFit() const
-{
-    const QWidget *captioned[] = {Frame1,   Frame2,   Label1,   Label2,   Label3,   Label4,  Label5,
-                                  Command1, Command2, Command3, Command4, Command5, Command6};
-    return std::all_of(std::begin(captioned), std::end(captioned), [](const QWidget *control) {
-        const CaptionRoom fit = captionRoom(control);
-        return fit.caption.width() <= fit.room.width() && fit.caption.height() <= fit.room.height();
-    });
-}
-
 void Form1::connectHandlers()
 {
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
@@ -311,14 +82,6 @@ void Form1::connectHandlers()
     connect(Text4, &QLineEdit::textEdited, this, &Form1::Text4_Change);
     connect(Text5, &DatabaseView::clicked, this, &Form1::Text5_Click);
     connect(Text5, &DatabaseView::pickRequested, this, &Form1::Text5_Click);
-}
-
-void Form1::changeEvent(QEvent *event)
-{
-    // The desktop's font changed while the window is open.
-    if (event->type() == QEvent::FontChange && !m_placements.isEmpty())
-        scaleLayoutToFont();
-    QWidget::changeEvent(event);
 }
 
 void Form1::showEvent(QShowEvent *event)
@@ -376,7 +139,7 @@ void Form1::Command4_Click()
     if (!writeDatabase(Text5->databaseText(), IfChangedElsewhere::Ask))
         return;
     QMessageBox message(QMessageBox::NoIcon, kApplicationTitle,
-                        QStringLiteral("Database saved in ") + DatabaseFilePath(m_programDirectory),
+                        QStringLiteral("Database saved in ") + databasePathText(m_programDirectory),
                         QMessageBox::Ok, this);
     message.exec();
 }
@@ -418,7 +181,7 @@ void Form1::Command6_Click()
 // database as the file holds it now, so that the hidden records stay.
 QString Form1::databaseTextToUpdate(const QString &view)
 {
-    const QString path = DatabaseFilePath(m_programDirectory);
+    const QString path = databasePathText(m_programDirectory);
     QString where = QStringLiteral("the database view");
     QString database = view;
     if (!m_viewHoldsWholeDatabase) {
@@ -466,7 +229,7 @@ void Form1::Text4_Change()
         m_searchFailureShown = false;
     else if (!std::exchange(m_searchFailureShown, true))
         warn(QStringLiteral("Could not read the database %1 to search it:\n%2")
-                 .arg(DatabaseFilePath(m_programDirectory), found.reason));
+                 .arg(databasePathText(m_programDirectory), found.reason));
 }
 
 void Form1::Text5_Click()
@@ -546,7 +309,7 @@ bool Form1::writingIsRefused()
     warn(QStringLiteral("The database %1 could not be read when Stockbook started (%2), "
                         "so it is not written over.\n\n"
                         "Make the file readable and start Stockbook again.")
-             .arg(DatabaseFilePath(m_programDirectory), m_unreadableDatabase));
+             .arg(databasePathText(m_programDirectory), m_unreadableDatabase));
     return true;
 }
 
@@ -554,7 +317,7 @@ bool Form1::writingIsRefused()
 // user chose to replace another program's changes.
 bool Form1::confirmReplacingOtherChanges()
 {
-    const QString path = DatabaseFilePath(m_programDirectory);
+    const QString path = databasePathText(m_programDirectory);
     const FileResult<ContentDigest> now = ReadDatabaseDigest(m_programDirectory);
     if (!now.ok()) {
         warn(QStringLiteral("Could not read the database %1 to see whether another program "
@@ -599,5 +362,5 @@ void Form1::warnUnreadableDatabase()
                         "The view stays empty, and Save and Update will not write over the file. "
                         "Quit, make the file readable (or move it out of the folder) and start "
                         "Stockbook again.")
-             .arg(DatabaseFilePath(m_programDirectory), m_unreadableDatabase));
+             .arg(databasePathText(m_programDirectory), m_unreadableDatabase));
 }

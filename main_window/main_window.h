@@ -55,11 +55,13 @@ private slots:
     void Text5_Click();
 
 private:
+    // layout.cpp
     void createControls();
-    void place(QWidget *control, int left, int top, int width, int height);
+    template <typename T> void bind(T *&control, const char *name);
     void scaleLayoutToFont();
     void applyLayoutScale(qreal scale);
     bool captionsFit() const;
+
     void connectHandlers();
     QStringList entryFields() const;
     void writeEntryFields(const QStringList &texts);
