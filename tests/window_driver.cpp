@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -54,6 +55,11 @@ Form1 &WindowDriver::form() const
     return *m_form;
 }
 
+QWidget *WindowDriver::namedControl(const char *name) const
+{
+    return m_form->findChild<QWidget *>(QLatin1String(name));
+}
+
 QLineEdit *WindowDriver::field(int k) const
 {
     const char *names[] = {"Text1", "Text2", "Text3"};
@@ -80,6 +86,13 @@ QStringList WindowDriver::entry() const
     return {field(0)->text(), field(1)->text(), field(2)->text(), type()->currentText()};
 }
 
+void WindowDriver::setEntry(const QStringList &texts) const
+{
+    for (int k = 0; k < 3; ++k)
+        field(k)->setText(texts[k]);
+    type()->setEditText(texts[3]);
+}
+
 QString WindowDriver::viewText() const
 {
     return view()->databaseText();
@@ -104,8 +117,12 @@ void WindowDriver::typeSearch(const QString &text) const
 
 void WindowDriver::click(int command) const
 {
-    auto *button = m_form->findChild<QPushButton *>(QStringLiteral("Command%1").arg(command));
-    QTest::mouseClick(button, Qt::LeftButton);
+    click(QStringLiteral("Command%1").arg(command));
+}
+
+void WindowDriver::click(const QString &name) const
+{
+    QTest::mouseClick(control<QPushButton>(qPrintable(name)), Qt::LeftButton);
 }
 
 int WindowDriver::clickLine(int line, int column) const
@@ -131,6 +148,16 @@ void WindowDriver::typeIntoView(const QString &keys) const
         else
             QTest::keyClicks(view(), QString(c));
     }
+}
+
+void WindowDriver::pickWithKey(QKeyCombination key) const
+{
+    QTest::keyClick(view(), key.key(), key.keyboardModifiers());
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    QVERIFY(menu && menu->actions().size() > 2 && menu->actions()[1]->isSeparator());
+    QCOMPARE(menu->actions()[0]->text(), QString("Pick record"));
+    QTest::keyClick(menu, Qt::Key_Down);
+    QTest::keyClick(menu, Qt::Key_Return);
 }
 
 } // namespace TestSupport

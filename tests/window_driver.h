@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QWidget>
 
 class DatabaseView;
 class Form1;
@@ -40,26 +41,38 @@ public:
     ~WindowDriver();
 
     Form1 &form() const;
+    // A control of the window by its name ("Frame1", "Label4", ...).
+    template <typename T = QWidget> T *control(const char *name) const
+    {
+        return qobject_cast<T *>(namedControl(name));
+    }
     QLineEdit *field(int k) const; // 0 box, 1 item, 2 count (Text1..Text3)
     QComboBox *type() const;
     QLineEdit *search() const;
     DatabaseView *view() const;
 
     QStringList entry() const;
+    // Sets the four entry fields' texts, without typing.
+    void setEntry(const QStringList &texts) const;
     QString viewText() const;
     // Replaces a field's text by typing: select all, erase, type.
     void typeInto(int field, const QString &text) const;
     void typeSearch(const QString &text) const;
-    // Clicks "Command1".."Command6".
+    // Clicks "Command1".."Command6", by number or by name.
     void click(int command) const;
+    void click(const QString &name) const;
     // Clicks into the view `column` characters into line `line`; returns the
     // caret's position in the document afterwards.
     int clickLine(int line, int column) const;
     // Types into the view at the caret: text, Return for "\n", Backspace for
     // "\b".
     void typeIntoView(const QString &keys) const;
+    // Opens the view's context menu with a key and chooses "Pick record".
+    void pickWithKey(QKeyCombination key) const;
 
 private:
+    QWidget *namedControl(const char *name) const;
+
     std::unique_ptr<Form1> m_form;
 };
 
