@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QTextBlock>
 #include <QtTest>
 
 #include "main_window/database_view.h"
