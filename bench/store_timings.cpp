@@ -1,0 +1,124 @@
+// The parent's measurements: the record store's operations and their floors on
+// each generated database, the window's figures for that database from the
+// child processes (--window, --memory, --memory-floor), and the start-up on one
+// long record line (--long-line).
+#include "bench/store_timings.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "record_store/record_store.h"
+
+using namespace RecordStore;
+
+namespace Bench {
+
+namespace {
+
+void writeDatabase(const QString &directory, const QString &text)
+{
+    check(WriteDatabaseFile(directory, text).ok(), "cannot write the database");
+}
+
+// Writes `bytes` into a new file as plainly as the platform allows, and flushes
+// it to disk, as WriteDatabaseFile does.
+void writeFileSynced(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0)
+        fail("cannot write " + path);
+}
+
+double grepMs(int reps, const QStringList &fragments, const QString &path)
+{
+    return medianMs(reps, [&] {
+        for (const QString &fragment : fragments) {
+            QProcess grep;
+            grep.start("grep", {"-F", "-c", "-e", fragment, path});
+            if (!grep.waitForFinished(-1) || grep.exitStatus() != QProcess::NormalExit)
+                fail("grep did not run");
+        }
+    });
+}
+
+} // namespace
+
+SizeRun measureSize(int records, int reps)
+{
+    SizeRun run;
+    run.records = records;
+    run.reps = reps;
+    Figures &f = run.figures;
+
+    QTemporaryDir temporary;
+    check(temporary.isValid(), "no temporary directory");
+    const QString directory = temporary.path();
+    const QString path = DatabaseFilePath(directory);
+    const QString generated = generateDatabase(records);
+    writeDatabase(directory, generated);
+    const QByteArray bytes = readFile(path);
+    run.fileBytes = bytes.size();
+
+    std::fprintf(stderr, "%d records (%.1f MB): record store...\n", records, bytes.size() / 1e6);
+    f["read"] = medianMs(reps, [&] { check(readFile(path).size() == bytes.size(), "short read"); });
+    QString loaded;
+    f["load"] = medianMs(reps, [&] { loaded = LoadDatabaseFile(directory).value.text; });
+    check(loaded == generated, "the load does not give back what was written");
+
+    QString selective;
+    f["filter_selective"] =
+        medianMs(reps, [&] { selective = FilterDatabaseLines(directory, kSelective).value; });
+    run.matchingLines = lineCount(selective);
+    f["filter_nothing"] = medianMs(reps, [&] {
+        // The first pass and the upper-case retry, as a key stroke makes them.
+        const QString first = FilterDatabaseLines(directory, kNothing).value;
+        const QString second = FilterDatabaseLines(directory, kNothing.toUpper()).value;
+        check(first.isEmpty() && second.isEmpty(), "the fragment that matches nothing matched");
+    });
+    f["filter_all"] = medianMs(reps, [&] {
+        check(FilterDatabaseLines(directory, QString()).value.size() == loaded.size(),
+              "lines lost");
+    });
+
+    // The caret three characters into the last line.
+    const qsizetype caret = loaded.lastIndexOf(QLatin1String("\r\n"), loaded.size() - 3) + 2 + 3;
+    f["pick"] = medianMs(
+        reps, [&] { check(PickRecordFields(loaded, caret).size() == 4, "no pick"); }, 1000);
+
+    f["write"] = medianMs(reps, [&] { check(WriteDatabaseFile(directory, loaded).ok(), "write"); });
+    const QByteArray written = (loaded + "\r\n").toUtf8();
+    const QString floorPath = directory + "/floor.txt";
+    f["write_floor"] = medianMs(reps, [&] { writeFileSynced(floorPath, written); });
+    QFile::remove(floorPath);
+
+    f["grep_selective"] = grepMs(reps, {kSelective}, path);
+    f["grep_nothing"] = grepMs(reps, {kNothing, kNothing.toUpper()}, path);
+    f["grep_all"] = grepMs(reps, {QString()}, path);
+
+    std::fprintf(stderr, "%d records: window...\n", records);
+    const Figures window = runChild({"--window", directory, QString::number(reps)});
+    f.insert(window.begin(), window.end());
+    std::fprintf(stderr, "%d records: memory...\n", records);
+    f["peak"] = runChild({"--memory", directory}).at("peak_kib");
+    f["peak_floor"] = runChild({"--memory-floor", directory}).at("peak_kib");
+    return run;
+}
+
+std::pair<double, double> measureLongLine()
+{
+    QList<double> shown;
+    for (const char *item : {"abcdefghij", "abcdefghi "}) {
+        QTemporaryDir temporary;
+        writeDatabase(temporary.path(),
+                      ComposeRecordLine("A1", QString(item).repeated(100000), "1", "IC"));
+        shown << runChild({"--long-line", temporary.path()}).at("shown");
+    }
+    return {shown[0], shown[1]};
+}
+
+} // namespace Bench

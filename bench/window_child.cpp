@@ -1,0 +1,342 @@
+// What the child processes run, offscreen: the window's start-up, the click
+// pick, Update and the key strokes in the search field, each timed against the
+// toolkit doing the same for the same text (--window); the peak memory of the
+// window and of a bare editor showing the file (--memory, --memory-floor); and
+// the start-up to a painted window (--long-line).
+#include "bench/window_child.h"
+
+#include <algorithm>
+#include <functional>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+
+#include "bench/bench_support.h"
+#include "main_window/main_window.h"
+#include "record_store/record_store.h"
+
+using namespace RecordStore;
+
+namespace Bench {
+
+namespace {
+
+// The database's text, every line of it as the search shows it, and the lines
+// that hold kSelective.
+struct DatabaseTexts
+{
+    QString whole;
+    QString everyLine;
+    QString selective;
+};
+
+// An editor like the database view, for the toolkit's own figures.
+QPlainTextEdit *makeFloorView(const QPlainTextEdit *view)
+{
+    auto *editor = new QPlainTextEdit;
+    editor->setFont(view->font());
+    editor->resize(view->size());
+    editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    return editor;
+}
+
+template <typename T> T *child(QWidget *window, const char *name)
+{
+    T *widget = window->findChild<T *>(QLatin1String(name));
+    if (!widget)
+        fail(QStringLiteral("no control %1").arg(name));
+    return widget;
+}
+
+void settle()
+{
+    QCoreApplication::processEvents();
+}
+
+// Shows the widget and lets it paint.
+void showPainted(QWidget &widget)
+{
+    widget.show();
+    check(QTest::qWaitForWindowExposed(&widget), "the window was not shown");
+    settle();
+}
+
+// Start-up: constructing the window loads the database into its view. Its
+// floor: a new editor of the same size, hidden as the view is then. Gives the
+// last window made.
+Form1 *timeStartup(const QString &directory, const QString &whole, int reps)
+{
+    Form1 *window = nullptr;
+    QPlainTextEdit *hidden = nullptr;
+    const auto [startup, setHidden] = pairedMedianMs(
+        reps,
+        [&] {
+            delete window;
+            window = nullptr;
+        },
+        [&] { window = new Form1(directory); },
+        [&] {
+            delete hidden;
+            hidden = makeFloorView(child<QPlainTextEdit>(window, "Text5"));
+        },
+        [&] { hidden->setPlainText(whole); });
+    delete hidden;
+    report("startup", startup);
+    report("set_whole_hidden", setHidden);
+    return window;
+}
+
+// The pick: one click on the last record line, scrolled into sight; then
+// Update on the whole view.
+void timeClickAndUpdate(Form1 *window, int reps, qsizetype lines)
+{
+    auto *view = child<QPlainTextEdit>(window, "Text5");
+    auto *boxField = child<QLineEdit>(window, "Text1");
+    auto *countField = child<QLineEdit>(window, "Text3");
+    auto *update = child<QPushButton>(window, "Command6");
+
+    QPoint lastLinePoint;
+    QString lastBox;
+    QTextCursor lastLineCaret;
+    auto prepareLastLineClick = [&] {
+        QTextBlock last = view->document()->lastBlock();
+        if (last.text().isEmpty())
+            last = last.previous();
+        view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+        settle();
+        lastLineCaret = QTextCursor(last);
+        lastLineCaret.setPosition(last.position() + 3);
+        lastLinePoint = view->cursorRect(lastLineCaret).center();
+        lastBox = PickRecordFields(last.text() + "\r\n", 3).value(0);
+        boxField->clear();
+        settle();
+    };
+    auto clickLastLine = [&] {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, lastLinePoint);
+        settle();
+    };
+    // The click, the walk over every line that the toolkit's own press would
+    // make (QAbstractTextDocumentLayout::blockWithMarkerAt, which looks for a
+    // list marker under the mouse; the view's plain click does without it),
+    // and the click handler alone. A click costs little at every size, so it
+    // is timed as often as at the smallest one, also where the window's other
+    // figures get few runs: once on its own, as clicks follow one another,
+    // and once in turns with the walk, which leaves the processor's cache
+    // emptied by a pass over the whole document before every click.
+    const int clickReps = std::max(reps, kLeastClickReps);
+    auto clickAndCheck = [&] {
+        clickLastLine();
+        check(boxField->text() == lastBox, "the click picked no record");
+    };
+    const double click = medianMs(clickReps, prepareLastLineClick, clickAndCheck);
+    const auto [clickCold, markerWalk] = pairedMedianMs(
+        clickReps, prepareLastLineClick, clickAndCheck, [] {},
+        [&] {
+            check(!view->document()->documentLayout()->blockWithMarkerAt(lastLinePoint).isValid(),
+                  "a list marker in the view");
+        });
+    report("click", click);
+    report("click_cold", clickCold);
+    report("marker_walk", markerWalk);
+    report("click_handler", medianMs(
+                                clickReps,
+                                [&] {
+                                    prepareLastLineClick();
+                                    view->setTextCursor(lastLineCaret);
+                                    settle();
+                                },
+                                [&] {
+                                    QMetaObject::invokeMethod(window, "Text5_Click");
+                                    check(boxField->text() == lastBox, "no record picked");
+                                }));
+
+    // Update on the whole view: pick the last line, change its count, click.
+    int round = 0;
+    report("update", medianMs(
+                         reps,
+                         [&] {
+                             prepareLastLineClick();
+                             clickLastLine();
+                             check(!window->selectedRecord().isEmpty(), "no record picked");
+                             countField->setText(QString::number(++round));
+                             settle();
+                         },
+                         [&] {
+                             QTest::mouseClick(update, Qt::LeftButton);
+                             settle();
+                             check(countField->text() == "0", "Update did not run");
+                         }));
+    check(view->blockCount() == lines + 1, "Update lost lines");
+    report("to_plain_text",
+           medianMs(reps, [&] { check(!view->toPlainText().isEmpty(), "empty"); }));
+}
+
+// Key strokes in the search field, each against the toolkit setting the same
+// result into the same view from the same previous content. Setting the
+// field's text from here runs no search; a typed key does.
+void timeKeyStrokes(Form1 *window, const QString &directory, const DatabaseTexts &texts, int reps)
+{
+    auto *view = child<QPlainTextEdit>(window, "Text5");
+    auto *searchField = child<QLineEdit>(window, "Text4");
+    auto showInView = [&](const QString &text) {
+        view->setPlainText(text);
+        settle();
+    };
+    // `searched` is the search text the key stroke leaves for the handler.
+    auto keyStroke = [&](const char *key, const QString &before, const QString &fieldText,
+                         const std::function<void()> &type, const QString &searched,
+                         const QString &result) {
+        const qsizetype resultLines = lineCount(result);
+        auto stroke = [&] {
+            const double ms = timeOnceMs(
+                [&] {
+                    searchField->setText(fieldText);
+                    showInView(before);
+                },
+                [&] {
+                    type();
+                    settle();
+                });
+            check(result.isEmpty() ? view->toPlainText().isEmpty()
+                                   : view->blockCount() == resultLines + 1,
+                  "wrong result");
+            return ms;
+        };
+        auto set = [&] {
+            return timeOnceMs([&] { showInView(before); }, [&] { showInView(result); });
+        };
+        // The search as the handler makes it: the first pass and, when it
+        // finds nothing, the upper-case retry on the same read.
+        auto filter = [&] {
+            return timeOnceMs(
+                [] {},
+                [&] {
+                    DatabaseSnapshot snapshot;
+                    if (FilterDatabaseLines(directory, searched, snapshot).value.isEmpty())
+                        FilterDatabaseLines(directory, searched.toUpper(), snapshot);
+                });
+        };
+        const QList<double> medians = mediansInTurnsMs(reps, {stroke, set, filter});
+        report(qPrintable(QStringLiteral("key_%1").arg(key)), medians[0]);
+        report(qPrintable(QStringLiteral("set_%1").arg(key)), medians[1]);
+        report(qPrintable(QStringLiteral("wfilter_%1").arg(key)), medians[2]);
+    };
+    const auto typeLastOf = [&](const QString &fragment) {
+        return [&searchField, last = fragment.right(1)] {
+            QTest::keyClicks(searchField, last);
+        };
+    };
+    const QString &selective = texts.selective;
+    // The first key stroke after start-up, from the whole view.
+    keyStroke("first", texts.whole, kSelective.chopped(1), typeLastOf(kSelective), kSelective,
+              selective);
+    // A further key stroke, from a view that shows a result.
+    keyStroke("selective", selective, kSelective.chopped(1), typeLastOf(kSelective), kSelective,
+              selective);
+    // Deleting the one character of the search text shows every line.
+    keyStroke(
+        "all", selective, kSelective.left(1),
+        [&] { QTest::keyClick(searchField, Qt::Key_Backspace); }, QString(), texts.everyLine);
+    // A key stroke that matches nothing, so that the upper-case retry runs.
+    keyStroke("nothing", selective, kNothing.chopped(1), typeLastOf(kNothing), kNothing, QString());
+    check(searchField->text() == kNothing.toUpper(), "no upper-case retry");
+}
+
+int runWindow(const QString &directory, int reps)
+{
+    const DatabaseTexts texts = {LoadDatabaseFile(directory).value.text,
+                                 FilterDatabaseLines(directory, QString()).value,
+                                 FilterDatabaseLines(directory, kSelective).value};
+    const qsizetype lines = lineCount(texts.whole);
+
+    Form1 *window = timeStartup(directory, texts.whole, reps);
+    check(child<QPlainTextEdit>(window, "Text5")->blockCount() == lines + 1,
+          "start-up did not load every line");
+    showPainted(*window);
+    timeClickAndUpdate(window, reps, lines);
+    timeKeyStrokes(window, directory, texts, reps);
+    delete window;
+    return 0;
+}
+
+// Peak resident memory of this process so far, in KiB.
+double peakKib()
+{
+    QFile status("/proc/self/status");
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').value(0).toDouble();
+        }
+    }
+    return -1;
+}
+
+// Shows the widget, lets it paint, and reports the process's peak memory.
+int reportPeakMemoryShown(QWidget &widget)
+{
+    showPainted(widget);
+    report("peak_kib", peakKib());
+    return 0;
+}
+
+int runMemory(const QString &directory)
+{
+    Form1 window(directory);
+    return reportPeakMemoryShown(window);
+}
+
+// The least a program must hold to show the file: its bytes, their text and
+// a plain text editor showing it.
+int runMemoryFloor(const QString &directory)
+{
+    QPlainTextEdit editor;
+    editor.resize(385, 177);
+    {
+        const QString text = QString::fromUtf8(readFile(DatabaseFilePath(directory)));
+        editor.setPlainText(text);
+    }
+    return reportPeakMemoryShown(editor);
+}
+
+// Start-up until the window is shown and painted.
+int runLongLine(const QString &directory)
+{
+    QElapsedTimer timer;
+    timer.start();
+    Form1 window(directory);
+    showPainted(window);
+    report("shown", double(timer.nsecsElapsed()) / 1e6);
+    return 0;
+}
+
+} // namespace
+
+bool isWindowChildMode(const QString &mode)
+{
+    return mode == "--window" || mode == "--memory" || mode == "--memory-floor" ||
+           mode == "--long-line";
+}
+
+int runWindowChild(const QStringList &arguments)
+{
+    const QString mode = arguments.value(1);
+    const QString directory = arguments.value(2);
+    if (mode == "--window")
+        return runWindow(directory, arguments.value(3).toInt());
+    if (mode == "--long-line")
+        return runLongLine(directory);
+    if (mode == "--memory")
+        return runMemory(directory);
+    return runMemoryFloor(directory);
+}
+
+} // namespace Bench
