@@ -34,6 +34,11 @@ ProgramDirectory::ProgramDirectory()
     QVERIFY2(m_dir.isValid(), qPrintable(m_dir.errorString()));
 }
 
+ProgramDirectory::ProgramDirectory(const QByteArray &database) : ProgramDirectory()
+{
+    writeDatabase(database);
+}
+
 QString ProgramDirectory::path() const
 {
     return m_dir.path();

@@ -24,6 +24,8 @@ class ProgramDirectory final
 {
 public:
     ProgramDirectory();
+    // One whose database file holds `database`.
+    explicit ProgramDirectory(const QByteArray &database);
     QString path() const;
     QString databasePath() const;
     void writeDatabase(const QByteArray &bytes) const;
@@ -32,6 +34,12 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// What `read` gives for a fresh program directory whose database holds `bytes`.
+template <typename Read> auto readWritten(const QByteArray &bytes, Read read)
+{
+    return read(ProgramDirectory(bytes).path());
+}
 
 } // namespace TestSupport
 

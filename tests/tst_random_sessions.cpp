@@ -243,23 +243,18 @@ private:
 
     Kind act()
     {
-        const int roll = m_random.bounded(100);
-        if (roll < 24)
-            return typeField();
-        if (roll < 34)
-            return step();
-        if (roll < 46)
-            return add();
-        if (roll < 53)
-            return save();
-        if (roll < 60)
-            return search();
-        if (roll < 76)
-            return clickPick();
-        if (roll < 88)
-            return update();
-        if (roll < 97)
-            return typeIntoView();
+        // Each action with its share in a hundred.
+        using Action = Kind (Session::*)();
+        static const std::pair<int, Action> actions[] = {
+            {24, &Session::typeField}, {10, &Session::step},        {12, &Session::add},
+            {7, &Session::save},       {7, &Session::search},       {16, &Session::clickPick},
+            {12, &Session::update},    {9, &Session::typeIntoView}, {3, &Session::restart}};
+        int roll = m_random.bounded(100);
+        for (const auto &[share, action] : actions) {
+            if (roll < share)
+                return (this->*action)();
+            roll -= share;
+        }
         return restart();
     }
 

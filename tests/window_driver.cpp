@@ -115,6 +115,13 @@ void WindowDriver::typeSearch(const QString &text) const
     QTest::keyClicks(search(), text);
 }
 
+void WindowDriver::add(const QString &box, const QString &item) const
+{
+    typeInto(0, box);
+    typeInto(1, item);
+    click(3);
+}
+
 void WindowDriver::click(int command) const
 {
     click(QStringLiteral("Command%1").arg(command));

@@ -58,6 +58,8 @@ public:
     // Replaces a field's text by typing: select all, erase, type.
     void typeInto(int field, const QString &text) const;
     void typeSearch(const QString &text) const;
+    // Types a box and an item into their fields and clicks Add.
+    void add(const QString &box, const QString &item) const;
     // Clicks "Command1".."Command6", by number or by name.
     void click(int command) const;
     void click(const QString &name) const;
