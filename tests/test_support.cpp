@@ -8,25 +8,71 @@
 
 namespace TestSupport {
 
+namespace {
+
+// The one end of the pipes to a process that stayed root, or -1.
+int g_toRoot = -1;
+int g_fromRoot = -1;
+
+// Runs as root: gives each path read from `requests` (one a line) to the user
+// "daemon", and answers '1' or '0', until the tests end.
+[[noreturn]] void serveOwnerChanges(int requests, int answers)
+{
+    QByteArray path;
+    char c;
+    while (::read(requests, &c, 1) == 1) {
+        if (c != '\n') {
+            path.append(c);
+            continue;
+        }
+        const uid_t daemonUser = 1;
+        const char given = ::lchown(path.constData(), daemonUser, gid_t(-1)) == 0 ? '1' : '0';
+        if (::write(answers, &given, 1) != 1)
+            break;
+        path.clear();
+    }
+    ::_exit(0);
+}
+
+} // namespace
+
 void dropRootPrivileges()
 {
     if (::geteuid() != 0)
         return;
+    // Only root can give a file to another user; a process of its own keeps
+    // root for that, so that the tests themselves drop it for good.
+    int requests[2];
+    int answers[2];
+    if (::pipe(requests) == 0 && ::pipe(answers) == 0) {
+        const pid_t helper = ::fork();
+        if (helper == 0) {
+            // Holding the test's output open would keep a test runner waiting.
+            for (int fd : {STDOUT_FILENO, STDERR_FILENO, requests[1], answers[0]})
+                ::close(fd);
+            serveOwnerChanges(requests[0], answers[1]);
+        }
+        ::close(requests[0]);
+        ::close(answers[1]);
+        if (helper > 0) {
+            g_toRoot = requests[1];
+            g_fromRoot = answers[0];
+        }
+    }
     const gid_t nobodyGroup = 65534;
     const uid_t nobodyUser = 65534;
-    if (::setgroups(0, nullptr) != 0 || ::setresgid(nobodyGroup, nobodyGroup, 0) != 0 ||
-        ::setresuid(nobodyUser, nobodyUser, 0) != 0)
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 || ::setuid(nobodyUser) != 0)
         qFatal("cannot drop root privileges for the tests");
 }
 
 bool giveToAnotherUser(const QString &path)
 {
-    uid_t real, effective, saved;
-    if (::getresuid(&real, &effective, &saved) != 0 || saved != 0 || ::seteuid(0) != 0)
-        return false;
-    const uid_t daemonUser = 1;
-    const bool given = ::lchown(QFile::encodeName(path).constData(), daemonUser, gid_t(-1)) == 0;
-    return ::seteuid(effective) == 0 && given;
+    const QByteArray request = QFile::encodeName(path) + '\n';
+    char given = '0';
+    return g_toRoot >= 0 &&
+           ::write(g_toRoot, request.constData(), size_t(request.size())) ==
+               ssize_t(request.size()) &&
+           ::read(g_fromRoot, &given, 1) == 1 && given == '1';
 }
 
 ProgramDirectory::ProgramDirectory()

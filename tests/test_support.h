@@ -11,8 +11,8 @@ namespace TestSupport {
 
 // When the tests run as root, switch the process to the unprivileged user
 // "nobody" so that unreadable files and read-only directories behave as they
-// do for a real user. Call before the application object exists. Root stays
-// the saved user, for giveToAnotherUser alone.
+// do for a real user. Call before the application object exists. A helper
+// process keeps root, for giveToAnotherUser alone.
 void dropRootPrivileges();
 
 // Makes `path` itself (a link is not followed) belong to another user than
