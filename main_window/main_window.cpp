@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -26,9 +27,6 @@ const QStringList kComponentTypes = {
     QStringLiteral("Transistor"), QStringLiteral("RF Transistor"), QStringLiteral("Xtal"),
     QStringLiteral("Resonator"),  QStringLiteral("Socket"),        QStringLiteral("IC"),
     QStringLiteral("MicroChip"),  QStringLiteral("Other")};
-// The captions of the entry fields' labels, by field: box, item, count, type.
-const QStringList kEntryFieldNames = {QStringLiteral("Box Name"), QStringLiteral("Component Name"),
-                                      QStringLiteral("Number"), QStringLiteral("Type")};
 // The database's path as the system writes paths, for the messages.
 QString databasePathText(const QString &programDirectory)
 {
@@ -269,19 +267,21 @@ bool Form1::entryFieldsFitRecordLine()
     const FieldProblem problem = findFieldProblem(fields[0], fields[1], fields[2], fields[3]);
     if (problem.field < 0)
         return true;
+    // The fields are named by their labels' captions.
+    const QLabel *labels[] = {Label1, Label2, Label3, Label5};
     if (problem.kind == FieldProblem::TooLong) {
         warn(QStringLiteral("The fields \"%1\", \"%2\" and \"%3\" hold %4 characters together. "
                             "They may hold at most %5 together, or the record could not be "
                             "picked back from the view.\n\nShorten them and try again; nothing "
                             "was changed.")
-                 .arg(kEntryFieldNames[0], kEntryFieldNames[1], kEntryFieldNames[2])
+                 .arg(labels[0]->text(), labels[1]->text(), labels[2]->text())
                  .arg(fields[0].size() + fields[1].size() + fields[2].size())
                  .arg(kPickableFieldsLength));
         return false;
     }
     warn(QStringLiteral("The field \"%1\" holds %2, which would break the record line.\n\n"
                         "Remove it and try again; nothing was changed.")
-             .arg(kEntryFieldNames[problem.field], problem.reason));
+             .arg(labels[problem.field]->text(), problem.reason));
     return false;
 }
 
