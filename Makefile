@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian packages the build and the tests need.
-PACKAGES = g++ cmake make qt6-base-dev libgl-dev fonts-dejavu-core
+PACKAGES = g++ cmake make pkg-config qt6-base-dev libgl-dev libgit2-dev fonts-dejavu-core
 # The desktop checks of `make test`: an X server for the screenshots and the
 # launcher, a robot to click in the window, the desktop entry tools, and the
 # session bus tools that ordinary desktops have.

@@ -178,6 +178,22 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     verticalScrollBar()->setValue(scrolledTo);
 }
 
+void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
+{
+    const QTextCursor caret = textCursor();
+    const int line = caret.blockNumber();
+    const int column = caret.positionInBlock();
+    const int scrolledTo = verticalScrollBar()->value();
+    QTextCursor all(document());
+    all.select(QTextCursor::Document);
+    all.insertText(text);
+    const QTextBlock block = document()->findBlockByNumber(qMin(line, document()->blockCount() - 1));
+    QTextCursor placed(block);
+    placed.setPosition(block.position() + qMin(column, block.length() - 1));
+    setTextCursor(placed);
+    verticalScrollBar()->setValue(scrolledTo);
+}
+
 void DatabaseView::appendDatabaseText(const QString &text)
 {
     QTextCursor end(document());

@@ -50,7 +50,7 @@ QString writeFailureText(const QString &programDirectory, const QString &error)
 } // namespace
 
 Form1::Form1(const QString &programDirectory, QWidget *parent)
-    : QWidget(parent), m_programDirectory(programDirectory)
+    : QWidget(parent), m_programDirectory(programDirectory), m_session(programDirectory)
 {
     createControls();
     connectHandlers();
@@ -85,7 +85,7 @@ void Form1::connectHandlers()
 void Form1::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!m_unreadableDatabase.isEmpty() && !m_warnedOfUnreadableDatabase) {
+    if (!m_session.unreadableReason().isEmpty() && !m_warnedOfUnreadableDatabase) {
         m_warnedOfUnreadableDatabase = true;
         QTimer::singleShot(0, this, &Form1::warnUnreadableDatabase);
     }
@@ -93,13 +93,9 @@ void Form1::showEvent(QShowEvent *event)
 
 void Form1::Form_Load()
 {
-    const FileResult<DatabaseText> loaded = LoadDatabaseFile(m_programDirectory);
-    if (loaded.ok()) {
-        Text5->setDatabaseText(loaded.value.text);
-        m_knownContent = loaded.value.digest;
-    } else {
-        m_unreadableDatabase = loaded.reason;
-    }
+    const FileResult<QString> loaded = m_session.load();
+    if (loaded.ok())
+        Text5->setDatabaseText(loaded.value);
     // Filling an empty list selects its first entry; the field keeps showing
     // the placeholder instead.
     Combo1->addItems(kComponentTypes);
@@ -132,14 +128,16 @@ void Form1::Command3_Click()
 
 void Form1::Command4_Click()
 {
-    if (Text4->text() != kPlaceholder || !m_viewHoldsWholeDatabase)
+    if (Text4->text() != kPlaceholder || !m_session.viewHoldsWholeDatabase() || writingIsRefused())
         return;
-    if (!writeDatabase(Text5->databaseText(), IfChangedElsewhere::Ask))
+    const FileResult<WrittenDatabase> written = m_session.save(Text5->databaseText());
+    if (!showWritten(written))
         return;
     QMessageBox message(QMessageBox::NoIcon, kApplicationTitle,
                         QStringLiteral("Database saved in ") + databasePathText(m_programDirectory),
                         QMessageBox::Ok, this);
     message.exec();
+    reportMerge(written.value.merge);
 }
 
 void Form1::Command5_Click()
@@ -160,53 +158,38 @@ void Form1::Command6_Click()
     if (writingIsRefused())
         return;
     const QString view = Text5->databaseText();
-    const QString database = databaseTextToUpdate(view);
-    if (database.isNull())
+    const FileResult<WrittenDatabase> written =
+        m_session.update(view, SelectedRecord, EntryRecord);
+    if (written.ok() && !written.value.recordFound)
+        return warnRecordNotFound(written.status);
+    if (!showWritten(written))
         return;
-    const IfChangedElsewhere ifChanged =
-        m_viewHoldsWholeDatabase ? IfChangedElsewhere::Ask : IfChangedElsewhere::Write;
-    if (!writeDatabase(QString(database).replace(SelectedRecord, EntryRecord), ifChanged))
-        return;
-    if (EntryRecord != SelectedRecord && view.contains(SelectedRecord))
+    if (!written.value.merge.merged && EntryRecord != SelectedRecord &&
+        view.contains(SelectedRecord))
         Text5->replaceInDatabaseText(view, SelectedRecord, EntryRecord);
     SelectedRecord.clear();
     writeEntryFields({QString(), QString(), QStringLiteral("0"), kPlaceholder});
+    reportMerge(written.value.merge);
 }
 
-// The text an Update replaces the picked record in, when it holds the record;
-// else, having said why, a null text. The whole view is the database. A
-// searched view holds only some records: the change then goes into the
-// database as the file holds it now, so that the hidden records stay.
-QString Form1::databaseTextToUpdate(const QString &view)
+void Form1::warnRecordNotFound(FileStatus fileStatus)
 {
     const QString path = databasePathText(m_programDirectory);
-    QString where = QStringLiteral("the database view");
-    QString database = view;
-    if (!m_viewHoldsWholeDatabase) {
-        const FileResult<DatabaseText> file = LoadDatabaseFile(m_programDirectory);
-        if (!file.ok()) {
-            warn(QStringLiteral("Could not read the database %1 to update it:\n%2\n\n"
-                                "Nothing was changed.")
-                     .arg(path, file.reason));
-            return QString();
-        }
-        database = file.value.text;
-        where = file.status == FileStatus::Ok
-                    ? QStringLiteral("the database file %1").arg(path)
-                    : QStringLiteral("the database file %1, which no longer exists").arg(path);
-    }
-    if (database.contains(SelectedRecord))
-        return database;
+    const QString where =
+        m_session.viewHoldsWholeDatabase()
+            ? QStringLiteral("the database view")
+            : fileStatus == FileStatus::Ok
+                  ? QStringLiteral("the database file %1").arg(path)
+                  : QStringLiteral("the database file %1, which no longer exists").arg(path);
     warn(QStringLiteral("The record you picked is no longer in %1:\n\n%2\n\n"
                         "It was changed or removed there since you picked it, so nothing was "
                         "updated. The fields keep your entry; pick the record again to update it.")
              .arg(where, SelectedRecord.chopped(2)));
-    return QString();
 }
 
 void Form1::Text4_Change()
 {
-    m_viewHoldsWholeDatabase = false;
+    m_session.searchStarted();
     FileResult<QString> found;
     // Both passes of one key stroke search one read of the file; the second
     // reads it again only when the file was replaced or changed in between.
@@ -285,62 +268,56 @@ bool Form1::entryFieldsFitRecordLine()
     return false;
 }
 
-bool Form1::writeDatabase(const QString &text, IfChangedElsewhere ifChanged)
+// Says why a write failed and returns false; else shows the merged text in
+// the view, where the write merged another program's changes.
+bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
 {
-    if (writingIsRefused())
-        return false;
-    if (ifChanged == IfChangedElsewhere::Ask && !confirmReplacingOtherChanges())
-        return false;
-    const FileResult<ContentDigest> written = WriteDatabaseFile(m_programDirectory, text);
     if (!written.ok()) {
         warn(writeFailureText(m_programDirectory, written.reason));
         return false;
     }
-    m_knownContent = written.value;
+    if (written.value.merge.merged)
+        Text5->replaceDatabaseTextKeepingPlace(written.value.text);
     return true;
+}
+
+// Tells what a write took in from another program's changes.
+void Form1::reportMerge(const MergeReport &merge)
+{
+    if (!merge.merged)
+        return;
+    QString text = QStringLiteral("The database %1 had been changed by another program since "
+                                  "Stockbook last read it. Its changes were merged with yours: "
+                                  "%2 records came from there and %3 were removed there.")
+                       .arg(databasePathText(m_programDirectory))
+                       .arg(merge.fromFile)
+                       .arg(merge.removedInFile);
+    if (!merge.inTwoVersions.isEmpty()) {
+        text += QStringLiteral("\n\nThese records were changed both here and there, so both "
+                               "versions are kept (this window's first):");
+        for (const QString &line : merge.inTwoVersions)
+            text += QStringLiteral("\n") + line;
+    }
+    if (!merge.changedAndRemoved.isEmpty()) {
+        text += QStringLiteral("\n\nThese records were changed in one place and removed in the "
+                               "other, so the changed record is kept:");
+        for (const QString &line : merge.changedAndRemoved)
+            text += QStringLiteral("\n") + line;
+    }
+    QMessageBox::information(this, kApplicationTitle, text);
 }
 
 // While the database could not be read at start-up, nothing is written over
 // it: says so and returns true.
 bool Form1::writingIsRefused()
 {
-    if (m_unreadableDatabase.isEmpty())
+    if (m_session.unreadableReason().isEmpty())
         return false;
     warn(QStringLiteral("The database %1 could not be read when Stockbook started (%2), "
                         "so it is not written over.\n\n"
                         "Make the file readable and start Stockbook again.")
-             .arg(databasePathText(m_programDirectory), m_unreadableDatabase));
+             .arg(databasePathText(m_programDirectory), m_session.unreadableReason()));
     return true;
-}
-
-// True when the file is as this window last read or wrote it, or gone, or the
-// user chose to replace another program's changes.
-bool Form1::confirmReplacingOtherChanges()
-{
-    const QString path = databasePathText(m_programDirectory);
-    const FileResult<ContentDigest> now = ReadDatabaseDigest(m_programDirectory);
-    if (!now.ok()) {
-        warn(QStringLiteral("Could not read the database %1 to see whether another program "
-                            "changed it:\n%2\n\nNothing was written; your changes are still in "
-                            "the window.")
-                 .arg(path, now.reason));
-        return false;
-    }
-    if (!now.value.exists || now.value == m_knownContent)
-        return true;
-    QMessageBox question(QMessageBox::Warning, kApplicationTitle,
-                         QStringLiteral("The database %1 was changed by another program since "
-                                        "Stockbook read it.\n\nReplace it with the window's "
-                                        "text, losing those changes?")
-                             .arg(path),
-                         QMessageBox::NoButton, this);
-    const QPushButton *replace =
-        question.addButton(QStringLiteral("Replace"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = question.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    question.setDefaultButton(cancel);
-    question.setEscapeButton(cancel);
-    question.exec();
-    return question.clickedButton() == replace;
 }
 
 void Form1::warn(const QString &text)
@@ -362,5 +339,5 @@ void Form1::warnUnreadableDatabase()
                         "The view stays empty, and Save and Update will not write over the file. "
                         "Quit, make the file readable (or move it out of the folder) and start "
                         "Stockbook again.")
-             .arg(databasePathText(m_programDirectory), m_unreadableDatabase));
+             .arg(databasePathText(m_programDirectory), m_session.unreadableReason()));
 }

@@ -66,11 +66,10 @@ private:
     QStringList entryFields() const;
     void writeEntryFields(const QStringList &texts);
     bool entryFieldsFitRecordLine();
-    enum class IfChangedElsewhere { Ask, Write };
-    bool writeDatabase(const QString &text, IfChangedElsewhere ifChanged);
     bool writingIsRefused();
-    bool confirmReplacingOtherChanges();
-    QString databaseTextToUpdate(const QString &view);
+    bool showWritten(const RecordStore::FileResult<RecordStore::WrittenDatabase> &written);
+    void reportMerge(const RecordStore::MergeReport &merge);
+    void warnRecordNotFound(RecordStore::FileStatus fileStatus);
     void warn(const QString &text);
     void warnUnreadableDatabase();
 
@@ -79,14 +78,9 @@ private:
     // last composed by Add or Update.
     QString SelectedRecord;
     QString EntryRecord;
-    // True until the search filter first replaces the view.
-    bool m_viewHoldsWholeDatabase = true;
-    // What the file held when this window last read or wrote it, to tell
-    // whether another program has changed it since.
-    RecordStore::ContentDigest m_knownContent;
-    // The reason why the database could not be read at start-up; while it is
-    // set, nothing writes over the file.
-    QString m_unreadableDatabase;
+    // What the window last read from or wrote to the file, whether the view
+    // holds the whole database, and what Save and Update write.
+    RecordStore::DatabaseSession m_session;
     bool m_warnedOfUnreadableDatabase = false;
     bool m_searchFailureShown = false;
 

@@ -15,11 +15,6 @@ namespace RecordStore {
 
 namespace {
 
-ContentDigest digestOf(const QByteArray &bytes)
-{
-    return {true, bytes.size(), qHash(bytes, 0)};
-}
-
 // Why the database file may not be read or written at all, or an empty text.
 // Only an absolute program directory names the file, and a link in a folder
 // that others may write to is followed only when it is trusted.
@@ -28,11 +23,6 @@ QString refusal(const QString &programDirectory)
     if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
         return QStringLiteral("Stockbook does not know the folder it was started from");
     return FileSystem::untrustedLinkReason(programDirectory, DatabaseFilePath(programDirectory));
-}
-
-template <typename T> FileResult<T> failure(const QString &reason)
-{
-    return {FileStatus::Failed, reason, T{}};
 }
 
 // Writes all of `bytes`, unbuffered. A disk that fills up part way makes the
@@ -54,6 +44,34 @@ bool writeWhole(QSaveFile &file, const QByteArray &bytes)
 } // namespace
 
 namespace Internal {
+
+QString databaseTextOf(const QByteArray &bytes)
+{
+    // A file as the program writes it loads as its text, without the
+    // closing empty line: one decoding, no copy line by line.
+    bool plain = false;
+    QString text = plainDatabaseText(bytes, plain);
+    if (plain)
+        return text;
+    text = decodeDatabaseBytes(bytes);
+    QString lines;
+    lines.reserve(text.size() + text.size() / 16 + 2);
+    forEachLine(text, [&lines](QStringView line) {
+        lines.append(line);
+        lines.append(kCrLf);
+    });
+    return CollapseBlankLines(lines);
+}
+
+ContentDigest digestOf(const QByteArray &bytes)
+{
+    return {true, bytes.size(), qHash(bytes, 0)};
+}
+
+ContentDigest digestOf(const FileResult<FileBytes> &read)
+{
+    return read.status == FileStatus::Ok ? digestOf(read.value.bytes) : ContentDigest{};
+}
 
 bool sameStamp(const FileStamp &a, const FileStamp &b)
 {
@@ -125,29 +143,15 @@ FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory)
     DatabaseText loaded;
     if (file.status != FileStatus::Ok)
         return file.with(loaded);
-    const QByteArray &bytes = file.value.bytes;
-    loaded.digest = digestOf(bytes);
-    // A file as the program writes it loads as its text, without the
-    // closing empty line: one decoding, no copy line by line.
-    bool plain = false;
-    loaded.text = plainDatabaseText(bytes, plain);
-    if (plain)
-        return file.with(loaded);
-    const QString text = decodeDatabaseBytes(bytes);
-    QString lines;
-    lines.reserve(text.size() + text.size() / 16 + 2);
-    forEachLine(text, [&lines](QStringView line) {
-        lines.append(line);
-        lines.append(kCrLf);
-    });
-    loaded.text = CollapseBlankLines(lines);
+    loaded.digest = digestOf(file.value.bytes);
+    loaded.text = databaseTextOf(file.value.bytes);
     return file.with(loaded);
 }
 
 FileResult<ContentDigest> ReadDatabaseDigest(const QString &programDirectory)
 {
     const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
-    return file.with(file.status == FileStatus::Ok ? digestOf(file.value.bytes) : ContentDigest{});
+    return file.with(digestOf(file));
 }
 
 QString CollapseBlankLines(const QString &text)
@@ -169,7 +173,8 @@ QString CollapseBlankLines(const QString &text)
     return out;
 }
 
-FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text)
+FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text,
+                                            const std::optional<ContentDigest> &expected)
 {
     const QString refused = refusal(programDirectory);
     if (!refused.isEmpty())
@@ -187,6 +192,23 @@ FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, con
                                    : QStringLiteral("Only part of the database could be written");
         file.cancelWriting();
         return failure<ContentDigest>(reason);
+    }
+    // Just before the rename: the file as it is now must be the one the
+    // caller expects, and what it holds is kept as a version.
+    const FileResult<FileBytes> now = readDatabaseBytes(programDirectory);
+    if (expected && digestOf(now) != *expected) {
+        file.cancelWriting();
+        return {FileStatus::Changed, QString(), ContentDigest{}};
+    }
+    const QString notKept = now.status == FileStatus::Failed
+                                ? now.reason
+                                : now.status == FileStatus::Ok ? keepVersion(programDirectory, now.value.bytes)
+                                                               : QString();
+    if (!notKept.isEmpty()) {
+        file.cancelWriting();
+        return failure<ContentDigest>(
+            QStringLiteral("its present content could not be kept in %1 (%2)")
+                .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)), notKept));
     }
     if (!file.commit())
         return failure<ContentDigest>(file.errorString());

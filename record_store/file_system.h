@@ -21,6 +21,10 @@ std::optional<FileStamp> stampOf(const QFile &file);
 // text (also when `path` is no link).
 QString untrustedLinkReason(const QString &directory, const QString &path);
 
+// Flushes the open `file`'s content to disk; false, with errno set, when the
+// system could not.
+bool syncFile(QFile &file);
+
 // Flushes the directory entry of a file just renamed into `directory`, so
 // that the rename survives a power cut; best effort.
 void syncDirectory(const QString &directory);

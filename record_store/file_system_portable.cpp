@@ -33,6 +33,11 @@ QString untrustedLinkReason(const QString &directory, const QString &path)
                           "follow it");
 }
 
+bool syncFile(QFile &file)
+{
+    return file.flush();
+}
+
 void syncDirectory(const QString &) {}
 
 } // namespace RecordStore::FileSystem

@@ -61,6 +61,11 @@ QString untrustedLinkReason(const QString &directory, const QString &path)
                           "folder that others may write to, so Stockbook does not follow it");
 }
 
+bool syncFile(QFile &file)
+{
+    return ::fsync(file.handle()) == 0;
+}
+
 void syncDirectory(const QString &directory)
 {
     const int fd =

@@ -3,6 +3,8 @@
 // line, and the read of the file's bytes.
 #pragma once
 
+#include <optional>
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -102,12 +104,38 @@ bool hasUtf16ByteOrderMark(QByteArrayView bytes);
 // byte-order mark; `plain` then is false.
 QString plainDatabaseText(const QByteArray &bytes, bool &plain);
 
+template <typename T> FileResult<T> failure(const QString &reason)
+{
+    return {FileStatus::Failed, reason, T{}};
+}
+
 // database_file.cpp.
+
+// The digest of the bytes of a file, or of a read: no file, or the bytes read.
+ContentDigest digestOf(const QByteArray &bytes);
+ContentDigest digestOf(const FileResult<FileBytes> &read);
+
+// The database text that a load of a file holding `bytes` gives.
+QString databaseTextOf(const QByteArray &bytes);
 
 bool sameStamp(const FileStamp &a, const FileStamp &b);
 
 // The file's bytes; Missing when there is no file, Failed when the program
 // directory names none or the file may not or cannot be read.
 FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory);
+
+// merge.cpp: the three-way merge of lines (see DatabaseSession); nothing
+// when libgit2 could not diff them.
+struct MergedLines
+{
+    QStringList lines;
+    MergeReport report;
+};
+std::optional<MergedLines> mergeLines(const QStringList &ancestor, const QStringList &window,
+                                      const QStringList &file);
+
+// versions.cpp: keeps `bytes` as the newest version of the database; the
+// reason when it could not.
+QString keepVersion(const QString &programDirectory, const QByteArray &bytes);
 
 } // namespace RecordStore::Internal

@@ -20,6 +20,8 @@
 // (reading and writing the file) and search_filter.cpp (the search).
 #pragma once
 
+#include <optional>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -28,8 +30,10 @@
 namespace RecordStore {
 
 // How an operation on the database file ended: done; done, but there is no
-// file (which reads as an empty database); or failed.
-enum class FileStatus { Ok, Missing, Failed };
+// file (which reads as an empty database); failed; or, for a write that
+// expected the file to hold a certain content, not done because the file
+// had changed.
+enum class FileStatus { Ok, Missing, Failed, Changed };
 
 // What an operation on the database file gives: how it ended, the system's
 // reason when it failed ("Permission denied", "No space left on device", ...),
@@ -42,7 +46,7 @@ template <typename T> struct FileResult
 
     bool ok() const
     {
-        return status != FileStatus::Failed;
+        return status == FileStatus::Ok || status == FileStatus::Missing;
     }
     // The same outcome with another value.
     template <typename U> FileResult<U> with(U other) const
@@ -151,8 +155,99 @@ QString CollapseBlankLines(const QString &text);
 // Replaces the file by `text` followed by CR LF, in UTF-8, and gives the
 // digest of what it wrote. The new content is written beside the old file,
 // flushed to disk and renamed over it, so on any failure the old file stays
-// exactly as it was.
-FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text);
+// exactly as it was. Just before the rename the file is read once more: when
+// `expected` is given and the file no longer holds that content, nothing is
+// written (Changed); else what it holds is kept in the versions folder first,
+// and when it cannot be kept, nothing is written.
+FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text,
+                                            const std::optional<ContentDigest> &expected = {});
+
+// The folder beside the database that keeps the contents the writes
+// replaced: stockbook-versions, holding stockbook-YYYYMMDD-HHMMSS.txt (local
+// time; -2, -3, ... for further versions of one second), the newest
+// kVersionsKept of them. A content equal to the newest version is not kept
+// again.
+QString DatabaseVersionsPath(const QString &programDirectory);
+inline constexpr int kVersionsKept = 50;
+
+// What a write took in from another program's changes to the file, when it
+// merged them with the window's text (see DatabaseSession).
+struct MergeReport
+{
+    bool merged = false;
+    // Lines the file's side added or changed that the result holds.
+    int fromFile = 0;
+    // Lines the file's side removed.
+    int removedInFile = 0;
+    // Lines changed differently on both sides, both versions kept: the
+    // window's, then the file's, pair after pair.
+    QStringList inTwoVersions;
+    // Lines changed on one side and removed on the other, kept.
+    QStringList changedAndRemoved;
+};
+
+// What a write of the session put into the file: the database text (the
+// view's text after a write of the whole view), what it merged, and for an
+// Update whether the picked record was there to replace.
+struct WrittenDatabase
+{
+    QString text;
+    MergeReport merge;
+    bool recordFound = true;
+};
+
+// The window's dealings with the database file: what it last read or wrote
+// (the common ancestor of a merge), whether the view holds the whole
+// database, and what Save and Update write. When another program changed the
+// file since the session last read or wrote it, a write merges three ways,
+// line by line: the ancestor, the window's text and the file's text now,
+// compared as decoded lines (another encoding or other line ends are no
+// change). A change on one side is taken; the same change on both sides once;
+// lines added at one place on both sides all, the file's first; a line
+// changed differently on both sides is kept in both versions, and a line
+// changed on one side and removed on the other is kept; both are reported.
+// If the file changes again between the merge and the write, the write
+// merges again.
+class DatabaseSession
+{
+public:
+    explicit DatabaseSession(const QString &programDirectory);
+
+    // The database text for the view, read at start-up. A file that cannot
+    // be read is never written over in this session (see unreadableReason).
+    FileResult<QString> load();
+    // Why the file could not be read at start-up, or an empty text.
+    QString unreadableReason() const;
+
+    // Whether the view holds the whole database: true until the first
+    // search replaces it by the lines that match.
+    bool viewHoldsWholeDatabase() const;
+    void searchStarted();
+    // Whether `view` holds the whole database exactly as the session last
+    // read or wrote it, so that it holds nothing of its own.
+    bool holdsNothingOfItsOwn(const QString &view) const;
+
+    // Writes the whole view's text, merged with another program's changes.
+    FileResult<WrittenDatabase> save(const QString &view);
+    // Replaces every occurrence of `before` by `after`: in the view, which
+    // is then saved as by save(), while it holds the whole database; else in
+    // the file's text as it is now. recordFound is false, and nothing is
+    // written, when `before` is not there (Missing: there is no file).
+    FileResult<WrittenDatabase> update(const QString &view, const QString &before,
+                                       const QString &after);
+
+private:
+    FileResult<WrittenDatabase> writeMerged(const QString &text);
+    void remember(const QString &written, const ContentDigest &digest);
+
+    QString m_programDirectory;
+    QString m_unreadableReason;
+    bool m_viewHoldsWholeDatabase = true;
+    // The database text as a load of the file would give it, and the digest
+    // of the file's bytes, as the session last read or wrote them.
+    QString m_ancestor;
+    ContentDigest m_known;
+};
 
 // The file's lines that contain `searchText` (exact, case-sensitive), in file
 // order, each followed by CR LF. Empty lines never match; the empty search text

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:?build directory}
 seconds=${2:?seconds per target}
-targets="fuzz_pick fuzz_collapse fuzz_read_filter fuzz_round_trip"
+targets="fuzz_pick fuzz_collapse fuzz_read_filter fuzz_round_trip fuzz_merge"
 mkdir -p "$build/artifacts"
 status=0
 for target in $targets; do

@@ -91,6 +91,7 @@ QStringList strayEntries(const QString &directory)
     QStringList entries = QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
                                                     QDir::Hidden | QDir::System);
     entries.removeAll(QStringLiteral("stockbook.txt"));
+    entries.removeAll(QStringLiteral("stockbook-versions"));
     return entries;
 }
 

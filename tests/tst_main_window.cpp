@@ -79,8 +79,10 @@ private slots:
     void updateReplacesEveryOccurrence();
     void updateThatFindsNothingSaysSo_data();
     void updateThatFindsNothingSaysSo();
-    void otherWritersChangesAreAskedAbout_data();
-    void otherWritersChangesAreAskedAbout();
+    void otherWritersChangesAreMerged_data();
+    void otherWritersChangesAreMerged();
+    void oneSlipIsUndone();
+    void twoWindowsLoseNothing();
     void refusesFieldsThatBreakTheLine_data();
     void refusesFieldsThatBreakTheLine();
     void failedWriteIsReported();
@@ -539,66 +541,115 @@ void MainWindowTest::updateThatFindsNothingSaysSo()
         QCOMPARE(w.dir.readDatabase(), change == "file" ? other : (r1 + r2 + "\r\n").toUtf8());
 }
 
-void MainWindowTest::otherWritersChangesAreAskedAbout_data()
+void MainWindowTest::otherWritersChangesAreMerged_data()
 {
-    QTest::addColumn<QString>("change");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<bool>("asks");
-    QTest::newRow("Save over a rewritten file, Cancel") << "rewrite"
-                                                        << "Command4"
-                                                        << "Cancel" << true;
-    QTest::newRow("Save over a rewritten file, Replace") << "rewrite"
-                                                         << "Command4"
-                                                         << "Replace" << true;
-    QTest::newRow("Update over a rewritten file, Cancel") << "rewrite"
-                                                          << "Command6"
-                                                          << "Cancel" << true;
-    QTest::newRow("Update over a rewritten file, Replace") << "rewrite"
-                                                           << "Command6"
-                                                           << "Replace" << true;
-    QTest::newRow("Save over a file only touched") << "touch"
-                                                   << "Command4"
-                                                   << "" << false;
-    QTest::newRow("Save over a removed file") << "remove"
-                                              << "Command4"
-                                              << "" << false;
+    // The file held `ancestor` when the window opened; the window then holds
+    // `window`, another program writes `file`, and Save writes `merged`.
+    QTest::addColumn<QString>("ancestor");
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("merged");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("changed in the file, added in the window")
+        << "a\r\nb\r\nc\r\n" << "a\r\nb\r\nc\r\nw\r\n" << QByteArray("a\r\nB\r\nc\r\n\r\n")
+        << "a\r\nB\r\nc\r\nw\r\n" << "1 records came from there and 0 were removed";
+    QTest::newRow("removed in the file, a change in the window")
+        << "a\r\nb\r\nc\r\n" << "A\r\nb\r\nc\r\n" << QByteArray("a\r\nc\r\n")
+        << "A\r\nc\r\n" << "0 records came from there and 1 were removed";
+    QTest::newRow("the same change on both sides, once")
+        << "a\r\nb\r\n" << "a\r\nB\r\n" << QByteArray("a\r\nB\r\nf\r\n") << "a\r\nB\r\nf\r\n"
+        << "1 records came";
+    QTest::newRow("two appends: the file's first")
+        << "a\r\n" << "a\r\nw1\r\nw2\r\n" << QByteArray("a\r\nf1\r\n")
+        << "a\r\nf1\r\nw1\r\nw2\r\n" << "1 records came";
+    QTest::newRow("neighbouring lines changed on each side")
+        << "a\r\nb\r\n" << "A\r\nb\r\n" << QByteArray("a\r\nB\r\n") << "A\r\nB\r\n"
+        << "1 records came";
+    QTest::newRow("one line changed differently: both kept, told")
+        << "a\r\nb\r\n" << "a\r\nX\r\n" << QByteArray("a\r\nY\r\n") << "a\r\nX\r\nY\r\n"
+        << "both versions are kept (this window's first):\nX\nY";
+    QTest::newRow("changed in the window, removed in the file: kept, told")
+        << "a\r\nb\r\nc\r\n" << "a\r\nB\r\nc\r\n" << QByteArray("a\r\nc\r\n")
+        << "a\r\nB\r\nc\r\n" << "removed in the other, so the changed record is kept:\nB";
+    QTest::newRow("removed in the window, changed in the file: kept, told")
+        << "a\r\nb\r\nc\r\n" << "a\r\nc\r\n" << QByteArray("a\r\nB\r\nc\r\n")
+        << "a\r\nB\r\nc\r\n" << "removed in the other, so the changed record is kept:\nB";
+    QTest::newRow("only re-encoded with LF line ends: no change")
+        << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
+        << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";
 }
 
-void MainWindowTest::otherWritersChangesAreAskedAbout()
+void MainWindowTest::otherWritersChangesAreMerged()
 {
-    QFETCH(QString, change);
-    QFETCH(QString, button);
-    QFETCH(QString, answer);
-    QFETCH(bool, asks);
-    Window w((r1 + "\r\n").toUtf8());
+    QFETCH(QString, ancestor);
+    QFETCH(QString, window);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, merged);
+    QFETCH(QString, told);
+    Window w(ancestor.toUtf8());
     w.open();
-    w->clickLine(0, 5);
-    w->click(1);
-    const QByteArray other = (r1 + r2 + "\r\n").toUtf8();
-    if (change == "rewrite")
-        w.dir.writeDatabase(other);
-    QFile file(w.dir.databasePath());
-    if (change == "touch")
-        QVERIFY(file.open(QIODevice::ReadWrite) &&
-                file.setFileTime(QDateTime::currentDateTime().addSecs(60),
-                                 QFileDevice::FileModificationTime));
-    else if (change == "remove")
-        QVERIFY(QFile::remove(w.dir.databasePath()));
+    w->view()->setDatabaseText(window);
+    w.dir.writeDatabase(file);
     MessageCatcher messages;
-    messages.answers << answer;
-    w->click(button);
-    QTest::qWait(20);
-    const bool replaced = !asks || answer == "Replace";
-    QCOMPARE(messages.texts.size(), int(asks) + int(replaced && button == "Command4"));
-    if (asks)
-        QVERIFY2(messages.texts[0].contains("changed by another program"),
-                 qPrintable(messages.texts[0]));
-    const QString mine =
-        button == "Command4" ? r1 : "[Box]: A1 [Item]: 10k [Nr]: 26 [Type]: Resistor\r\n";
-    QCOMPARE(w.dir.readDatabase(), replaced ? (mine + "\r\n").toUtf8() : other);
-    QCOMPARE(w->view()->databaseText(), mine == r1 || replaced ? mine : r1);
-    QCOMPARE(w->entry()[2], replaced && button == "Command6" ? "0" : "26");
+    w->click("Command4");
+    QTRY_COMPARE(messages.texts.size(), told.isEmpty() ? 1 : 2);
+    QVERIFY(messages.texts[0].startsWith("Database saved in "));
+    if (!told.isEmpty())
+        QVERIFY2(messages.texts[1].contains(told), qPrintable(messages.texts[1]));
+    QCOMPARE(w->view()->databaseText(), merged);
+    QCOMPARE(w.dir.readDatabase(), (merged + "\r\n").toUtf8());
+}
+
+void MainWindowTest::oneSlipIsUndone()
+{
+    Window w((r1 + r2 + "\r\n").toUtf8());
+    w.open();
+    MessageCatcher messages;
+    w->clickLine(0, 2);
+    QTest::keyClick(w->view(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(w->view(), "x");
+    w->click("Command4");
+    QCOMPARE(w.dir.readDatabase(), QByteArray("x\r\n"));
+    const QDir versions(w.dir.path() + "/stockbook-versions");
+    const QStringList kept = versions.entryList(QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    QFile old(versions.filePath(kept[0]));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), (r1 + r2 + "\r\n").toUtf8());
+    QTest::keyClick(w->view(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(w->view()->databaseText(), r1 + r2);
+}
+
+void MainWindowTest::twoWindowsLoseNothing()
+{
+    ProgramDirectory dir;
+    MessageCatcher messages;
+    WindowDriver a(dir.path());
+    WindowDriver b(dir.path());
+    for (int round = 0; round < 5; ++round) {
+        a.add("A", QString::number(round));
+        a.click(4);
+        b.add("B", QString::number(round));
+        b.click(4);
+    }
+    // Updates of two records in turn, each window on its old view.
+    a.clickLine(0, 2);
+    a.typeInto(1, "0 changed in A");
+    a.click(6);
+    b.clickLine(1, 2);
+    b.typeInto(1, "0 changed in B");
+    b.click(6);
+    a.click(4);
+    const QString file = QString::fromUtf8(dir.readDatabase());
+    for (int round = 1; round < 5; ++round)
+        QVERIFY(file.contains(QString("[Box]: A [Item]: %1 ").arg(round)) &&
+                file.contains(QString("[Box]: B [Item]: %1 ").arg(round)));
+    QVERIFY(file.startsWith("[Box]: A [Item]: 0 changed in A [Nr]: 0 [Type]: ...\r\n"
+                            "[Box]: B [Item]: 0 changed in B [Nr]: 0 [Type]: ...\r\n"));
+    QCOMPARE(file.count("[Box]: "), 10);
+    QCOMPARE(a.viewText() + "\r\n", file);
+    QVERIFY(std::none_of(messages.texts.cbegin(), messages.texts.cend(),
+                         [](const QString &text) { return text.contains("?"); }));
 }
 
 void MainWindowTest::refusesFieldsThatBreakTheLine_data()

@@ -45,6 +45,7 @@ private slots:
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void writeKeepsLinkAndPermissions();
+    void writesKeepTheNewestVersions();
     void unreadableFileIsReported();
     void filter_data();
     void filter();
@@ -372,6 +373,35 @@ void RecordStoreTest::writeKeepsLinkAndPermissions()
     QCOMPARE(dir.readDatabase(), QByteArray("X\r\n\r\n"));
     QCOMPARE(QFileInfo(target).permissions() & 0x7777,
              permissions | QFileDevice::ReadUser | QFileDevice::WriteUser);
+}
+
+void RecordStoreTest::writesKeepTheNewestVersions()
+{
+    ProgramDirectory dir("old\r\n");
+    for (int k = 0; k < 53; ++k)
+        QVERIFY(WriteDatabaseFile(dir.path(), QString::number(k)).ok());
+    // Writing the same content twice more keeps no second copy of it.
+    QVERIFY(WriteDatabaseFile(dir.path(), "52").ok());
+    QVERIFY(WriteDatabaseFile(dir.path(), "52").ok());
+    QDir versions(dir.path() + "/stockbook-versions");
+    const QStringList names = versions.entryList(QDir::Files, QDir::Name);
+    QCOMPARE(names.size(), 50);
+    const QRegularExpression name("^stockbook-\\d{8}-\\d{6}(-[2-9]|-[1-9]\\d+)?\\.txt$");
+    QVERIFY(std::all_of(names.cbegin(), names.cend(),
+                        [&](const QString &n) { return name.match(n).hasMatch(); }));
+    QVERIFY(names.filter(QRegularExpression("-\\d{6}-\\d+\\.txt$")).size() > 0);
+    QStringList contents;
+    for (const QString &n : names) {
+        QFile file(versions.filePath(n));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        contents << QString::fromUtf8(file.readAll());
+    }
+    // Of old, 0, ..., 52, the oldest four are gone.
+    std::sort(contents.begin(), contents.end(), [](const QString &a, const QString &b) {
+        return a.trimmed().toInt() < b.trimmed().toInt();
+    });
+    QCOMPARE(contents.first(), QString("3\r\n"));
+    QCOMPARE(contents.last(), QString("52\r\n"));
 }
 
 void RecordStoreTest::unreadableFileIsReported()

@@ -1,0 +1,80 @@
+// The three-way merge of database lines on random edits of both sides: every
+// line that either side added or changed is in the result, and every
+// ancestor line that neither side removed or changed stays.
+#include <QHash>
+
+#include "fuzz/fuzz_support.h"
+#include "record_store/internal.h"
+
+using namespace Fuzz;
+
+namespace {
+
+// One side's copy of the ancestor: each byte edits the next ancestor line
+// (keeps, removes, changes it, or adds a line before it). Lines the side
+// made are "<side><n>", and a change marked shared is the same on both
+// sides. `untouched` counts how often each ancestor index stayed.
+QStringList edit(Input &input, const QStringList &ancestor, QChar side, QList<bool> &untouched)
+{
+    QStringList lines;
+    for (qsizetype k = 0; k < ancestor.size(); ++k) {
+        const uint8_t action = input.empty() ? 0 : input.takeByte();
+        switch (action % 5) {
+        case 0:
+            lines << ancestor[k];
+            continue;
+        case 1:
+            break; // removed
+        case 2:
+            lines << QStringLiteral("%1%2").arg(side).arg(k);
+            break;
+        case 3:
+            lines << QStringLiteral("s%1").arg(k); // the same change on both sides
+            break;
+        case 4:
+            lines << QStringLiteral("%1+%2").arg(side).arg(k) << ancestor[k];
+            continue;
+        }
+        untouched[k] = false;
+    }
+    if (!input.empty() && input.takeByte() % 2)
+        lines << QStringLiteral("%1-end").arg(side);
+    return lines;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
+{
+    Input input(data, size);
+    const int count = input.takeByte() % 40;
+    QStringList ancestor;
+    for (int k = 0; k < count; ++k)
+        ancestor << QStringLiteral("a%1").arg(input.empty() ? 0 : input.takeByte() % 6);
+    QList<bool> keptByWindow(count, true);
+    QList<bool> keptByFile(count, true);
+    const QStringList window = edit(input, ancestor, u'w', keptByWindow);
+    const QStringList file = edit(input, ancestor, u'f', keptByFile);
+
+    const auto merged = RecordStore::Internal::mergeLines(ancestor, window, file);
+    check(merged.has_value(), "the merge failed");
+    QHash<QString, int> inResult;
+    for (const QString &line : merged->lines)
+        ++inResult[line];
+    const QStringList details = {QStringLiteral("ancestor %1").arg(ancestor.join(u' ')),
+                                 QStringLiteral("window %1").arg(window.join(u' ')),
+                                 QStringLiteral("file %1").arg(file.join(u' ')),
+                                 QStringLiteral("merged %1").arg(merged->lines.join(u' '))};
+    for (const QStringList *side : {&window, &file})
+        for (const QString &line : *side)
+            check(line.startsWith(u'a') || inResult.value(line) > 0,
+                  "a line that one side added or changed is missing", details);
+    QHash<QString, int> keptByBoth;
+    for (int k = 0; k < count; ++k)
+        if (keptByWindow[k] && keptByFile[k])
+            ++keptByBoth[ancestor[k]];
+    for (auto it = keptByBoth.cbegin(); it != keptByBoth.cend(); ++it)
+        check(inResult.value(it.key()) >= it.value(),
+              "an ancestor line that neither side touched is missing", details);
+    return 0;
+}

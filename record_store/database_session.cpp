@@ -1,0 +1,152 @@
+// The database session: what the window last read from or wrote to the
+// database file, and what Save and Update write, merged with the changes
+// another program (a second window, a sync tool, an editor) made meanwhile.
+#include "record_store/internal.h"
+
+namespace RecordStore {
+
+using namespace Internal;
+
+namespace {
+
+// A write whose file keeps changing between the merge and the rename is
+// merged again, this many times at most.
+constexpr int kWriteAttempts = 8;
+
+QStringList linesOf(const QString &text)
+{
+    QStringList lines;
+    forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
+    return lines;
+}
+
+QString textOf(const QStringList &lines)
+{
+    QString text;
+    for (const QString &line : lines) {
+        text.append(line);
+        text.append(kCrLf);
+    }
+    return text;
+}
+
+} // namespace
+
+DatabaseSession::DatabaseSession(const QString &programDirectory)
+    : m_programDirectory(programDirectory)
+{
+}
+
+FileResult<QString> DatabaseSession::load()
+{
+    const FileResult<DatabaseText> loaded = LoadDatabaseFile(m_programDirectory);
+    if (!loaded.ok())
+        m_unreadableReason = loaded.reason;
+    m_ancestor = loaded.value.text;
+    m_known = loaded.value.digest;
+    return loaded.with(loaded.value.text);
+}
+
+QString DatabaseSession::unreadableReason() const
+{
+    return m_unreadableReason;
+}
+
+bool DatabaseSession::viewHoldsWholeDatabase() const
+{
+    return m_viewHoldsWholeDatabase;
+}
+
+void DatabaseSession::searchStarted()
+{
+    m_viewHoldsWholeDatabase = false;
+}
+
+bool DatabaseSession::holdsNothingOfItsOwn(const QString &view) const
+{
+    return m_viewHoldsWholeDatabase && view == m_ancestor;
+}
+
+FileResult<WrittenDatabase> DatabaseSession::save(const QString &view)
+{
+    return writeMerged(view);
+}
+
+FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const QString &before,
+                                                    const QString &after)
+{
+    if (m_viewHoldsWholeDatabase) {
+        if (!view.contains(before))
+            return {FileStatus::Ok, QString(), {view, {}, false}};
+        return writeMerged(QString(view).replace(before, after));
+    }
+    if (!m_unreadableReason.isEmpty())
+        return failure<WrittenDatabase>(m_unreadableReason);
+    // A searched view holds only some records: the change goes into the
+    // file's text as it is now, so that the hidden records stay.
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+        const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
+        if (!now.ok())
+            return failure<WrittenDatabase>(now.reason);
+        QString text = now.status == FileStatus::Ok ? databaseTextOf(now.value.bytes) : QString();
+        if (!text.contains(before))
+            return now.with(WrittenDatabase{text, {}, false});
+        text.replace(before, after);
+        const FileResult<ContentDigest> written =
+            WriteDatabaseFile(m_programDirectory, text, digestOf(now));
+        if (written.status == FileStatus::Changed)
+            continue;
+        if (!written.ok())
+            return failure<WrittenDatabase>(written.reason);
+        remember(text, written.value);
+        return {FileStatus::Ok, QString(), {text, {}, true}};
+    }
+    return failure<WrittenDatabase>(
+        QStringLiteral("another program kept changing the file while it was being written"));
+}
+
+FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &text)
+{
+    if (!m_unreadableReason.isEmpty())
+        return failure<WrittenDatabase>(m_unreadableReason);
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+        const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
+        if (!now.ok())
+            return failure<WrittenDatabase>(now.reason);
+        const ContentDigest nowDigest = digestOf(now);
+        WrittenDatabase out{text, {}, true};
+        // A file that is gone is written anew; one that only changed its
+        // encoding or line ends holds no change of another program.
+        if (now.status == FileStatus::Ok && nowDigest != m_known) {
+            const QString fileText = databaseTextOf(now.value.bytes);
+            if (fileText != m_ancestor) {
+                std::optional<MergedLines> merged =
+                    mergeLines(linesOf(m_ancestor), linesOf(text), linesOf(fileText));
+                if (!merged)
+                    return failure<WrittenDatabase>(QStringLiteral(
+                        "another program's changes to the file could not be merged"));
+                out.text = textOf(merged->lines);
+                out.merge = std::move(merged->report);
+                out.merge.merged = true;
+            }
+        }
+        const FileResult<ContentDigest> written =
+            WriteDatabaseFile(m_programDirectory, out.text, nowDigest);
+        if (written.status == FileStatus::Changed)
+            continue;
+        if (!written.ok())
+            return failure<WrittenDatabase>(written.reason);
+        remember(out.text, written.value);
+        return {FileStatus::Ok, QString(), out};
+    }
+    return failure<WrittenDatabase>(
+        QStringLiteral("another program kept changing the file while it was being written"));
+}
+
+void DatabaseSession::remember(const QString &written, const ContentDigest &digest)
+{
+    m_ancestor = databaseTextOf((written + QStringLiteral("\r\n")).toUtf8());
+    m_known = digest;
+}
+
+} // namespace RecordStore

@@ -1,0 +1,166 @@
+// The three-way merge of database texts, line by line: what the window holds,
+// what the file holds now, and what both held when the window last read or
+// wrote the file (their common ancestor). Records are independent lines, so
+// the merge decides line by line; the line diffs come from libgit2.
+//
+// Each side's diff against the ancestor says, for every ancestor line,
+// whether that side kept it, removed it or changed it into another line, and
+// which lines it added between two ancestor lines. A hunk that removes k
+// lines and adds m pairs them in order: the first min(k, m) are changes, the
+// rest removals or additions. The rules, ancestor line by ancestor line:
+// kept on both sides stays; a change on one side wins over a keep; a removal
+// on one side wins over a keep; the same change on both sides is made once;
+// two different changes keep both versions (the window's first); a change on
+// one side and a removal on the other keep the changed line. Lines added at
+// one place on both sides all stay, the file's first, and a line added there
+// by both sides stands once.
+#include <git2.h>
+
+#include <QHash>
+
+#include "record_store/internal.h"
+
+namespace RecordStore::Internal {
+
+namespace {
+
+// libgit2 is set up once for the process and never torn down.
+bool libgit2Ready()
+{
+    static const bool ready = git_libgit2_init() > 0;
+    return ready;
+}
+
+// What one side did to the ancestor's lines.
+struct SideEdits
+{
+    static constexpr int kKept = -1;
+    static constexpr int kRemoved = -2;
+    // For each ancestor line: kKept, kRemoved, or the index of the side's line
+    // it was changed into.
+    std::vector<int> change;
+    // For each place before ancestor line g (g == size: at the end), the
+    // range of the side's lines added there.
+    std::vector<std::pair<int, int>> added;
+};
+
+// Each distinct line as a short token line ("17\n"), so that libgit2 diffs
+// small buffers that hold neither line ends nor bytes of their own.
+class Tokens
+{
+public:
+    QByteArray tokenize(const QStringList &lines)
+    {
+        QByteArray out;
+        out.reserve(lines.size() * 7);
+        for (const QString &line : lines) {
+            auto it = m_ids.constFind(line);
+            if (it == m_ids.constEnd())
+                it = m_ids.insert(line, int(m_ids.size()));
+            out.append(QByteArray::number(*it));
+            out.append('\n');
+        }
+        return out;
+    }
+
+private:
+    QHash<QString, int> m_ids;
+};
+
+int onHunk(const git_diff_delta *, const git_diff_hunk *hunk, void *payload)
+{
+    auto &edits = *static_cast<SideEdits *>(payload);
+    // Line numbers count from 1; a hunk that removes nothing names the
+    // ancestor line after which its lines go.
+    const int removedFrom = hunk->old_lines == 0 ? hunk->old_start : hunk->old_start - 1;
+    const int addedFrom = hunk->new_start - 1;
+    const int changed = qMin(hunk->old_lines, hunk->new_lines);
+    for (int k = 0; k < hunk->old_lines; ++k)
+        edits.change[removedFrom + k] = k < changed ? addedFrom + k : SideEdits::kRemoved;
+    if (hunk->new_lines > changed)
+        edits.added[removedFrom + hunk->old_lines] = {addedFrom + changed,
+                                                      addedFrom + hunk->new_lines};
+    return 0;
+}
+
+std::optional<SideEdits> diff(const QByteArray &ancestor, qsizetype ancestorLines,
+                              const QByteArray &side)
+{
+    SideEdits edits;
+    edits.change.assign(ancestorLines, SideEdits::kKept);
+    edits.added.assign(ancestorLines + 1, {0, 0});
+    git_diff_options options;
+    git_diff_options_init(&options, GIT_DIFF_OPTIONS_VERSION);
+    options.context_lines = 0;
+    options.interhunk_lines = 0;
+    options.flags = GIT_DIFF_FORCE_TEXT;
+    if (git_diff_buffers(ancestor.constData(), ancestor.size(), nullptr, side.constData(),
+                         side.size(), nullptr, &options, nullptr, nullptr, onHunk, nullptr,
+                         &edits) != 0)
+        return std::nullopt;
+    return edits;
+}
+
+} // namespace
+
+std::optional<MergedLines> mergeLines(const QStringList &ancestor, const QStringList &window,
+                                      const QStringList &file)
+{
+    if (!libgit2Ready())
+        return std::nullopt;
+    Tokens tokens;
+    const QByteArray ancestorTokens = tokens.tokenize(ancestor);
+    const std::optional<SideEdits> mine = diff(ancestorTokens, ancestor.size(),
+                                               tokens.tokenize(window));
+    const std::optional<SideEdits> theirs = diff(ancestorTokens, ancestor.size(),
+                                                 tokens.tokenize(file));
+    if (!mine || !theirs)
+        return std::nullopt;
+
+    MergedLines merged;
+    merged.lines.reserve(qMax(window.size(), file.size()));
+    MergeReport &report = merged.report;
+    const auto fromFile = [&](const QString &line) {
+        merged.lines.append(line);
+        ++report.fromFile;
+    };
+    for (qsizetype g = 0; g <= ancestor.size(); ++g) {
+        const auto [fileFrom, fileTo] = theirs->added[g];
+        const auto [windowFrom, windowTo] = mine->added[g];
+        QStringList fileAdded = file.mid(fileFrom, fileTo - fileFrom);
+        for (const QString &line : fileAdded)
+            fromFile(line);
+        for (int k = windowFrom; k < windowTo; ++k) {
+            if (!fileAdded.removeOne(window[k]))
+                merged.lines.append(window[k]);
+            else
+                --report.fromFile;
+        }
+        if (g == ancestor.size())
+            break;
+        const int a = mine->change[g];
+        const int b = theirs->change[g];
+        if (a == SideEdits::kKept && b == SideEdits::kKept) {
+            merged.lines.append(ancestor[g]);
+        } else if (a == SideEdits::kKept && b == SideEdits::kRemoved) {
+            ++report.removedInFile;
+        } else if (a >= 0 && b >= 0) {
+            merged.lines.append(window[a]);
+            if (file[b] != window[a]) {
+                fromFile(file[b]);
+                report.inTwoVersions.append({window[a], file[b]});
+            }
+        } else if (a >= 0) {
+            merged.lines.append(window[a]);
+            if (b == SideEdits::kRemoved)
+                report.changedAndRemoved.append(window[a]);
+        } else if (b >= 0) {
+            fromFile(file[b]);
+            if (a == SideEdits::kRemoved)
+                report.changedAndRemoved.append(file[b]);
+        }
+    }
+    return merged;
+}
+
+} // namespace RecordStore::Internal
