@@ -123,6 +123,8 @@ QList<Row> rows(const SizeRun &smallest)
          fig("grep_all")},
         againstSmallest("PickRecordFields, last line", "pick", "pick"),
         {"WriteDatabaseFile", "write", fig("write"), fig("write_floor")},
+        {"Save, one record changed (session)", "write", fig("save"), fig("write_floor")},
+        {"Save merging another writer's change", "Save", fig("save_merge"), fig("save")},
         heading("Window"),
         {"start-up to a loaded view", "load + set", fig("startup"),
          sum("load", "set_whole_hidden")},
@@ -265,6 +267,7 @@ QString targets(const QList<SizeRun> &runs)
             {"key stroke (no match) / (filter + set)", fig("key_nothing"), filterPlusSet("nothing"),
              1.3},
             {"start-up / (load + set)", fig("startup"), sum("load", "set_whole_hidden"), 1.3},
+            {"Save that merges / plain Save", fig("save_merge"), fig("save"), 2.0},
         };
         out += "\nTargets at 100,000 records:\n\n";
         for (const Target &t : targets) {

@@ -91,6 +91,26 @@ SizeRun measureSize(int records, int reps)
         reps, [&] { check(PickRecordFields(loaded, caret).size() == 4, "no pick"); }, 1000);
 
     f["write"] = medianMs(reps, [&] { check(WriteDatabaseFile(directory, loaded).ok(), "write"); });
+    // Save through the session, one record changed in the window: plain, and
+    // with another record changed in the file by another program meanwhile.
+    const qsizetype secondLine = loaded.indexOf(QLatin1String("\r\n")) + 2;
+    const QString mine = QString(loaded).insert(secondLine - 2, QLatin1String("0"));
+    const QString theirs = QString(loaded).insert(loaded.indexOf(u'\r', secondLine), u'1');
+    DatabaseSession session(directory);
+    const auto startSession = [&](bool otherWriter) {
+        return [&, otherWriter] {
+            writeDatabase(directory, loaded);
+            session = DatabaseSession(directory);
+            check(session.load().ok(), "load");
+            if (otherWriter)
+                writeDatabase(directory, theirs);
+        };
+    };
+    f["save"] = medianMs(reps, startSession(false), [&] { check(session.save(mine).ok(), "save"); });
+    f["save_merge"] = medianMs(reps, startSession(true), [&] {
+        const FileResult<WrittenDatabase> saved = session.save(mine);
+        check(saved.ok() && saved.value.merge.fromFile == 1, "merge");
+    });
     const QByteArray written = (loaded + "\r\n").toUtf8();
     const QString floorPath = directory + "/floor.txt";
     f["write_floor"] = medianMs(reps, [&] { writeFileSynced(floorPath, written); });

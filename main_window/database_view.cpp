@@ -178,15 +178,19 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     verticalScrollBar()->setValue(scrolledTo);
 }
 
-void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
+void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text, Undo undo)
 {
     const QTextCursor caret = textCursor();
     const int line = caret.blockNumber();
     const int column = caret.positionInBlock();
     const int scrolledTo = verticalScrollBar()->value();
-    QTextCursor all(document());
-    all.select(QTextCursor::Document);
-    all.insertText(text);
+    if (undo == Undo::With) {
+        QTextCursor all(document());
+        all.select(QTextCursor::Document);
+        all.insertText(text);
+    } else {
+        setDatabaseText(text);
+    }
     const QTextBlock block = document()->findBlockByNumber(qMin(line, document()->blockCount() - 1));
     QTextCursor placed(block);
     placed.setPosition(block.position() + qMin(column, block.length() - 1));

@@ -29,9 +29,11 @@ public:
     // undo history, and the scroll position kept. Only the replaced lines are
     // edited, so a whole view is not rebuilt for the change of one record.
     void replaceInDatabaseText(const QString &text, const QString &before, const QString &after);
-    // Sets the text as one edit that Ctrl+Z takes back, keeping the caret's
-    // line and column and the scroll position where the new text has them.
-    void replaceDatabaseTextKeepingPlace(const QString &text);
+    // Sets the text, keeping the caret's line and column and the scroll
+    // position where the new text has them; with Undo::With as one edit that
+    // Ctrl+Z takes back.
+    enum class Undo { With, Without };
+    void replaceDatabaseTextKeepingPlace(const QString &text, Undo undo);
     void appendDatabaseText(const QString &text);
 
     // Characters before the caret (before the selection's start, when text is

@@ -55,7 +55,37 @@ Form1::Form1(const QString &programDirectory, QWidget *parent)
     createControls();
     connectHandlers();
     Form_Load();
+    watchDatabaseFile();
     Text1->setFocus();
+}
+
+void Form1::watchDatabaseFile()
+{
+    m_followTimer.setSingleShot(true);
+    m_followTimer.setInterval(250);
+    connect(&m_followTimer, &QTimer::timeout, this, &Form1::followDatabaseFile);
+    const auto changed = [this] { m_followTimer.start(); };
+    connect(&m_databaseWatcher, &QFileSystemWatcher::fileChanged, this, changed);
+    connect(&m_databaseWatcher, &QFileSystemWatcher::directoryChanged, this, changed);
+    if (m_programDirectory.isEmpty())
+        return;
+    m_databaseWatcher.addPath(m_programDirectory);
+    watchDatabasePath();
+}
+
+// A file replaced by a rename is a new file to watch.
+void Form1::watchDatabasePath()
+{
+    const QString path = DatabaseFilePath(m_programDirectory);
+    if (!m_databaseWatcher.files().contains(path) && QFileInfo(path).isReadable())
+        m_databaseWatcher.addPath(path);
+}
+
+void Form1::followDatabaseFile()
+{
+    watchDatabasePath();
+    if (const std::optional<QString> text = m_session.followFile(Text5->databaseText()))
+        Text5->replaceDatabaseTextKeepingPlace(*text, DatabaseView::Undo::Without);
 }
 
 QString Form1::selectedRecord() const
@@ -277,7 +307,7 @@ bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
         return false;
     }
     if (written.value.merge.merged)
-        Text5->replaceDatabaseTextKeepingPlace(written.value.text);
+        Text5->replaceDatabaseTextKeepingPlace(written.value.text, DatabaseView::Undo::With);
     return true;
 }
 

@@ -11,10 +11,12 @@
 // controls, calls the record store and writes the controls back.
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QList>
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include "record_store/record_store.h"
@@ -63,6 +65,9 @@ private:
     bool captionsFit() const;
 
     void connectHandlers();
+    void watchDatabaseFile();
+    void watchDatabasePath();
+    void followDatabaseFile();
     QStringList entryFields() const;
     void writeEntryFields(const QStringList &texts);
     bool entryFieldsFitRecordLine();
@@ -81,6 +86,11 @@ private:
     // What the window last read from or wrote to the file, whether the view
     // holds the whole database, and what Save and Update write.
     RecordStore::DatabaseSession m_session;
+    // Another program's change of the file (sync tools replace it by a
+    // rename, so the folder is watched too) reloads a view that holds nothing
+    // of its own, once the changes have settled.
+    QFileSystemWatcher m_databaseWatcher;
+    QTimer m_followTimer;
     bool m_warnedOfUnreadableDatabase = false;
     bool m_searchFailureShown = false;
 

@@ -179,7 +179,8 @@ FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, con
     const QString refused = refusal(programDirectory);
     if (!refused.isEmpty())
         return failure<ContentDigest>(refused);
-    const QByteArray bytes = (text + QStringLiteral("\r\n")).toUtf8();
+    QByteArray bytes = text.toUtf8();
+    bytes.append("\r\n");
     // QSaveFile writes a temporary file beside the target and renames it over
     // the target on commit; a symbolic link is followed and its target
     // replaced, and the permissions of an existing file are kept.

@@ -43,6 +43,7 @@ FileResult<QString> DatabaseSession::load()
     if (!loaded.ok())
         m_unreadableReason = loaded.reason;
     m_ancestor = loaded.value.text;
+    m_written.reset();
     m_known = loaded.value.digest;
     return loaded.with(loaded.value.text);
 }
@@ -64,7 +65,22 @@ void DatabaseSession::searchStarted()
 
 bool DatabaseSession::holdsNothingOfItsOwn(const QString &view) const
 {
-    return m_viewHoldsWholeDatabase && view == m_ancestor;
+    return m_viewHoldsWholeDatabase && view == ancestor();
+}
+
+std::optional<QString> DatabaseSession::followFile(const QString &view)
+{
+    if (!holdsNothingOfItsOwn(view))
+        return std::nullopt;
+    const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
+    if (now.status != FileStatus::Ok || digestOf(now) == m_known)
+        return std::nullopt;
+    m_known = digestOf(now);
+    const QString text = databaseTextOf(now.value.bytes);
+    if (text == ancestor())
+        return std::nullopt;
+    m_ancestor = text;
+    return text;
 }
 
 FileResult<WrittenDatabase> DatabaseSession::save(const QString &view)
@@ -119,9 +135,9 @@ FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &text)
         // encoding or line ends holds no change of another program.
         if (now.status == FileStatus::Ok && nowDigest != m_known) {
             const QString fileText = databaseTextOf(now.value.bytes);
-            if (fileText != m_ancestor) {
+            if (fileText != ancestor()) {
                 std::optional<MergedLines> merged =
-                    mergeLines(linesOf(m_ancestor), linesOf(text), linesOf(fileText));
+                    mergeLines(linesOf(ancestor()), linesOf(text), linesOf(fileText));
                 if (!merged)
                     return failure<WrittenDatabase>(QStringLiteral(
                         "another program's changes to the file could not be merged"));
@@ -145,8 +161,19 @@ FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &text)
 
 void DatabaseSession::remember(const QString &written, const ContentDigest &digest)
 {
-    m_ancestor = databaseTextOf((written + QStringLiteral("\r\n")).toUtf8());
+    m_ancestor.clear();
+    m_written = written;
     m_known = digest;
+}
+
+const QString &DatabaseSession::ancestor() const
+{
+    // What a load of the written file gives, worked out when first needed.
+    if (m_written) {
+        m_ancestor = databaseTextOf((*m_written + QStringLiteral("\r\n")).toUtf8());
+        m_written.reset();
+    }
+    return m_ancestor;
 }
 
 } // namespace RecordStore

@@ -110,10 +110,10 @@ std::optional<MergedLines> mergeLines(const QStringList &ancestor, const QString
         return std::nullopt;
     Tokens tokens;
     const QByteArray ancestorTokens = tokens.tokenize(ancestor);
-    const std::optional<SideEdits> mine = diff(ancestorTokens, ancestor.size(),
-                                               tokens.tokenize(window));
-    const std::optional<SideEdits> theirs = diff(ancestorTokens, ancestor.size(),
-                                                 tokens.tokenize(file));
+    const std::optional<SideEdits> mine =
+        diff(ancestorTokens, ancestor.size(), tokens.tokenize(window));
+    const std::optional<SideEdits> theirs =
+        diff(ancestorTokens, ancestor.size(), tokens.tokenize(file));
     if (!mine || !theirs)
         return std::nullopt;
 

@@ -227,6 +227,12 @@ public:
     // read or wrote it, so that it holds nothing of its own.
     bool holdsNothingOfItsOwn(const QString &view) const;
 
+    // When `view` holds nothing of its own and another program changed the
+    // file since the session last read or wrote it: the file's text now,
+    // which the session then holds as read. Otherwise (also when the file
+    // is gone or cannot be read) nothing.
+    std::optional<QString> followFile(const QString &view);
+
     // Writes the whole view's text, merged with another program's changes.
     FileResult<WrittenDatabase> save(const QString &view);
     // Replaces every occurrence of `before` by `after`: in the view, which
@@ -239,13 +245,16 @@ public:
 private:
     FileResult<WrittenDatabase> writeMerged(const QString &text);
     void remember(const QString &written, const ContentDigest &digest);
+    const QString &ancestor() const;
 
     QString m_programDirectory;
     QString m_unreadableReason;
     bool m_viewHoldsWholeDatabase = true;
     // The database text as a load of the file would give it, and the digest
-    // of the file's bytes, as the session last read or wrote them.
-    QString m_ancestor;
+    // of the file's bytes, as the session last read or wrote them; after a
+    // write, the text written until the ancestor is needed.
+    mutable QString m_ancestor;
+    mutable std::optional<QString> m_written;
     ContentDigest m_known;
 };
 

@@ -47,8 +47,8 @@ std::vector<Version> versionsIn(const QDir &folder)
     for (const QString &name : names) {
         const QRegularExpressionMatch match = pattern.match(name);
         if (match.hasMatch())
-            versions.push_back({name, match.captured(1),
-                                match.hasCaptured(2) ? match.captured(2).toInt() : 1});
+            versions.push_back(
+                {name, match.captured(1), match.hasCaptured(2) ? match.captured(2).toInt() : 1});
     }
     std::sort(versions.begin(), versions.end(), olderThan);
     return versions;
@@ -57,8 +57,7 @@ std::vector<Version> versionsIn(const QDir &folder)
 bool holds(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.size() == bytes.size() && file.open(QIODevice::ReadOnly) &&
-           file.readAll() == bytes;
+    return file.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes;
 }
 
 // Creates `name` in `folder` (never through a link or over a file), writes
@@ -101,8 +100,9 @@ QString keepVersion(const QString &programDirectory, const QByteArray &bytes)
             number = qMax(number, version.number + 1);
     QString reason = QStringLiteral("no free name for a version of this second");
     for (int tries = 0; tries < 100; ++tries, ++number) {
-        const QString name = number == 1 ? QStringLiteral("stockbook-%1.txt").arg(stamp)
-                                         : QStringLiteral("stockbook-%1-%2.txt").arg(stamp).arg(number);
+        const QString name = number == 1
+                                 ? QStringLiteral("stockbook-%1.txt").arg(stamp)
+                                 : QStringLiteral("stockbook-%1-%2.txt").arg(stamp).arg(number);
         if (folder.exists(name))
             continue;
         reason = writeNewFile(folder, name, bytes);

@@ -81,6 +81,8 @@ private slots:
     void updateThatFindsNothingSaysSo();
     void otherWritersChangesAreMerged_data();
     void otherWritersChangesAreMerged();
+    void viewFollowsTheFile_data();
+    void viewFollowsTheFile();
     void oneSlipIsUndone();
     void twoWindowsLoseNothing();
     void refusesFieldsThatBreakTheLine_data();
@@ -598,6 +600,38 @@ void MainWindowTest::otherWritersChangesAreMerged()
         QVERIFY2(messages.texts[1].contains(told), qPrintable(messages.texts[1]));
     QCOMPARE(w->view()->databaseText(), merged);
     QCOMPARE(w.dir.readDatabase(), (merged + "\r\n").toUtf8());
+}
+
+void MainWindowTest::viewFollowsTheFile_data()
+{
+    QTest::addColumn<QString>("own");
+    QTest::addColumn<bool>("follows");
+    QTest::newRow("nothing of its own: reloaded") << "" << true;
+    QTest::newRow("a record added: kept") << "add" << false;
+    QTest::newRow("a searched view: kept") << "search" << false;
+}
+
+void MainWindowTest::viewFollowsTheFile()
+{
+    QFETCH(QString, own);
+    QFETCH(bool, follows);
+    Window w((r1 + r2 + "\r\n").toUtf8());
+    w.open();
+    if (own == "add")
+        w->add("D4", "x");
+    else if (own == "search")
+        w->typeSearch("A1");
+    w->clickLine(1, 3);
+    const QString before = w->view()->databaseText();
+    // Replaced by a rename, as sync tools do.
+    QVERIFY(RecordStore::WriteDatabaseFile(w.dir.path(), r1 + r2 + r3).ok());
+    if (follows) {
+        QTRY_COMPARE(w->view()->databaseText(), r1 + r2 + r3);
+        QCOMPARE(w->view()->textCursor().blockNumber(), 1);
+    } else {
+        QTest::qWait(600);
+        QCOMPARE(w->view()->databaseText(), before);
+    }
 }
 
 void MainWindowTest::oneSlipIsUndone()
