@@ -11,6 +11,8 @@ PACKAGES = g++ cmake make pkg-config qt6-base-dev libgl-dev libgit2-dev fonts-de
 # launcher, a robot to click in the window, the desktop entry tools, and the
 # session bus tools that ordinary desktops have.
 PACKAGES += xvfb xauth xdotool imagemagick desktop-file-utils libglib2.0-bin dbus-x11
+# `make test-sync`: two Syncthing instances, and ss to see where their sockets go.
+PACKAGES += syncthing iproute2
 SUDO = $(shell [ "$$(id -u)" = 0 ] && echo "" || (command -v sudo >/dev/null && echo sudo) || echo NONE)
 
 .PHONY: all deps build run test clean install uninstall
@@ -42,6 +44,14 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --parallel $(JOBS)
+
+# Two machines that share the database folder through Syncthing, as two
+# instances on this machine that talk over 127.0.0.1 only, and a window on each
+# folder driven through the sync scenarios (a minute or two).
+.PHONY: test-sync
+test-sync: build
+	cmake --build $(BUILD_DIR) --target tst_sync --parallel $(JOBS)
+	scripts/sync_test.sh $(BUILD_DIR)
 
 # Times the record store and the window on generated databases of 1,000 to
 # 1,000,000 records and prints one table (several minutes; the window offscreen).

@@ -17,7 +17,8 @@
 // The sources, one concern each: record_line.cpp (the record line, the field
 // check and the pick), decoding.cpp (the file's bytes as text),
 // byte_scan_*.cpp (the byte scans), database_file.cpp with file_system_*.cpp
-// (reading and writing the file) and search_filter.cpp (the search).
+// (reading and writing the file), search_filter.cpp (the search) and
+// conflict_copies.cpp (the sync tools' copies of the file).
 #pragma once
 
 #include <optional>
@@ -299,6 +300,27 @@ struct DatabaseSnapshot
 // FilterDatabaseLines through `snapshot` (see DatabaseSnapshot).
 FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText,
                                         DatabaseSnapshot &snapshot);
+
+// The sync tools' copies of the database file beside it, which hold another
+// machine's version after both changed the file at once: Syncthing's
+// "stockbook.sync-conflict-YYYYMMDD-HHMMSS-XXXXXXX.txt", Nextcloud's and
+// ownCloud's "stockbook (conflicted copy [USER ]YYYY-MM-DD HHMMSS).txt",
+// older ownCloud's "stockbook_conflict[-USER]-YYYYMMDD-HHMMSS.txt" and
+// Dropbox's "stockbook (NAME's conflicted copy YYYY-MM-DD).txt", each also
+// with a number in parentheses where the tool adds one. Gives their file
+// names, oldest first by the date and time their names hold (a day alone
+// counts from its midnight), then by that number, then by name. Other names,
+// the database file itself and temporary files never match.
+QStringList ListConflictCopies(const QString &programDirectory);
+
+// The folder "stockbook-versions" beside the database file.
+QString VersionsFolderPath(const QString &programDirectory);
+
+// Moves the conflict copy `copyName` into VersionsFolderPath, creating the
+// folder when it is missing, and gives its new path. A name already taken
+// there gets "-2", "-3", ... before ".txt"; nothing is replaced or deleted.
+// On failure the copy stays where it was.
+FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QString &copyName);
 
 // Decodes the bytes of a database file. A file that starts with a UTF-16
 // byte-order mark (either byte order) is UTF-16. Otherwise each line is decoded

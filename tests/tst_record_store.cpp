@@ -54,6 +54,9 @@ private slots:
     void pick_data();
     void pick();
     void pickFindsCaretLineAnywhereInIt();
+    void conflictCopies_data();
+    void conflictCopies();
+    void moveConflictCopy();
 };
 
 void RecordStoreTest::composeRecordLine_data()
@@ -648,6 +651,69 @@ void RecordStoreTest::pickFindsCaretLineAnywhereInIt()
     for (int caret = before.size(); caret < before.size() + line.size() - 1; ++caret)
         QCOMPARE(PickRecordFields(text, caret),
                  (QStringList{"LONGBOX", QString(200, 'k'), "12", "Other"}));
+}
+
+void RecordStoreTest::conflictCopies_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("listed");
+    const auto row = [](const char *name, const QStringList &names, const QStringList &listed) {
+        QTest::newRow(name) << names << listed;
+    };
+    const QString syncthing = "stockbook.sync-conflict-20261208-094300-INARWTP.txt";
+    const QString nextcloud = "stockbook (conflicted copy 2026-12-08 094301).txt";
+    for (const QString &copy :
+         {syncthing, nextcloud, QString("stockbook (conflicted copy alice 2026-12-08 094300).txt"),
+          QString("stockbook (conflicted copy 2026-12-08 094300) (2).txt"),
+          QString("stockbook_conflict-20261208-094300.txt"),
+          QString("stockbook_conflict_alice-20261208-094300.txt"),
+          QString("stockbook (Ann's conflicted copy 2026-12-08).txt"),
+          QString("stockbook (Ann's Laptop (2)'s conflicted copy 2026-12-08) (1).txt"),
+          QString("stockbook (Ann's conflicted copy 2026-12-08 (1)).txt")})
+        row(qPrintable("copy " + copy), {copy}, {copy});
+    for (const char *other :
+         {"stockbook.txt.Ab12Cd", "~syncthing~stockbook.txt.Ab12Cd.tmp", ".syncthing.stockbook.txt.tmp",
+          "stockbook.sync-conflict-20261208-094300-INARWTP.txt.tmp",
+          "stockbook.sync-conflict-2026128-094300-INARWTP.txt",
+          "stockbook.sync-conflict-20261208-094300-inarwtp.txt", "Stockbook_conflict-20261208-094300.txt",
+          "stockbook (conflicted copy 2026-12-08).txt.part", "stockbook (copy).txt",
+          "parts.sync-conflict-20261208-094300-INARWTP.txt", "stockbook (Ann's conflicted copy).txt"})
+        row(qPrintable(QString("not a copy ") + other), {other}, {});
+    row("oldest first, a day from its midnight, then the number",
+        {syncthing, nextcloud, "stockbook (Ann's conflicted copy 2026-12-08) (1).txt",
+         "stockbook (Ann's conflicted copy 2026-12-08).txt", "stockbook_conflict-20261207-235959.txt"},
+        {"stockbook_conflict-20261207-235959.txt", "stockbook (Ann's conflicted copy 2026-12-08).txt",
+         "stockbook (Ann's conflicted copy 2026-12-08) (1).txt", syncthing, nextcloud});
+}
+
+void RecordStoreTest::conflictCopies()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, listed);
+    ProgramDirectory dir("A\r\n\r\n");
+    QVERIFY(QDir(dir.path()).mkdir("stockbook.sync-conflict-20261208-094300-DIRECTO.txt"));
+    for (const QString &name : names)
+        QVERIFY(QFile(dir.path() + "/" + name).open(QIODevice::WriteOnly));
+    QCOMPARE(ListConflictCopies(dir.path()), listed);
+}
+
+void RecordStoreTest::moveConflictCopy()
+{
+    ProgramDirectory dir;
+    const QString copy = "stockbook (conflicted copy 2026-12-08 094300).txt";
+    for (const QByteArray &content : {QByteArray("first"), QByteArray("second")}) {
+        QFile file(dir.path() + "/" + copy);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        QVERIFY(MoveConflictCopy(dir.path(), copy).ok());
+    }
+    const QString versions = dir.path() + "/stockbook-versions/";
+    QFile first(versions + copy);
+    QFile second(versions + "stockbook (conflicted copy 2026-12-08 094300)-2.txt");
+    QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
+    QCOMPARE(first.readAll() + second.readAll(), QByteArray("firstsecond"));
+    QVERIFY(ListConflictCopies(dir.path()).isEmpty());
+    QVERIFY(!MoveConflictCopy(dir.path(), copy).ok());
 }
 
 STOCKBOOK_TEST_MAIN(RecordStoreTest, QCoreApplication)

@@ -1,0 +1,126 @@
+// The copies of the database file that sync tools leave beside it when two
+// machines changed it at once, found by their names, and their move into the
+// versions folder once they have been taken in.
+#include <algorithm>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "record_store/file_system.h"
+
+namespace RecordStore {
+
+namespace {
+
+// One pattern for each way a sync tool names its copy. Each captures the
+// date (named "date": YYYYMMDD or YYYY-MM-DD) and, where the name holds it,
+// the time ("time": HHMMSS) and the number that a second copy of the same
+// moment gets ("number").
+const QList<QRegularExpression> &conflictCopyPatterns()
+{
+    static const QList<QRegularExpression> patterns = {
+        // Syncthing: the date and time the copy was made and the short id
+        // (seven characters of base 32) of the device that made the change.
+        QRegularExpression(QStringLiteral(
+            R"(^stockbook\.sync-conflict-(?<date>\d{8})-(?<time>\d{6})-[A-Z2-7]{7}\.txt$)")),
+        // Nextcloud, and ownCloud from its version 2.5: the file's time, the
+        // user's name (without parentheses) when the server keeps the copies.
+        QRegularExpression(
+            QStringLiteral(R"(^stockbook \(conflicted copy (?:[^()]+ )?(?<date>\d{4}-\d{2}-\d{2}) )"
+                           R"((?<time>\d{6})\)(?: \((?<number>\d+)\))?\.txt$)")),
+        // ownCloud before 2.5, with or without a user's name.
+        QRegularExpression(QStringLiteral(
+            R"(^stockbook_conflict(?:[-_][^/]+)?-(?<date>\d{8})-(?<time>\d{6})\.txt$)")),
+        // Dropbox: the name of the person or computer, the day, and a number
+        // for a further copy of that day, inside or after the parentheses.
+        QRegularExpression(
+            QStringLiteral(R"(^stockbook \((?:.+['’]s )?conflicted copy (?<date>\d{4}-\d{2}-\d{2}))"
+                           R"((?: \((?<number>\d+)\))?\)(?: \((?<number2>\d+)\))?\.txt$)")),
+    };
+    return patterns;
+}
+
+// What a copy is sorted by: the moment its name gives (a day alone counts
+// from its midnight), then its number, each as fixed-width digits.
+QString sortKey(const QRegularExpressionMatch &match)
+{
+    QString date = match.captured(u"date");
+    date.remove(u'-');
+    const QString time = match.captured(u"time");
+    const QString number = match.captured(u"number") + match.captured(u"number2");
+    return date + (time.isEmpty() ? QStringLiteral("000000") : time) +
+           number.rightJustified(9, u'0');
+}
+
+} // namespace
+
+QStringList ListConflictCopies(const QString &programDirectory)
+{
+    if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
+        return {};
+    QList<std::pair<QString, QString>> found; // sort key, name
+    const QStringList names =
+        QDir(programDirectory).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        for (const QRegularExpression &pattern : conflictCopyPatterns()) {
+            const QRegularExpressionMatch match = pattern.match(name);
+            if (match.hasMatch()) {
+                found.append({sortKey(match), name});
+                break;
+            }
+        }
+    }
+    std::sort(found.begin(), found.end());
+    QStringList copies;
+    for (const auto &[key, name] : found)
+        copies.append(name);
+    return copies;
+}
+
+QString VersionsFolderPath(const QString &programDirectory)
+{
+    return programDirectory + QStringLiteral("/stockbook-versions");
+}
+
+FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QString &copyName)
+{
+    const auto failed = [](const QString &reason) {
+        return FileResult<QString>{FileStatus::Failed, reason, QString()};
+    };
+    if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
+        return failed(QStringLiteral("Stockbook does not know the folder it was started from"));
+    const QString folder = VersionsFolderPath(programDirectory);
+    if (!FileSystem::untrustedLinkReason(programDirectory, folder).isEmpty())
+        return failed(QStringLiteral("stockbook-versions is a symbolic link that belongs to "
+                                     "another user, in a folder that others may write to"));
+    if (!QFileInfo(folder).isDir() &&
+        !QDir(programDirectory).mkdir(QStringLiteral("stockbook-versions")))
+        return failed(QStringLiteral("The folder %1 could not be created").arg(folder));
+    const QString source = programDirectory + u'/' + copyName;
+    if (!QFileInfo::exists(source))
+        return failed(QStringLiteral("%1 is no longer there").arg(copyName));
+    // QFile::rename never replaces a file that is there: a name that is taken
+    // gets "-2", "-3", ... before its ".txt".
+    const QString stem = copyName.endsWith(u".txt") ? copyName.chopped(4) : copyName;
+    const QString suffix = copyName.endsWith(u".txt") ? QStringLiteral(".txt") : QString();
+    for (int n = 1; n < 1000; ++n) {
+        const QString target =
+            folder + u'/' + (n == 1 ? copyName : stem + u'-' + QString::number(n) + suffix);
+        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+            continue;
+        QFile file(source);
+        if (file.rename(target)) {
+            FileSystem::syncDirectory(folder);
+            FileSystem::syncDirectory(programDirectory);
+            return {FileStatus::Ok, QString(), target};
+        }
+        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+            continue; // taken in between
+        return failed(file.errorString());
+    }
+    return failed(QStringLiteral("Too many copies named %1 in %2").arg(copyName, folder));
+}
+
+} // namespace RecordStore

@@ -1,0 +1,313 @@
+// Two machines that share the database folder through Syncthing: a window on
+// each instance's folder, driven as two users would, and the wait for the
+// sync asked of Syncthing's REST interface. Started by scripts/sync_test.sh
+// (`make test-sync`), which starts the two instances and names them in the
+// environment.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QtTest>
+
+#include "record_store/record_store.h"
+#include "tests/window_driver.h"
+
+using namespace RecordStore;
+using TestSupport::MessageCatcher;
+using TestSupport::WindowDriver;
+
+namespace {
+
+const QString kFolder = QStringLiteral("stockbook");
+
+// One Syncthing instance through its REST interface.
+class Syncthing
+{
+public:
+    explicit Syncthing(const char *side)
+        : folder(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_FOLDER_") + side)),
+          m_rest(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_REST_") + side)),
+          m_key(qEnvironmentVariable("STOCKBOOK_SYNC_API_KEY").toUtf8())
+    {
+    }
+
+    QJsonValue call(const QByteArray &verb, const QString &path, const QJsonObject &body = {})
+    {
+        QNetworkRequest request(QUrl(m_rest + path));
+        request.setRawHeader("X-API-Key", m_key);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        request.setTransferTimeout(20000);
+        QNetworkReply *reply = m_network.sendCustomRequest(
+            request, verb, body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson());
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        reply->deleteLater();
+        if (reply->error() != QNetworkReply::NoError)
+            return QJsonValue();
+        const QJsonDocument answer = QJsonDocument::fromJson(reply->readAll());
+        return answer.isArray() ? QJsonValue(answer.array()) : QJsonValue(answer.object());
+    }
+    QJsonObject get(const QString &path)
+    {
+        return call("GET", path).toObject();
+    }
+    QJsonObject status()
+    {
+        return get("/rest/db/status?folder=" + kFolder);
+    }
+    double completionOf(const QString &device)
+    {
+        const QJsonObject c = get("/rest/db/completion?folder=" + kFolder + "&device=" + device);
+        return c.value("needItems").toInt(-1) == 0 ? c.value("completion").toDouble() : -1;
+    }
+    void setPaused(bool paused)
+    {
+        call("PATCH", "/rest/config/folders/" + kFolder, {{"paused", paused}});
+    }
+    // The newest event's id, after which LocalIndexUpdated is awaited.
+    qint64 lastEvent()
+    {
+        const QJsonArray events = call("GET", "/rest/events?limit=1&timeout=0").toArray();
+        return events.isEmpty() ? 0 : events.last()["id"].toInteger();
+    }
+    // Waits (at most 30 s) for an event of `type` after event `since`, for
+    // LocalIndexUpdated one that took in a change of stockbook.txt; the
+    // milliseconds it took, or -1.
+    qint64 awaitEvent(qint64 since, const QString &type = "LocalIndexUpdated")
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 30000) {
+            const QJsonArray events =
+                call("GET", QString("/rest/events?since=%1&timeout=1").arg(since)).toArray();
+            for (const QJsonValue &event : events) {
+                since = qMax(since, event["id"].toInteger());
+                if (event["type"] == type &&
+                    (type != "LocalIndexUpdated" ||
+                     event["data"]["filenames"].toArray().contains(QString("stockbook.txt"))))
+                    return waited.elapsed();
+            }
+        }
+        return -1;
+    }
+    const QString folder;
+
+private:
+    QString m_rest;
+    QByteArray m_key;
+    QNetworkAccessManager m_network;
+};
+
+QByteArray fileOf(const QString &folder)
+{
+    QFile file(DatabaseFilePath(folder));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
+}
+
+} // namespace
+
+class SyncTest final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void scenario_data();
+    void scenario();
+
+private:
+    // Waits until both instances are idle, need nothing and each holds all
+    // that the other has; the milliseconds it took, or -1 after two minutes.
+    qint64 awaitSettled();
+    void pick(WindowDriver &w, int line, const QString &count);
+
+    Syncthing m_a{"A"};
+    Syncthing m_b{"B"};
+    const QString m_idA = qEnvironmentVariable("STOCKBOOK_SYNC_DEVICE_A");
+    const QString m_idB = qEnvironmentVariable("STOCKBOOK_SYNC_DEVICE_B");
+};
+
+void SyncTest::initTestCase()
+{
+    QVERIFY2(!m_a.folder.isEmpty(), "start through scripts/sync_test.sh");
+    QElapsedTimer waited;
+    waited.start();
+    for (Syncthing *s : {&m_a, &m_b}) {
+        while (s->get("/rest/system/ping")["ping"] != QString("pong") && waited.elapsed() < 60000)
+            QTest::qWait(100);
+        const QJsonObject options = s->get("/rest/config").value("options").toObject();
+        for (const char *off : {"globalAnnounceEnabled", "localAnnounceEnabled", "relaysEnabled",
+                                "natEnabled", "crashReportingEnabled"})
+            QVERIFY2(!options.value(off).toBool(true), off);
+        QCOMPARE(options.value("urAccepted").toInt(), -1);
+        QCOMPARE(options.value("autoUpgradeIntervalH").toInt(), 0);
+        QVERIFY(s->get("/rest/system/discovery").isEmpty());
+    }
+    while (!m_a.get("/rest/system/connections")["connections"][m_idB]["connected"].toBool() &&
+           waited.elapsed() < 60000)
+        QTest::qWait(200);
+    QVERIFY2(waited.elapsed() < 60000, "the two instances did not connect");
+    qInfo("up and connected after %lld ms", waited.elapsed());
+    const QString seed = ComposeRecordLine("S1", "10k", "5", "Resistor") +
+                         ComposeRecordLine("S2", "BC547", "7", "Transistor") +
+                         ComposeRecordLine("S3", "NE555", "2", "IC") + "\r\n";
+    const qint64 since = m_b.lastEvent();
+    QFile file(DatabaseFilePath(m_a.folder));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(seed.toUtf8()) > 0);
+    file.close();
+    QVERIFY(m_b.awaitEvent(since) >= 0 || fileOf(m_b.folder) == seed.toUtf8());
+    QVERIFY(awaitSettled() >= 0);
+}
+
+qint64 SyncTest::awaitSettled()
+{
+    QElapsedTimer waited;
+    waited.start();
+    int settledPolls = 0;
+    while (waited.elapsed() < 120000) {
+        const QJsonObject a = m_a.status();
+        const QJsonObject b = m_b.status();
+        const bool settled =
+            a["state"] == QString("idle") && b["state"] == QString("idle") &&
+            a["needTotalItems"].toInt(-1) == 0 && b["needTotalItems"].toInt(-1) == 0 &&
+            m_a.completionOf(m_idB) == 100 && m_b.completionOf(m_idA) == 100 &&
+            a["globalFiles"] == b["globalFiles"] && a["inSyncFiles"] == a["globalFiles"] &&
+            b["inSyncFiles"] == b["globalFiles"];
+        // Twice in a row, a quarter of a second apart.
+        settledPolls = settled ? settledPolls + 1 : 0;
+        if (settledPolls == 2)
+            return waited.elapsed() - 250;
+        QTest::qWait(250);
+    }
+    return -1;
+}
+
+void SyncTest::pick(WindowDriver &w, int line, const QString &count)
+{
+    w.clickLine(line, 3);
+    w.typeInto(kCountField, count);
+}
+
+void SyncTest::scenario_data()
+{
+    QTest::addColumn<char>("kind");
+    QTest::newRow("a: A adds 3 and saves, then B, opened before, adds 2 and saves") << 'a';
+    QTest::newRow("b: both Update different records within a second") << 'b';
+    QTest::newRow("c: both Update the same record") << 'c';
+    QTest::newRow("d: B paused while both Update, Add and save, then resumed") << 'd';
+}
+
+void SyncTest::scenario()
+{
+    QFETCH(char, kind);
+    // Leftovers of an earlier scenario go aside first.
+    for (const QString &copy : ListConflictCopies(m_a.folder))
+        MoveConflictCopy(m_a.folder, copy);
+    QVERIFY(awaitSettled() >= 0);
+    const QString tag = QString(QChar(kind)).toUpper();
+    WindowDriver a(m_a.folder);
+    WindowDriver b(m_b.folder);
+    MessageCatcher catcher;
+    QStringList expected; // lines that must be in both files afterwards
+    QStringList timings;  // milliseconds from a write to its scan, and to the settled state
+    const auto scanned = [&](qint64 ms) {
+        timings << QString("scan %1").arg(ms);
+        return ms >= 0;
+    };
+    const auto settle = [&] {
+        const qint64 ms = awaitSettled();
+        timings << QString("settled %1").arg(ms);
+        QVERIFY2(ms >= 0, "Syncthing did not settle within two minutes");
+    };
+    // Clicks Save or Update; when the file changed, waits for the scan that
+    // takes it in (not while the folder is paused).
+    const auto write = [&](Syncthing &side, WindowDriver &w, int command, bool paused = false) {
+        const QByteArray before = fileOf(side.folder);
+        const qint64 since = side.lastEvent();
+        w.click(command);
+        return fileOf(side.folder) == before || paused || scanned(side.awaitEvent(since));
+    };
+    const auto records = [&](WindowDriver &w, const QString &who, int n) {
+        for (int k = 1; k <= n; ++k) {
+            w.add(tag + who + QString::number(k), "part");
+            expected << ComposeRecordLine(tag + who + QString::number(k), "part", "0", "...");
+        }
+    };
+    QElapsedTimer scenarioTime;
+    scenarioTime.start();
+    if (kind == 'a') {
+        records(a, "A", 3);
+        QVERIFY(write(m_a, a, 4));
+        settle();
+        records(b, "B", 2);
+        QVERIFY(write(m_b, b, 4));
+        settle();
+    } else if (kind == 'b' || kind == 'c') {
+        const QString countA = tag + "11", countB = tag + "22";
+        pick(a, 0, countA);
+        pick(b, kind == 'b' ? 1 : 0, countB);
+        const QStringList recordA = a.entry(), recordB = b.entry();
+        expected << ComposeRecordLine(recordA[0], recordA[1], recordA[2], recordA[3])
+                 << ComposeRecordLine(recordB[0], recordB[1], recordB[2], recordB[3]);
+        const qint64 sinceA = m_a.lastEvent(), sinceB = m_b.lastEvent();
+        a.click(6);
+        b.click(6); // within a second of A's
+        QVERIFY(scanned(m_a.awaitEvent(sinceA)) && scanned(m_b.awaitEvent(sinceB)));
+        settle();
+    } else {
+        const qint64 paused = m_b.lastEvent();
+        m_b.setPaused(true);
+        QVERIFY(m_b.awaitEvent(paused, "FolderPaused") >= 0);
+        QVERIFY(m_b.get("/rest/config/folders/" + kFolder)["paused"].toBool());
+        for (auto [side, w, who, line] :
+             {std::tuple(&m_a, &a, "A", 0), std::tuple(&m_b, &b, "B", 1)}) {
+            pick(*w, line, tag + who);
+            const QStringList fields = w->entry();
+            expected << ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
+            QVERIFY(write(*side, *w, 6, side == &m_b));
+            records(*w, who, 1);
+            QVERIFY(write(*side, *w, 4, side == &m_b));
+        }
+        const qint64 since = m_b.lastEvent();
+        m_b.setPaused(false);
+        QVERIFY(scanned(m_b.awaitEvent(since)));
+        settle();
+    }
+    // The next Save on both sides.
+    for (auto [side, w] : {std::pair(&m_a, &a), std::pair(&m_b, &b)}) {
+        QVERIFY(write(*side, *w, 4));
+        settle();
+    }
+
+    QStringList faults;
+    const QByteArray fileA = fileOf(m_a.folder), fileB = fileOf(m_b.folder);
+    if (fileA != fileB)
+        faults << "the two files differ:\nA:\n" + QString::fromUtf8(fileA) + "B:\n" +
+                      QString::fromUtf8(fileB);
+    for (const QString &line : expected) {
+        if (!QString::fromUtf8(fileA).contains(line))
+            faults << "missing from A's file: " + line.trimmed();
+    }
+    for (const QString &folder : {m_a.folder, m_b.folder}) {
+        if (!ListConflictCopies(folder).isEmpty())
+            faults << "conflict copies left in " + folder + ": " +
+                          ListConflictCopies(folder).join(", ");
+    }
+    for (qsizetype k = 0; k < catcher.texts.size(); ++k) {
+        if (catcher.texts[k].contains(u'?'))
+            faults << "asked: " + catcher.texts[k].simplified();
+    }
+    qInfo("scenario %c, ms: %s; %lld in all; %lld message boxes", kind,
+          qPrintable(timings.join(", ")), scenarioTime.elapsed(), qint64(catcher.texts.size()));
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));
+}
+
+// No privileges are dropped: the folders belong to the user who started
+// Syncthing.
+QTEST_MAIN(SyncTest)
+#include "tst_sync.moc"
