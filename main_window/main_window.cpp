@@ -64,7 +64,9 @@ void Form1::watchDatabaseFile()
     m_followTimer.setSingleShot(true);
     m_followTimer.setInterval(250);
     connect(&m_followTimer, &QTimer::timeout, this, &Form1::followDatabaseFile);
-    const auto changed = [this] { m_followTimer.start(); };
+    const auto changed = [this] {
+        m_followTimer.start();
+    };
     connect(&m_databaseWatcher, &QFileSystemWatcher::fileChanged, this, changed);
     connect(&m_databaseWatcher, &QFileSystemWatcher::directoryChanged, this, changed);
     if (m_programDirectory.isEmpty())
@@ -119,13 +121,17 @@ void Form1::showEvent(QShowEvent *event)
         m_warnedOfUnreadableDatabase = true;
         QTimer::singleShot(0, this, &Form1::warnUnreadableDatabase);
     }
+    if (!m_copiesAtStartUp.isEmpty())
+        QTimer::singleShot(0, this, [this] { reportCopies(std::exchange(m_copiesAtStartUp, {})); });
 }
 
 void Form1::Form_Load()
 {
-    const FileResult<QString> loaded = m_session.load();
-    if (loaded.ok())
+    FileResult<QString> loaded = m_session.load();
+    if (loaded.ok()) {
+        m_copiesAtStartUp = m_session.mergeConflictCopies(loaded.value);
         Text5->setDatabaseText(loaded.value);
+    }
     // Filling an empty list selects its first entry; the field keeps showing
     // the placeholder instead.
     Combo1->addItems(kComponentTypes);
@@ -167,7 +173,7 @@ void Form1::Command4_Click()
                         QStringLiteral("Database saved in ") + databasePathText(m_programDirectory),
                         QMessageBox::Ok, this);
     message.exec();
-    reportMerge(written.value.merge);
+    reportMerge(written.value);
 }
 
 void Form1::Command5_Click()
@@ -188,29 +194,27 @@ void Form1::Command6_Click()
     if (writingIsRefused())
         return;
     const QString view = Text5->databaseText();
-    const FileResult<WrittenDatabase> written =
-        m_session.update(view, SelectedRecord, EntryRecord);
+    const FileResult<WrittenDatabase> written = m_session.update(view, SelectedRecord, EntryRecord);
     if (written.ok() && !written.value.recordFound)
         return warnRecordNotFound(written.status);
     if (!showWritten(written))
         return;
-    if (!written.value.merge.merged && EntryRecord != SelectedRecord &&
+    if (!written.value.tookInOtherChanges() && EntryRecord != SelectedRecord &&
         view.contains(SelectedRecord))
         Text5->replaceInDatabaseText(view, SelectedRecord, EntryRecord);
     SelectedRecord.clear();
     writeEntryFields({QString(), QString(), QStringLiteral("0"), kPlaceholder});
-    reportMerge(written.value.merge);
+    reportMerge(written.value);
 }
 
 void Form1::warnRecordNotFound(FileStatus fileStatus)
 {
     const QString path = databasePathText(m_programDirectory);
     const QString where =
-        m_session.viewHoldsWholeDatabase()
-            ? QStringLiteral("the database view")
-            : fileStatus == FileStatus::Ok
-                  ? QStringLiteral("the database file %1").arg(path)
-                  : QStringLiteral("the database file %1, which no longer exists").arg(path);
+        m_session.viewHoldsWholeDatabase() ? QStringLiteral("the database view")
+        : fileStatus == FileStatus::Ok
+            ? QStringLiteral("the database file %1").arg(path)
+            : QStringLiteral("the database file %1, which no longer exists").arg(path);
     warn(QStringLiteral("The record you picked is no longer in %1:\n\n%2\n\n"
                         "It was changed or removed there since you picked it, so nothing was "
                         "updated. The fields keep your entry; pick the record again to update it.")
@@ -306,35 +310,76 @@ bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
         warn(writeFailureText(m_programDirectory, written.reason));
         return false;
     }
-    if (written.value.merge.merged)
+    if (written.value.tookInOtherChanges())
         Text5->replaceDatabaseTextKeepingPlace(written.value.text, DatabaseView::Undo::With);
     return true;
 }
 
-// Tells what a write took in from another program's changes.
-void Form1::reportMerge(const MergeReport &merge)
+namespace {
+
+// The records a merge kept in two versions or kept changed, for a message.
+QString mergedRecordsText(const MergeReport &merge)
 {
+    QString text;
+    if (!merge.inTwoVersions.isEmpty())
+        text += QStringLiteral("\n\nThese records were changed both here and there, so both "
+                               "versions are kept (this window's first):\n") +
+                merge.inTwoVersions.join(u'\n');
+    if (!merge.changedAndRemoved.isEmpty())
+        text += QStringLiteral("\n\nThese records were changed in one place and removed in the "
+                               "other, so the changed record is kept:\n") +
+                merge.changedAndRemoved.join(u'\n');
+    return text;
+}
+
+} // namespace
+
+// Tells what a write took in from another program's changes.
+void Form1::reportMerge(const WrittenDatabase &written)
+{
+    reportCopies(written.copies);
+    const MergeReport &merge = written.merge;
     if (!merge.merged)
         return;
-    QString text = QStringLiteral("The database %1 had been changed by another program since "
-                                  "Stockbook last read it. Its changes were merged with yours: "
-                                  "%2 records came from there and %3 were removed there.")
-                       .arg(databasePathText(m_programDirectory))
-                       .arg(merge.fromFile)
-                       .arg(merge.removedInFile);
-    if (!merge.inTwoVersions.isEmpty()) {
-        text += QStringLiteral("\n\nThese records were changed both here and there, so both "
-                               "versions are kept (this window's first):");
-        for (const QString &line : merge.inTwoVersions)
-            text += QStringLiteral("\n") + line;
+    QMessageBox::information(
+        this, kApplicationTitle,
+        QStringLiteral("The database %1 had been changed by another program since Stockbook "
+                       "last read it. Its changes were merged with yours: %2 records came from "
+                       "there and %3 were removed there.")
+                .arg(databasePathText(m_programDirectory))
+                .arg(merge.fromFile)
+                .arg(merge.removedInFile) +
+            mergedRecordsText(merge));
+}
+
+// Tells what the sync tools' copies brought into the view, or why one could
+// not be read.
+void Form1::reportCopies(const QList<CopyReport> &copies)
+{
+    QStringList told;
+    for (const CopyReport &copy : copies) {
+        if (!copy.unreadable.isEmpty()) {
+            warn(QStringLiteral("Could not read %1, a copy of the database that a sync tool left "
+                                "beside it:\n%2\n\nIt was left as it is.")
+                     .arg(copy.name, copy.unreadable));
+            continue;
+        }
+        told << QStringLiteral("%1: %2 records came from it.")
+                        .arg(copy.name)
+                        .arg(copy.merge.fromFile) +
+                    (copy.withoutAncestor
+                         ? QStringLiteral(" No earlier version was found to compare it with, so "
+                                          "every record of both was kept.")
+                         : QString()) +
+                    mergedRecordsText(copy.merge);
     }
-    if (!merge.changedAndRemoved.isEmpty()) {
-        text += QStringLiteral("\n\nThese records were changed in one place and removed in the "
-                               "other, so the changed record is kept:");
-        for (const QString &line : merge.changedAndRemoved)
-            text += QStringLiteral("\n") + line;
-    }
-    QMessageBox::information(this, kApplicationTitle, text);
+    if (!told.isEmpty())
+        QMessageBox::information(
+            this, kApplicationTitle,
+            QStringLiteral("Merged into the database view the copies that a sync tool left "
+                           "beside the database, which hold another machine's changes. Save "
+                           "writes them; the copies then move into stockbook-versions.\n\n") +
+                told.join(QStringLiteral("\n\n")));
 }
 
 // While the database could not be read at start-up, nothing is written over

@@ -73,7 +73,8 @@ private:
     bool entryFieldsFitRecordLine();
     bool writingIsRefused();
     bool showWritten(const RecordStore::FileResult<RecordStore::WrittenDatabase> &written);
-    void reportMerge(const RecordStore::MergeReport &merge);
+    void reportMerge(const RecordStore::WrittenDatabase &written);
+    void reportCopies(const QList<RecordStore::CopyReport> &copies);
     void warnRecordNotFound(RecordStore::FileStatus fileStatus);
     void warn(const QString &text);
     void warnUnreadableDatabase();
@@ -92,6 +93,9 @@ private:
     QFileSystemWatcher m_databaseWatcher;
     QTimer m_followTimer;
     bool m_warnedOfUnreadableDatabase = false;
+    // The sync tools' copies merged into the view at start-up, told once the
+    // window shows.
+    QList<RecordStore::CopyReport> m_copiesAtStartUp;
     bool m_searchFailureShown = false;
 
     // Every control's place in twips, in its container.

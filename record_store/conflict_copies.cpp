@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 
 #include "record_store/file_system.h"
+#include "record_store/internal.h"
 
 namespace RecordStore {
 
@@ -79,11 +81,6 @@ QStringList ListConflictCopies(const QString &programDirectory)
     return copies;
 }
 
-QString VersionsFolderPath(const QString &programDirectory)
-{
-    return programDirectory + QStringLiteral("/stockbook-versions");
-}
-
 FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QString &copyName)
 {
     const auto failed = [](const QString &reason) {
@@ -91,13 +88,10 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
     };
     if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
         return failed(QStringLiteral("Stockbook does not know the folder it was started from"));
-    const QString folder = VersionsFolderPath(programDirectory);
-    if (!FileSystem::untrustedLinkReason(programDirectory, folder).isEmpty())
-        return failed(QStringLiteral("stockbook-versions is a symbolic link that belongs to "
-                                     "another user, in a folder that others may write to"));
-    if (!QFileInfo(folder).isDir() &&
-        !QDir(programDirectory).mkdir(QStringLiteral("stockbook-versions")))
-        return failed(QStringLiteral("The folder %1 could not be created").arg(folder));
+    const QString folder = DatabaseVersionsPath(programDirectory);
+    const QString unusable = Internal::versionsFolderRefusal(programDirectory);
+    if (!unusable.isEmpty())
+        return failed(unusable);
     const QString source = programDirectory + u'/' + copyName;
     if (!QFileInfo::exists(source))
         return failed(QStringLiteral("%1 is no longer there").arg(copyName));
@@ -122,5 +116,94 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
     }
     return failed(QStringLiteral("Too many copies named %1 in %2").arg(copyName, folder));
 }
+
+namespace Internal {
+
+namespace {
+
+using LineCounts = QHash<QString, int>;
+
+LineCounts countLines(const QStringList &lines)
+{
+    LineCounts counts;
+    for (const QString &line : lines)
+        ++counts[line];
+    return counts;
+}
+
+// How many lines two texts differ in, equal lines being interchangeable.
+qsizetype linesDiffering(const LineCounts &a, const LineCounts &b)
+{
+    qsizetype differing = 0;
+    for (auto it = a.cbegin(); it != a.cend(); ++it)
+        differing += qAbs(it.value() - b.value(it.key()));
+    for (auto it = b.cbegin(); it != b.cend(); ++it)
+        if (!a.contains(it.key()))
+            differing += it.value();
+    return differing;
+}
+
+// The bytes of a file beside the database, not through another user's link
+// in a folder that others may write to.
+FileResult<QByteArray> readBeside(const QString &programDirectory, const QString &path)
+{
+    const QString untrusted = FileSystem::untrustedLinkReason(programDirectory, path);
+    if (!untrusted.isEmpty())
+        return failure<QByteArray>(untrusted);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failure<QByteArray>(file.errorString());
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return failure<QByteArray>(file.errorString());
+    return {FileStatus::Ok, QString(), bytes};
+}
+
+} // namespace
+
+FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const QString &name,
+                                         QString &text)
+{
+    CopyReport report;
+    report.name = name;
+    const FileResult<QByteArray> copy =
+        readBeside(programDirectory, programDirectory + u'/' + name);
+    if (!copy.ok()) {
+        report.unreadable = copy.reason;
+        return {FileStatus::Failed, copy.reason, report};
+    }
+    const QStringList mine = linesOf(text);
+    const QStringList theirs = linesOf(databaseTextOf(copy.value));
+    const LineCounts mineCounts = countLines(mine);
+    const LineCounts theirCounts = countLines(theirs);
+    QStringList ancestor;
+    qsizetype closest = -1;
+    const auto consider = [&](const QStringList &candidate) {
+        const LineCounts counts = countLines(candidate);
+        const qsizetype distance =
+            linesDiffering(counts, mineCounts) + linesDiffering(counts, theirCounts);
+        if (closest < 0 || distance < closest) {
+            closest = distance;
+            ancestor = candidate;
+        }
+    };
+    const QDir versions(DatabaseVersionsPath(programDirectory));
+    for (const QString &version : versions.entryList(QDir::Files, QDir::Name)) {
+        const FileResult<QByteArray> bytes =
+            readBeside(programDirectory, versions.filePath(version));
+        if (bytes.ok())
+            consider(linesOf(databaseTextOf(bytes.value)));
+    }
+    report.withoutAncestor = closest < 0;
+    std::optional<MergedLines> merged = mergeLines(ancestor, mine, theirs);
+    if (!merged)
+        return {FileStatus::Failed, QStringLiteral("the copy could not be merged"), report};
+    text = textOf(merged->lines);
+    report.merge = std::move(merged->report);
+    report.merge.merged = true;
+    return {FileStatus::Ok, QString(), report};
+}
+
+} // namespace Internal
 
 } // namespace RecordStore

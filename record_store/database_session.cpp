@@ -1,17 +1,13 @@
 // The database session: what the window last read from or wrote to the
 // database file, and what Save and Update write, merged with the changes
 // another program (a second window, a sync tool, an editor) made meanwhile.
+#include <QScopeGuard>
+
 #include "record_store/internal.h"
 
 namespace RecordStore {
 
-using namespace Internal;
-
-namespace {
-
-// A write whose file keeps changing between the merge and the rename is
-// merged again, this many times at most.
-constexpr int kWriteAttempts = 8;
+namespace Internal {
 
 QStringList linesOf(const QString &text)
 {
@@ -29,6 +25,16 @@ QString textOf(const QStringList &lines)
     }
     return text;
 }
+
+} // namespace Internal
+
+using namespace Internal;
+
+namespace {
+
+// A write whose file keeps changing between the merge and the rename is
+// merged again, this many times at most.
+constexpr int kWriteAttempts = 8;
 
 } // namespace
 
@@ -93,7 +99,7 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
 {
     if (m_viewHoldsWholeDatabase) {
         if (!view.contains(before))
-            return {FileStatus::Ok, QString(), {view, {}, false}};
+            return {FileStatus::Ok, QString(), {view, {}, {}, false}};
         return writeMerged(QString(view).replace(before, after));
     }
     if (!m_unreadableReason.isEmpty())
@@ -106,7 +112,7 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
             return failure<WrittenDatabase>(now.reason);
         QString text = now.status == FileStatus::Ok ? databaseTextOf(now.value.bytes) : QString();
         if (!text.contains(before))
-            return now.with(WrittenDatabase{text, {}, false});
+            return now.with(WrittenDatabase{text, {}, {}, false});
         text.replace(before, after);
         const FileResult<ContentDigest> written =
             WriteDatabaseFile(m_programDirectory, text, digestOf(now));
@@ -115,22 +121,50 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
         if (!written.ok())
             return failure<WrittenDatabase>(written.reason);
         remember(text, written.value);
-        return {FileStatus::Ok, QString(), {text, {}, true}};
+        return {FileStatus::Ok, QString(), {text, {}, {}, true}};
     }
     return failure<WrittenDatabase>(
         QStringLiteral("another program kept changing the file while it was being written"));
 }
 
-FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &text)
+QList<CopyReport> DatabaseSession::mergeConflictCopies(QString &text)
+{
+    QList<CopyReport> reports;
+    for (const QString &name : ListConflictCopies(m_programDirectory)) {
+        if (m_mergedCopies.contains(name))
+            continue;
+        const FileResult<CopyReport> merged = mergeConflictCopy(m_programDirectory, name, text);
+        if (merged.ok())
+            m_mergedCopies.append(name);
+        reports.append(merged.value);
+    }
+    return reports;
+}
+
+void DatabaseSession::moveMergedCopies()
+{
+    // A copy that cannot be moved stays, and is merged again next time,
+    // which changes nothing more.
+    for (const QString &name : std::as_const(m_mergedCopies))
+        MoveConflictCopy(m_programDirectory, name);
+    m_mergedCopies.clear();
+}
+
+FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &view)
 {
     if (!m_unreadableReason.isEmpty())
         return failure<WrittenDatabase>(m_unreadableReason);
+    // The copies merged here are merged again after a failed write.
+    const QStringList mergedBefore = m_mergedCopies;
+    auto forgetCopies = qScopeGuard([&] { m_mergedCopies = mergedBefore; });
+    QString text = view;
+    const QList<CopyReport> copies = mergeConflictCopies(text);
     for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
         const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
         if (!now.ok())
             return failure<WrittenDatabase>(now.reason);
         const ContentDigest nowDigest = digestOf(now);
-        WrittenDatabase out{text, {}, true};
+        WrittenDatabase out{text, {}, copies, true};
         // A file that is gone is written anew; one that only changed its
         // encoding or line ends holds no change of another program.
         if (now.status == FileStatus::Ok && nowDigest != m_known) {
@@ -153,6 +187,8 @@ FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &text)
         if (!written.ok())
             return failure<WrittenDatabase>(written.reason);
         remember(out.text, written.value);
+        forgetCopies.dismiss();
+        moveMergedCopies();
         return {FileStatus::Ok, QString(), out};
     }
     return failure<WrittenDatabase>(

@@ -104,6 +104,10 @@ bool hasUtf16ByteOrderMark(QByteArrayView bytes);
 // byte-order mark; `plain` then is false.
 QString plainDatabaseText(const QByteArray &bytes, bool &plain);
 
+// The lines of a database text, and the text of lines, each followed by CR LF.
+QStringList linesOf(const QString &text);
+QString textOf(const QStringList &lines);
+
 template <typename T> FileResult<T> failure(const QString &reason)
 {
     return {FileStatus::Failed, reason, T{}};
@@ -137,5 +141,14 @@ std::optional<MergedLines> mergeLines(const QStringList &ancestor, const QString
 // versions.cpp: keeps `bytes` as the newest version of the database; the
 // reason when it could not.
 QString keepVersion(const QString &programDirectory, const QByteArray &bytes);
+// Makes the versions folder where it is missing; why it cannot be used, or
+// an empty text.
+QString versionsFolderRefusal(const QString &programDirectory);
+
+// conflict_copies.cpp: merges the conflict copy `name` into `text`, taking
+// as their common ancestor the version in the versions folder that differs
+// from both in the fewest lines.
+FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const QString &name,
+                                         QString &text);
 
 } // namespace RecordStore::Internal

@@ -21,6 +21,7 @@
 // conflict_copies.cpp (the sync tools' copies of the file).
 #pragma once
 
+#include <algorithm>
 #include <optional>
 
 #include <QByteArray>
@@ -187,14 +188,35 @@ struct MergeReport
     QStringList changedAndRemoved;
 };
 
+// What a sync tool's conflict copy (see ListConflictCopies) brought into the
+// window's text: its name, the merge, and whether no earlier version could
+// serve as the common ancestor, so that every line of both was kept; or why
+// it could not be read.
+struct CopyReport
+{
+    QString name;
+    MergeReport merge;
+    bool withoutAncestor = false;
+    QString unreadable;
+};
+
 // What a write of the session put into the file: the database text (the
-// view's text after a write of the whole view), what it merged, and for an
-// Update whether the picked record was there to replace.
+// view's text after a write of the whole view), what it merged from the
+// file and from conflict copies, and for an Update whether the picked record
+// was there to replace.
 struct WrittenDatabase
 {
     QString text;
     MergeReport merge;
+    QList<CopyReport> copies;
     bool recordFound = true;
+
+    // Whether the text holds more than the window's own changes.
+    bool tookInOtherChanges() const
+    {
+        return merge.merged || std::any_of(copies.cbegin(), copies.cend(),
+                                           [](const CopyReport &c) { return c.merge.merged; });
+    }
 };
 
 // The window's dealings with the database file: what it last read or wrote
@@ -228,6 +250,12 @@ public:
     // read or wrote it, so that it holds nothing of its own.
     bool holdsNothingOfItsOwn(const QString &view) const;
 
+    // Merges into `text` the sync tools' conflict copies beside the database
+    // that the session has not merged yet. The copies move into the versions
+    // folder after the next write of the session; save() and update() call
+    // this themselves.
+    QList<CopyReport> mergeConflictCopies(QString &text);
+
     // When `view` holds nothing of its own and another program changed the
     // file since the session last read or wrote it: the file's text now,
     // which the session then holds as read. Otherwise (also when the file
@@ -245,6 +273,7 @@ public:
 
 private:
     FileResult<WrittenDatabase> writeMerged(const QString &text);
+    void moveMergedCopies();
     void remember(const QString &written, const ContentDigest &digest);
     const QString &ancestor() const;
 
@@ -256,6 +285,8 @@ private:
     // write, the text written until the ancestor is needed.
     mutable QString m_ancestor;
     mutable std::optional<QString> m_written;
+    // The conflict copies merged and not yet moved into the versions folder.
+    QStringList m_mergedCopies;
     ContentDigest m_known;
 };
 
@@ -313,10 +344,7 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const Q
 // the database file itself and temporary files never match.
 QStringList ListConflictCopies(const QString &programDirectory);
 
-// The folder "stockbook-versions" beside the database file.
-QString VersionsFolderPath(const QString &programDirectory);
-
-// Moves the conflict copy `copyName` into VersionsFolderPath, creating the
+// Moves the conflict copy `copyName` into DatabaseVersionsPath, creating the
 // folder when it is missing, and gives its new path. A name already taken
 // there gets "-2", "-3", ... before ".txt"; nothing is replaced or deleted.
 // On failure the copy stays where it was.

@@ -79,16 +79,24 @@ QString writeNewFile(const QDir &folder, const QString &name, const QByteArray &
 
 } // namespace
 
-QString keepVersion(const QString &programDirectory, const QByteArray &bytes)
+QString versionsFolderRefusal(const QString &programDirectory)
 {
     const QString path = DatabaseVersionsPath(programDirectory);
-    const QString untrusted = FileSystem::untrustedLinkReason(programDirectory, path);
-    if (!untrusted.isEmpty())
-        return untrusted;
-    QDir folder(path);
-    if (!folder.exists() && !QDir(programDirectory).mkdir(QStringLiteral("stockbook-versions")))
+    if (!FileSystem::untrustedLinkReason(programDirectory, path).isEmpty())
+        return QStringLiteral("stockbook-versions is a symbolic link that belongs to another "
+                              "user, in a folder that others may write to");
+    if (!QDir(path).exists() && !QDir(programDirectory).mkdir(QStringLiteral("stockbook-versions")))
         return QStringLiteral("the folder %1 could not be made")
             .arg(QDir::toNativeSeparators(path));
+    return QString();
+}
+
+QString keepVersion(const QString &programDirectory, const QByteArray &bytes)
+{
+    const QString unusable = versionsFolderRefusal(programDirectory);
+    if (!unusable.isEmpty())
+        return unusable;
+    QDir folder(DatabaseVersionsPath(programDirectory));
     std::vector<Version> versions = versionsIn(folder);
     // The content the newest version holds already is not kept twice.
     if (!versions.empty() && holds(folder.filePath(versions.back().name), bytes))

@@ -83,6 +83,8 @@ private slots:
     void otherWritersChangesAreMerged();
     void viewFollowsTheFile_data();
     void viewFollowsTheFile();
+    void conflictCopiesAreMerged_data();
+    void conflictCopiesAreMerged();
     void oneSlipIsUndone();
     void twoWindowsLoseNothing();
     void refusesFieldsThatBreakTheLine_data();
@@ -632,6 +634,46 @@ void MainWindowTest::viewFollowsTheFile()
         QTest::qWait(600);
         QCOMPARE(w->view()->databaseText(), before);
     }
+}
+
+void MainWindowTest::conflictCopiesAreMerged_data()
+{
+    QTest::addColumn<QString>("copy");
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QString>("merged");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("Syncthing's, its ancestor among the versions")
+        << "stockbook.sync-conflict-20261208-094300-INARWTP.txt" << QByteArray("a\r\nb\r\nc\r\n")
+        << "a\r\nB\r\ne\r\nd\r\n" << "2 records came from it.";
+    QTest::newRow("Dropbox's, no earlier version: every line of both")
+        << "stockbook (Ann's conflicted copy 2026-12-08).txt" << QByteArray()
+        << "a\r\nB\r\nd\r\nb\r\ne\r\n" << "every record of both was kept";
+}
+
+void MainWindowTest::conflictCopiesAreMerged()
+{
+    QFETCH(QString, copy);
+    QFETCH(QByteArray, version);
+    QFETCH(QString, merged);
+    QFETCH(QString, told);
+    Window w("a\r\nb\r\ne\r\n");
+    QFile copyFile(w.dir.path() + "/" + copy);
+    QVERIFY(copyFile.open(QIODevice::WriteOnly) && copyFile.write("a\r\nB\r\nd\r\n") > 0);
+    copyFile.close();
+    QDir(w.dir.path()).mkdir("stockbook-versions");
+    QFile old(w.dir.path() + "/stockbook-versions/stockbook-20261208-090000.txt");
+    QVERIFY(version.isEmpty() || (old.open(QIODevice::WriteOnly) && old.write(version) > 0));
+    old.close();
+    MessageCatcher messages;
+    w.open();
+    QCOMPARE(w->view()->databaseText(), merged);
+    QTRY_COMPARE(messages.texts.size(), 1);
+    QVERIFY2(messages.texts[0].contains(copy + ": ") && messages.texts[0].contains(told),
+             qPrintable(messages.texts[0]));
+    w->click("Command4");
+    QCOMPARE(w.dir.readDatabase(), (merged + "\r\n").toUtf8());
+    QVERIFY(!copyFile.exists());
+    QVERIFY(QFile::exists(w.dir.path() + "/stockbook-versions/" + copy));
 }
 
 void MainWindowTest::oneSlipIsUndone()
