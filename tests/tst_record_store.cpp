@@ -670,7 +670,7 @@ void RecordStoreTest::conflictCopies()
 
 void RecordStoreTest::moveConflictCopy()
 {
-    ProgramDirectory dir;
+    ProgramDirectory dir("A\r\n");
     const QString copy = "/stockbook_conflict-20261208-094300.txt";
     for (const QByteArray content : {"first", "second"}) {
         QFile file(dir.path() + copy);
@@ -683,7 +683,8 @@ void RecordStoreTest::moveConflictCopy()
     QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
     QCOMPARE(first.readAll() + second.readAll(), QByteArray("firstsecond"));
     QVERIFY(ListConflictCopies(dir.path()).isEmpty() &&
-            !MoveConflictCopy(dir.path(), copy.mid(1)).ok());
+            !MoveConflictCopy(dir.path(), copy.mid(1)).ok() &&
+            !MoveConflictCopy(dir.path(), "stockbook.txt").ok());
 }
 
 STOCKBOOK_TEST_MAIN(RecordStoreTest, QCoreApplication)
