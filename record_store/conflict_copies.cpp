@@ -45,15 +45,22 @@ const QList<QRegularExpression> &conflictCopyPatterns()
 }
 
 // What a copy is sorted by: the moment its name gives (a day alone counts
-// from its midnight), then its number, each as fixed-width digits.
-QString sortKey(const QRegularExpressionMatch &match)
+// from its midnight), then its number, each as fixed-width digits; empty for
+// a name that is no conflict copy.
+QString sortKeyOf(const QString &name)
 {
-    QString date = match.captured(u"date");
-    date.remove(u'-');
-    const QString time = match.captured(u"time");
-    const QString number = match.captured(u"number") + match.captured(u"number2");
-    return date + (time.isEmpty() ? QStringLiteral("000000") : time) +
-           number.rightJustified(9, u'0');
+    for (const QRegularExpression &pattern : conflictCopyPatterns()) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (!match.hasMatch())
+            continue;
+        QString date = match.captured(u"date");
+        date.remove(u'-');
+        const QString time = match.captured(u"time");
+        const QString number = match.captured(u"number") + match.captured(u"number2");
+        return date + (time.isEmpty() ? QStringLiteral("000000") : time) +
+               number.rightJustified(9, u'0');
+    }
+    return QString();
 }
 
 } // namespace
@@ -66,13 +73,8 @@ QStringList ListConflictCopies(const QString &programDirectory)
     const QStringList names =
         QDir(programDirectory).entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
-        for (const QRegularExpression &pattern : conflictCopyPatterns()) {
-            const QRegularExpressionMatch match = pattern.match(name);
-            if (match.hasMatch()) {
-                found.append({sortKey(match), name});
-                break;
-            }
-        }
+        if (const QString key = sortKeyOf(name); !key.isEmpty())
+            found.append({key, name});
     }
     std::sort(found.begin(), found.end());
     QStringList copies;
@@ -88,6 +90,8 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
     };
     if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
         return failed(QStringLiteral("Stockbook does not know the folder it was started from"));
+    if (sortKeyOf(copyName).isEmpty())
+        return failed(QStringLiteral("%1 is no sync tool's copy of the database").arg(copyName));
     const QString folder = DatabaseVersionsPath(programDirectory);
     const QString unusable = Internal::versionsFolderRefusal(programDirectory);
     if (!unusable.isEmpty())
@@ -97,11 +101,11 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
         return failed(QStringLiteral("%1 is no longer there").arg(copyName));
     // QFile::rename never replaces a file that is there: a name that is taken
     // gets "-2", "-3", ... before its ".txt".
-    const QString stem = copyName.endsWith(u".txt") ? copyName.chopped(4) : copyName;
-    const QString suffix = copyName.endsWith(u".txt") ? QStringLiteral(".txt") : QString();
+    const QString stem = copyName.chopped(4); // every copy's name ends in ".txt"
     for (int n = 1; n < 1000; ++n) {
         const QString target =
-            folder + u'/' + (n == 1 ? copyName : stem + u'-' + QString::number(n) + suffix);
+            folder + u'/' +
+            (n == 1 ? copyName : stem + u'-' + QString::number(n) + QStringLiteral(".txt"));
         if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
             continue;
         QFile file(source);

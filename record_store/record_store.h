@@ -347,7 +347,8 @@ QStringList ListConflictCopies(const QString &programDirectory);
 // Moves the conflict copy `copyName` into DatabaseVersionsPath, creating the
 // folder when it is missing, and gives its new path. A name already taken
 // there gets "-2", "-3", ... before ".txt"; nothing is replaced or deleted.
-// On failure the copy stays where it was.
+// A name that is no such copy is refused. On failure the copy stays where it
+// was.
 FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QString &copyName);
 
 // Decodes the bytes of a database file. A file that starts with a UTF-16

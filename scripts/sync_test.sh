@@ -29,10 +29,28 @@ all_pids() {
         pgrep -P "$pid" || true
     done
 }
+# Those of `started` that still run (Syncthing or the test program).
+still_running() {
+    local pid
+    for pid in $started; do
+        case "$(ps -o comm= -p "$pid" 2>/dev/null)" in syncthing | tst_sync) echo "$pid" ;; esac
+    done
+    return 0
+}
 cleanup() {
-    local status=$?
-    for pid in $(all_pids); do
+    local status=$? pid tries=0
+    started=$(all_pids)
+    for pid in $(still_running); do
         kill "$pid" 2>/dev/null || true
+    done
+    # The servers are not this shell's children: wait until they are gone
+    # (at most 10 s), then end any that is left.
+    while [ "$tries" -lt 100 ] && [ -n "$(still_running)" ]; do
+        tries=$((tries + 1))
+        sleep 0.1
+    done
+    for pid in $(still_running); do
+        kill -KILL "$pid" 2>/dev/null || true
     done
     for pid in "${pids[@]}"; do
         wait "$pid" 2>/dev/null || true
@@ -154,11 +172,15 @@ check_loopback_only() {
 export STOCKBOOK_SYNC_FOLDER_A="$work/folder-A" STOCKBOOK_SYNC_FOLDER_B="$work/folder-B"
 export STOCKBOOK_SYNC_REST_A="http://127.0.0.1:$gui_port_A" STOCKBOOK_SYNC_REST_B="http://127.0.0.1:$gui_port_B"
 export STOCKBOOK_SYNC_DEVICE_A="$id_A" STOCKBOOK_SYNC_DEVICE_B="$id_B"
-export STOCKBOOK_SYNC_API_KEY="$api_key" QT_QPA_PLATFORM=offscreen
+export STOCKBOOK_SYNC_API_KEY="$api_key" QT_QPA_PLATFORM=offscreen QTEST_DISABLE_STACK_DUMP=1
 echo "Syncthing A: REST 127.0.0.1:$gui_port_A, sync tcp://127.0.0.1:$sync_port_A"
 echo "Syncthing B: REST 127.0.0.1:$gui_port_B, sync tcp://127.0.0.1:$sync_port_B"
 
+# In the background, so that a signal reaches the trap at once.
 status=0
-"$test_program" "$@" || status=$?
+"$test_program" "$@" &
+test_pid=$!
+pids+=("$test_pid")
+wait "$test_pid" || status=$?
 check_loopback_only || status=1
 exit "$status"

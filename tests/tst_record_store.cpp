@@ -657,40 +657,41 @@ void RecordStoreTest::conflictCopies_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("listed");
-    const auto row = [](const char *name, const QStringList &names, const QStringList &listed) {
-        QTest::newRow(name) << names << listed;
-    };
-    const QString syncthing = "stockbook.sync-conflict-20261208-094300-INARWTP.txt";
-    const QString nextcloud = "stockbook (conflicted copy 2026-12-08 094301).txt";
-    for (const QString &copy :
-         {syncthing, nextcloud, QString("stockbook (conflicted copy alice 2026-12-08 094300).txt"),
-          QString("stockbook (conflicted copy 2026-12-08 094300) (2).txt"),
-          QString("stockbook_conflict-20261208-094300.txt"),
-          QString("stockbook_conflict_alice-20261208-094300.txt"),
-          QString("stockbook (Ann's conflicted copy 2026-12-08).txt"),
-          QString("stockbook (Ann's Laptop (2)'s conflicted copy 2026-12-08) (1).txt"),
-          QString("stockbook (Ann's conflicted copy 2026-12-08 (1)).txt")})
-        row(qPrintable("copy " + copy), {copy}, {copy});
+    for (const char *copy :
+         {"stockbook.sync-conflict-20261208-094300-INARWTP.txt",
+          "stockbook (conflicted copy 2026-12-08 094301).txt",
+          "stockbook (conflicted copy alice 2026-12-08 094300).txt",
+          "stockbook (conflicted copy 2026-12-08 094300) (2).txt",
+          "stockbook_conflict-20261208-094300.txt", "stockbook_conflict_alice-20261208-094300.txt",
+          "stockbook (Ann's conflicted copy 2026-12-08).txt",
+          "stockbook (Ann's Laptop (2)'s conflicted copy 2026-12-08) (1).txt",
+          "stockbook (Ann's conflicted copy 2026-12-08 (1)).txt"})
+        QTest::newRow(copy) << QStringList{copy} << QStringList{copy};
     for (const char *other :
-         {"stockbook.txt.Ab12Cd", "~syncthing~stockbook.txt.Ab12Cd.tmp", ".syncthing.stockbook.txt.tmp",
+         {"stockbook.txt.Ab12Cd", "~syncthing~stockbook.txt.Ab12Cd.tmp", "stockbook (copy).txt",
           "stockbook.sync-conflict-20261208-094300-INARWTP.txt.tmp",
           "stockbook.sync-conflict-2026128-094300-INARWTP.txt",
-          "stockbook.sync-conflict-20261208-094300-inarwtp.txt", "Stockbook_conflict-20261208-094300.txt",
-          "stockbook (conflicted copy 2026-12-08).txt.part", "stockbook (copy).txt",
-          "parts.sync-conflict-20261208-094300-INARWTP.txt", "stockbook (Ann's conflicted copy).txt"})
-        row(qPrintable(QString("not a copy ") + other), {other}, {});
-    row("oldest first, a day from its midnight, then the number",
-        {syncthing, nextcloud, "stockbook (Ann's conflicted copy 2026-12-08) (1).txt",
-         "stockbook (Ann's conflicted copy 2026-12-08).txt", "stockbook_conflict-20261207-235959.txt"},
-        {"stockbook_conflict-20261207-235959.txt", "stockbook (Ann's conflicted copy 2026-12-08).txt",
-         "stockbook (Ann's conflicted copy 2026-12-08) (1).txt", syncthing, nextcloud});
+          "stockbook.sync-conflict-20261208-094300-inarwtp.txt",
+          "Stockbook_conflict-20261208-094300.txt", "stockbook (Ann's conflicted copy).txt",
+          "parts.sync-conflict-20261208-094300-INARWTP.txt"})
+        QTest::newRow(qPrintable(QString("not a copy: ") + other))
+            << QStringList{other} << QStringList();
+    QTest::newRow("oldest first, a day from its midnight, then the number")
+        << QStringList{"stockbook (conflicted copy 2026-12-08 000001).txt",
+                       "stockbook (Ann's conflicted copy 2026-12-08) (1).txt",
+                       "stockbook (Ann's conflicted copy 2026-12-08).txt",
+                       "stockbook_conflict-20261207-235959.txt"}
+        << QStringList{"stockbook_conflict-20261207-235959.txt",
+                       "stockbook (Ann's conflicted copy 2026-12-08).txt",
+                       "stockbook (Ann's conflicted copy 2026-12-08) (1).txt",
+                       "stockbook (conflicted copy 2026-12-08 000001).txt"};
 }
 
 void RecordStoreTest::conflictCopies()
 {
     QFETCH(QStringList, names);
     QFETCH(QStringList, listed);
-    ProgramDirectory dir("A\r\n\r\n");
+    ProgramDirectory dir("A\r\n\r\n"); // stockbook.txt, and a folder named like a copy
     QVERIFY(QDir(dir.path()).mkdir("stockbook.sync-conflict-20261208-094300-DIRECTO.txt"));
     for (const QString &name : names)
         QVERIFY(QFile(dir.path() + "/" + name).open(QIODevice::WriteOnly));
@@ -699,21 +700,21 @@ void RecordStoreTest::conflictCopies()
 
 void RecordStoreTest::moveConflictCopy()
 {
-    ProgramDirectory dir;
-    const QString copy = "stockbook (conflicted copy 2026-12-08 094300).txt";
-    for (const QByteArray &content : {QByteArray("first"), QByteArray("second")}) {
-        QFile file(dir.path() + "/" + copy);
+    ProgramDirectory dir("A\r\n");
+    const QString copy = "/stockbook_conflict-20261208-094300.txt";
+    for (const QByteArray content : {"first", "second"}) {
+        QFile file(dir.path() + copy);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         file.close();
-        QVERIFY(MoveConflictCopy(dir.path(), copy).ok());
+        QVERIFY(MoveConflictCopy(dir.path(), copy.mid(1)).ok());
     }
-    const QString versions = dir.path() + "/stockbook-versions/";
-    QFile first(versions + copy);
-    QFile second(versions + "stockbook (conflicted copy 2026-12-08 094300)-2.txt");
+    QFile first(dir.path() + "/stockbook-versions" + copy);
+    QFile second(dir.path() + "/stockbook-versions/stockbook_conflict-20261208-094300-2.txt");
     QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
     QCOMPARE(first.readAll() + second.readAll(), QByteArray("firstsecond"));
-    QVERIFY(ListConflictCopies(dir.path()).isEmpty());
-    QVERIFY(!MoveConflictCopy(dir.path(), copy).ok());
+    QVERIFY(ListConflictCopies(dir.path()).isEmpty() &&
+            !MoveConflictCopy(dir.path(), copy.mid(1)).ok() &&
+            !MoveConflictCopy(dir.path(), "stockbook.txt").ok());
 }
 
 STOCKBOOK_TEST_MAIN(RecordStoreTest, QCoreApplication)
