@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QtTest>
 
@@ -74,6 +75,7 @@ private slots:
     void changeOfCountRoad();
     void pickOnEveryClick();
     void pickNeedsLineEnd();
+    void viewShowsWhatWasDone();
     void upperCaseRetry();
     void updateWithoutPickOnlyClears();
     void updateReplacesEveryOccurrence();
@@ -446,11 +448,44 @@ void MainWindowTest::pickNeedsLineEnd()
     QCOMPARE(w.dir.readDatabase(), r1.toUtf8());
 }
 
+void MainWindowTest::viewShowsWhatWasDone()
+{
+    QString records;
+    for (int k = 0; k < 60; ++k)
+        records += ComposeRecordLine("A" + QString::number(k), "R", "1", "Resistor");
+    Window w(records.toUtf8());
+    w.open();
+    QTextDocument *text = w->view()->document();
+    const auto inSight = [&](int line) {
+        const QRect at = w->view()->cursorRect(QTextCursor(text->findBlockByNumber(line)));
+        return w->view()->viewport()->rect().contains(at);
+    };
+    const auto marked = [&] {
+        const auto marks = w->view()->extraSelections();
+        return marks.isEmpty() ? QString() : marks[0].cursor.selectedText();
+    };
+    w->add("Z9", "new");
+    QVERIFY(inSight(60));
+    w->clickLine(59, 5);
+    QCOMPARE(marked(), QString("[Box]: A59 [Item]: R [Nr]: 1 [Type]: Resistor"));
+    QVERIFY(!w->view()->textCursor().hasSelection());
+    w->view()->verticalScrollBar()->setValue(0);
+    w->field(2)->setText("2");
+    w->click(6);
+    QVERIFY(inSight(59) && marked().isEmpty());
+    QVERIFY(text->findBlockByNumber(59).text().endsWith("[Nr]: 2 [Type]: Resistor"));
+    w->clickLine(3, 5);
+    w->typeSearch("A1");
+    QCOMPARE(marked(), QString());
+}
+
 void MainWindowTest::upperCaseRetry()
 {
     Window w((r1 + r2 + r3 + "\r\n").toUtf8());
     w.open();
-    w->typeSearch("r1");
+    // A click into the placeholder selects it, as Tab does.
+    QTest::mouseClick(w->search(), Qt::LeftButton);
+    QTest::keyClicks(w->search(), "r1");
     QCOMPARE(w->search()->text(), QString("R1"));
     QCOMPARE(w->search()->cursorPosition(), 2);
     QCOMPARE(w->view()->databaseText(), r3);
