@@ -337,8 +337,8 @@ void Form1::createControls()
     // What Save, Update and the search do, and when Save and Update do
     // nothing: as tooltips, and read out by screen readers.
     const std::pair<QWidget *, QString> explained[] = {
-        {Command4, tr("Writes the whole database to the file stockbook.txt. Does nothing once the "
-                      "Find field has been changed, until Stockbook is started again.")},
+        {Command4, tr("Writes the whole database to stockbook.txt. Does nothing once the Find "
+                      "field has been changed, until Stockbook is started again.")},
         {Command6, tr("Writes the edited fields over the record last clicked in the view and "
                       "saves the database. Without a clicked record, as after an Update, it only "
                       "empties the fields.")},

@@ -189,10 +189,9 @@ void TestDesktop::commandsSayWhenTheyDoNothing_data()
 {
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("text");
-    QTest::newRow("Save")
-        << "Command4"
-        << "Writes the whole database to the file stockbook.txt. Does nothing "
-           "once the Find field has been changed, until Stockbook is started again.";
+    QTest::newRow("Save") << "Command4"
+                          << "Writes the whole database to stockbook.txt. Does nothing once the "
+                             "Find field has been changed, until Stockbook is started again.";
     QTest::newRow("Update") << "Command6"
                             << "Writes the edited fields over the record last clicked in the view "
                                "and saves the database. Without a clicked record, as after an "
@@ -221,9 +220,8 @@ void TestDesktop::windowScalesWithTheScaleFactor()
     // screen gets it scaled as a whole.
     const qreal layout = m_window->layoutScale();
     QCOMPARE(m_window->size(), QSize(qRound(753 * layout), qRound(329 * layout)));
-    // It fits the screen, unless even the table's size would not.
-    const QSize room = m_window->screen()->availableGeometry().size();
-    QVERIFY(layout >= 1 && (layout == 1 || m_window->size().boundedTo(room) == m_window->size()));
+    const QSize room = m_window->screen()->availableGeometry().size(); // fits, unless at 1
+    QVERIFY(layout == 1 || m_window->size().boundedTo(room) == m_window->size());
     QCOMPARE(m_window->grab().size(), m_window->size() * scale);
     const QPoint view = control("Text5")->mapTo(m_window.get(), QPoint(0, 0));
     QVERIFY(qAbs(view.x() - (296 + 24) * layout) <= 1 && qAbs(view.y() - (16 + 88) * layout) <= 1);

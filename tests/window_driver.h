@@ -69,8 +69,7 @@ public:
     // Types into the view at the caret: text, Return for "\n", Backspace for
     // "\b".
     void typeIntoView(const QString &keys) const;
-    // Opens the view's context menu with a key and chooses "Pick record" with
-    // Return alone.
+    // Opens the view's context menu with a key and chooses "Pick record".
     void pickWithKey(QKeyCombination key) const;
 
 private:
