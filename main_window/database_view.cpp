@@ -223,13 +223,23 @@ void DatabaseView::markLineAt(int position)
     const QTextBlock line = document()->findBlock(position);
     m_pickedLine = QTextCursor(line);
     m_pickedLine.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    // A quarter of the selection colour over the text's background, drawn
+    // across the view's width: under the line's text, and where the line
+    // ends, beyond it (which only a mark without a selection is).
+    const QColor base = palette().color(QPalette::Base);
+    const QColor tint = palette().color(QPalette::Highlight);
+    const auto blend = [](int under, int over) {
+        return (3 * under + over) / 4;
+    };
     QTextEdit::ExtraSelection mark;
     mark.cursor = m_pickedLine;
-    QColor colour = palette().color(QPalette::Highlight);
-    colour.setAlpha(64);
-    mark.format.setBackground(colour);
+    mark.format.setBackground(QColor(blend(base.red(), tint.red()),
+                                     blend(base.green(), tint.green()),
+                                     blend(base.blue(), tint.blue())));
     mark.format.setProperty(QTextFormat::FullWidthSelection, true);
-    setExtraSelections({mark});
+    QTextEdit::ExtraSelection lineEnd = mark;
+    lineEnd.cursor.clearSelection();
+    setExtraSelections({mark, lineEnd});
 }
 
 void DatabaseView::unmarkPickedLine()

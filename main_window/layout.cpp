@@ -337,12 +337,12 @@ void Form1::createControls()
     // What Save, Update and the search do, and when Save and Update do
     // nothing: as tooltips, and read out by screen readers.
     const std::pair<QWidget *, QString> explained[] = {
-        {Command4, tr("Writes the whole database to stockbook.txt. Does nothing once the Find "
+        {Command4, tr("Writes the whole database to stockbook.txt.\nDoes nothing once the Find "
                       "field has been changed, until Stockbook is started again.")},
         {Command6, tr("Writes the edited fields over the record last clicked in the view and "
-                      "saves the database. Without a clicked record, as after an Update, it only "
+                      "saves the database.\nWithout a clicked record, as after an Update, it only "
                       "empties the fields.")},
-        {Text4, tr("Shows the lines of the database file that contain this text. Once it has "
+        {Text4, tr("Shows the lines of the database file that contain this text.\nOnce it has "
                    "been changed, Save does nothing until Stockbook is started again.")}};
     for (const auto &[control, text] : explained) {
         control->setToolTip(text);

@@ -190,15 +190,15 @@ void TestDesktop::commandsSayWhenTheyDoNothing_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("text");
     QTest::newRow("Save") << "Command4"
-                          << "Writes the whole database to stockbook.txt. Does nothing once the "
+                          << "Writes the whole database to stockbook.txt.\nDoes nothing once the "
                              "Find field has been changed, until Stockbook is started again.";
     QTest::newRow("Update") << "Command6"
                             << "Writes the edited fields over the record last clicked in the view "
-                               "and saves the database. Without a clicked record, as after an "
+                               "and saves the database.\nWithout a clicked record, as after an "
                                "Update, it only empties the fields.";
     QTest::newRow("search field") << "Text4"
                                   << "Shows the lines of the database file that contain this "
-                                     "text. Once it has been changed, Save does nothing until "
+                                     "text.\nOnce it has been changed, Save does nothing until "
                                      "Stockbook is started again.";
 }
 
