@@ -1,5 +1,7 @@
 # Wraps CMake. `make run` and `make test` first install what a fresh Debian 12
-# machine is missing, then configure into build/, build, and run.
+# machine is missing, then configure into build/, build, and run. `make run`
+# builds the program alone; `make test` (and `make build`) everything, the
+# tests and the benchmark too.
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -39,7 +41,8 @@ $(BUILD_DIR)/CMakeCache.txt: | deps
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) --parallel $(JOBS)
 
-run: build
+run: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) --target stockbook --parallel $(JOBS)
 	./$(BUILD_DIR)/stockbook
 
 test: build

@@ -10,6 +10,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextEdit>
 #include <QTextLayout>
 
 namespace {
@@ -122,6 +123,7 @@ void DatabaseView::setDatabaseText(const QString &text)
     // break. Without undo, a large text is set in one go. (Repaints need no
     // suspending: they wait for the event loop, and turning updates back on
     // would repaint the whole view, frame and scroll bars included.)
+    unmarkPickedLine();
     document()->setUndoRedoEnabled(false);
     m_settingCheckedText = true;
     setPlainText(text);
@@ -161,6 +163,8 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
         starts << int(at - lineEndsBefore);
     }
     const int removedLength = int(before.size() - QStringView(before).count(u"\r\n"));
+    const int insertedLength = int(after.size() - QStringView(after).count(u"\r\n"));
+    const qsizetype marked = m_pickedLine.isNull() ? -1 : starts.indexOf(m_pickedLine.anchor());
 
     document()->setUndoRedoEnabled(false);
     QTextCursor edit(document());
@@ -173,6 +177,9 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     }
     edit.endEditBlock();
     document()->setUndoRedoEnabled(true);
+    // Each occurrence before the marked one changed its length.
+    if (marked >= 0)
+        markLineAt(int(starts[marked] + marked * (insertedLength - removedLength)));
     // Setting a text puts the caret at the start.
     setTextCursor(QTextCursor(document()));
     verticalScrollBar()->setValue(scrolledTo);
@@ -202,7 +209,70 @@ void DatabaseView::appendDatabaseText(const QString &text)
 {
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
+    const int from = end.position();
     end.insertText(text);
+    // Down to the appended text's last line: the line before the final empty
+    // one when it ends in a line end.
+    scrollIntoSight(document()->findBlock(from),
+                    document()->findBlock(std::max(from, document()->characterCount() - 2)));
+}
+
+void DatabaseView::scrollIntoSight(const QTextBlock &first, const QTextBlock &last)
+{
+    // The scroll bar counts display lines; laying the two lines out makes
+    // their counts known.
+    blockBoundingRect(first);
+    blockBoundingRect(last);
+    QScrollBar *bar = verticalScrollBar();
+    const int below = last.firstLineNumber() + last.lineCount();
+    if (below > bar->value() + bar->pageStep())
+        bar->setValue(below - bar->pageStep());
+    if (first.firstLineNumber() < bar->value())
+        bar->setValue(first.firstLineNumber());
+}
+
+void DatabaseView::markPickedLine()
+{
+    markLineAt(textCursor().selectionStart());
+}
+
+void DatabaseView::markLineAt(int position)
+{
+    // The whole line is selected in the mark's own cursor, which follows
+    // edits of the text; the view's selection stays as it is.
+    const QTextBlock line = document()->findBlock(position);
+    m_pickedLine = QTextCursor(line);
+    m_pickedLine.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    // A quarter of the selection colour over the text's background, drawn
+    // across the view's width: under the line's text, and where the line
+    // ends, beyond it (which only a mark without a selection is).
+    const QColor base = palette().color(QPalette::Base);
+    const QColor tint = palette().color(QPalette::Highlight);
+    const auto blend = [](int under, int over) {
+        return (3 * under + over) / 4;
+    };
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = m_pickedLine;
+    mark.format.setBackground(QColor(blend(base.red(), tint.red()),
+                                     blend(base.green(), tint.green()),
+                                     blend(base.blue(), tint.blue())));
+    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+    QTextEdit::ExtraSelection lineEnd = mark;
+    lineEnd.cursor.clearSelection();
+    setExtraSelections({mark, lineEnd});
+}
+
+void DatabaseView::unmarkPickedLine()
+{
+    m_pickedLine = QTextCursor();
+    setExtraSelections({});
+}
+
+void DatabaseView::showAndUnmarkPickedLine()
+{
+    if (!m_pickedLine.isNull())
+        scrollIntoSight(m_pickedLine.block(), m_pickedLine.block());
+    unmarkPickedLine();
 }
 
 qsizetype DatabaseView::caretOffset() const
@@ -347,4 +417,7 @@ void DatabaseView::contextMenuEvent(QContextMenuEvent *event)
     menu->insertSeparator(toolkitEntries.value(0));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
+    // Opened from the keyboard, Return picks at once.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        menu->setActiveAction(pick);
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QTextCursor>
 
 // The database view: a plain text editor whose text, as the handlers see it,
 // has CR LF line ends, that reports every mouse click in it, and whose context
 // menu (right click, the Menu key or Shift+F10) offers the pick of the record
-// at the caret.
+// at the caret. It shows what the window did: appended text is scrolled into
+// sight, and the picked record's line is marked (drawn highlighted, not
+// selected) until the next pick, Update or setting of the text.
 class DatabaseView final : public QPlainTextEdit
 {
     Q_OBJECT
@@ -27,14 +30,22 @@ public:
     // Leaves the view as setDatabaseText(QString(text).replace(before, after))
     // would, where `text` is databaseText(): same text, caret at the start, no
     // undo history, and the scroll position kept. Only the replaced lines are
-    // edited, so a whole view is not rebuilt for the change of one record.
+    // edited, so a whole view is not rebuilt for the change of one record. A
+    // marked line that is replaced stays marked in its new text.
     void replaceInDatabaseText(const QString &text, const QString &before, const QString &after);
     // Sets the text, keeping the caret's line and column and the scroll
     // position where the new text has them; with Undo::With as one edit that
     // Ctrl+Z takes back.
     enum class Undo { With, Without };
     void replaceDatabaseTextKeepingPlace(const QString &text, Undo undo);
+    // Appends the text and scrolls it into sight; the caret stays.
     void appendDatabaseText(const QString &text);
+
+    // Marks the caret's line as the picked record's.
+    void markPickedLine();
+    void unmarkPickedLine();
+    // After an Update: scrolls the marked line into sight and unmarks it.
+    void showAndUnmarkPickedLine();
 
     // Characters before the caret (before the selection's start, when text is
     // selected), each line end counting as two.
@@ -61,6 +72,10 @@ private:
     void wrapLongWordsAnywhere(int from, int removed, int added);
     // Whether a press whose caret position would be `at` is answered here.
     bool placesCaretItself(const QMouseEvent *event, int at) const;
+    // Scrolls as little as brings the lines from `first` to `last` into sight,
+    // `first` before all.
+    void scrollIntoSight(const QTextBlock &first, const QTextBlock &last);
+    void markLineAt(int position);
 
     // A left button press that this view answered itself is held.
     bool m_ownPressHeld = false;
@@ -69,4 +84,6 @@ private:
     bool m_toolkitMouseStateOpen = false;
     // The text being set was checked for long words already.
     bool m_settingCheckedText = false;
+    // The picked record's line, selected whole; null while none is marked.
+    QTextCursor m_pickedLine;
 };

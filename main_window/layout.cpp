@@ -1,16 +1,20 @@
 // The window's controls and their layout: the layout table (name, kind,
 // container, caption or initial text, place in twips), read by
 // createControls; the one factor by which the layout grows with the desktop's
-// font; the screen-reader names and the tab cycle.
+// font and shrinks to the screen; the screen-reader names, the tooltips and
+// the tab cycle.
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -27,7 +31,7 @@ static void initIconResource()
 
 namespace {
 
-enum class Kind { Frame, Label, Field, Button, TypeField, View };
+enum class Kind { Frame, Label, Field, Button, TypeField, SearchField, View };
 
 struct Control
 {
@@ -57,7 +61,7 @@ const Control kLayout[] = {
     {"Command5", Kind::Button, "Frame1", "Quit", {2760, 2280, 735, 375}},
     {"Frame2", Kind::Frame, "Form1", "Search", {4440, 240, 6495, 4455}},
     {"Label4", Kind::Label, "Frame2", "Find", {240, 600, 855, 255}},
-    {"Text4", Kind::Field, "Frame2", "...", {1320, 600, 2175, 285}},
+    {"Text4", Kind::SearchField, "Frame2", "...", {1320, 600, 2175, 285}},
     {"Text5", Kind::View, "Frame2", "", {360, 1320, 5775, 2655}},
 };
 
@@ -67,6 +71,96 @@ constexpr QRect kClientArea(0, 0, 11295, 4935);
 // screen anyway.
 constexpr qreal kLargestScale = 16;
 constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
+
+// The search field. A click into it while it holds its placeholder selects
+// the placeholder, as Tab does, so that typing replaces it.
+class SearchField final : public QLineEdit
+{
+public:
+    SearchField(const QString &placeholder, QWidget *parent)
+        : QLineEdit(placeholder, parent), m_placeholder(placeholder)
+    {
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        QLineEdit::mouseReleaseEvent(event);
+        if (event->button() == Qt::LeftButton && text() == m_placeholder)
+            selectAll();
+    }
+
+private:
+    const QString m_placeholder;
+};
+
+// The type field. Qt on Linux gives an editable combo box its text as its
+// name; the type field is reported by its own name (its label's), with its
+// text as its value, and otherwise as Qt reports a combo box: its list and
+// its line edit as children, an action that opens the list.
+class TypeField final : public QComboBox
+{
+    using QComboBox::QComboBox;
+};
+
+class TypeFieldAccessible final : public QAccessibleWidget
+{
+public:
+    explicit TypeFieldAccessible(TypeField *field) : QAccessibleWidget(field, QAccessible::ComboBox)
+    {
+    }
+    QString text(QAccessible::Text kind) const override
+    {
+        return kind == QAccessible::Value ? field()->currentText() : QAccessibleWidget::text(kind);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.editable = state.expandable = true;
+        state.expanded = field()->view()->isVisible();
+        return state;
+    }
+    int childCount() const override
+    {
+        return 2;
+    }
+    QAccessibleInterface *child(int index) const override
+    {
+        QWidget *children[] = {field()->view(), field()->lineEdit()};
+        return index == 0 || index == 1 ? QAccessible::queryAccessibleInterface(children[index])
+                                        : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child->object() == field()->view()       ? 0
+               : child->object() == field()->lineEdit() ? 1
+                                                        : -1;
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList(showMenuAction()) + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &action) override
+    {
+        if (action == showMenuAction())
+            field()->showPopup();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    QComboBox *field() const
+    {
+        return static_cast<QComboBox *>(widget());
+    }
+};
+
+// Asked already while the field is made, before it has its name.
+QAccessibleInterface *typeFieldAccessible(const QString & /*className*/, QObject *object)
+{
+    auto *field = dynamic_cast<TypeField *>(object);
+    return field ? new TypeFieldAccessible(field) : nullptr;
+}
 
 // A control of the table's kind, as the window wants it: fields without a
 // length limit, buttons that are no default button, a type field whose text
@@ -88,6 +182,12 @@ QWidget *makeControl(const Control &row, QWidget *container)
         control = field;
         break;
     }
+    case Kind::SearchField: {
+        auto *field = new SearchField(text, container);
+        field->setMaxLength(kNoLengthLimit);
+        control = field;
+        break;
+    }
     case Kind::Button: {
         auto *button = new QPushButton(text, container);
         button->setAutoDefault(false);
@@ -96,7 +196,7 @@ QWidget *makeControl(const Control &row, QWidget *container)
         break;
     }
     case Kind::TypeField: {
-        auto *type = new QComboBox(container);
+        auto *type = new TypeField(container);
         type->setEditable(true);
         type->setInsertPolicy(QComboBox::NoInsert);
         type->setCompleter(nullptr);
@@ -189,6 +289,8 @@ template <typename T> void Form1::bind(T *&control, const char *name)
 void Form1::createControls()
 {
     initIconResource();
+    static const bool typeFieldNamed = (QAccessible::installFactory(typeFieldAccessible), true);
+    Q_UNUSED(typeFieldNamed);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Stockbook v1.01 by the Stockbook workshop crew"));
     QIcon icon;
@@ -232,6 +334,20 @@ void Form1::createControls()
     Text5->setAccessibleName(QStringLiteral("Database"));
     Command1->setAccessibleDescription(QStringLiteral("Adds one to the number"));
     Command2->setAccessibleDescription(QStringLiteral("Takes one from the number"));
+    // What Save, Update and the search do, and when Save and Update do
+    // nothing: as tooltips, and read out by screen readers.
+    const std::pair<QWidget *, QString> explained[] = {
+        {Command4, tr("Writes the whole database to stockbook.txt.\nDoes nothing once the Find "
+                      "field has been changed, until Stockbook is started again.")},
+        {Command6, tr("Writes the edited fields over the record last clicked in the view and "
+                      "saves the database.\nWithout a clicked record, as after an Update, it only "
+                      "empties the fields.")},
+        {Text4, tr("Shows the lines of the database file that contain this text.\nOnce it has "
+                   "been changed, Save does nothing until Stockbook is started again.")}};
+    for (const auto &[control, text] : explained) {
+        control->setToolTip(text);
+        control->setAccessibleDescription(text);
+    }
 
     QWidget *tabCycle[] = {Text1, Text2,  Text3,    Command1, Command2, Text4,
                            Text5, Combo1, Command3, Command4, Command5, Command6};
@@ -252,7 +368,8 @@ void Form1::scaleLayoutToFont()
     // No control sets a font: each uses the desktop's default for its kind.
     // The layout grows with it instead, by the smallest scale from 1 up at
     // which every caption fits, found by halving the step between a scale
-    // that is too small and one that is enough.
+    // that is too small and one that is enough, unless the screen is too
+    // small for that.
     qreal tooSmall = 0;
     qreal enough = 1;
     applyLayoutScale(enough);
@@ -269,6 +386,11 @@ void Form1::scaleLayoutToFont()
         else
             tooSmall = middle;
     }
+    // A layout grown wider or higher than the screen's available area grows
+    // only as far as fits, never below the table's size.
+    const QSize room = screen()->availableGeometry().size();
+    enough = std::max<qreal>(1, std::min({enough, room.width() * 15.0 / kClientArea.width(),
+                                          room.height() * 15.0 / kClientArea.height()}));
     applyLayoutScale(enough);
     setFixedSize(scaledRect(kClientArea, enough).size());
 }

@@ -202,6 +202,7 @@ void Form1::Command6_Click()
     if (!written.value.tookInOtherChanges() && EntryRecord != SelectedRecord &&
         view.contains(SelectedRecord))
         Text5->replaceInDatabaseText(view, SelectedRecord, EntryRecord);
+    Text5->showAndUnmarkPickedLine();
     SelectedRecord.clear();
     writeEntryFields({QString(), QString(), QStringLiteral("0"), kPlaceholder});
     reportMerge(written.value);
@@ -256,12 +257,15 @@ void Form1::Text5_Click()
     if (fields.size() < 4) {
         // The fields now hold parts of two lines; an Update must not write
         // such a mixture over the record picked before.
-        if (!fields.isEmpty())
+        if (!fields.isEmpty()) {
             SelectedRecord.clear();
+            Text5->unmarkPickedLine();
+        }
         return;
     }
     const QStringList shown = entryFields();
     SelectedRecord = ComposeRecordLine(shown[0], shown[1], shown[2], shown[3]);
+    Text5->markPickedLine();
 }
 
 QStringList Form1::entryFields() const

@@ -74,6 +74,7 @@ private slots:
     void changeOfCountRoad();
     void pickOnEveryClick();
     void pickNeedsLineEnd();
+    void viewShowsWhatWasDone();
     void upperCaseRetry();
     void updateWithoutPickOnlyClears();
     void updateReplacesEveryOccurrence();
@@ -452,11 +453,38 @@ void MainWindowTest::pickNeedsLineEnd()
     QCOMPARE(w.dir.readDatabase(), r1.toUtf8());
 }
 
+void MainWindowTest::viewShowsWhatWasDone()
+{
+    Window w(r1.repeated(60).toUtf8());
+    w.open();
+    DatabaseView *view = w->view();
+    const auto inSight = [view](int line) {
+        const QTextCursor at(view->document()->findBlockByNumber(line));
+        return view->viewport()->rect().contains(view->cursorRect(at));
+    };
+    const auto mark = [view] {
+        return view->extraSelections().value(0).cursor.selectedText();
+    };
+    w->add("Z9", "new");
+    QVERIFY(inSight(60));
+    w->clickLine(59, 5);
+    QCOMPARE(mark(), QString("[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor"));
+    QVERIFY(!view->textCursor().hasSelection()); // shown, not selected
+    view->moveCursor(QTextCursor::Start);        // scrolled to the top
+    w->field(2)->setText("2");
+    w->click(6);
+    QVERIFY(inSight(59) && mark().isEmpty());
+    w->clickLine(3, 5);
+    w->typeSearch("A1");
+    QCOMPARE(mark(), QString());
+}
+
 void MainWindowTest::upperCaseRetry()
 {
     Window w((r1 + r2 + r3 + "\r\n").toUtf8());
     w.open();
-    w->typeSearch("r1");
+    QTest::mouseClick(w->search(), Qt::LeftButton); // selects the placeholder, as Tab does
+    QTest::keyClicks(w->search(), "r1");
     QCOMPARE(w->search()->text(), QString("R1"));
     QCOMPARE(w->search()->cursorPosition(), 2);
     QCOMPARE(w->view()->databaseText(), r3);
