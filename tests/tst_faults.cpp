@@ -390,12 +390,19 @@ void FaultsTest::killedWhileSaving()
     const QByteArray oldBytes = dir.readDatabase();
     const QByteArray newBytes = (newText + "\r\n").toUtf8();
 
-    // Spread the kills over about two rounds of saves.
-    QElapsedTimer round;
-    round.start();
-    QVERIFY(WriteDatabaseFile(dir.path(), newText).ok());
-    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
-    const qint64 roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, 1000);
+    // Spread the kills over three of the slowest of three rounds of saves, timed once the
+    // versions folder is full and every save prunes it.
+    for (int k = 0; k < kVersionsKept / 2; ++k)
+        QVERIFY(WriteDatabaseFile(dir.path(), newText + QString::number(k)).ok() &&
+                WriteDatabaseFile(dir.path(), oldText).ok());
+    qint64 roundMicroseconds = 1000;
+    for (int k = 0; k < 3; ++k) {
+        QElapsedTimer round;
+        round.start();
+        QVERIFY(WriteDatabaseFile(dir.path(), newText).ok());
+        QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
+        roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, roundMicroseconds);
+    }
 
     int sawOld = 0;
     int sawNew = 0;
@@ -409,7 +416,7 @@ void FaultsTest::killedWhileSaving()
             }
         }
         QVERIFY(child > 0);
-        ::usleep(useconds_t(random.bounded(2 * roundMicroseconds)));
+        ::usleep(useconds_t(random.bounded(3 * roundMicroseconds)));
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
