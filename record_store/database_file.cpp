@@ -3,9 +3,7 @@
 // tells whether another program changed it, and the write that replaces it
 // whole or not at all.
 #include <QDir>
-#include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QStringMatcher>
 
 #include "record_store/file_system.h"
@@ -20,35 +18,22 @@ ContentDigest digestOf(const QByteArray &bytes)
     return {true, bytes.size(), qHash(bytes, 0)};
 }
 
-// Why the database file may not be read or written at all, or an empty text.
-// Only an absolute program directory names the file, and a link in a folder
-// that others may write to is followed only when it is trusted.
-QString refusal(const QString &programDirectory)
-{
-    if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
-        return QStringLiteral("Stockbook does not know the folder it was started from");
-    return FileSystem::untrustedLinkReason(programDirectory, DatabaseFilePath(programDirectory));
-}
-
 template <typename T> FileResult<T> failure(const QString &reason)
 {
     return {FileStatus::Failed, reason, T{}};
 }
 
-// Writes all of `bytes`, unbuffered. A disk that fills up part way makes the
-// system write fewer bytes without an error; writing the rest then fails with
-// the reason ("No space left on device", "File too large"), which the file
-// keeps. (A buffered write would report such a short write with no reason.)
-bool writeWhole(QSaveFile &file, const QByteArray &bytes)
+// The database file of the program directory. Only an absolute program
+// directory names one; a link that may not be followed fails, saying why.
+FileResult<FileSystem::Location> locateDatabase(const QString &programDirectory)
 {
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        const qint64 chunk = file.write(bytes.constData() + written, bytes.size() - written);
-        if (chunk <= 0)
-            return false;
-        written += chunk;
-    }
-    return true;
+    if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
+        return failure<FileSystem::Location>(
+            QStringLiteral("Stockbook does not know the folder it was started from"));
+    FileResult<FileSystem::Location> located = FileSystem::locate(programDirectory);
+    if (located.ok() && located.value.entry == FileSystem::Location::UntrustedLink)
+        return failure<FileSystem::Location>(located.value.reason);
+    return located;
 }
 
 } // namespace
@@ -61,29 +46,24 @@ bool sameStamp(const FileStamp &a, const FileStamp &b)
            a.modified == b.modified && a.changed == b.changed;
 }
 
+QString tooLargeReason(qint64 size, qint64 limit)
+{
+    return QStringLiteral("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
+                          "that Stockbook reads as a database")
+        .arg(size)
+        .arg(size >> 20)
+        .arg(limit)
+        .arg(limit >> 20);
+}
+
 FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory)
 {
-    const QString refused = refusal(programDirectory);
-    if (!refused.isEmpty())
-        return failure<FileBytes>(refused);
-    if (!DatabaseFileExists(programDirectory))
+    const FileResult<FileSystem::Location> located = locateDatabase(programDirectory);
+    if (!located.ok())
+        return located.with(FileBytes{});
+    if (located.value.entry != FileSystem::Location::File)
         return {FileStatus::Missing, QString(), FileBytes{}};
-    QFile file(DatabaseFilePath(programDirectory));
-    if (!file.open(QIODevice::ReadOnly))
-        return failure<FileBytes>(file.errorString());
-    const std::optional<FileStamp> before = FileSystem::stampOf(file);
-    FileBytes read;
-    read.bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return failure<FileBytes>(file.errorString());
-    // Unchanged while it was read: the same stamp before and after, and as
-    // many bytes as the file holds.
-    const std::optional<FileStamp> after = FileSystem::stampOf(file);
-    if (after) {
-        read.stamp = *after;
-        read.unchanged = before && sameStamp(*before, *after) && after->size == read.bytes.size();
-    }
-    return {FileStatus::Ok, QString(), read};
+    return FileSystem::readFile(located.value, kLargestDatabaseFile);
 }
 
 } // namespace Internal
@@ -107,47 +87,58 @@ QString DatabaseFilePath(const QString &programDirectory)
 
 bool DatabaseFileExists(const QString &programDirectory)
 {
-    return !programDirectory.isEmpty() && QFileInfo(DatabaseFilePath(programDirectory)).isFile();
+    if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
+        return false;
+    // A link that is not followed counts, so that reading it says why not.
+    const auto entry = FileSystem::locate(programDirectory).value.entry;
+    return entry == FileSystem::Location::File || entry == FileSystem::Location::UntrustedLink;
 }
 
 FileResult<QStringList> ReadDatabaseLines(const QString &programDirectory)
 {
-    const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
-    const QString text = decodeDatabaseBytes(file.value.bytes);
-    QStringList lines;
-    forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
-    return file.with(lines);
+    return unlessOutOfMemory<QStringList>([&] {
+        const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
+        const QString text = decodeDatabaseBytes(file.value.bytes);
+        QStringList lines;
+        forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
+        return file.with(lines);
+    });
 }
 
 FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory)
 {
-    const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
-    DatabaseText loaded;
-    if (file.status != FileStatus::Ok)
+    return unlessOutOfMemory<DatabaseText>([&] {
+        const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
+        DatabaseText loaded;
+        if (file.status != FileStatus::Ok)
+            return file.with(loaded);
+        const QByteArray &bytes = file.value.bytes;
+        loaded.digest = digestOf(bytes);
+        // A file as the program writes it loads as its text, without the
+        // closing empty line: one decoding, no copy line by line.
+        bool plain = false;
+        loaded.text = plainDatabaseText(bytes, plain);
+        if (plain)
+            return file.with(loaded);
+        const QString text = decodeDatabaseBytes(bytes);
+        QString lines;
+        lines.reserve(text.size() + text.size() / 16 + 2);
+        forEachLine(text, [&lines](QStringView line) {
+            lines.append(line);
+            lines.append(kCrLf);
+        });
+        loaded.text = CollapseBlankLines(lines);
         return file.with(loaded);
-    const QByteArray &bytes = file.value.bytes;
-    loaded.digest = digestOf(bytes);
-    // A file as the program writes it loads as its text, without the
-    // closing empty line: one decoding, no copy line by line.
-    bool plain = false;
-    loaded.text = plainDatabaseText(bytes, plain);
-    if (plain)
-        return file.with(loaded);
-    const QString text = decodeDatabaseBytes(bytes);
-    QString lines;
-    lines.reserve(text.size() + text.size() / 16 + 2);
-    forEachLine(text, [&lines](QStringView line) {
-        lines.append(line);
-        lines.append(kCrLf);
     });
-    loaded.text = CollapseBlankLines(lines);
-    return file.with(loaded);
 }
 
 FileResult<ContentDigest> ReadDatabaseDigest(const QString &programDirectory)
 {
-    const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
-    return file.with(file.status == FileStatus::Ok ? digestOf(file.value.bytes) : ContentDigest{});
+    return unlessOutOfMemory<ContentDigest>([&] {
+        const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
+        return file.with(file.status == FileStatus::Ok ? digestOf(file.value.bytes)
+                                                       : ContentDigest{});
+    });
 }
 
 QString CollapseBlankLines(const QString &text)
@@ -171,27 +162,33 @@ QString CollapseBlankLines(const QString &text)
 
 FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text)
 {
-    const QString refused = refusal(programDirectory);
-    if (!refused.isEmpty())
-        return failure<ContentDigest>(refused);
-    const QByteArray bytes = (text + QStringLiteral("\r\n")).toUtf8();
-    // QSaveFile writes a temporary file beside the target and renames it over
-    // the target on commit; a symbolic link is followed and its target
-    // replaced, and the permissions of an existing file are kept.
-    const QString path = DatabaseFilePath(programDirectory);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(file, bytes) ||
-        !file.flush()) {
-        const QString reason = file.error() != QFileDevice::NoError
-                                   ? file.errorString()
-                                   : QStringLiteral("Only part of the database could be written");
-        file.cancelWriting();
-        return failure<ContentDigest>(reason);
-    }
-    if (!file.commit())
-        return failure<ContentDigest>(file.errorString());
-    FileSystem::syncDirectory(QFileInfo(path).absolutePath());
-    return {FileStatus::Ok, QString(), digestOf(bytes)};
+    return unlessOutOfMemory<ContentDigest>([&] {
+        // Where the file is: through the folder found here, the new content
+        // goes beside it and replaces it, however its path changes meanwhile.
+        const FileResult<FileSystem::Location> target = locateDatabase(programDirectory);
+        if (!target.ok())
+            return failure<ContentDigest>(target.reason);
+        const QByteArray bytes = (text + QStringLiteral("\r\n")).toUtf8();
+
+        const FileResult<FileSystem::TemporaryFile> temporary =
+            FileSystem::createTemporary(target.value);
+        if (!temporary.ok())
+            return failure<ContentDigest>(temporary.reason);
+        QString reason = FileSystem::writeAll(temporary.value, bytes);
+        if (reason.isEmpty())
+            reason = FileSystem::flushToDisk(temporary.value);
+        if (!reason.isEmpty())
+            return failure<ContentDigest>(reason);
+
+        // Here, just before the rename, the new content is on the disk and the
+        // old file still in place.
+
+        reason = FileSystem::renameInto(temporary.value, target.value);
+        if (!reason.isEmpty())
+            return failure<ContentDigest>(reason);
+        FileSystem::syncFolder(target.value.folder);
+        return FileResult<ContentDigest>{FileStatus::Ok, QString(), digestOf(bytes)};
+    });
 }
 
 } // namespace RecordStore

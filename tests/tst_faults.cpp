@@ -3,7 +3,9 @@
 // symbolic link and with its own permissions. In each, the old content stays
 // intact, and where the user acts the window says what went wrong.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -32,18 +34,41 @@ using TestSupport::ProgramDirectory;
 using TestSupport::WindowDriver;
 
 // While set, renaming a save's temporary file over the database fails, as on
-// a disk that fails at the last step of a save. (Defined here, it stands in
-// for the C library's rename that the toolkit calls.)
+// a disk that fails at the last step of a save. Flushes of a folder are
+// counted from the last rename on. (Defined here, these stand in for the C
+// library's functions that the store and the toolkit call.)
 static bool g_failRename = false;
-extern "C" int rename(const char *from, const char *to)
+static int g_folderFlushesSinceRename = 0;
+
+template <typename Function> Function realFunction(const char *name)
 {
-    using Rename = int (*)(const char *, const char *);
-    static const auto realRename = reinterpret_cast<Rename>(::dlsym(RTLD_NEXT, "rename"));
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to)
+{
+    using Rename = int (*)(int, const char *, int, const char *);
+    static const auto realRename = realFunction<Rename>("renameat");
     if (g_failRename) {
         errno = EIO;
         return -1;
     }
-    return realRename(from, to);
+    g_folderFlushesSinceRename = 0;
+    return realRename(fromFolder, from, toFolder, to);
+}
+
+extern "C" int rename(const char *from, const char *to)
+{
+    return renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+extern "C" int fsync(int fd)
+{
+    static const auto realFsync = realFunction<int (*)(int)>("fsync");
+    struct stat status;
+    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode))
+        ++g_folderFlushesSinceRename;
+    return realFsync(fd);
 }
 
 namespace {
@@ -107,10 +132,11 @@ int environmentCount(const char *name, int fallback)
     return ok && value > 0 ? value : fallback;
 }
 
-// Writes `text` in a child process whose files may grow to `limit` bytes, as
-// on a disk with that much room left; returns what WriteDatabaseFile said.
-FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QString &text,
-                                             rlim_t limit)
+// Runs `work` in a child process whose `resource` is limited to `limit`
+// (RLIMIT_FSIZE: its files may grow to that many bytes, as on a disk with that
+// much room left; RLIMIT_AS: it may take that much memory); gives how the
+// FileResult of `work` ended.
+template <typename Work> FileResult<bool> inLimitedChild(int resource, rlim_t limit, Work work)
 {
     int channel[2];
     if (::pipe(channel) != 0)
@@ -120,11 +146,11 @@ FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QSt
         ::close(channel[0]);
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit size = {};
-        ::getrlimit(RLIMIT_FSIZE, &size);
+        ::getrlimit(resource, &size);
         size.rlim_cur = limit;
-        ::setrlimit(RLIMIT_FSIZE, &size);
-        const auto written = WriteDatabaseFile(directory, text);
-        const QByteArray report = (written.ok() ? "1" : "0") + written.reason.toUtf8();
+        ::setrlimit(resource, &size);
+        const auto done = work();
+        const QByteArray report = (done.ok() ? "1" : "0") + done.reason.toUtf8();
         [[maybe_unused]] const ssize_t sent = ::write(channel[1], report.data(), report.size());
         ::_exit(0);
     }
@@ -137,9 +163,55 @@ FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QSt
     int status = 0;
     ::waitpid(child, &status, 0);
     if (!WIFEXITED(status) || report.isEmpty())
-        return {FileStatus::Failed, QStringLiteral("the writing process died")};
+        return {FileStatus::Failed, QStringLiteral("the child process died")};
     return {report.startsWith('1') ? FileStatus::Ok : FileStatus::Failed,
             QString::fromUtf8(report.mid(1))};
+}
+
+FileResult<bool> writeWithSizeLimit(const QString &directory, const QString &text, rlim_t limit)
+{
+    return inLimitedChild(RLIMIT_FSIZE, limit,
+                          [&] { return WriteDatabaseFile(directory, text).with(true); });
+}
+
+// Run as another user, a member of the group of the program folder
+// `argument`: swaps stockbook.txt there with a link of its own to the file
+// "private.txt" of the folder's parent, over and over (the link made anew
+// whenever a save has replaced it), until a file "stop" appears or ten seconds
+// have passed; then leaves the number of swaps in the file "swaps".
+void swapInLinks(const QByteArray &argument)
+{
+    const int folder = ::open(argument.constData(), O_RDONLY | O_DIRECTORY);
+    const QByteArray target = argument.left(argument.lastIndexOf('/')) + "/private.txt";
+    long swaps = 0;
+    const time_t end = ::time(nullptr) + 10;
+    struct stat entry;
+    while (::faccessat(folder, "stop", F_OK, 0) != 0 && ::time(nullptr) < end) {
+        const auto isLink = [&](const char *name) {
+            return ::fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   S_ISLNK(entry.st_mode);
+        };
+        if (!isLink("link") && !isLink("stockbook.txt")) {
+            ::unlinkat(folder, "link", 0);
+            ::symlinkat(target.constData(), folder, "link");
+        }
+        if (::renameat2(folder, "link", folder, "stockbook.txt", RENAME_EXCHANGE) == 0)
+            ++swaps;
+    }
+    const QByteArray count = QByteArray::number(qlonglong(swaps));
+    const int file = ::openat(folder, "swaps.part", O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (file >= 0 && ::write(file, count.constData(), size_t(count.size())) == count.size())
+        ::renameat(folder, "swaps.part", folder, "swaps");
+    ::close(file);
+}
+
+// How much memory this process has mapped.
+rlim_t memoryInUse()
+{
+    QFile status("/proc/self/statm");
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    return rlim_t(status.readAll().split(' ').value(0).toLongLong()) * rlim_t(::sysconf(_SC_PAGESIZE));
 }
 
 } // namespace
@@ -150,6 +222,7 @@ class FaultsTest final : public QObject
 
 private slots:
     void initTestCase();
+    void unreadableAtStartUp_data();
     void unreadableAtStartUp();
     void unreadableDuringSearchAndUpdate();
     void readOnlyDirectory();
@@ -157,10 +230,13 @@ private slots:
     void fullDisk_data();
     void fullDisk();
     void fullDiskInTheWindow();
+    void outOfMemory_data();
+    void outOfMemory();
     void killedWhileSaving();
     void symbolicLinkKeptAcrossSaves();
     void linkInSharedFolder_data();
     void linkInSharedFolder();
+    void linkSwappedInWhileSavingAndSearching();
     void permissionsKeptAcrossSaves_data();
     void permissionsKeptAcrossSaves();
     void readOnlyFileIsNotReplaced();
@@ -172,17 +248,32 @@ void FaultsTest::initTestCase()
     QVERIFY2(::geteuid() != 0, "the tests must not run as root, or no permission ever fails");
 }
 
+void FaultsTest::unreadableAtStartUp_data()
+{
+    QTest::addColumn<qint64>("size"); // of a file of zeros, or 0 for one that cannot be read
+    QTest::addColumn<QString>("why");
+    QTest::newRow("no permission to read") << qint64(0) << reason(EACCES);
+    QTest::newRow("one byte larger than 256 MiB")
+        << (qint64(256) << 20) + 1
+        << "268435457 bytes (256 MiB), more than the 268435456 bytes (256 MiB)";
+}
+
 void FaultsTest::unreadableAtStartUp()
 {
+    QFETCH(qint64, size);
+    QFETCH(QString, why);
     const QByteArray old = (r1 + r2 + "\r\n").toUtf8();
     ProgramDirectory dir(old);
-    setMode(dir.databasePath(), 0);
+    if (size > 0)
+        QVERIFY(QFile::resize(dir.databasePath(), size)); // sparse: takes no room
+    else
+        setMode(dir.databasePath(), 0);
 
     MessageCatcher messages;
     WindowDriver w(dir.path());
     QTRY_COMPARE(messages.texts.size(), 1);
     QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
-    QVERIFY2(messages.texts[0].contains(reason(EACCES)), qPrintable(messages.texts[0]));
+    QVERIFY2(messages.texts[0].contains(why), qPrintable(messages.texts[0]));
     QCOMPARE(w.viewText(), QString());
 
     // A record added to the empty view is not saved over the unread file.
@@ -198,9 +289,16 @@ void FaultsTest::unreadableAtStartUp()
     w.click(Update);
     QCOMPARE(messages.texts.size(), 3);
     QVERIFY(!messages.texts[2].startsWith("Database saved"));
+    // A search says why it finds nothing.
+    w.typeSearch("Z");
+    QCOMPARE(messages.texts.size(), 4);
+    QVERIFY2(messages.texts[3].contains(why), qPrintable(messages.texts[3]));
 
     setMode(dir.databasePath(), 0600);
-    QCOMPARE(dir.readDatabase(), old);
+    QFile file(dir.databasePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.size(), size > 0 ? size : old.size());
+    QCOMPARE(file.read(old.size()), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 }
 
@@ -280,6 +378,14 @@ void FaultsTest::readOnlyDirectory()
     setMode(dir.path(), 0755);
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
+
+    // Moved away while the window is open: Save says that it is gone.
+    QVERIFY(QDir().rename(dir.path(), dir.path() + "-moved"));
+    w.click(Save);
+    QVERIFY(QDir().rename(dir.path() + "-moved", dir.path()));
+    QCOMPARE(messages.texts.size(), 3);
+    QVERIFY2(messages.texts[2].contains("the folder " + dir.path() + " no longer exists"),
+             qPrintable(messages.texts[2]));
 }
 
 void FaultsTest::directoryNamedLikeTheDatabase()
@@ -367,11 +473,50 @@ void FaultsTest::fullDiskInTheWindow()
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 
-    // Room again: the same view saves.
+    // Room again: the same view saves, and the folder is flushed after the
+    // rename (where the system can flush a folder).
     w.click(Save);
     QCOMPARE(messages.texts.size(), 3);
     QVERIFY(messages.texts[2].startsWith("Database saved in "));
+#if defined(STOCKBOOK_PORTABLE)
+    QCOMPARE(g_folderFlushesSinceRename, 0);
+#else
+    QCOMPARE(g_folderFlushesSinceRename, 1);
+#endif
     QCOMPARE(dir.readDatabase(), (w.viewText() + "\r\n").toUtf8());
+}
+
+void FaultsTest::outOfMemory_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("load") << "load";
+    QTest::newRow("search") << "search";
+    QTest::newRow("save") << "save";
+}
+
+void FaultsTest::outOfMemory()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer ends the program where memory runs out");
+#endif
+    QFETCH(QString, operation);
+    // A file of 64 MiB, and a text that needs as much again to be saved; the
+    // work may take 16 MiB more than is in use.
+    const qint64 size = qint64(64) << 20;
+    ProgramDirectory dir(QByteArray{});
+    QVERIFY(QFile::resize(dir.databasePath(), size));
+    const QString text(size / 2, u'x');
+    const auto done = inLimitedChild(RLIMIT_AS, memoryInUse() + (16 << 20), [&] {
+        if (operation == "load")
+            return LoadDatabaseFile(dir.path()).with(true);
+        if (operation == "search")
+            return FilterDatabaseLines(dir.path(), "x").with(true);
+        return WriteDatabaseFile(dir.path(), text).with(true);
+    });
+    QVERIFY(!done.ok());
+    QVERIFY2(done.reason.contains("not enough memory"), qPrintable(done.reason));
+    QCOMPARE(QFileInfo(dir.databasePath()).size(), size);
+    QCOMPARE(strayEntries(dir.path()), QStringList());
 }
 
 void FaultsTest::killedWhileSaving()
@@ -479,29 +624,36 @@ void FaultsTest::symbolicLinkKeptAcrossSaves()
 void FaultsTest::linkInSharedFolder_data()
 {
     QTest::addColumn<int>("folderMode");
-    QTest::addColumn<bool>("anotherUsersLink");
+    QTest::addColumn<bool>("link"); // else stockbook.txt is the file itself
+    QTest::addColumn<bool>("anotherUsers");
     QTest::addColumn<bool>("followed");
-    QTest::newRow("folder others may write, another user's link") << 0777 << true << false;
-    QTest::newRow("folder others may write, own link") << 0775 << false << true;
-    QTest::newRow("own folder, link given to another user") << 0755 << true << true;
+    QTest::newRow("folder others may write, another user's link") << 0777 << true << true << false;
+    QTest::newRow("folder its group may write, another user's link")
+        << 0770 << true << true << false;
+    QTest::newRow("folder others may write, own link") << 0775 << true << false << true;
+    QTest::newRow("own folder, link given to another user") << 0755 << true << true << true;
+    QTest::newRow("folder others may write, another user's file, no link")
+        << 0777 << false << true << true;
 }
 
 void FaultsTest::linkInSharedFolder()
 {
     QFETCH(int, folderMode);
-    QFETCH(bool, anotherUsersLink);
+    QFETCH(bool, link);
+    QFETCH(bool, anotherUsers);
     QFETCH(bool, followed);
     ProgramDirectory dir;
     const QByteArray theirs = "[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor\r\n";
-    QFile target(dir.path() + "/bashrc");
+    QFile target(link ? dir.path() + "/bashrc" : dir.databasePath());
     QVERIFY(target.open(QIODevice::WriteOnly) && target.write(theirs) == theirs.size());
     target.close();
-    QVERIFY(QFile::link("bashrc", dir.databasePath()));
-    if (anotherUsersLink && !TestSupport::giveToAnotherUser(dir.databasePath()))
+    setMode(target.fileName(), 0666);
+    QVERIFY(!link || QFile::link("bashrc", dir.databasePath()));
+    if (anotherUsers && !TestSupport::giveToAnotherUser(dir.databasePath()))
         QSKIP("only root can give the link to another user");
 #if defined(STOCKBOOK_PORTABLE)
     // Qt alone cannot tell who owns a link: none is followed where others may write.
-    followed = followed && (folderMode & 022) == 0;
+    followed = followed && (!link || (folderMode & 022) == 0);
 #endif
     setMode(dir.path(), mode_t(folderMode));
     MessageCatcher messages;
@@ -515,6 +667,58 @@ void FaultsTest::linkInSharedFolder()
         QVERIFY2(messages.texts[0].contains("symbolic link"), qPrintable(messages.texts[0]));
         QCOMPARE(w.viewText(), QString());
     }
+}
+
+void FaultsTest::linkSwappedInWhileSavingAndSearching()
+{
+#if defined(STOCKBOOK_PORTABLE)
+    QSKIP("the portable file calls look the path up again at each step");
+#endif
+    // The program folder lies in the victim's home, which its group may pass
+    // through; the private file beside it is the victim's alone.
+    ProgramDirectory home;
+    const QString shared = home.path() + "/shared";
+    QVERIFY(QDir(home.path()).mkdir("shared"));
+    const QByteArray secret = "[Box]: SECRET [Item]: of the victim\r\n";
+    QFile privateFile(home.path() + "/private.txt");
+    QVERIFY(privateFile.open(QIODevice::WriteOnly) && privateFile.write(secret) == secret.size());
+    privateFile.close();
+    setMode(privateFile.fileName(), 0600);
+    setMode(home.path(), 0710);
+    setMode(shared, 0770);
+    const QString text = database(20, "mine");
+    QVERIFY(WriteDatabaseFile(shared, text).ok());
+    if (!TestSupport::startAsAnotherUser(swapInLinks, QFile::encodeName(shared)))
+        QSKIP("only root can start a process of another user");
+
+    int rounds = 0;
+    int refused = 0;
+    int readsOfTarget = 0;
+    QElapsedTimer time;
+    time.start();
+    for (; rounds < 3000 && time.elapsed() < 3000; ++rounds) {
+        refused += int(!WriteDatabaseFile(shared, text).ok());
+        const auto found = FilterDatabaseLines(shared, "");
+        const auto loaded = LoadDatabaseFile(shared);
+        refused += int(!found.ok()) + int(!loaded.ok());
+        readsOfTarget += int(found.value.contains("SECRET") || loaded.value.text.contains("SECRET"));
+    }
+    QVERIFY(QFile(shared + "/stop").open(QIODevice::WriteOnly));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(shared + "/swaps"), 15000);
+    QFile swapsFile(shared + "/swaps");
+    QVERIFY(swapsFile.open(QIODevice::ReadOnly));
+    const qlonglong swaps = swapsFile.readAll().toLongLong();
+    setMode(home.path(), 0700);
+    QVERIFY(privateFile.open(QIODevice::ReadOnly));
+    const QByteArray privateNow = privateFile.readAll();
+    qInfo("%d rounds of save, search and load in %lld ms against %lld swaps: %d refused, %d "
+          "read the private file, it was %s",
+          rounds, time.elapsed(), swaps, refused, readsOfTarget,
+          privateNow == secret ? "kept" : "written over");
+    if (swaps == 0)
+        QSKIP("this file system cannot swap two names");
+    QCOMPARE(readsOfTarget, 0);
+    QCOMPARE(privateNow, secret);
 }
 
 void FaultsTest::permissionsKeptAcrossSaves_data()
