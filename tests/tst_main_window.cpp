@@ -557,6 +557,9 @@ void MainWindowTest::otherWritersChangesAreAskedAbout_data()
     QTest::newRow("Update over a rewritten file, Replace") << "rewrite"
                                                            << "Command6"
                                                            << "Replace" << true;
+    QTest::newRow("Save over a file rewritten to the same size, Cancel") << "same size"
+                                                                        << "Command4"
+                                                                        << "Cancel" << true;
     QTest::newRow("Save over a file only touched") << "touch"
                                                    << "Command4"
                                                    << "" << false;
@@ -575,8 +578,10 @@ void MainWindowTest::otherWritersChangesAreAskedAbout()
     w.open();
     w->clickLine(0, 5);
     w->click(1);
-    const QByteArray other = (r1 + r2 + "\r\n").toUtf8();
-    if (change == "rewrite")
+    // Another program adds a record, or changes only a count (25 to 52).
+    const QByteArray other =
+        ((change == "same size" ? QString(r1).replace("25", "52") : r1 + r2) + "\r\n").toUtf8();
+    if (change == "rewrite" || change == "same size")
         w.dir.writeDatabase(other);
     QFile file(w.dir.databasePath());
     if (change == "touch")
