@@ -81,7 +81,8 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
     if (file.error() != QFileDevice::NoError)
         return {FileStatus::Failed, file.errorString(), FileBytes{}};
     if (read.bytes.size() > limit)
-        return {FileStatus::Failed, Internal::tooLargeReason(read.bytes.size(), limit), FileBytes{}};
+        return {FileStatus::Failed, Internal::tooLargeReason(read.bytes.size(), limit),
+                FileBytes{}};
     return {FileStatus::Ok, QString(), read};
 }
 

@@ -258,8 +258,8 @@ FileResult<TemporaryFile> createTemporary(const Location &location)
         ::fstatat(folder, location.name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(existing.st_mode))
         return failure(systemReason(EISDIR));
-    if (exists && ::faccessat(folder, location.name.constData(), W_OK,
-                              AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+    if (exists &&
+        ::faccessat(folder, location.name.constData(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
         return failure(systemReason());
     TemporaryFile file{std::make_shared<TemporaryState>()};
     file.state->folder = location.folder;

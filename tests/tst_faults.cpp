@@ -211,7 +211,8 @@ rlim_t memoryInUse()
     QFile status("/proc/self/statm");
     if (!status.open(QIODevice::ReadOnly))
         return 0;
-    return rlim_t(status.readAll().split(' ').value(0).toLongLong()) * rlim_t(::sysconf(_SC_PAGESIZE));
+    return rlim_t(status.readAll().split(' ').value(0).toLongLong()) *
+           rlim_t(::sysconf(_SC_PAGESIZE));
 }
 
 } // namespace
@@ -701,7 +702,8 @@ void FaultsTest::linkSwappedInWhileSavingAndSearching()
         const auto found = FilterDatabaseLines(shared, "");
         const auto loaded = LoadDatabaseFile(shared);
         refused += int(!found.ok()) + int(!loaded.ok());
-        readsOfTarget += int(found.value.contains("SECRET") || loaded.value.text.contains("SECRET"));
+        readsOfTarget +=
+            int(found.value.contains("SECRET") || loaded.value.text.contains("SECRET"));
     }
     QVERIFY(QFile(shared + "/stop").open(QIODevice::WriteOnly));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(shared + "/swaps"), 15000);

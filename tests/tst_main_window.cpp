@@ -558,8 +558,8 @@ void MainWindowTest::otherWritersChangesAreAskedAbout_data()
                                                            << "Command6"
                                                            << "Replace" << true;
     QTest::newRow("Save over a file rewritten to the same size, Cancel") << "same size"
-                                                                        << "Command4"
-                                                                        << "Cancel" << true;
+                                                                         << "Command4"
+                                                                         << "Cancel" << true;
     QTest::newRow("Save over a file only touched") << "touch"
                                                    << "Command4"
                                                    << "" << false;

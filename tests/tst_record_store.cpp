@@ -489,8 +489,8 @@ void RecordStoreTest::filter_data()
                                                                << "a1\r\nb1\r\n";
     QTest::newRow("line separator parts a line, empty text") << QByteArray("a1\xe2\x80\xa8"
                                                                            "b1\r\n")
-                                                               << ""
-                                                               << "a1\r\nb1\r\n";
+                                                             << ""
+                                                             << "a1\r\nb1\r\n";
     QTest::newRow("decoys one middle byte off, match on the next line")
         << QByteArray("Sxcke Soxke Socxe\r\nSocket 1234567890\r\n") << "Socke"
         << "Socket 1234567890\r\n";
