@@ -39,9 +39,9 @@ struct Location
     // Why a link is not followed (UntrustedLink), or why the folder of a
     // link's target could not be opened (Missing, and `folder` is empty).
     QString reason;
-    // The entry as it was checked: its identity, permissions and stamp.
+    // The entry as it was checked: its identity and stamp (where the system
+    // gives one).
     std::optional<FileStamp> stamp;
-    unsigned permissions = 0;
 };
 
 // Finds the database file of `programDirectory`. A symbolic link is followed

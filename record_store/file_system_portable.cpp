@@ -76,7 +76,7 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
     if (file.open(QIODevice::ReadOnly)) {
         if (file.size() > limit)
             return {FileStatus::Failed, Internal::tooLargeReason(file.size(), limit), FileBytes{}};
-        read.bytes = file.read(limit + 1);
+        read.bytes = file.readAll();
     }
     if (file.error() != QFileDevice::NoError)
         return {FileStatus::Failed, file.errorString(), FileBytes{}};

@@ -167,7 +167,6 @@ FileResult<Location> locate(const QString &programDirectory)
         if (!S_ISLNK(entry.st_mode)) {
             at.entry = S_ISREG(entry.st_mode) ? Location::File : Location::Other;
             at.stamp = stampFrom(entry);
-            at.permissions = entry.st_mode & 0777;
             return {FileStatus::Ok, QString(), at};
         }
         at.reason = untrustedLinkReason(at.folder.state->fd, at.name, entry);
