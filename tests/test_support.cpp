@@ -15,56 +15,40 @@ namespace {
 int g_toRoot = -1;
 int g_fromRoot = -1;
 
-const uid_t kDaemonUser = 1;
-const gid_t kNobodyGroup = 65534;
-
-// Runs as root: for each request read from `requests` (one a line), gives a
-// path to the user "daemon" ('c' and the path) or starts a function as that
-// user ('r', the function's address, a blank and its argument), and answers
-// '1' or '0', until the tests end.
+// Runs as root: gives each path read from `requests` (one a line) to the user
+// "daemon", or for a line that starts with '*', starts the function at the
+// address that follows, with the argument after a blank, as that user and
+// member of the tests' group; answers '1' or '0', until the tests end.
 [[noreturn]] void serveOwnerChanges(int requests, int answers)
 {
-    ::signal(SIGCHLD, SIG_IGN); // no zombies from the processes started
-    QByteArray request;
+    ::signal(SIGCHLD, SIG_IGN); // no zombies from the functions started
+    QByteArray path;
     char c;
     while (::read(requests, &c, 1) == 1) {
         if (c != '\n') {
-            request.append(c);
+            path.append(c);
             continue;
         }
-        const QByteArray rest = request.mid(1);
-        bool done = false;
-        if (request.startsWith('c')) {
-            done = ::lchown(rest.constData(), kDaemonUser, gid_t(-1)) == 0;
-        } else if (request.startsWith('r')) {
-            const qsizetype blank = rest.indexOf(' ');
-            const auto work = reinterpret_cast<void (*)(const QByteArray &)>(
-                rest.left(blank).toULongLong(nullptr, 16));
+        const uid_t daemonUser = 1;
+        const gid_t nobodyGroup = 65534;
+        const bool start = path.startsWith('*');
+        char given = !start && ::lchown(path.constData(), daemonUser, gid_t(-1)) == 0 ? '1' : '0';
+        if (start) {
+            const qsizetype blank = path.indexOf(' ');
             const pid_t worker = ::fork();
-            if (worker == 0) {
-                if (::setgroups(1, &kNobodyGroup) != 0 || ::setgid(kDaemonUser) != 0 ||
-                    ::setuid(kDaemonUser) != 0)
-                    ::_exit(1);
-                work(rest.mid(blank + 1));
+            if (worker == 0 && ::setgroups(1, &nobodyGroup) == 0 && ::setgid(daemonUser) == 0 &&
+                ::setuid(daemonUser) == 0)
+                reinterpret_cast<void (*)(const QByteArray &)>(
+                    path.mid(1, blank - 1).toULongLong(nullptr, 16))(path.mid(blank + 1));
+            if (worker == 0)
                 ::_exit(0);
-            }
-            done = worker > 0;
+            given = worker > 0 ? '1' : '0';
         }
-        const char answer = done ? '1' : '0';
-        if (::write(answers, &answer, 1) != 1)
+        if (::write(answers, &given, 1) != 1)
             break;
-        request.clear();
+        path.clear();
     }
     ::_exit(0);
-}
-
-bool askRoot(const QByteArray &request)
-{
-    char answer = '0';
-    return g_toRoot >= 0 &&
-           ::write(g_toRoot, request.constData(), size_t(request.size())) ==
-               ssize_t(request.size()) &&
-           ::read(g_fromRoot, &answer, 1) == 1 && answer == '1';
 }
 
 } // namespace
@@ -92,19 +76,26 @@ void dropRootPrivileges()
             g_fromRoot = answers[0];
         }
     }
+    const gid_t nobodyGroup = 65534;
     const uid_t nobodyUser = 65534;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobodyGroup) != 0 || ::setuid(nobodyUser) != 0)
+    if (::setgroups(0, nullptr) != 0 || ::setgid(nobodyGroup) != 0 || ::setuid(nobodyUser) != 0)
         qFatal("cannot drop root privileges for the tests");
 }
 
 bool giveToAnotherUser(const QString &path)
 {
-    return askRoot('c' + QFile::encodeName(path) + '\n');
+    const QByteArray request = QFile::encodeName(path) + '\n';
+    char given = '0';
+    return g_toRoot >= 0 &&
+           ::write(g_toRoot, request.constData(), size_t(request.size())) ==
+               ssize_t(request.size()) &&
+           ::read(g_fromRoot, &given, 1) == 1 && given == '1';
 }
 
 bool startAsAnotherUser(void (*work)(const QByteArray &argument), const QByteArray &argument)
 {
-    return askRoot('r' + QByteArray::number(quintptr(work), 16) + ' ' + argument + '\n');
+    return giveToAnotherUser('*' + QString::number(quintptr(work), 16) + ' ' +
+                             QFile::decodeName(argument));
 }
 
 ProgramDirectory::ProgramDirectory()
