@@ -192,33 +192,35 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
     auto failure = [](const QString &reason) {
         return FileResult<FileBytes>{FileStatus::Failed, reason, FileBytes{}};
     };
+    // Not the file that was located: a link now (O_NOFOLLOW fails), or
+    // another file.
+    const QString replaced = QStringLiteral("%1 was replaced while Stockbook opened it; try again")
+                                 .arg(QFile::decodeName(location.name));
     const int fd = ::openat(location.folder.state->fd, location.name.constData(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return failure(systemReason());
-    struct stat status;
+        return failure(errno == ELOOP ? replaced : systemReason());
+    struct stat status = {};
     const bool opened = ::fstat(fd, &status) == 0;
     const FileStamp before = stampFrom(status);
     if (!opened || !location.stamp || before.device != location.stamp->device ||
-        before.inode != location.stamp->inode) {
+        before.inode != location.stamp->inode || before.size > limit) {
         ::close(fd);
-        return failure(QStringLiteral("%1 was replaced while Stockbook opened it; try again")
-                           .arg(QFile::decodeName(location.name)));
+        return failure(opened && before.size > limit ? Internal::tooLargeReason(before.size, limit)
+                                                     : replaced);
     }
     FileBytes read;
     QString reason;
-    qint64 size = qMin(before.size, limit + 1);
-    read.bytes = QByteArray(size, Qt::Uninitialized);
+    // As many bytes as the file held when it was opened; a file that grew
+    // meanwhile is read on, up to the limit.
+    read.bytes = QByteArray(before.size, Qt::Uninitialized);
     qint64 got = 0;
-    for (;;) {
-        if (got == size) {
-            // A file that grew meanwhile is read on, up to the limit.
-            if (size > limit)
-                break;
-            size = qMin(size * 2 + 4096, limit + 1);
-            read.bytes.resize(size);
-        }
-        const ssize_t chunk = ::read(fd, read.bytes.data() + got, size_t(size - got));
+    while (got <= limit) {
+        char more[65536];
+        const bool within = got < read.bytes.size();
+        const ssize_t chunk =
+            within ? ::read(fd, read.bytes.data() + got, size_t(read.bytes.size() - got))
+                   : ::read(fd, more, sizeof more);
         if (chunk < 0 && errno == EINTR)
             continue;
         if (chunk <= 0) {
@@ -226,6 +228,8 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
                 reason = systemReason();
             break;
         }
+        if (!within)
+            read.bytes.append(more, chunk);
         got += chunk;
     }
     read.bytes.resize(got);
