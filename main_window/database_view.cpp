@@ -402,6 +402,17 @@ void DatabaseView::keyPressEvent(QKeyEvent *event)
         contextMenuEvent(&menuEvent);
         return;
     }
+    // Shift+Return would put a line separator (U+2028) inside the line, which
+    // the view shows as a new line but the file keeps as one line: it starts
+    // a new line as Return does.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & Qt::ShiftModifier)) {
+        QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier,
+                        event->text(), event->isAutoRepeat(), ushort(event->count()));
+        QPlainTextEdit::keyPressEvent(&plain);
+        event->setAccepted(plain.isAccepted());
+        return;
+    }
     QPlainTextEdit::keyPressEvent(event);
 }
 

@@ -33,10 +33,17 @@ QString databasePathText(const QString &programDirectory)
     return QDir::toNativeSeparators(DatabaseFilePath(programDirectory));
 }
 
-// Why a save failed. A program folder that cannot be written to is named as
-// such: the system's reason would only say "Permission denied".
+// Why a save failed. A program folder that is gone or cannot be written to is
+// named as such: the system's reason would only say "No such file or
+// directory" or "Permission denied".
 QString writeFailureText(const QString &programDirectory, const QString &error)
 {
+    if (!QFileInfo(programDirectory).isDir())
+        return QStringLiteral("Could not save the database: the folder %1 no longer exists. It was "
+                              "moved or deleted after Stockbook started.\n\nNothing was written, "
+                              "and your changes are still in the window. Put the folder back and "
+                              "try again.")
+            .arg(QDir::toNativeSeparators(programDirectory));
     if (!QFileInfo(programDirectory).isWritable())
         return QStringLiteral("Could not save the database: the folder %1 is not writable.\n\n"
                               "The file was left as it was, and your changes are still in the "

@@ -3,9 +3,7 @@
 // tells whether another program changed it, and the write that replaces it
 // whole or not at all.
 #include <QDir>
-#include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QStringMatcher>
 
 #include "record_store/file_system.h"
@@ -15,35 +13,32 @@ namespace RecordStore {
 
 namespace {
 
-// Why the database file may not be read or written at all, or an empty text.
-// Only an absolute program directory names the file, and a link in a folder
-// that others may write to is followed only when it is trusted.
-QString refusal(const QString &programDirectory)
+// The database file of the program directory. Only an absolute program
+// directory names one; a link that may not be followed fails, saying why.
+FileResult<FileSystem::Location> locateDatabase(const QString &programDirectory)
 {
     if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
-        return QStringLiteral("Stockbook does not know the folder it was started from");
-    return FileSystem::untrustedLinkReason(programDirectory, DatabaseFilePath(programDirectory));
-}
-
-// Writes all of `bytes`, unbuffered. A disk that fills up part way makes the
-// system write fewer bytes without an error; writing the rest then fails with
-// the reason ("No space left on device", "File too large"), which the file
-// keeps. (A buffered write would report such a short write with no reason.)
-bool writeWhole(QSaveFile &file, const QByteArray &bytes)
-{
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        const qint64 chunk = file.write(bytes.constData() + written, bytes.size() - written);
-        if (chunk <= 0)
-            return false;
-        written += chunk;
-    }
-    return true;
+        return Internal::failure<FileSystem::Location>(
+            QStringLiteral("Stockbook does not know the folder it was started from"));
+    FileResult<FileSystem::Location> located = FileSystem::locate(programDirectory);
+    if (located.ok() && located.value.entry == FileSystem::Location::UntrustedLink)
+        return Internal::failure<FileSystem::Location>(located.value.reason);
+    return located;
 }
 
 } // namespace
 
 namespace Internal {
+
+ContentDigest digestOf(const QByteArray &bytes)
+{
+    return {true, bytes.size(), qHash(bytes, 0)};
+}
+
+ContentDigest digestOf(const FileResult<FileBytes> &read)
+{
+    return read.status == FileStatus::Ok ? digestOf(read.value.bytes) : ContentDigest{};
+}
 
 QString databaseTextOf(const QByteArray &bytes)
 {
@@ -63,45 +58,30 @@ QString databaseTextOf(const QByteArray &bytes)
     return CollapseBlankLines(lines);
 }
 
-ContentDigest digestOf(const QByteArray &bytes)
-{
-    return {true, bytes.size(), qHash(bytes, 0)};
-}
-
-ContentDigest digestOf(const FileResult<FileBytes> &read)
-{
-    return read.status == FileStatus::Ok ? digestOf(read.value.bytes) : ContentDigest{};
-}
-
 bool sameStamp(const FileStamp &a, const FileStamp &b)
 {
     return a.device == b.device && a.inode == b.inode && a.size == b.size &&
            a.modified == b.modified && a.changed == b.changed;
 }
 
+QString tooLargeReason(qint64 size, qint64 limit)
+{
+    return QStringLiteral("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
+                          "that Stockbook reads as a database")
+        .arg(size)
+        .arg(size >> 20)
+        .arg(limit)
+        .arg(limit >> 20);
+}
+
 FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory)
 {
-    const QString refused = refusal(programDirectory);
-    if (!refused.isEmpty())
-        return failure<FileBytes>(refused);
-    if (!DatabaseFileExists(programDirectory))
+    const FileResult<FileSystem::Location> located = locateDatabase(programDirectory);
+    if (!located.ok())
+        return located.with(FileBytes{});
+    if (located.value.entry != FileSystem::Location::File)
         return {FileStatus::Missing, QString(), FileBytes{}};
-    QFile file(DatabaseFilePath(programDirectory));
-    if (!file.open(QIODevice::ReadOnly))
-        return failure<FileBytes>(file.errorString());
-    const std::optional<FileStamp> before = FileSystem::stampOf(file);
-    FileBytes read;
-    read.bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return failure<FileBytes>(file.errorString());
-    // Unchanged while it was read: the same stamp before and after, and as
-    // many bytes as the file holds.
-    const std::optional<FileStamp> after = FileSystem::stampOf(file);
-    if (after) {
-        read.stamp = *after;
-        read.unchanged = before && sameStamp(*before, *after) && after->size == read.bytes.size();
-    }
-    return {FileStatus::Ok, QString(), read};
+    return FileSystem::readFile(located.value, kLargestDatabaseFile);
 }
 
 } // namespace Internal
@@ -125,33 +105,43 @@ QString DatabaseFilePath(const QString &programDirectory)
 
 bool DatabaseFileExists(const QString &programDirectory)
 {
-    return !programDirectory.isEmpty() && QFileInfo(DatabaseFilePath(programDirectory)).isFile();
+    if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
+        return false;
+    // A link that is not followed counts, so that reading it says why not.
+    const auto entry = FileSystem::locate(programDirectory).value.entry;
+    return entry == FileSystem::Location::File || entry == FileSystem::Location::UntrustedLink;
 }
 
 FileResult<QStringList> ReadDatabaseLines(const QString &programDirectory)
 {
-    const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
-    const QString text = decodeDatabaseBytes(file.value.bytes);
-    QStringList lines;
-    forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
-    return file.with(lines);
+    return unlessOutOfMemory<QStringList>([&] {
+        const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
+        const QString text = decodeDatabaseBytes(file.value.bytes);
+        QStringList lines;
+        forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
+        return file.with(lines);
+    });
 }
 
 FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory)
 {
-    const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
-    DatabaseText loaded;
-    if (file.status != FileStatus::Ok)
+    return unlessOutOfMemory<DatabaseText>([&] {
+        const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
+        DatabaseText loaded;
+        if (file.status != FileStatus::Ok)
+            return file.with(loaded);
+        loaded.digest = digestOf(file.value.bytes);
+        loaded.text = databaseTextOf(file.value.bytes);
         return file.with(loaded);
-    loaded.digest = digestOf(file.value.bytes);
-    loaded.text = databaseTextOf(file.value.bytes);
-    return file.with(loaded);
+    });
 }
 
 FileResult<ContentDigest> ReadDatabaseDigest(const QString &programDirectory)
 {
-    const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
-    return file.with(digestOf(file));
+    return unlessOutOfMemory<ContentDigest>([&] {
+        const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
+        return file.with(digestOf(file));
+    });
 }
 
 QString CollapseBlankLines(const QString &text)
@@ -176,45 +166,47 @@ QString CollapseBlankLines(const QString &text)
 FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text,
                                             const std::optional<ContentDigest> &expected)
 {
-    const QString refused = refusal(programDirectory);
-    if (!refused.isEmpty())
-        return failure<ContentDigest>(refused);
-    QByteArray bytes = text.toUtf8();
-    bytes.append("\r\n");
-    // QSaveFile writes a temporary file beside the target and renames it over
-    // the target on commit; a symbolic link is followed and its target
-    // replaced, and the permissions of an existing file are kept.
-    const QString path = DatabaseFilePath(programDirectory);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeWhole(file, bytes) ||
-        !file.flush()) {
-        const QString reason = file.error() != QFileDevice::NoError
-                                   ? file.errorString()
-                                   : QStringLiteral("Only part of the database could be written");
-        file.cancelWriting();
-        return failure<ContentDigest>(reason);
-    }
-    // Just before the rename: the file as it is now must be the one the
-    // caller expects, and what it holds is kept as a version.
-    const FileResult<FileBytes> now = readDatabaseBytes(programDirectory);
-    if (expected && digestOf(now) != *expected) {
-        file.cancelWriting();
-        return {FileStatus::Changed, QString(), ContentDigest{}};
-    }
-    const QString notKept = now.status == FileStatus::Failed
-                                ? now.reason
-                                : now.status == FileStatus::Ok ? keepVersion(programDirectory, now.value.bytes)
-                                                               : QString();
-    if (!notKept.isEmpty()) {
-        file.cancelWriting();
-        return failure<ContentDigest>(
-            QStringLiteral("its present content could not be kept in %1 (%2)")
-                .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)), notKept));
-    }
-    if (!file.commit())
-        return failure<ContentDigest>(file.errorString());
-    FileSystem::syncDirectory(QFileInfo(path).absolutePath());
-    return {FileStatus::Ok, QString(), digestOf(bytes)};
+    return unlessOutOfMemory<ContentDigest>([&] {
+        // Where the file is: through the folder found here, the new content
+        // goes beside it and replaces it, however its path changes meanwhile.
+        const FileResult<FileSystem::Location> target = locateDatabase(programDirectory);
+        if (!target.ok())
+            return failure<ContentDigest>(target.reason);
+        QByteArray bytes = text.toUtf8();
+        bytes.append("\r\n");
+
+        const FileResult<FileSystem::TemporaryFile> temporary =
+            FileSystem::createTemporary(target.value);
+        if (!temporary.ok())
+            return failure<ContentDigest>(temporary.reason);
+        QString reason = FileSystem::writeAll(temporary.value, bytes);
+        if (reason.isEmpty())
+            reason = FileSystem::flushToDisk(temporary.value);
+        if (!reason.isEmpty())
+            return failure<ContentDigest>(reason);
+
+        // Just before the rename, with the new content on the disk and the old
+        // file still in place: the file as it is now must be the one the
+        // caller expects, and what it holds is kept as a version.
+        const FileResult<FileBytes> now = readDatabaseBytes(programDirectory);
+        if (expected && digestOf(now) != *expected)
+            return FileResult<ContentDigest>{FileStatus::Changed, QString(), ContentDigest{}};
+        const QString notKept = now.status == FileStatus::Failed ? now.reason
+                                : now.status == FileStatus::Ok
+                                    ? keepVersion(programDirectory, now.value.bytes)
+                                    : QString();
+        if (!notKept.isEmpty())
+            return failure<ContentDigest>(
+                QStringLiteral("its present content could not be kept in %1 (%2)")
+                    .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)),
+                         notKept));
+
+        reason = FileSystem::renameInto(temporary.value, target.value);
+        if (!reason.isEmpty())
+            return failure<ContentDigest>(reason);
+        FileSystem::syncFolder(target.value.folder);
+        return FileResult<ContentDigest>{FileStatus::Ok, QString(), digestOf(bytes)};
+    });
 }
 
 } // namespace RecordStore

@@ -1,10 +1,19 @@
 // The file system calls of the record store that differ from system to system:
 // file_system_posix.cpp uses the POSIX calls, file_system_portable.cpp only Qt
 // and standard C++; CMake builds one of them.
+//
+// The database file is found once from the program folder (locate), and from
+// then on named only through the folder it was found in: it is read, and a
+// new version written beside it and renamed over it, without the path being
+// looked up again. In a folder that others may write to, another user cannot
+// swap in a link of theirs between the check and the use.
 #pragma once
 
+#include <memory>
 #include <optional>
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QFile>
 #include <QString>
 
@@ -12,21 +21,72 @@
 
 namespace RecordStore::FileSystem {
 
-// The stamp of the file `path` names now (links followed), or of the open
-// `file`; nothing when there is none or the system gives none.
-std::optional<FileStamp> stampOf(const QString &path);
-std::optional<FileStamp> stampOf(const QFile &file);
+// An open folder (POSIX: its descriptor; portable: its path). Each
+// implementation defines FolderState.
+struct FolderState;
+struct Folder
+{
+    std::shared_ptr<FolderState> state;
+};
 
-// Why the symbolic link `path` in `directory` may not be followed, or an empty
-// text (also when `path` is no link).
+// Where the database file is: the folder that holds it and its name there,
+// after the symbolic links that may be followed.
+struct Location
+{
+    enum Entry { Missing, File, Other, UntrustedLink };
+    Folder folder;
+    QByteArray name;
+    Entry entry = Missing;
+    // Why a link is not followed (UntrustedLink), or why the folder of a
+    // link's target could not be opened (Missing, and `folder` is empty).
+    QString reason;
+    // The entry as it was checked: its identity and stamp (where the system
+    // gives one).
+    std::optional<FileStamp> stamp;
+};
+
+// Finds the database file of `programDirectory`. A symbolic link is followed
+// unless it lies in a folder that others may write to and belongs to another
+// user than this one or root. Failed only when the program folder cannot be
+// opened or the links go round in circles.
+FileResult<Location> locate(const QString &programDirectory);
+
+// Reads the file at `location`, never through a symbolic link, when it holds
+// at most `limit` bytes. Failed when it is no longer the file that was
+// located (replaced in between), is larger, or cannot be read.
+FileResult<FileBytes> readFile(const Location &location, qint64 limit);
+
+// A temporary file being written in a folder; removed when it goes unless it
+// was renamed into place.
+struct TemporaryState;
+struct TemporaryFile
+{
+    std::shared_ptr<TemporaryState> state;
+};
+
+// The steps of replacing a file; each gives the system's reason when it
+// fails, else an empty text.
+// A new, empty temporary file beside the file at `location`, created without
+// following links and only when no such file exists, with the permissions of
+// the file it will replace. Refused when that file is a folder or not
+// writable.
+FileResult<TemporaryFile> createTemporary(const Location &location);
+QString writeAll(const TemporaryFile &file, QByteArrayView bytes);
+// Flushes what was written to the disk.
+QString flushToDisk(const TemporaryFile &file);
+// Renames the temporary file over the entry at `location`, through the folder.
+QString renameInto(const TemporaryFile &file, const Location &location);
+// Flushes the folder's entries, so that a rename survives a power cut; best
+// effort.
+void syncFolder(const Folder &folder);
+
+// For the files beside the database (the versions folder, the sync tools'
+// copies), looked up by path: why the symbolic link `path` in `directory`
+// may not be followed, by the rule of locate, or an empty text (also when
+// `path` is no link); flushing an open file to disk (false, with errno set,
+// when the system could not); and flushing a folder's entries, best effort.
 QString untrustedLinkReason(const QString &directory, const QString &path);
-
-// Flushes the open `file`'s content to disk; false, with errno set, when the
-// system could not.
 bool syncFile(QFile &file);
-
-// Flushes the directory entry of a file just renamed into `directory`, so
-// that the rename survives a power cut; best effort.
 void syncDirectory(const QString &directory);
 
 } // namespace RecordStore::FileSystem

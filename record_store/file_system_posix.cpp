@@ -1,15 +1,55 @@
 // The record store's file system calls on POSIX systems (Linux, macOS, the
-// BSDs): stamps from stat, the owner of a link from lstat, and fsync of a
-// folder. file_system_portable.cpp is the counterpart in Qt alone.
+// BSDs). Every file is named relative to an open folder (openat, fstatat,
+// renameat), so that what was checked is what is used: the database is opened
+// without following links (O_NOFOLLOW) and its identity compared with the
+// entry that was checked, the temporary file is created with O_EXCL, and the
+// rename and the flush go through the folder's descriptor.
+// file_system_portable.cpp is the counterpart in Qt alone.
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
 #include "record_store/file_system.h"
+#include "record_store/internal.h"
 
 namespace RecordStore::FileSystem {
 
+struct FolderState
+{
+    int fd = -1;
+    ~FolderState()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+struct TemporaryState
+{
+    Folder folder;
+    QByteArray name;
+    int fd = -1;
+    bool renamed = false;
+    ~TemporaryState()
+    {
+        ::close(fd);
+        if (!renamed)
+            ::unlinkat(folder.state->fd, name.constData(), 0);
+    }
+};
+
 namespace {
+
+QString systemReason(int error = errno)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 qint64 nanoseconds(const struct timespec &time)
 {
@@ -29,36 +69,280 @@ FileStamp stampFrom(const struct stat &status)
             nanoseconds(modified), nanoseconds(changed)};
 }
 
-} // namespace
-
-std::optional<FileStamp> stampOf(const QString &path)
+// The folder `path` names, relative to the folder `from`, or nothing.
+std::optional<Folder> openFolder(int from, const QByteArray &path)
 {
-    struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+    const int fd = ::openat(from, path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    return stampFrom(status);
+    Folder folder{std::make_shared<FolderState>()};
+    folder.state->fd = fd;
+    return folder;
 }
 
-std::optional<FileStamp> stampOf(const QFile &file)
+// The entry `name` of the folder, not followed, and for a symbolic link the
+// text it holds. Where the system can open the link itself (O_PATH), the text
+// is read from the very link whose status was taken; elsewhere the status is
+// taken again after the text was read and must not have changed.
+bool inspect(int folder, const QByteArray &name, struct stat &entry, QByteArray &target)
+{
+#if defined(O_PATH)
+    const int fd = ::openat(folder, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fstat(fd, &entry) == 0;
+    if (ok && S_ISLNK(entry.st_mode)) {
+        target.resize(qMax<qsizetype>(entry.st_size, 255) + 1);
+        const ssize_t length = ::readlinkat(fd, "", target.data(), size_t(target.size()));
+        ok = length >= 0 && length < target.size();
+        target.resize(ok ? length : 0);
+    }
+    ::close(fd);
+    return ok;
+#else
+    if (::fstatat(folder, name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (!S_ISLNK(entry.st_mode))
+        return true;
+    target.resize(qMax<qsizetype>(entry.st_size, 255) + 1);
+    const ssize_t length = ::readlinkat(folder, name.constData(), target.data(), target.size());
+    struct stat again;
+    if (length < 0 || length >= target.size() ||
+        ::fstatat(folder, name.constData(), &again, AT_SYMLINK_NOFOLLOW) != 0 ||
+        again.st_ino != entry.st_ino || again.st_dev != entry.st_dev ||
+        stampFrom(again).changed != stampFrom(entry).changed) {
+        errno = EAGAIN;
+        return false;
+    }
+    target.resize(length);
+    return true;
+#endif
+}
+
+// Why the link `name`, of the given status, in `folder` is not followed, or an
+// empty text: in a folder that others than its owner may write to, only the
+// links of this user and of root are followed (the rule the kernel applies in
+// sticky folders).
+QString untrustedLinkReason(int folder, const QByteArray &name, const struct stat &link)
 {
     struct stat status;
-    if (::fstat(file.handle(), &status) != 0)
-        return std::nullopt;
-    return stampFrom(status);
+    if (link.st_uid == ::geteuid() || link.st_uid == 0 ||
+        (::fstat(folder, &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0))
+        return QString();
+    return QStringLiteral("%1 is a symbolic link that belongs to another user, in a folder that "
+                          "others may write to, so Stockbook does not follow it")
+        .arg(QFile::decodeName(name));
+}
+
+// No file, since the folder that should hold it cannot be found.
+FileResult<Location> noFolder()
+{
+    Location none;
+    none.reason = systemReason();
+    return {FileStatus::Ok, QString(), none};
+}
+
+} // namespace
+
+FileResult<Location> locate(const QString &programDirectory)
+{
+    std::optional<Folder> folder = openFolder(AT_FDCWD, QFile::encodeName(programDirectory));
+    if (!folder && (errno == ENOENT || errno == ENOTDIR))
+        return noFolder();
+    if (!folder)
+        return {FileStatus::Failed, systemReason(), Location{}};
+    Location at;
+    at.folder = *folder;
+    at.name = QByteArrayLiteral("stockbook.txt");
+    // As many links in a row as the kernel follows.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat entry;
+        QByteArray target;
+        if (!inspect(at.folder.state->fd, at.name, entry, target)) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                return {FileStatus::Ok, QString(), at};
+            if (errno == EAGAIN)
+                continue;
+            return {FileStatus::Failed, systemReason(), Location{}};
+        }
+        if (!S_ISLNK(entry.st_mode)) {
+            at.entry = S_ISREG(entry.st_mode) ? Location::File : Location::Other;
+            at.stamp = stampFrom(entry);
+            return {FileStatus::Ok, QString(), at};
+        }
+        at.reason = untrustedLinkReason(at.folder.state->fd, at.name, entry);
+        if (!at.reason.isEmpty()) {
+            at.entry = Location::UntrustedLink;
+            return {FileStatus::Ok, QString(), at};
+        }
+        // The target names a file relative to the link's folder.
+        const qsizetype slash = target.lastIndexOf('/');
+        if (slash >= 0) {
+            folder = openFolder(at.folder.state->fd, target.left(qMax<qsizetype>(slash, 1)));
+            if (!folder)
+                return noFolder();
+            at.folder = *folder;
+        }
+        at.name = target.mid(slash + 1);
+    }
+    return {FileStatus::Failed, systemReason(ELOOP), Location{}};
+}
+
+FileResult<FileBytes> readFile(const Location &location, qint64 limit)
+{
+    auto failure = [](const QString &reason) {
+        return FileResult<FileBytes>{FileStatus::Failed, reason, FileBytes{}};
+    };
+    // Not the file that was located: a link now (O_NOFOLLOW fails), or
+    // another file.
+    const QString replaced = QStringLiteral("%1 was replaced while Stockbook opened it; try again")
+                                 .arg(QFile::decodeName(location.name));
+    const int fd = ::openat(location.folder.state->fd, location.name.constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return failure(errno == ELOOP ? replaced : systemReason());
+    struct stat status = {};
+    const bool opened = ::fstat(fd, &status) == 0;
+    const FileStamp before = stampFrom(status);
+    if (!opened || !location.stamp || before.device != location.stamp->device ||
+        before.inode != location.stamp->inode || before.size > limit) {
+        ::close(fd);
+        return failure(opened && before.size > limit ? Internal::tooLargeReason(before.size, limit)
+                                                     : replaced);
+    }
+    FileBytes read;
+    QString reason;
+    // As many bytes as the file held when it was opened; a file that grew
+    // meanwhile is read on, up to the limit.
+    read.bytes = QByteArray(before.size, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got <= limit) {
+        char more[65536];
+        const bool within = got < read.bytes.size();
+        const ssize_t chunk =
+            within ? ::read(fd, read.bytes.data() + got, size_t(read.bytes.size() - got))
+                   : ::read(fd, more, sizeof more);
+        if (chunk < 0 && errno == EINTR)
+            continue;
+        if (chunk <= 0) {
+            if (chunk < 0)
+                reason = systemReason();
+            break;
+        }
+        if (!within)
+            read.bytes.append(more, chunk);
+        got += chunk;
+    }
+    read.bytes.resize(got);
+    const bool after = ::fstat(fd, &status) == 0;
+    ::close(fd);
+    if (!reason.isEmpty())
+        return failure(reason);
+    if (got > limit)
+        return failure(Internal::tooLargeReason(qMax<qint64>(got, status.st_size), limit));
+    // Unchanged while it was read: the same stamp before and after, and as
+    // many bytes as the file holds.
+    if (after) {
+        read.stamp = stampFrom(status);
+        read.unchanged = Internal::sameStamp(before, read.stamp) && read.stamp.size == got;
+    }
+    return {FileStatus::Ok, QString(), read};
+}
+
+FileResult<TemporaryFile> createTemporary(const Location &location)
+{
+    auto failure = [](const QString &reason) {
+        return FileResult<TemporaryFile>{FileStatus::Failed, reason, TemporaryFile{}};
+    };
+    if (!location.folder.state)
+        return failure(location.reason);
+    const int folder = location.folder.state->fd;
+    struct stat existing;
+    const bool exists =
+        ::fstatat(folder, location.name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        return failure(systemReason(EISDIR));
+    if (exists &&
+        ::faccessat(folder, location.name.constData(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        return failure(systemReason());
+    TemporaryFile file{std::make_shared<TemporaryState>()};
+    file.state->folder = location.folder;
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100 && file.state->fd < 0; ++attempt) {
+        // "~syncthing~...tmp": a name that Syncthing never synchronises and
+        // that Nextcloud's and ownCloud's default ignore list (~*.tmp) skips.
+        file.state->name = "~syncthing~" + location.name + '.';
+        for (int k = 0; k < 6; ++k)
+            file.state->name += letters[QRandomGenerator::global()->bounded(36)];
+        file.state->name += ".tmp";
+        file.state->fd = ::openat(folder, file.state->name.constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (file.state->fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (file.state->fd < 0) {
+        const QString reason = systemReason();
+        file.state->renamed = true; // nothing to remove
+        return failure(reason);
+    }
+    // The new file keeps the permissions of the one it replaces.
+    if (exists && ::fchmod(file.state->fd, existing.st_mode & 0777) != 0)
+        return failure(systemReason());
+    return {FileStatus::Ok, QString(), file};
+}
+
+// Writes all of `bytes`. A disk that fills up part way makes the system write
+// fewer bytes without an error; writing the rest then fails with the reason
+// ("No space left on device", "File too large").
+QString writeAll(const TemporaryFile &file, QByteArrayView bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t chunk =
+            ::write(file.state->fd, bytes.data() + written, size_t(bytes.size() - written));
+        if (chunk < 0 && errno == EINTR)
+            continue;
+        if (chunk <= 0)
+            return chunk < 0 ? systemReason() : systemReason(EIO);
+        written += chunk;
+    }
+    return QString();
+}
+
+QString flushToDisk(const TemporaryFile &file)
+{
+    return ::fsync(file.state->fd) == 0 ? QString() : systemReason();
+}
+
+QString renameInto(const TemporaryFile &file, const Location &location)
+{
+    const int folder = file.state->folder.state->fd;
+    if (::renameat(folder, file.state->name.constData(), location.folder.state->fd,
+                   location.name.constData()) != 0)
+        return systemReason();
+    file.state->renamed = true;
+    return QString();
+}
+
+void syncFolder(const Folder &folder)
+{
+    ::fsync(folder.state->fd);
 }
 
 QString untrustedLinkReason(const QString &directory, const QString &path)
 {
     struct stat link;
-    struct stat folder;
-    if (::lstat(QFile::encodeName(path).constData(), &link) != 0 || !S_ISLNK(link.st_mode) ||
-        link.st_uid == ::geteuid() || link.st_uid == 0)
+    const QByteArray name = QFile::encodeName(path);
+    if (::lstat(name.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
         return QString();
-    if (::stat(QFile::encodeName(directory).constData(), &folder) != 0 ||
-        (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0)
-        return QString();
-    return QStringLiteral("stockbook.txt is a symbolic link that belongs to another user, in a "
-                          "folder that others may write to, so Stockbook does not follow it");
+    const int folder =
+        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return systemReason();
+    const QString reason =
+        untrustedLinkReason(folder, QFile::encodeName(QFileInfo(path).fileName()), link);
+    ::close(folder);
+    return reason;
 }
 
 bool syncFile(QFile &file)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <new>
 
 #include <QByteArrayView>
 #include <QString>
@@ -123,6 +124,21 @@ ContentDigest digestOf(const FileResult<FileBytes> &read);
 QString databaseTextOf(const QByteArray &bytes);
 
 bool sameStamp(const FileStamp &a, const FileStamp &b);
+
+// Why a file of `size` bytes is not read.
+QString tooLargeReason(qint64 size, qint64 limit);
+
+// What `work` gives, or, when memory runs out on the way, a failure that says
+// so: the program goes on, the file stays as it was.
+template <typename T, typename Work> FileResult<T> unlessOutOfMemory(Work work)
+{
+    try {
+        return work();
+    } catch (const std::bad_alloc &) {
+        return {FileStatus::Failed,
+                QStringLiteral("There is not enough memory left to hold the database"), T{}};
+    }
+}
 
 // The file's bytes; Missing when there is no file, Failed when the program
 // directory names none or the file may not or cannot be read.

@@ -34,7 +34,7 @@ qsizetype find(QStringView text, QStringView needle, qsizetype from)
 bool isLineEndCharacter(QChar c)
 {
     const char16_t u = c.unicode();
-    return u == u'\r' || u == u'\n' || u == 0x2029 || u == 0xFDD0 || u == 0xFDD1;
+    return u == u'\r' || u == u'\n' || u == 0x2028 || u == 0x2029 || u == 0xFDD0 || u == 0xFDD1;
 }
 
 QString ComposeRecordLine(const QString &box, const QString &item, const QString &count,

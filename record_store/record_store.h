@@ -91,10 +91,10 @@ inline constexpr qsizetype kPickableFieldsLength = 32734;
 FieldProblem findFieldProblem(const QString &box, const QString &item, const QString &count,
                               const QString &type);
 
-// Besides CR and LF, U+2029 (paragraph separator) and the noncharacters U+FDD0
-// and U+FDD1 end a line wherever the database is read: the window's text
-// document turns each of them into a line break, so a line holding one could
-// never be shown, searched and picked as one line.
+// Besides CR and LF, U+2028 (line separator), U+2029 (paragraph separator) and
+// the noncharacters U+FDD0 and U+FDD1 end a line wherever the database is
+// read: the window's text view shows each of them as a line break, so a line
+// holding one could never be shown, searched and picked as one line.
 bool isLineEndCharacter(QChar c);
 
 // Takes the record line under the caret apart. `caretOffset` counts the
@@ -112,10 +112,21 @@ QString DatabaseFilePath(const QString &programDirectory);
 // to the user running Stockbook or to root (the rule the kernel applies in
 // sticky folders): another user could otherwise point it at a file of this
 // user's. Reading and writing through any other such link fail, saying why.
-// (Where the system cannot tell who owns a link, no link in such a folder is
-// followed.)
+// The file is found once per operation and then used through its open folder,
+// so that a link swapped in meanwhile is not followed either. (Where the
+// system cannot tell who owns a link, no link in such a folder is followed,
+// and a swap in between is not noticed.)
 
-// True for a regular file, or a symbolic link to one, at DatabaseFilePath.
+// The largest database file that is read, 256 MiB (about 4.5 million records
+// of 60 bytes): reading a larger one fails, saying its size, and nothing is
+// written over it.
+inline constexpr qint64 kLargestDatabaseFile = qint64(256) << 20;
+
+// Running out of memory while reading, searching or writing fails, saying so;
+// nothing here ends the program.
+
+// True for a regular file, or a symbolic link to one, at DatabaseFilePath, and
+// for a link that is not followed.
 bool DatabaseFileExists(const QString &programDirectory);
 
 // The file's lines in order, each without its line end. CR LF, a lone LF, a

@@ -124,20 +124,23 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const Q
 FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText,
                                         DatabaseSnapshot &snapshot)
 {
-    // The bytes of an earlier read are searched again only while the path
-    // still names the very file they were read from, unchanged since.
-    const FileBytes &earlier = snapshot.read.value;
-    const bool reuse = snapshot.taken && earlier.unchanged && [&] {
-        const std::optional<FileStamp> now =
-            FileSystem::stampOf(DatabaseFilePath(programDirectory));
-        return now && sameStamp(*now, earlier.stamp);
-    }();
-    if (!reuse) {
-        snapshot.taken = true;
-        snapshot.read = readDatabaseBytes(programDirectory);
-    }
-    const FileResult<FileBytes> &read = snapshot.read;
-    return read.with(read.ok() ? filterBytes(read.value.bytes, searchText) : QString());
+    return unlessOutOfMemory<QString>([&] {
+        // The bytes of an earlier read are searched again only while the path
+        // still leads to the very file they were read from, unchanged since.
+        const FileBytes &earlier = snapshot.read.value;
+        const bool reuse = snapshot.taken && earlier.unchanged && [&] {
+            const FileResult<FileSystem::Location> now = FileSystem::locate(programDirectory);
+            return now.ok() && now.value.entry == FileSystem::Location::File && now.value.stamp &&
+                   sameStamp(*now.value.stamp, earlier.stamp);
+        }();
+        if (!reuse) {
+            snapshot.taken = true;
+            snapshot.read = FileResult<FileBytes>{};
+            snapshot.read = readDatabaseBytes(programDirectory);
+        }
+        const FileResult<FileBytes> &read = snapshot.read;
+        return read.with(read.ok() ? filterBytes(read.value.bytes, searchText) : QString());
+    });
 }
 
 } // namespace RecordStore

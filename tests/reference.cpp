@@ -9,8 +9,8 @@ QStringList referenceLines(const QString &text)
     bool open = false;
     for (qsizetype k = 0; k < text.size(); ++k) {
         const QChar c = text[k];
-        if (c == u'\r' || c == u'\n' || c == QChar(0x2029) || c == QChar(0xFDD0) ||
-            c == QChar(0xFDD1)) {
+        if (c == u'\r' || c == u'\n' || c == QChar(0x2028) || c == QChar(0x2029) ||
+            c == QChar(0xFDD0) || c == QChar(0xFDD1)) {
             lines << line;
             line.clear();
             open = false;

@@ -6,8 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-// The lines of a text: CR LF, a lone CR, a lone LF, U+2029, U+FDD0 and U+FDD1
-// each end a line, and a final line end starts no further line.
+// The lines of a text: CR LF, a lone CR, a lone LF, U+2028, U+2029, U+FDD0 and
+// U+FDD1 each end a line, and a final line end starts no further line.
 QStringList referenceLines(const QString &text);
 
 // The text of a database file's bytes, decoded the plain way: after a UTF-16

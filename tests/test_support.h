@@ -19,6 +19,11 @@ void dropRootPrivileges();
 // the one running the tests; false when the tests were not started as root.
 bool giveToAnotherUser(const QString &path);
 
+// Starts `work(argument)` in a process of that other user, who is also a
+// member of the tests' group; false when the tests were not started as root.
+// The argument is one line; the process ends when `work` returns.
+bool startAsAnotherUser(void (*work)(const QByteArray &argument), const QByteArray &argument);
+
 // A fresh, empty program directory, removed when the object goes.
 class ProgramDirectory final
 {

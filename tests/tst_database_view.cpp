@@ -91,6 +91,10 @@ void DatabaseViewTest::databaseText()
     QCOMPARE(view.databaseText(), text);
     view.appendDatabaseText("[Box]: X\r\n");
     QCOMPARE(view.databaseText(), text + "[Box]: X\r\n");
+    // Shift+Return starts a new line, as Return does.
+    view.moveCursor(QTextCursor::Start);
+    QTest::keyClick(&view, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(view.databaseText(), "\r\n" + text + "[Box]: X\r\n");
 }
 
 void DatabaseViewTest::replaceAgreesWithRebuild_data()

@@ -3,7 +3,9 @@
 // symbolic link and with its own permissions. In each, the old content stays
 // intact, and where the user acts the window says what went wrong.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -32,18 +34,34 @@ using TestSupport::ProgramDirectory;
 using TestSupport::WindowDriver;
 
 // While set, renaming a save's temporary file over the database fails, as on
-// a disk that fails at the last step of a save. (Defined here, it stands in
-// for the C library's rename that the toolkit calls.)
+// a disk that fails at the last step of a save. Flushes of a folder are
+// counted from the last rename on. (Defined here, these stand in for the C
+// library's functions that the store and the toolkit call.)
 static bool g_failRename = false;
-extern "C" int rename(const char *from, const char *to)
+static int g_folderFlushesSinceRename = 0;
+extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to)
 {
-    using Rename = int (*)(const char *, const char *);
-    static const auto realRename = reinterpret_cast<Rename>(::dlsym(RTLD_NEXT, "rename"));
+    using Rename = int (*)(int, const char *, int, const char *);
+    static const auto realRename = reinterpret_cast<Rename>(::dlsym(RTLD_NEXT, "renameat"));
     if (g_failRename) {
         errno = EIO;
         return -1;
     }
-    return realRename(from, to);
+    g_folderFlushesSinceRename = 0;
+    return realRename(fromFolder, from, toFolder, to);
+}
+
+extern "C" int rename(const char *from, const char *to)
+{
+    return renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+extern "C" int fsync(int fd)
+{
+    static const auto realFsync = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
+    struct stat status;
+    g_folderFlushesSinceRename += int(::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode));
+    return realFsync(fd);
 }
 
 namespace {
@@ -143,6 +161,28 @@ FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QSt
             QString::fromUtf8(report.mid(1))};
 }
 
+// Run as another user, a member of the group of the program folder `path`:
+// swaps its stockbook.txt with a link of its own to the stockbook.txt of the
+// folder's parent, over and over (the link made anew when a save replaced
+// it), until a file "stop" appears, which it removes, or ten seconds passed.
+void swapInLinks(const QByteArray &path)
+{
+    const int folder = ::open(path.constData(), O_RDONLY | O_DIRECTORY);
+    const QByteArray target = path.left(path.lastIndexOf('/')) + "/stockbook.txt";
+    struct stat entry;
+    const auto isLink = [&](const char *name) {
+        return ::fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode);
+    };
+    for (const time_t end = ::time(nullptr) + 10;
+         ::unlinkat(folder, "stop", 0) != 0 && ::time(nullptr) < end;) {
+        if (!isLink("link") && !isLink("stockbook.txt")) {
+            ::unlinkat(folder, "link", 0);
+            ::symlinkat(target.constData(), folder, "link");
+        }
+        ::renameat2(folder, "link", folder, "stockbook.txt", RENAME_EXCHANGE);
+    }
+}
+
 } // namespace
 
 class FaultsTest final : public QObject
@@ -151,6 +191,7 @@ class FaultsTest final : public QObject
 
 private slots:
     void initTestCase();
+    void unreadableAtStartUp_data();
     void unreadableAtStartUp();
     void unreadableDuringSearchAndUpdate();
     void readOnlyDirectory();
@@ -158,10 +199,12 @@ private slots:
     void fullDisk_data();
     void fullDisk();
     void fullDiskInTheWindow();
+    void outOfMemory();
     void killedWhileSaving();
     void symbolicLinkKeptAcrossSaves();
     void linkInSharedFolder_data();
     void linkInSharedFolder();
+    void linkSwappedInWhileSavingAndSearching();
     void permissionsKeptAcrossSaves_data();
     void permissionsKeptAcrossSaves();
     void readOnlyFileIsNotReplaced();
@@ -173,17 +216,32 @@ void FaultsTest::initTestCase()
     QVERIFY2(::geteuid() != 0, "the tests must not run as root, or no permission ever fails");
 }
 
+void FaultsTest::unreadableAtStartUp_data()
+{
+    QTest::addColumn<qint64>("size"); // of a file of zeros, or 0 for one that cannot be read
+    QTest::addColumn<QString>("why");
+    QTest::newRow("no permission to read") << qint64(0) << reason(EACCES);
+    QTest::newRow("one byte larger than 256 MiB")
+        << (qint64(256) << 20) + 1
+        << "268435457 bytes (256 MiB), more than the 268435456 bytes (256 MiB)";
+}
+
 void FaultsTest::unreadableAtStartUp()
 {
+    QFETCH(qint64, size);
+    QFETCH(QString, why);
     const QByteArray old = (r1 + r2 + "\r\n").toUtf8();
     ProgramDirectory dir(old);
-    setMode(dir.databasePath(), 0);
+    if (size > 0)
+        QVERIFY(QFile::resize(dir.databasePath(), size)); // sparse: takes no room
+    else
+        setMode(dir.databasePath(), 0);
 
     MessageCatcher messages;
     WindowDriver w(dir.path());
     QTRY_COMPARE(messages.texts.size(), 1);
     QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
-    QVERIFY2(messages.texts[0].contains(reason(EACCES)), qPrintable(messages.texts[0]));
+    QVERIFY2(messages.texts[0].contains(why), qPrintable(messages.texts[0]));
     QCOMPARE(w.viewText(), QString());
 
     // A record added to the empty view is not saved over the unread file.
@@ -199,9 +257,14 @@ void FaultsTest::unreadableAtStartUp()
     w.click(Update);
     QCOMPARE(messages.texts.size(), 3);
     QVERIFY(!messages.texts[2].startsWith("Database saved"));
+    // A search says why it finds nothing.
+    w.typeSearch("Z");
+    QCOMPARE(messages.texts.size(), 4);
+    QVERIFY2(messages.texts[3].contains(why), qPrintable(messages.texts[3]));
 
     setMode(dir.databasePath(), 0600);
-    QCOMPARE(dir.readDatabase(), old);
+    QCOMPARE(QFileInfo(dir.databasePath()).size(), size > 0 ? size : old.size());
+    QVERIFY(size > 0 || dir.readDatabase() == old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 }
 
@@ -281,6 +344,14 @@ void FaultsTest::readOnlyDirectory()
     setMode(dir.path(), 0755);
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
+
+    // Moved away while the window is open: Save says that it is gone.
+    QVERIFY(QDir().rename(dir.path(), dir.path() + "-moved"));
+    w.click(Save);
+    QVERIFY(QDir().rename(dir.path() + "-moved", dir.path()));
+    QCOMPARE(messages.texts.size(), 3);
+    QVERIFY2(messages.texts[2].contains("the folder " + dir.path() + " no longer exists"),
+             qPrintable(messages.texts[2]));
 }
 
 void FaultsTest::directoryNamedLikeTheDatabase()
@@ -368,11 +439,46 @@ void FaultsTest::fullDiskInTheWindow()
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 
-    // Room again: the same view saves.
+    // Room again: the same view saves, and the folder is flushed after the
+    // rename (where the system can flush a folder).
     w.click(Save);
     QCOMPARE(messages.texts.size(), 3);
     QVERIFY(messages.texts[2].startsWith("Database saved in "));
+#if defined(STOCKBOOK_PORTABLE)
+    QCOMPARE(g_folderFlushesSinceRename, 0);
+#else
+    QCOMPARE(g_folderFlushesSinceRename, 1);
+#endif
     QCOMPARE(dir.readDatabase(), (w.viewText() + "\r\n").toUtf8());
+}
+
+void FaultsTest::outOfMemory()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer ends the program where memory runs out");
+#endif
+    // A file of 64 MiB, and a text that needs as much again to be saved, with
+    // 16 MiB more memory than is in use.
+    const qint64 size = qint64(64) << 20;
+    ProgramDirectory dir(QByteArray{});
+    QVERIFY(QFile::resize(dir.databasePath(), size));
+    const QString text(size / 2, u'x');
+    QFile inUse("/proc/self/statm");
+    QVERIFY(inUse.open(QIODevice::ReadOnly));
+    rlimit memory = {};
+    QVERIFY(::getrlimit(RLIMIT_AS, &memory) == 0);
+    const rlimit unlimited = memory;
+    memory.rlim_cur = rlim_t(inUse.readAll().split(' ')[0].toLongLong() * ::sysconf(_SC_PAGESIZE));
+    memory.rlim_cur += 16 << 20;
+    QVERIFY(::setrlimit(RLIMIT_AS, &memory) == 0);
+    const QString reasons[] = {LoadDatabaseFile(dir.path()).reason,
+                               FilterDatabaseLines(dir.path(), "x").reason,
+                               WriteDatabaseFile(dir.path(), text).reason};
+    QVERIFY(::setrlimit(RLIMIT_AS, &unlimited) == 0);
+    for (const QString &reason : reasons)
+        QVERIFY2(reason.contains("not enough memory"), qPrintable(reason));
+    QCOMPARE(QFileInfo(dir.databasePath()).size(), size);
+    QCOMPARE(strayEntries(dir.path()), QStringList());
 }
 
 void FaultsTest::killedWhileSaving()
@@ -487,29 +593,36 @@ void FaultsTest::symbolicLinkKeptAcrossSaves()
 void FaultsTest::linkInSharedFolder_data()
 {
     QTest::addColumn<int>("folderMode");
-    QTest::addColumn<bool>("anotherUsersLink");
+    QTest::addColumn<bool>("link"); // else stockbook.txt is the file itself
+    QTest::addColumn<bool>("anotherUsers");
     QTest::addColumn<bool>("followed");
-    QTest::newRow("folder others may write, another user's link") << 0777 << true << false;
-    QTest::newRow("folder others may write, own link") << 0775 << false << true;
-    QTest::newRow("own folder, link given to another user") << 0755 << true << true;
+    QTest::newRow("folder others may write, another user's link") << 0777 << true << true << false;
+    QTest::newRow("folder its group may write, another user's link")
+        << 0770 << true << true << false;
+    QTest::newRow("folder others may write, own link") << 0775 << true << false << true;
+    QTest::newRow("own folder, link given to another user") << 0755 << true << true << true;
+    QTest::newRow("folder others may write, another user's file, no link")
+        << 0777 << false << true << true;
 }
 
 void FaultsTest::linkInSharedFolder()
 {
     QFETCH(int, folderMode);
-    QFETCH(bool, anotherUsersLink);
+    QFETCH(bool, link);
+    QFETCH(bool, anotherUsers);
     QFETCH(bool, followed);
     ProgramDirectory dir;
     const QByteArray theirs = "[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor\r\n";
-    QFile target(dir.path() + "/bashrc");
+    QFile target(link ? dir.path() + "/bashrc" : dir.databasePath());
     QVERIFY(target.open(QIODevice::WriteOnly) && target.write(theirs) == theirs.size());
     target.close();
-    QVERIFY(QFile::link("bashrc", dir.databasePath()));
-    if (anotherUsersLink && !TestSupport::giveToAnotherUser(dir.databasePath()))
+    setMode(target.fileName(), 0666);
+    QVERIFY(!link || QFile::link("bashrc", dir.databasePath()));
+    if (anotherUsers && !TestSupport::giveToAnotherUser(dir.databasePath()))
         QSKIP("only root can give the link to another user");
 #if defined(STOCKBOOK_PORTABLE)
     // Qt alone cannot tell who owns a link: none is followed where others may write.
-    followed = followed && (folderMode & 022) == 0;
+    followed = followed && (!link || (folderMode & 022) == 0);
 #endif
     setMode(dir.path(), mode_t(folderMode));
     MessageCatcher messages;
@@ -523,6 +636,44 @@ void FaultsTest::linkInSharedFolder()
         QVERIFY2(messages.texts[0].contains("symbolic link"), qPrintable(messages.texts[0]));
         QCOMPARE(w.viewText(), QString());
     }
+}
+
+void FaultsTest::linkSwappedInWhileSavingAndSearching()
+{
+#if defined(STOCKBOOK_PORTABLE)
+    QSKIP("the portable file calls look the path up again at each step");
+#endif
+    // The victim's private file is the database of `home`; the program folder
+    // in it is shared with the group, of which the attacker is a member.
+    const QByteArray secret = "[Box]: SECRET [Item]: of the victim\r\n";
+    ProgramDirectory home(secret);
+    const QString shared = home.path() + "/shared";
+    QVERIFY(QDir(home.path()).mkdir("shared"));
+    setMode(home.databasePath(), 0600);
+    setMode(home.path(), 0710);
+    setMode(shared, 0770);
+    const QString text = database(20, "mine");
+    QVERIFY(WriteDatabaseFile(shared, text).ok());
+    if (!TestSupport::startAsAnotherUser(swapInLinks, QFile::encodeName(shared)))
+        QSKIP("only root can start a process of another user");
+    int rounds = 0;
+    int refused = 0;
+    int readsOfTarget = 0;
+    QElapsedTimer time;
+    for (time.start(); rounds < 3000 && time.elapsed() < 3000; ++rounds) {
+        const auto found = FilterDatabaseLines(shared, "");
+        const auto loaded = LoadDatabaseFile(shared);
+        refused += int(!WriteDatabaseFile(shared, text).ok()) + !found.ok() + !loaded.ok();
+        readsOfTarget += found.value.contains("SECRET") || loaded.value.text.contains("SECRET");
+    }
+    QVERIFY(QFile(shared + "/stop").open(QIODevice::WriteOnly));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(shared + "/stop"), 15000);
+    qInfo("%d rounds of save, search and load in %lld ms: %d refused the link, %d read the target",
+          rounds, time.elapsed(), refused, readsOfTarget);
+    QCOMPARE(readsOfTarget, 0);
+    QCOMPARE(home.readDatabase(), secret);
+    if (refused == 0)
+        QSKIP("the link was never in place: this file system cannot swap two names");
 }
 
 void FaultsTest::permissionsKeptAcrossSaves_data()

@@ -583,29 +583,50 @@ void MainWindowTest::otherWritersChangesAreMerged_data()
     QTest::addColumn<QString>("merged");
     QTest::addColumn<QString>("told");
     QTest::newRow("changed in the file, added in the window")
-        << "a\r\nb\r\nc\r\n" << "a\r\nb\r\nc\r\nw\r\n" << QByteArray("a\r\nB\r\nc\r\n\r\n")
-        << "a\r\nB\r\nc\r\nw\r\n" << "1 records came from there and 0 were removed";
+        << "a\r\nb\r\nc\r\n"
+        << "a\r\nb\r\nc\r\nw\r\n"
+        << QByteArray("a\r\nB\r\nc\r\n\r\n") << "a\r\nB\r\nc\r\nw\r\n"
+        << "1 records came from there and 0 were removed";
     QTest::newRow("removed in the file, a change in the window")
-        << "a\r\nb\r\nc\r\n" << "A\r\nb\r\nc\r\n" << QByteArray("a\r\nc\r\n")
-        << "A\r\nc\r\n" << "0 records came from there and 1 were removed";
+        << "a\r\nb\r\nc\r\n"
+        << "A\r\nb\r\nc\r\n"
+        << QByteArray("a\r\nc\r\n") << "A\r\nc\r\n"
+        << "0 records came from there and 1 were removed";
     QTest::newRow("the same change on both sides, once")
-        << "a\r\nb\r\n" << "a\r\nB\r\n" << QByteArray("a\r\nB\r\nf\r\n") << "a\r\nB\r\nf\r\n"
+        << "a\r\nb\r\n"
+        << "a\r\nB\r\n"
+        << QByteArray("a\r\nB\r\nf\r\n") << "a\r\nB\r\nf\r\n"
         << "1 records came";
     QTest::newRow("two appends: the file's first")
-        << "a\r\n" << "a\r\nw1\r\nw2\r\n" << QByteArray("a\r\nf1\r\n")
-        << "a\r\nf1\r\nw1\r\nw2\r\n" << "1 records came";
+        << "a\r\n"
+        << "a\r\nw1\r\nw2\r\n"
+        << QByteArray("a\r\nf1\r\n") << "a\r\nf1\r\nw1\r\nw2\r\n"
+        << "1 records came";
     QTest::newRow("neighbouring lines changed on each side")
-        << "a\r\nb\r\n" << "A\r\nb\r\n" << QByteArray("a\r\nB\r\n") << "A\r\nB\r\n"
+        << "a\r\nb\r\n"
+        << "A\r\nb\r\n"
+        << QByteArray("a\r\nB\r\n") << "A\r\nB\r\n"
         << "1 records came";
     QTest::newRow("one line changed differently: both kept, told")
-        << "a\r\nb\r\n" << "a\r\nX\r\n" << QByteArray("a\r\nY\r\n") << "a\r\nX\r\nY\r\n"
+        << "a\r\nb\r\n"
+        << "a\r\nX\r\n"
+        << QByteArray("a\r\nY\r\n") << "a\r\nX\r\nY\r\n"
         << "both versions are kept (this window's first):\nX\nY";
     QTest::newRow("changed in the window, removed in the file: kept, told")
-        << "a\r\nb\r\nc\r\n" << "a\r\nB\r\nc\r\n" << QByteArray("a\r\nc\r\n")
-        << "a\r\nB\r\nc\r\n" << "removed in the other, so the changed record is kept:\nB";
+        << "a\r\nb\r\nc\r\n"
+        << "a\r\nB\r\nc\r\n"
+        << QByteArray("a\r\nc\r\n") << "a\r\nB\r\nc\r\n"
+        << "removed in the other, so the changed record is kept:\nB";
     QTest::newRow("removed in the window, changed in the file: kept, told")
-        << "a\r\nb\r\nc\r\n" << "a\r\nc\r\n" << QByteArray("a\r\nB\r\nc\r\n")
-        << "a\r\nB\r\nc\r\n" << "removed in the other, so the changed record is kept:\nB";
+        << "a\r\nb\r\nc\r\n"
+        << "a\r\nc\r\n"
+        << QByteArray("a\r\nB\r\nc\r\n") << "a\r\nB\r\nc\r\n"
+        << "removed in the other, so the changed record is kept:\nB";
+    QTest::newRow("a count rewritten to the same size (25 to 52)")
+        << "a25\r\nb\r\n"
+        << "a25\r\nb\r\nw\r\n"
+        << QByteArray("a52\r\nb\r\n\r\n") << "a52\r\nb\r\nw\r\n"
+        << "1 records came";
     QTest::newRow("only re-encoded with LF line ends: no change")
         << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
         << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";
@@ -672,10 +693,12 @@ void MainWindowTest::conflictCopiesAreMerged_data()
     QTest::addColumn<QString>("told");
     QTest::newRow("Syncthing's, its ancestor among the versions")
         << "stockbook.sync-conflict-20261208-094300-INARWTP.txt" << QByteArray("a\r\nb\r\nc\r\n")
-        << "a\r\nB\r\ne\r\nd\r\n" << "2 records came from it.";
+        << "a\r\nB\r\ne\r\nd\r\n"
+        << "2 records came from it.";
     QTest::newRow("Dropbox's, no earlier version: every line of both")
         << "stockbook (Ann's conflicted copy 2026-12-08).txt" << QByteArray()
-        << "a\r\nB\r\nd\r\nb\r\ne\r\n" << "every record of both was kept";
+        << "a\r\nB\r\nd\r\nb\r\ne\r\n"
+        << "every record of both was kept";
 }
 
 void MainWindowTest::conflictCopiesAreMerged()

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "record_store/record_store.h"
+#include "tests/reference.h"
 #include "tests/test_support.h"
 
 using namespace RecordStore;
@@ -94,6 +95,8 @@ void RecordStoreTest::fieldProblem_data()
         << QStringList{"A", "[Nr]:", "\n", "IC"} << kItemField;
     QTest::newRow("paragraph separator in item")
         << QStringList{"A", QString::fromUtf8("a\u2029b"), "1", "IC"} << kItemField;
+    QTest::newRow("line separator in count")
+        << QStringList{"A", "x", QString::fromUtf8("1\u20282"), "IC"} << kCountField;
     QTest::newRow("noncharacter U+FDD1 in type")
         << QStringList{"A", "x", "1", QString(QChar(0xFDD1))} << kTypeField;
     QTest::newRow("box, item and count just short enough to pick")
@@ -220,6 +223,12 @@ void RecordStoreTest::loadDatabaseFile_data()
                                                                                    "C\xef\xb7\x91"
                                                                                    "D")
                                                                      << "A\r\nB\r\nC\r\nD\r\n";
+    QTest::newRow("line separator ends a line") << QByteArray("A\xe2\x80\xa8"
+                                                              "B\r\n")
+                                                << "A\r\nB\r\n";
+    QTest::newRow("U+FDD1 alone ends a line") << QByteArray("A\xef\xb7\x91"
+                                                            "B\r\n")
+                                              << "A\r\nB\r\n";
 }
 
 void RecordStoreTest::loadDatabaseFile()
@@ -242,6 +251,8 @@ void RecordStoreTest::loadAgreesWithLineByLineRead()
                                       "F",
                                       "\xb5",
                                       "\xEF\xBB\xBF",
+                                      "\xe2\x80\xa8",
+                                      "\xef\xb7\x91",
                                       "x",
                                       "\r\n",
                                       "\r\n",
@@ -254,12 +265,11 @@ void RecordStoreTest::loadAgreesWithLineByLineRead()
             bytes += pieces.at(random.bounded(int(pieces.size())));
         if (round % 2)
             bytes += "\r\n\r\n";
-        ProgramDirectory dir;
-        dir.writeDatabase(bytes);
         QString expected;
-        for (const QString &line : ReadDatabaseLines(dir.path()).value)
+        for (const QString &line : referenceLines(referenceDecode(bytes)))
             expected += line + "\r\n";
-        QCOMPARE(LoadDatabaseFile(dir.path()).value.text, CollapseBlankLines(expected));
+        QCOMPARE(TestSupport::readWritten(bytes, LoadDatabaseFile).value.text,
+                 referenceCollapse(expected));
     }
 }
 
@@ -510,6 +520,13 @@ void RecordStoreTest::filter_data()
                                                                              "c2\r\n")
                                                                << "1"
                                                                << "a1\r\nb1\r\n";
+    QTest::newRow("line separator parts a line, empty text") << QByteArray("a1\xe2\x80\xa8"
+                                                                           "b1\r\n")
+                                                             << ""
+                                                             << "a1\r\nb1\r\n";
+    QTest::newRow("decoys one middle byte off, match on the next line")
+        << QByteArray("Sxcke Soxke Socxe\r\nSocket 1234567890\r\n") << "Socke"
+        << "Socket 1234567890\r\n";
     QTest::newRow("UTF-16 file") << QByteArray("\xFF\xFE"
                                                "a\x00\r\x00\n\x00\xb5\x00",
                                                10)
@@ -546,14 +563,15 @@ void RecordStoreTest::filterAgreesWithLineByLineScan()
         QString search;
         for (int k = random.bounded(3); k > 0; --k)
             search.append(QChar::fromLatin1(alphabet.at(random.bounded(alphabet.size()))));
-        ProgramDirectory dir;
-        dir.writeDatabase(bytes);
         QString expected;
-        for (const QString &line : ReadDatabaseLines(dir.path()).value) {
+        for (const QString &line : referenceLines(referenceDecode(bytes))) {
             if (!line.isEmpty() && line.contains(search))
                 expected += line + "\r\n";
         }
-        QCOMPARE(FilterDatabaseLines(dir.path(), search).value, expected);
+        QCOMPARE(TestSupport::readWritten(
+                     bytes, [&](const QString &dir) { return FilterDatabaseLines(dir, search); })
+                     .value,
+                 expected);
     }
 }
 
