@@ -56,15 +56,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const QStringList window = edit(input, ancestor, u'w');
     const QStringList file = edit(input, ancestor, u'f');
 
-    const auto merged = RecordStore::Internal::mergeLines(ancestor, window, file);
+    const auto views = [](const QStringList &lines) {
+        return RecordStore::Internal::Lines(lines.cbegin(), lines.cend());
+    };
+    const auto merged =
+        RecordStore::Internal::mergeLines(views(ancestor), views(window), views(file));
     check(merged.has_value(), "the merge failed");
+    QStringList result;
     QHash<QString, int> inResult;
-    for (const QString &line : merged->lines)
-        ++inResult[line];
+    for (const QStringView line : merged->lines) {
+        result << line.toString();
+        ++inResult[result.last()];
+    }
     const QStringList details = {QStringLiteral("ancestor %1").arg(ancestor.join(u' ')),
                                  QStringLiteral("window %1").arg(window.join(u' ')),
                                  QStringLiteral("file %1").arg(file.join(u' ')),
-                                 QStringLiteral("merged %1").arg(merged->lines.join(u' '))};
+                                 QStringLiteral("merged %1").arg(result.join(u' '))};
     for (const QStringList *side : {&window, &file})
         for (const QString &line : *side)
             check(line.startsWith(u'a') || inResult.value(line) > 0,

@@ -125,12 +125,12 @@ namespace Internal {
 
 namespace {
 
-using LineCounts = QHash<QString, int>;
+using LineCounts = QHash<QStringView, int>;
 
-LineCounts countLines(const QStringList &lines)
+LineCounts countLines(const Lines &lines)
 {
     LineCounts counts;
-    for (const QString &line : lines)
+    for (const QStringView line : lines)
         ++counts[line];
     return counts;
 }
@@ -176,30 +176,29 @@ FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const 
         report.unreadable = copy.reason;
         return {FileStatus::Failed, copy.reason, report};
     }
-    const QStringList mine = linesOf(text);
-    const QStringList theirs = linesOf(databaseTextOf(copy.value));
+    const QString copyText = databaseTextOf(copy.value);
+    const Lines mine = linesOf(text);
+    const Lines theirs = linesOf(copyText);
     const LineCounts mineCounts = countLines(mine);
     const LineCounts theirCounts = countLines(theirs);
-    QStringList ancestor;
+    QString ancestor;
     qsizetype closest = -1;
-    const auto consider = [&](const QStringList &candidate) {
-        const LineCounts counts = countLines(candidate);
+    const QDir versions(DatabaseVersionsPath(programDirectory));
+    for (const QString &version : versions.entryList(QDir::Files, QDir::Name)) {
+        const FileResult<QByteArray> bytes = readBeside(programDirectory, versions.filePath(version));
+        if (!bytes.ok())
+            continue;
+        QString candidate = databaseTextOf(bytes.value);
+        const LineCounts counts = countLines(linesOf(candidate));
         const qsizetype distance =
             linesDiffering(counts, mineCounts) + linesDiffering(counts, theirCounts);
         if (closest < 0 || distance < closest) {
             closest = distance;
-            ancestor = candidate;
+            ancestor = std::move(candidate);
         }
-    };
-    const QDir versions(DatabaseVersionsPath(programDirectory));
-    for (const QString &version : versions.entryList(QDir::Files, QDir::Name)) {
-        const FileResult<QByteArray> bytes =
-            readBeside(programDirectory, versions.filePath(version));
-        if (bytes.ok())
-            consider(linesOf(databaseTextOf(bytes.value)));
     }
     report.withoutAncestor = closest < 0;
-    std::optional<MergedLines> merged = mergeLines(ancestor, mine, theirs);
+    std::optional<MergedLines> merged = mergeLines(linesOf(ancestor), mine, theirs);
     if (!merged)
         return {FileStatus::Failed, QStringLiteral("the copy could not be merged"), report};
     text = textOf(merged->lines);

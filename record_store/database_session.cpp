@@ -9,17 +9,22 @@ namespace RecordStore {
 
 namespace Internal {
 
-QStringList linesOf(const QString &text)
+Lines linesOf(QStringView text)
 {
-    QStringList lines;
-    forEachLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
+    Lines lines;
+    lines.reserve(text.size() / 48 + 1);
+    forEachLine(text, [&lines](QStringView line) { lines.append(line); });
     return lines;
 }
 
-QString textOf(const QStringList &lines)
+QString textOf(const Lines &lines)
 {
+    qsizetype size = 0;
+    for (const QStringView line : lines)
+        size += line.size() + 2;
     QString text;
-    for (const QString &line : lines) {
+    text.reserve(size);
+    for (const QStringView line : lines) {
         text.append(line);
         text.append(kCrLf);
     }

@@ -105,9 +105,11 @@ bool hasUtf16ByteOrderMark(QByteArrayView bytes);
 // byte-order mark; `plain` then is false.
 QString plainDatabaseText(const QByteArray &bytes, bool &plain);
 
-// The lines of a database text, and the text of lines, each followed by CR LF.
-QStringList linesOf(const QString &text);
-QString textOf(const QStringList &lines);
+// The lines of a database text, as views into it, and the text of lines,
+// each followed by CR LF.
+using Lines = QList<QStringView>;
+Lines linesOf(QStringView text);
+QString textOf(const Lines &lines);
 
 template <typename T> FileResult<T> failure(const QString &reason)
 {
@@ -146,13 +148,13 @@ FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory);
 
 // merge.cpp: the three-way merge of lines (see DatabaseSession); nothing
 // when libgit2 could not diff them.
+// The merged lines are views into the three inputs.
 struct MergedLines
 {
-    QStringList lines;
+    Lines lines;
     MergeReport report;
 };
-std::optional<MergedLines> mergeLines(const QStringList &ancestor, const QStringList &window,
-                                      const QStringList &file);
+std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window, const Lines &file);
 
 // versions.cpp: keeps `bytes` as the newest version of the database; the
 // reason when it could not.

@@ -49,11 +49,11 @@ struct SideEdits
 class Tokens
 {
 public:
-    QByteArray tokenize(const QStringList &lines)
+    QByteArray tokenize(const Lines &lines)
     {
         QByteArray out;
         out.reserve(lines.size() * 7);
-        for (const QString &line : lines) {
+        for (const QStringView line : lines) {
             auto it = m_ids.constFind(line);
             if (it == m_ids.constEnd())
                 it = m_ids.insert(line, int(m_ids.size()));
@@ -64,7 +64,7 @@ public:
     }
 
 private:
-    QHash<QString, int> m_ids;
+    QHash<QStringView, int> m_ids;
 };
 
 int onHunk(const git_diff_delta *, const git_diff_hunk *hunk, void *payload)
@@ -101,10 +101,10 @@ std::optional<SideEdits> diff(const QByteArray &ancestor, qsizetype ancestorLine
     return edits;
 }
 
-} // namespace
-
-std::optional<MergedLines> mergeLines(const QStringList &ancestor, const QStringList &window,
-                                      const QStringList &file)
+// Merges the lines between the lines that all three share at the start and
+// at the end.
+std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &window,
+                                       const Lines &file)
 {
     if (!libgit2Ready())
         return std::nullopt;
@@ -120,15 +120,15 @@ std::optional<MergedLines> mergeLines(const QStringList &ancestor, const QString
     MergedLines merged;
     merged.lines.reserve(qMax(window.size(), file.size()));
     MergeReport &report = merged.report;
-    const auto fromFile = [&](const QString &line) {
+    const auto fromFile = [&](QStringView line) {
         merged.lines.append(line);
         ++report.fromFile;
     };
     for (qsizetype g = 0; g <= ancestor.size(); ++g) {
         const auto [fileFrom, fileTo] = theirs->added[g];
         const auto [windowFrom, windowTo] = mine->added[g];
-        QStringList fileAdded = file.mid(fileFrom, fileTo - fileFrom);
-        for (const QString &line : fileAdded)
+        Lines fileAdded = file.mid(fileFrom, fileTo - fileFrom);
+        for (const QStringView line : fileAdded)
             fromFile(line);
         for (int k = windowFrom; k < windowTo; ++k) {
             if (!fileAdded.removeOne(window[k]))
@@ -148,18 +148,48 @@ std::optional<MergedLines> mergeLines(const QStringList &ancestor, const QString
             merged.lines.append(window[a]);
             if (file[b] != window[a]) {
                 fromFile(file[b]);
-                report.inTwoVersions.append({window[a], file[b]});
+                report.inTwoVersions << window[a].toString() << file[b].toString();
             }
         } else if (a >= 0) {
             merged.lines.append(window[a]);
             if (b == SideEdits::kRemoved)
-                report.changedAndRemoved.append(window[a]);
+                report.changedAndRemoved << window[a].toString();
         } else if (b >= 0) {
             fromFile(file[b]);
             if (a == SideEdits::kRemoved)
-                report.changedAndRemoved.append(file[b]);
+                report.changedAndRemoved << file[b].toString();
         }
     }
+    return merged;
+}
+
+} // namespace
+
+std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window, const Lines &file)
+{
+    // The lines all three share at the start and at the end stay as they are;
+    // only those between are diffed.
+    const qsizetype shortest = qMin(ancestor.size(), qMin(window.size(), file.size()));
+    qsizetype head = 0;
+    while (head < shortest && ancestor[head] == window[head] && ancestor[head] == file[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < shortest - head &&
+           ancestor[ancestor.size() - 1 - tail] == window[window.size() - 1 - tail] &&
+           ancestor[ancestor.size() - 1 - tail] == file[file.size() - 1 - tail])
+        ++tail;
+    const auto middle = [&](const Lines &lines) {
+        return lines.mid(head, lines.size() - head - tail);
+    };
+    std::optional<MergedLines> merged = mergeMiddle(middle(ancestor), middle(window), middle(file));
+    if (!merged)
+        return merged;
+    Lines lines;
+    lines.reserve(head + merged->lines.size() + tail);
+    lines.append(ancestor.mid(0, head));
+    lines.append(merged->lines);
+    lines.append(ancestor.mid(ancestor.size() - tail));
+    merged->lines = std::move(lines);
     return merged;
 }
 
