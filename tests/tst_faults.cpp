@@ -496,8 +496,8 @@ void FaultsTest::killedWhileSaving()
     const QByteArray oldBytes = dir.readDatabase();
     const QByteArray newBytes = (newText + "\r\n").toUtf8();
 
-    // Spread the kills over three of the slowest of three rounds of saves, timed once the
-    // versions folder is full and every save prunes it.
+    // The kills fall within a few rounds of saves, timed once the versions
+    // folder is full and every save prunes it.
     for (int k = 0; k < kVersionsKept / 2; ++k)
         QVERIFY(WriteDatabaseFile(dir.path(), newText + QString::number(k)).ok() &&
                 WriteDatabaseFile(dir.path(), oldText).ok());
@@ -510,45 +510,51 @@ void FaultsTest::killedWhileSaving()
         roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, roundMicroseconds);
     }
 
-    int sawOld = 0;
-    int sawNew = 0;
+    // Each child first writes the content the file does not hold, so a kill
+    // before its first rename keeps the file and one after replaces it. Where
+    // the kills all fall on one side of it, they are spread wider.
+    int kept = 0;
+    int replaced = 0;
     int leftBehind = 0;
-    for (int trial = 0; trial < trials; ++trial) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            for (;;) {
-                WriteDatabaseFile(dir.path(), newText);
-                WriteDatabaseFile(dir.path(), oldText);
+    for (int spread = 3; spread <= 24 && (kept == 0 || replaced == 0); spread *= 2) {
+        for (int trial = 0; trial < trials; ++trial) {
+            const bool holdsOld = dir.readDatabase() == oldBytes;
+            const pid_t child = ::fork();
+            if (child == 0) {
+                for (;;) {
+                    WriteDatabaseFile(dir.path(), holdsOld ? newText : oldText);
+                    WriteDatabaseFile(dir.path(), holdsOld ? oldText : newText);
+                }
+            }
+            QVERIFY(child > 0);
+            ::usleep(useconds_t(random.bounded(spread * roundMicroseconds)));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            const QByteArray bytes = dir.readDatabase();
+            QVERIFY2(bytes == oldBytes || bytes == newBytes,
+                     qPrintable(QStringLiteral("trial %1 (STOCKBOOK_KILL_SEED=%2): the file holds "
+                                               "%3 bytes, neither the old %4 nor the new %5")
+                                    .arg(trial)
+                                    .arg(seed)
+                                    .arg(bytes.size())
+                                    .arg(oldBytes.size())
+                                    .arg(newBytes.size())));
+            ((bytes == oldBytes) == holdsOld ? kept : replaced) += 1;
+            // A killed save leaves its unfinished temporary file; it is not
+            // the database and does not disturb the next save.
+            for (const QString &stray : strayEntries(dir.path())) {
+                ++leftBehind;
+                QFile::remove(dir.path() + "/" + stray);
             }
         }
-        QVERIFY(child > 0);
-        ::usleep(useconds_t(random.bounded(3 * roundMicroseconds)));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        const QByteArray bytes = dir.readDatabase();
-        QVERIFY2(bytes == oldBytes || bytes == newBytes,
-                 qPrintable(QStringLiteral("trial %1 (STOCKBOOK_KILL_SEED=%2): the file holds %3 "
-                                           "bytes, neither the old %4 nor the new %5")
-                                .arg(trial)
-                                .arg(seed)
-                                .arg(bytes.size())
-                                .arg(oldBytes.size())
-                                .arg(newBytes.size())));
-        (bytes == oldBytes ? sawOld : sawNew) += 1;
-        // A killed save leaves its unfinished temporary file; it is not the
-        // database and does not disturb the next save.
-        for (const QString &stray : strayEntries(dir.path())) {
-            ++leftBehind;
-            QFile::remove(dir.path() + "/" + stray);
-        }
     }
-    qInfo("%d kills (seed %u, a round of two saves takes %lld us): old content %d times, new "
-          "content %d times, %d unfinished temporary files left behind",
-          trials, seed, roundMicroseconds, sawOld, sawNew, leftBehind);
+    qInfo("kills (seed %u, a round of two saves takes %lld us): file kept %d times, replaced %d "
+          "times, %d unfinished temporary files left behind",
+          seed, roundMicroseconds, kept, replaced, leftBehind);
     // The kills did land at different moments of the saves.
     if (trials >= 20)
-        QVERIFY(sawOld > 0 && sawNew > 0);
+        QVERIFY(kept > 0 && replaced > 0);
 }
 
 void FaultsTest::symbolicLinkKeptAcrossSaves()
