@@ -231,9 +231,10 @@ QString table(const QList<SizeRun> &runs)
         }
         if (growth)
             line += row.value
-                        ? " " +
-                              QString::number(row.value(runs.last()) / row.value(runs[1]), 'f', 0) +
-                              " |"
+                        ? QString(" " +
+                                  QString::number(row.value(runs.last()) / row.value(runs[1]),
+                                                  'f', 0) +
+                                  " |")
                         : " |";
         out += line + "\n";
     }

@@ -115,7 +115,7 @@ void timeClickAndUpdate(Form1 *window, int reps, qsizetype lines)
         lastLineCaret = QTextCursor(last);
         lastLineCaret.setPosition(last.position() + 3);
         lastLinePoint = view->cursorRect(lastLineCaret).center();
-        lastBox = PickRecordFields(last.text() + "\r\n", 3).value(0);
+        lastBox = PickRecordFields(QString(last.text() + "\r\n"), 3).value(0);
         boxField->clear();
         settle();
     };

@@ -489,7 +489,7 @@ private:
                 continue;
             // The record may also end a line that the user glued to it by hand.
             const bool updated = kind == Kind::Update && !selectedBefore.isEmpty() &&
-                                 (line.key() + kCrLf).endsWith(selectedBefore);
+                                 QString(line.key() + kCrLf).endsWith(selectedBefore);
             const bool deletedByHand = (kind == Kind::Save || kind == Kind::Update) &&
                                        m_deletedByHand.contains(line.key());
             if (!updated && !deletedByHand)
