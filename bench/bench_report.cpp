@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The report: the machine line, one Markdown table row a figure (a cell a size,
 // each with its ratio to the floor the row names, and the growth from the
 // second size to the last), the targets at 100,000 records and, from 1,000 to

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the child processes run, offscreen: the window's start-up, the click
 // pick, Update and the key strokes in the search field, each timed against the
 // toolkit doing the same for the same text (--window); the peak memory of the

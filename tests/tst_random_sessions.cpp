@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Random sessions: sequences of user actions on the real window (typing into
 // the fields, "+", "-", Add, Save, searching, clicking records, Update, typing
 // into the view, starting again) checked after every action against a small

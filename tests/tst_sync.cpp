@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Two machines that share the database folder through Syncthing: a window on
 // each instance's folder, driven as two users would, and the wait for the
 // sync asked of Syncthing's REST interface. Started by scripts/sync_test.sh
