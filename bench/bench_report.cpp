@@ -232,12 +232,12 @@ QString table(const QList<SizeRun> &runs)
             line += " " + cell + " |";
         }
         if (growth)
-            line += row.value
-                        ? QString(" " +
-                                  QString::number(row.value(runs.last()) / row.value(runs[1]),
-                                                  'f', 0) +
-                                  " |")
-                        : " |";
+            line +=
+                row.value
+                    ? QString(" " +
+                              QString::number(row.value(runs.last()) / row.value(runs[1]), 'f', 0) +
+                              " |")
+                    : " |";
         out += line + "\n";
     }
     return out;

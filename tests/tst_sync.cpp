@@ -31,8 +31,8 @@ class Syncthing
 {
 public:
     explicit Syncthing(const char *side)
-        : folder(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_FOLDER_") + side)),
-          m_rest(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_REST_") + side)),
+        : folder(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_FOLDER_").append(side))),
+          m_rest(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_REST_").append(side))),
           m_key(qEnvironmentVariable("STOCKBOOK_SYNC_API_KEY").toUtf8())
     {
     }
