@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Wraps CMake. `make run` and `make test` first install what a fresh Debian 12
 # machine is missing, then configure into build/, build, and run. `make run`
 # builds the program alone; `make test` (and `make build`) everything, the

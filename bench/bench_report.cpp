@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The report: the machine line, one Markdown table row a figure (a cell a size,
 // each with its ratio to the floor the row names, and the growth from the
 // second size to the last), the targets at 100,000 records and, from 1,000 to
@@ -230,11 +232,12 @@ QString table(const QList<SizeRun> &runs)
             line += " " + cell + " |";
         }
         if (growth)
-            line += row.value
-                        ? " " +
+            line +=
+                row.value
+                    ? QString(" " +
                               QString::number(row.value(runs.last()) / row.value(runs[1]), 'f', 0) +
-                              " |"
-                        : " |";
+                              " |")
+                    : " |";
         out += line + "\n";
     }
     return out;

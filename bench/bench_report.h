@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The benchmark's report: the Markdown table of every size's figures with
 // their ratios to their floors, the machine it ran on, the targets and the
 // start-up on one long line, printed on the standard output.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The benchmark's shared helpers: the generated database of realistic record
 // lines, the timing and the medians, the check that stops a run, and the
 // child-report protocol on both of its sides.

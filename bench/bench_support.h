@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the benchmark's parts share: the search texts it times, the generated
 // database, the timing of an operation as the median of runs after an untimed
 // warm-up, the check that stops the run when an operation gave a wrong result,

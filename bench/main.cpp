@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The Stockbook benchmark.
 //
 // For each database size it writes a generated database of realistic record

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The parent's measurements: the record store's operations and their floors on
 // each generated database, the window's figures for that database from the
 // child processes (--window, --memory, --memory-floor), and the start-up on one

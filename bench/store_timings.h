@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The parent's side of the benchmark: for each database size, the generated
 // file, the record store's operations timed on it beside their floors (reading
 // the file, grep on it, writing the same bytes), and the window's figures

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the child processes run, offscreen: the window's start-up, the click
 // pick, Update and the key strokes in the search field, each timed against the
 // toolkit doing the same for the same text (--window); the peak memory of the
@@ -115,7 +117,7 @@ void timeClickAndUpdate(Form1 *window, int reps, qsizetype lines)
         lastLineCaret = QTextCursor(last);
         lastLineCaret.setPosition(last.position() + 3);
         lastLinePoint = view->cursorRect(lastLineCaret).center();
-        lastBox = PickRecordFields(last.text() + "\r\n", 3).value(0);
+        lastBox = PickRecordFields(QString(last.text() + "\r\n"), 3).value(0);
         boxField->clear();
         settle();
     };

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The window's side of the benchmark: the modes in which the benchmark starts
 // itself as a child process to run the window offscreen, so that each
 // database size's peak memory is its own. Each mode reports its figures to the

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The blank-line collapse on any text: it agrees with a character-by-character
 // reference of the single pass and removes nothing but line ends.
 #include "fuzz/fuzz_support.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The three-way merge of database lines on random edits of both sides: every
 // line that either side added or changed is in the result, and no ancestor
 // line that neither side removed is lost. Equal lines are interchangeable, so

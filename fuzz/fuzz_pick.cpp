@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The record pick on any text and caret offset: it never crashes, agrees with a
 // step-by-step reference of the pick, and reads only the caret's line, so that
 // picking in that line alone gives the same fields.

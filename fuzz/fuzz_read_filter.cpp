@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The file reader on any bytes, and the search filter on the result: decoding
 // agrees with a plain reference decoder (UTF-16 after its mark, else line by
 // line UTF-8 or Windows-1252 from a table of its own), the lines are those of a

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Composing and picking: for any four field texts that the format check
 // accepts, a click anywhere in the composed line gives the four texts back,
 // whatever record lines or free text stand before and after it.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Helpers shared by the fuzz targets: turning the fuzzer's bytes into texts
 // and reporting a broken property. The reference implementations the record
 // store is compared with are the tests' own, in tests/reference.h.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The window's controls and their layout: the layout table (name, kind,
 // container, caption or initial text, place in twips), read by
 // createControls; the one factor by which the layout grows with the desktop's

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs at install time (from cmake_install.cmake): writes the desktop entry with
 # the installed program's absolute path in its Exec and TryExec lines and
 # installs it, then refreshes an icon cache if the theme folder has one.

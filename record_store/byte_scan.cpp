@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The scans over the file's bytes that the search and the load make: finding
 // a text, telling ASCII, telling a file of plain CR LF lines. The plain loops
 // here go on where the system's vector scan (byte_scan_sse2.cpp, or none:

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The portable counterpart of byte_scan_sse2.cpp: no vector scan at all, so the
 // plain loops of byte_scan.cpp do the whole of each scan.
 #include "record_store/internal.h"

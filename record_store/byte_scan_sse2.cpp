@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The vector part of the byte scans with SSE2, sixteen bytes at a time, for
 // x86 and x86-64 with GCC or Clang (see byte_scan.cpp for the plain loops that
 // finish each scan, and byte_scan_portable.cpp for the counterpart without

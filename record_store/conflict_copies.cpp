@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The copies of the database file that sync tools leave beside it when two
 // machines changed it at once, found by their names, and their move into the
 // versions folder once they have been taken in.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The database file: where it is, whether it may be used, reading its bytes
 // and lines, the start-up load with its blank-line collapse, the digest that
 // tells whether another program changed it, and the write that replaces it

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The database session: what the window last read from or wrote to the
 // database file, and what Save and Update write, merged with the changes
 // another program (a second window, a sync tool, an editor) made meanwhile.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Decoding the database file's bytes into text. A file is UTF-16 when it
 // starts with a UTF-16 byte-order mark; otherwise each line is decoded on its
 // own, as UTF-8 when its bytes are valid UTF-8 and else as Windows-1252, so

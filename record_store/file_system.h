@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The file system calls of the record store that differ from system to system:
 // file_system_posix.cpp uses the POSIX calls, file_system_portable.cpp only Qt
 // and standard C++; CMake builds one of them.

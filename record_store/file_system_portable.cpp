@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The record store's file system calls in Qt and standard C++ alone, for the
 // systems that file_system_posix.cpp does not serve (Windows) and for the
 // portable build. A folder is its path, and the temporary file is QSaveFile's.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The record store's file system calls on POSIX systems (Linux, macOS, the
 // BSDs). Every file is named relative to an open folder (openat, fstatat,
 // renameat), so that what was checked is what is used: the database is opened

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the record store's sources share and the program does not see: the
 // line iteration that every reader uses, the byte scans, the decoding of one
 // line, and the read of the file's bytes.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The three-way merge of database texts, line by line: what the window holds,
 // what the file holds now, and what both held when the window last read or
 // wrote the file (their common ancestor). Records are independent lines, so

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The record line: composing it from the four field texts, the check of the
 // field texts that keeps a composed line readable, the characters that end a
 // line, and the pick, which takes the record line under the caret apart.

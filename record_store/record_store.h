@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The record store: the record line, the database file, the search filter and
 // the record pick.
 //

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The search filter: the file's lines that hold a text, found by searching the
 // file's bytes where the encoding allows and decoding only the lines that
 // match, and the snapshot that lets both passes of one key stroke share one

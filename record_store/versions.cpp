@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The versions folder: before a write replaces the database file, the bytes
 // the file held go into stockbook-versions beside it, as
 // stockbook-YYYYMMDD-HHMMSS.txt (local time; -2, -3, ... for further versions

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Checks `make install` and `make uninstall` for real, in a throw-away home
 # folder whose name holds a space:
 #   - the program, the desktop entry, the four icons and the scalable one land

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """Pack PNG files into one Windows .ico file, or check an existing .ico.
 
 Only the Python standard library is used.

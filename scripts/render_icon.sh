@@ -1,4 +1,6 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Renders the Stockbook program icon from its hand-written SVG source.
 #
 # Needs these Debian packages (not needed to build the program, since the

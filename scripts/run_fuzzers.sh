@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs every fuzz target in the fuzzing build for a bounded time and prints the
 # executions each one made. Usage: run_fuzzers.sh BUILD_DIR SECONDS_PER_TARGET
 # New inputs go to BUILD_DIR/corpus/<target>; the committed seeds in

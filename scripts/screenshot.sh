@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Screenshots of the real program under Xvfb at Qt scale factors 1 and 2 with
 # the desktop's default font, and at scale 1 on a desktop whose font is set to
 # 14 points; the layout checks of tests/tst_desktop on that X server in each.

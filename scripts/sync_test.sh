@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Two machines that share the database folder through Syncthing, on one
 # machine: two Syncthing instances (Debian's `syncthing`), each with a home of
 # its own, that talk only over 127.0.0.1, and tests/tst_sync, which opens a

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The reference implementations that the random sessions and the fuzz targets
 // hold the record store to: the line split, the decoding, the pick and the
 // blank-line collapse, written the plain way, one character at a time.

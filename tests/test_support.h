@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Helpers shared by the tests: a database directory of its own for each test,
 // and the privileges of an ordinary user, since permission failures cannot be
 // provoked as root.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The database view's in-place replacement against rebuilding the whole view,
 // and its mouse handling against the toolkit's editor.
 #include <QApplication>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The window as assistive technology and high-DPI screens meet it: what a
 // screen reader hears for each control, and whether the fixed layout still
 // holds every caption, without clipping or overlap, at the scale factor the

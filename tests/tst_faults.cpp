@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Faults of the database file: unreadable, in a read-only directory, shadowed
 // by a directory, on a full disk, written by a process that is killed, behind a
 // symbolic link and with its own permissions. In each, the old content stays

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Random sessions: sequences of user actions on the real window (typing into
 // the fields, "+", "-", Add, Save, searching, clicking records, Update, typing
 // into the view, starting again) checked after every action against a small
@@ -489,7 +491,7 @@ private:
                 continue;
             // The record may also end a line that the user glued to it by hand.
             const bool updated = kind == Kind::Update && !selectedBefore.isEmpty() &&
-                                 (line.key() + kCrLf).endsWith(selectedBefore);
+                                 QString(line.key() + kCrLf).endsWith(selectedBefore);
             const bool deletedByHand = (kind == Kind::Save || kind == Kind::Update) &&
                                        m_deletedByHand.contains(line.key());
             if (!updated && !deletedByHand)

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Two machines that share the database folder through Syncthing: a window on
 // each instance's folder, driven as two users would, and the wait for the
 // sync asked of Syncthing's REST interface. Started by scripts/sync_test.sh
@@ -29,8 +31,8 @@ class Syncthing
 {
 public:
     explicit Syncthing(const char *side)
-        : folder(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_FOLDER_") + side)),
-          m_rest(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_REST_") + side)),
+        : folder(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_FOLDER_").append(side))),
+          m_rest(qEnvironmentVariable(QByteArray("STOCKBOOK_SYNC_REST_").append(side))),
           m_key(qEnvironmentVariable("STOCKBOOK_SYNC_API_KEY").toUtf8())
     {
     }

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Drives the real window as a user does, for the fault and random-session
 // tests: finds the controls by name, clicks, types, and closes every modal
 // message box that opens, keeping what it said.
