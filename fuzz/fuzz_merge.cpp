@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The three-way merge of database lines on random edits of both sides: every
+// The three-way merge of database texts on random edits of both sides: every
 // line that either side added or changed is in the result, and no ancestor
 // line that neither side removed is lost. Equal lines are interchangeable, so
 // the second is counted: of a line that the ancestor holds n times, the
@@ -58,18 +58,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const QStringList window = edit(input, ancestor, u'w');
     const QStringList file = edit(input, ancestor, u'f');
 
-    const auto views = [](const QStringList &lines) {
-        return RecordStore::Internal::Lines(lines.cbegin(), lines.cend());
+    const auto textOf = [](const QStringList &lines) {
+        return lines.isEmpty() ? QString()
+                               : lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
     };
     const auto merged =
-        RecordStore::Internal::mergeLines(views(ancestor), views(window), views(file));
+        RecordStore::Internal::mergeTexts(textOf(ancestor), textOf(window), textOf(file));
     check(merged.has_value(), "the merge failed");
     QStringList result;
     QHash<QString, int> inResult;
-    for (const QStringView line : merged->lines) {
+    for (const QStringView line : RecordStore::Internal::linesOf(merged->text)) {
         result << line.toString();
         ++inResult[result.last()];
     }
+    check(merged->text.isEmpty() || merged->text.endsWith(QStringLiteral("\r\n")),
+          "the merged text does not end in a line end", {merged->text});
     const QStringList details = {QStringLiteral("ancestor %1").arg(ancestor.join(u' ')),
                                  QStringLiteral("window %1").arg(window.join(u' ')),
                                  QStringLiteral("file %1").arg(file.join(u' ')),
@@ -80,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
                   "a line that one side added or changed is missing", details);
     for (const QString &line : ancestor) {
         const qsizetype n = ancestor.count(line);
-        const qsizetype removed = qMax<qsizetype>(0, n - window.count(line)) +
-                                  qMax<qsizetype>(0, n - file.count(line));
+        const qsizetype removed =
+            qMax<qsizetype>(0, n - window.count(line)) + qMax<qsizetype>(0, n - file.count(line));
         check(inResult.value(line) >= n - removed,
               "an ancestor line that neither side removed is missing", details);
     }

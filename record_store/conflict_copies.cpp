@@ -200,10 +200,10 @@ FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const 
         }
     }
     report.withoutAncestor = closest < 0;
-    std::optional<MergedLines> merged = mergeLines(linesOf(ancestor), mine, theirs);
+    std::optional<MergedText> merged = mergeTexts(ancestor, text, copyText);
     if (!merged)
         return {FileStatus::Failed, QStringLiteral("the copy could not be merged"), report};
-    text = textOf(merged->lines);
+    text = std::move(merged->text);
     report.merge = std::move(merged->report);
     report.merge.merged = true;
     return {FileStatus::Ok, QString(), report};

@@ -138,14 +138,6 @@ FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory)
     });
 }
 
-FileResult<ContentDigest> ReadDatabaseDigest(const QString &programDirectory)
-{
-    return unlessOutOfMemory<ContentDigest>([&] {
-        const FileResult<FileBytes> file = readDatabaseBytes(programDirectory);
-        return file.with(digestOf(file));
-    });
-}
-
 QString CollapseBlankLines(const QString &text)
 {
     static const QStringMatcher blankLine(u"\r\n\r\n");

@@ -177,12 +177,11 @@ FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &view)
         if (now.status == FileStatus::Ok && nowDigest != m_known) {
             const QString fileText = databaseTextOf(now.value.bytes);
             if (fileText != ancestor()) {
-                std::optional<MergedLines> merged =
-                    mergeLines(linesOf(ancestor()), linesOf(text), linesOf(fileText));
+                std::optional<MergedText> merged = mergeTexts(ancestor(), text, fileText);
                 if (!merged)
                     return failure<WrittenDatabase>(QStringLiteral(
                         "another program's changes to the file could not be merged"));
-                out.text = textOf(merged->lines);
+                out.text = std::move(merged->text);
                 out.merge = std::move(merged->report);
                 out.merge.merged = true;
             }

@@ -157,6 +157,14 @@ struct MergedLines
     MergeReport report;
 };
 std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window, const Lines &file);
+// The same on database texts, whose lines end in CR LF: what all three share
+// at the start and the end is not split into lines at all.
+struct MergedText
+{
+    QString text;
+    MergeReport report;
+};
+std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file);
 
 // versions.cpp: keeps `bytes` as the newest version of the database; the
 // reason when it could not.

@@ -16,6 +16,7 @@
 // one side and a removal on the other keep the changed line. Lines added at
 // one place on both sides all stay, the file's first, and a line added there
 // by both sides stands once.
+#include <algorithm>
 #include <git2.h>
 
 #include <QHash>
@@ -193,6 +194,53 @@ std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window
     lines.append(ancestor.mid(ancestor.size() - tail));
     merged->lines = std::move(lines);
     return merged;
+}
+
+namespace {
+
+// How many characters all three texts share at the start, taken back to just
+// behind a line feed, so that the shared part ends with a whole line.
+qsizetype sharedHead(QStringView a, QStringView b, QStringView c)
+{
+    const qsizetype shortest = qMin(a.size(), qMin(b.size(), c.size()));
+    const auto end = a.begin() + shortest;
+    const auto inB = std::mismatch(a.begin(), end, b.begin()).first;
+    const auto inBoth = std::mismatch(a.begin(), inB, c.begin()).first;
+    return a.first(inBoth - a.begin()).lastIndexOf(u'\n') + 1;
+}
+
+// How many characters all three share at the end, outside the first `head`,
+// taken forward to just behind a line feed, so that the shared part starts
+// with a whole line.
+qsizetype sharedTail(QStringView a, QStringView b, QStringView c, qsizetype head)
+{
+    const qsizetype longest = qMin(a.size(), qMin(b.size(), c.size())) - head;
+    const auto end = a.rbegin() + longest;
+    const auto inB = std::mismatch(a.rbegin(), end, b.rbegin()).first;
+    const qsizetype shared = std::mismatch(a.rbegin(), inB, c.rbegin()).first - a.rbegin();
+    const qsizetype lineFeed = a.last(shared).indexOf(u'\n');
+    return lineFeed < 0 ? 0 : shared - lineFeed - 1;
+}
+
+} // namespace
+
+std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file)
+{
+    // What all three share at the start and the end stays as it stands; the
+    // lines between are merged.
+    const qsizetype head = sharedHead(ancestor, window, file);
+    const qsizetype tail = sharedTail(ancestor, window, file, head);
+    const auto middle = [&](QStringView text) {
+        return linesOf(text.sliced(head, text.size() - head - tail));
+    };
+    std::optional<MergedLines> merged = mergeLines(middle(ancestor), middle(window), middle(file));
+    if (!merged)
+        return std::nullopt;
+    const QString between = textOf(merged->lines);
+    QString text;
+    text.reserve(head + between.size() + tail);
+    text.append(ancestor.first(head)).append(between).append(ancestor.last(tail));
+    return MergedText{text, std::move(merged->report)};
 }
 
 } // namespace RecordStore::Internal

@@ -160,9 +160,6 @@ struct DatabaseText
 // then CollapseBlankLines. A missing file gives the empty text, as Missing.
 FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory);
 
-// The digest of the file as it is now (`exists` false when there is none).
-FileResult<ContentDigest> ReadDatabaseDigest(const QString &programDirectory);
-
 // One left-to-right pass that replaces each CR LF CR LF by CR LF, resuming
 // behind the four replaced characters.
 QString CollapseBlankLines(const QString &text);
