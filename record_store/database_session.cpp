@@ -86,9 +86,10 @@ std::optional<QString> DatabaseSession::followFile(const QString &view)
     if (!holdsNothingOfItsOwn(view))
         return std::nullopt;
     const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
-    if (now.status != FileStatus::Ok || digestOf(now) == m_known)
+    const ContentDigest nowDigest = digestOf(now);
+    if (now.status != FileStatus::Ok || nowDigest == m_known)
         return std::nullopt;
-    m_known = digestOf(now);
+    m_known = nowDigest;
     const QString text = databaseTextOf(now.value.bytes);
     if (text == ancestor())
         return std::nullopt;
@@ -113,22 +114,32 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
         return failure<WrittenDatabase>(m_unreadableReason);
     // A searched view holds only some records: the change goes into the
     // file's text as it is now, so that the hidden records stay.
-    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-        const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
-        if (!now.ok())
-            return failure<WrittenDatabase>(now.reason);
+    return writeComposed([&](const FileResult<FileBytes> &now) {
         QString text = now.status == FileStatus::Ok ? databaseTextOf(now.value.bytes) : QString();
         if (!text.contains(before))
             return now.with(WrittenDatabase{text, {}, {}, false});
         text.replace(before, after);
+        return FileResult<WrittenDatabase>{FileStatus::Ok, QString(), {text, {}, {}, true}};
+    });
+}
+
+FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compose)
+{
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+        const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
+        if (!now.ok())
+            return failure<WrittenDatabase>(now.reason);
+        const FileResult<WrittenDatabase> composed = compose(now);
+        if (!composed.ok() || !composed.value.recordFound)
+            return composed;
         const FileResult<ContentDigest> written =
-            WriteDatabaseFile(m_programDirectory, text, digestOf(now));
+            WriteDatabaseFile(m_programDirectory, composed.value.text, digestOf(now));
         if (written.status == FileStatus::Changed)
             continue;
         if (!written.ok())
             return failure<WrittenDatabase>(written.reason);
-        remember(text, written.value);
-        return {FileStatus::Ok, QString(), {text, {}, {}, true}};
+        remember(composed.value.text, written.value);
+        return composed;
     }
     return failure<WrittenDatabase>(
         QStringLiteral("another program kept changing the file while it was being written"));
@@ -166,39 +177,30 @@ FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &view)
     auto forgetCopies = qScopeGuard([&] { m_mergedCopies = mergedBefore; });
     QString text = view;
     const QList<CopyReport> copies = mergeConflictCopies(text);
-    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-        const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
-        if (!now.ok())
-            return failure<WrittenDatabase>(now.reason);
-        const ContentDigest nowDigest = digestOf(now);
-        WrittenDatabase out{text, {}, copies, true};
-        // A file that is gone is written anew; one that only changed its
-        // encoding or line ends holds no change of another program.
-        if (now.status == FileStatus::Ok && nowDigest != m_known) {
+    const FileResult<WrittenDatabase> written =
+        writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
+            WrittenDatabase out{text, {}, copies, true};
+            // A file that is gone is written anew; one that only changed its
+            // encoding or line ends holds no change of another program.
+            if (now.status != FileStatus::Ok || digestOf(now) == m_known)
+                return {FileStatus::Ok, QString(), out};
             const QString fileText = databaseTextOf(now.value.bytes);
-            if (fileText != ancestor()) {
-                std::optional<MergedText> merged = mergeTexts(ancestor(), text, fileText);
-                if (!merged)
-                    return failure<WrittenDatabase>(QStringLiteral(
-                        "another program's changes to the file could not be merged"));
-                out.text = std::move(merged->text);
-                out.merge = std::move(merged->report);
-                out.merge.merged = true;
-            }
-        }
-        const FileResult<ContentDigest> written =
-            WriteDatabaseFile(m_programDirectory, out.text, nowDigest);
-        if (written.status == FileStatus::Changed)
-            continue;
-        if (!written.ok())
-            return failure<WrittenDatabase>(written.reason);
-        remember(out.text, written.value);
+            if (fileText == ancestor())
+                return {FileStatus::Ok, QString(), out};
+            std::optional<MergedText> merged = mergeTexts(ancestor(), text, fileText);
+            if (!merged)
+                return failure<WrittenDatabase>(
+                    QStringLiteral("another program's changes to the file could not be merged"));
+            out.text = std::move(merged->text);
+            out.merge = std::move(merged->report);
+            out.merge.merged = true;
+            return {FileStatus::Ok, QString(), out};
+        });
+    if (written.ok()) {
         forgetCopies.dismiss();
         moveMergedCopies();
-        return {FileStatus::Ok, QString(), out};
     }
-    return failure<WrittenDatabase>(
-        QStringLiteral("another program kept changing the file while it was being written"));
+    return written;
 }
 
 void DatabaseSession::remember(const QString &written, const ContentDigest &digest)

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 #include <QByteArray>
@@ -241,6 +242,8 @@ struct WrittenDatabase
 // changed on one side and removed on the other is kept; both are reported.
 // If the file changes again between the merge and the write, the write
 // merges again.
+struct FileBytes;
+
 class DatabaseSession
 {
 public:
@@ -283,6 +286,11 @@ public:
 
 private:
     FileResult<WrittenDatabase> writeMerged(const QString &text);
+    // Writes what `compose` makes of the file's bytes as they are now, and
+    // composes again when the file changes before the rename; a result that
+    // is no success, or finds no record, is returned unwritten.
+    using Compose = std::function<FileResult<WrittenDatabase>(const FileResult<FileBytes> &now)>;
+    FileResult<WrittenDatabase> writeComposed(const Compose &compose);
     void moveMergedCopies();
     void remember(const QString &written, const ContentDigest &digest);
     const QString &ancestor() const;
