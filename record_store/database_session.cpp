@@ -83,11 +83,11 @@ bool DatabaseSession::holdsNothingOfItsOwn(const QString &view) const
 
 std::optional<QString> DatabaseSession::followFile(const QString &view)
 {
-    if (!holdsNothingOfItsOwn(view))
-        return std::nullopt;
+    // The file is compared first: after the session's own writes it is
+    // unchanged, and the view's text need not be compared at all.
     const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
     const ContentDigest nowDigest = digestOf(now);
-    if (now.status != FileStatus::Ok || nowDigest == m_known)
+    if (now.status != FileStatus::Ok || nowDigest == m_known || !holdsNothingOfItsOwn(view))
         return std::nullopt;
     m_known = nowDigest;
     const QString text = databaseTextOf(now.value.bytes);
