@@ -117,7 +117,7 @@ void timeClickAndUpdate(Form1 *window, int reps, qsizetype lines)
         lastLineCaret = QTextCursor(last);
         lastLineCaret.setPosition(last.position() + 3);
         lastLinePoint = view->cursorRect(lastLineCaret).center();
-        lastBox = PickRecordFields(QString(last.text() + "\r\n"), 3).value(0);
+        lastBox = PickRecordFields(QString(last.text() + "\r\n"), 3).fields.box;
         boxField->clear();
         settle();
     };
@@ -223,7 +223,8 @@ void timeKeyStrokes(Form1 *window, const QString &directory, const DatabaseTexts
                 [&] {
                     DatabaseSnapshot snapshot;
                     if (FilterDatabaseLines(directory, searched, snapshot).value.isEmpty())
-                        FilterDatabaseLines(directory, searched.toUpper(), snapshot);
+                        static_cast<void>(
+                            FilterDatabaseLines(directory, searched.toUpper(), snapshot));
                 });
         };
         const QList<double> medians = mediansInTurnsMs(reps, {stroke, set, filter});

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include "fuzz/fuzz_support.h"
-#include "record_store/record_store.h"
+#include "record_store/internal.h"
 #include "tests/reference.h"
 
 using namespace Fuzz;
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const QByteArray bytes = input.takeRest();
 
     // The decoding against a plain decoder with a code page table of its own.
-    const QString decoded = RecordStore::decodeDatabaseBytes(bytes);
+    const QString decoded = RecordStore::Internal::decodeDatabaseBytes(bytes);
     const QString expected = referenceDecode(bytes);
     check(decoded == expected, "bytes decoded differently from the reference",
           {QStringLiteral("bytes %1").arg(shown(QString::fromLatin1(bytes))),

@@ -5,6 +5,7 @@
 // whatever record lines or free text stand before and after it.
 #include "fuzz/fuzz_support.h"
 #include "record_store/record_store.h"
+#include "tests/reference.h"
 
 using namespace Fuzz;
 
@@ -33,9 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     QStringList fields;
     for (int k = 0; k < 4; ++k)
         fields << input.takeText(mode).left(kMaxFieldLength);
-    const RecordStore::FieldProblem problem =
-        RecordStore::findFieldProblem(fields[0], fields[1], fields[2], fields[3]);
-    if (problem.field >= 0)
+    if (RecordStore::findFieldProblem({fields[0], fields[1], fields[2], fields[3]}))
         return 0;
     for (const QString &field : fields) {
         for (const char *bad : {"\r", "\n", "[Box]:", "[Item]:", "[Nr]:", "[Type]:"})
@@ -54,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const qsizetype last = before.size() + line.size() - 1;
     const qsizetype stride = line.size() <= 400 ? 1 : line.size() / 97;
     for (qsizetype caret = first; caret <= last; caret += stride) {
-        const QStringList picked = RecordStore::PickRecordFields(text, caret);
+        const QStringList picked = pickedTexts(RecordStore::PickRecordFields(text, caret));
         check(picked == fields, "picking the composed line did not give its fields back",
               {QStringLiteral("text %1").arg(shown(text)), QStringLiteral("caret %1").arg(caret),
                QStringLiteral("got %1").arg(shown(picked.join(u'|'))),
@@ -63,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     for (qsizetype caret : {first, first + 1, first + 50, first + 51, first + 52, last - 1, last}) {
         if (caret < first || caret > last)
             continue;
-        check(RecordStore::PickRecordFields(text, caret) == fields,
+        check(pickedTexts(RecordStore::PickRecordFields(text, caret)) == fields,
               "picking the composed line did not give its fields back",
               {QStringLiteral("text %1").arg(shown(text)), QStringLiteral("caret %1").arg(caret)});
     }

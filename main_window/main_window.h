@@ -79,8 +79,10 @@ private:
     void watchDatabaseFile();
     void watchDatabasePath();
     void followDatabaseFile();
-    QStringList entryFields() const;
-    void writeEntryFields(const QStringList &texts);
+    RecordStore::RecordFields entryFields() const;
+    // Writes the first `count` of the fields, in the order box, item, count,
+    // type.
+    void writeEntryFields(const RecordStore::RecordFields &fields, int count = 4);
     bool entryFieldsFitRecordLine();
     bool writingIsRefused();
     bool showWritten(const RecordStore::FileResult<RecordStore::WrittenDatabase> &written);

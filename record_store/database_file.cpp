@@ -46,11 +46,9 @@ QString databaseTextOf(const QByteArray &bytes)
 {
     // A file as the program writes it loads as its text, without the
     // closing empty line: one decoding, no copy line by line.
-    bool plain = false;
-    QString text = plainDatabaseText(bytes, plain);
-    if (plain)
-        return text;
-    text = decodeDatabaseBytes(bytes);
+    if (std::optional<QString> plain = plainDatabaseText(bytes))
+        return std::move(*plain);
+    const QString text = decodeDatabaseBytes(bytes);
     QString lines;
     lines.reserve(text.size() + text.size() / 16 + 2);
     forEachLine(text, [&lines](QStringView line) {

@@ -53,7 +53,7 @@ DatabaseSession::DatabaseSession(const QString &programDirectory)
 FileResult<QString> DatabaseSession::load()
 {
     const FileResult<DatabaseText> loaded = LoadDatabaseFile(m_programDirectory);
-    if (!loaded.ok())
+    if (!loaded.okOrNoFile())
         m_unreadableReason = loaded.reason;
     m_ancestor = loaded.value.text;
     m_written.reset();
@@ -127,10 +127,10 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
 {
     for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
         const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
-        if (!now.ok())
+        if (!now.okOrNoFile())
             return failure<WrittenDatabase>(now.reason);
         const FileResult<WrittenDatabase> composed = compose(now);
-        if (!composed.ok() || !composed.value.recordFound)
+        if (!composed.okOrNoFile() || !composed.value.recordFound)
             return composed;
         const FileResult<ContentDigest> written =
             WriteDatabaseFile(m_programDirectory, composed.value.text, digestOf(now));
@@ -164,7 +164,7 @@ void DatabaseSession::moveMergedCopies()
     // A copy that cannot be moved stays, and is merged again next time,
     // which changes nothing more.
     for (const QString &name : std::as_const(m_mergedCopies))
-        MoveConflictCopy(m_programDirectory, name);
+        static_cast<void>(MoveConflictCopy(m_programDirectory, name));
     m_mergedCopies.clear();
 }
 

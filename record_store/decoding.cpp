@@ -114,12 +114,11 @@ bool hasUtf16ByteOrderMark(QByteArrayView bytes)
     return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
 }
 
-QString plainDatabaseText(const QByteArray &bytes, bool &plain)
+std::optional<QString> plainDatabaseText(const QByteArray &bytes)
 {
-    plain = false;
     const qsizetype size = bytes.size();
     if (bytes.startsWith(kUtf8Mark) || hasUtf16ByteOrderMark(bytes))
-        return QString();
+        return std::nullopt;
     qsizetype length = size;
     bool endLastLine = false;
     if (bytes.endsWith("\r\n\r\n"))
@@ -127,24 +126,23 @@ QString plainDatabaseText(const QByteArray &bytes, bool &plain)
     else if (size > 0 && !isLineEnd(bytes.back()))
         endLastLine = true;
     else if (size > 0 && !bytes.endsWith("\r\n"))
-        return QString();
+        return std::nullopt;
     const QByteArrayView lines(bytes.constData(), length);
     if (!allLinesPlain(lines))
-        return QString();
+        return std::nullopt;
     QString text = decode(lines);
     if (holdsOtherLineEnds(text))
-        return QString();
-    plain = true;
+        return std::nullopt;
     if (endLastLine)
         text.append(kCrLf);
     return text;
 }
 
-} // namespace Internal
-
 QString decodeDatabaseBytes(const QByteArray &bytes)
 {
-    return Internal::decode(bytes);
+    return decode(bytes);
 }
+
+} // namespace Internal
 
 } // namespace RecordStore

@@ -19,9 +19,12 @@
 #include <QFile>
 #include <QString>
 
-#include "record_store/record_store.h"
+#include "record_store/internal.h"
 
 namespace RecordStore::FileSystem {
+
+using Internal::FileBytes;
+using Internal::FileStamp;
 
 // An open folder (POSIX: its descriptor; portable: its path). Each
 // implementation defines FolderState.

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // What the record store's sources share and the program does not see: the
-// line iteration that every reader uses, the byte scans, the decoding of one
-// line, and the read of the file's bytes.
+// line iteration that every reader uses, the byte scans, the decoding, the
+// read of the file's bytes and its stamp, and the merge. The tests and the
+// fuzz targets use it too.
 #pragma once
 
-#include <optional>
 #include <new>
+#include <optional>
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -17,6 +19,35 @@
 namespace RecordStore::Internal {
 
 inline constexpr QStringView kCrLf = u"\r\n";
+
+// Which file a read found, and as of when: device, inode, size and the
+// modification and change times in nanoseconds. Only the search's snapshot
+// compares stamps (see DatabaseSnapshot and ContentDigest).
+struct FileStamp
+{
+    qint64 device = -1;
+    qint64 inode = -1;
+    qint64 size = -1;
+    qint64 modified = -1;
+    qint64 changed = -1;
+};
+
+// The bytes of one read of the file, the file's stamp after the read, and
+// whether the file stayed unchanged while it was read. (Where the system
+// gives no such stamp, `unchanged` is always false.)
+struct FileBytes
+{
+    QByteArray bytes;
+    FileStamp stamp;
+    bool unchanged = false;
+};
+
+// What a DatabaseSnapshot holds: the read, once taken.
+struct SnapshotRead
+{
+    bool taken = false;
+    FileResult<FileBytes> read;
+};
 inline constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
 
 inline bool isLineEnd(char c)
@@ -88,6 +119,14 @@ qsizetype plainLinesPrefix(QByteArrayView bytes);
 
 // decoding.cpp.
 
+// Decodes the bytes of a database file. A file that starts with a UTF-16
+// byte-order mark (either byte order) is UTF-16. Otherwise each line is decoded
+// on its own: as UTF-8 when its bytes are valid UTF-8, else as Windows-1252,
+// whose five undefined bytes become the control characters of the same value;
+// a UTF-8 byte-order mark that starts a UTF-8 first line is dropped. Line ends
+// are kept as they stand.
+QString decodeDatabaseBytes(const QByteArray &bytes);
+
 bool isAscii(QStringView text);
 // Whether `text` holds a line end other than CR and LF.
 bool holdsOtherLineEnds(QStringView text);
@@ -103,9 +142,9 @@ bool hasUtf16ByteOrderMark(QByteArrayView bytes);
 // the file (as WriteDatabaseFile leaves it), and that holds no other line end
 // character. For such a file the load and the every-line search both give
 // that text, with CR LF after an unended last line and without the closing
-// empty line. Empty when the file is not such a file, or starts with a
-// byte-order mark; `plain` then is false.
-QString plainDatabaseText(const QByteArray &bytes, bool &plain);
+// empty line. Nothing when the file is not such a file, or starts with a
+// byte-order mark.
+std::optional<QString> plainDatabaseText(const QByteArray &bytes);
 
 // The lines of a database text, as views into it, and the text of lines,
 // each followed by CR LF.

@@ -4,6 +4,8 @@
 // field texts that keeps a composed line readable, the characters that end a
 // line, and the pick, which takes the record line under the caret apart.
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "record_store/internal.h"
 
@@ -47,38 +49,36 @@ QString ComposeRecordLine(const QString &box, const QString &item, const QString
            QStringLiteral("\r\n");
 }
 
-FieldProblem findFieldProblem(const QString &box, const QString &item, const QString &count,
-                              const QString &type)
+std::optional<FieldProblem> findFieldProblem(const RecordFields &fields)
 {
-    const QString *fields[] = {&box, &item, &count, &type};
-    for (int field = 0; field < 4; ++field) {
-        const QString &text = *fields[field];
-        if (std::any_of(text.cbegin(), text.cend(), isLineEndCharacter))
-            return {field, FieldProblem::LineBreak, QStringLiteral("a line break")};
+    const std::pair<Field, const QString *> texts[] = {{Field::Box, &fields.box},
+                                                       {Field::Item, &fields.item},
+                                                       {Field::Count, &fields.count},
+                                                       {Field::Type, &fields.type}};
+    for (const auto &[field, text] : texts) {
+        if (std::any_of(text->cbegin(), text->cend(), isLineEndCharacter))
+            return FieldProblem{field, FieldProblem::LineBreak, QStringLiteral("a line break")};
         for (QStringView label : kFieldLabels) {
-            if (text.contains(label))
-                return {field, FieldProblem::FieldLabel,
-                        QStringLiteral("the field label \"%1\"").arg(label)};
+            if (text->contains(label))
+                return FieldProblem{field, FieldProblem::FieldLabel,
+                                    QStringLiteral("the field label \"%1\"").arg(label)};
         }
     }
-    if (box.size() + item.size() + count.size() > kPickableFieldsLength) {
-        int longest = kBoxField;
-        for (int field : {kItemField, kCountField}) {
-            if (fields[field]->size() > fields[longest]->size())
-                longest = field;
-        }
-        return {longest, FieldProblem::TooLong,
-                QStringLiteral("%1 characters").arg(fields[longest]->size())};
-    }
-    return {};
+    if (fields.box.size() + fields.item.size() + fields.count.size() <= kPickableFieldsLength)
+        return std::nullopt;
+    const auto longest = std::max_element(
+        std::begin(texts), std::begin(texts) + 3,
+        [](const auto &a, const auto &b) { return a.second->size() < b.second->size(); });
+    return FieldProblem{longest->first, FieldProblem::TooLong,
+                        QStringLiteral("%1 characters").arg(longest->second->size())};
 }
 
-QStringList PickRecordFields(QStringView databaseText, qsizetype caretOffset)
+PickedRecord PickRecordFields(QStringView databaseText, qsizetype caretOffset)
 {
-    QStringList fields;
+    PickedRecord picked;
     const qsizetype c = caretOffset;
     if (c < 0 || c > databaseText.size())
-        return fields;
+        return picked;
     // The caret's line: from the character after the CR LF that ends the line
     // before it, up to the CR LF found from the character before the caret.
     const qsizetype e = find(databaseText, Internal::kCrLf, qMax<qsizetype>(c, 1));
@@ -86,31 +86,36 @@ QStringList PickRecordFields(QStringView databaseText, qsizetype caretOffset)
     const qsizetype w = lineEndBefore >= 0 ? lineEndBefore + 3 : 1;
     const qsizetype b = find(databaseText, u"[Box]:", w);
     if (e == 0 || b == 0 || b > e)
-        return fields;
+        return picked;
     const QStringView rec = databaseText.mid(b - 1, e - b);
+    RecordFields &fields = picked.fields;
 
     // Positions inside the record are 1-based; the item and type label
     // positions, and the sums formed from them, must fit in 16 bits.
     const qsizetype i = find(rec, u" [Item]:", 1);
     if (i > kInt16Max || i - 8 < 0)
-        return fields;
-    fields << substring(rec, 8, i - 8);
+        return picked;
+    fields.box = substring(rec, 8, i - 8);
+    picked.completed = 1;
 
     const qsizetype n = find(rec, u"[Nr]:", i);
     if (i + 10 > kInt16Max || n - (i + 10) < 0)
-        return fields;
-    fields << substring(rec, i + 9, n - (i + 10));
+        return picked;
+    fields.item = substring(rec, i + 9, n - (i + 10));
+    picked.completed = 2;
 
     const qsizetype t = find(rec, u"[Type]:", n);
     if (t > kInt16Max || t - (n + 7) < 0)
-        return fields;
-    fields << substring(rec, n + 6, t - (n + 7));
+        return picked;
+    fields.count = substring(rec, n + 6, t - (n + 7));
+    picked.completed = 3;
 
     const qsizetype length = rec.size();
     if (t + 8 > kInt16Max || length - (t + 7) < 0)
-        return fields;
-    fields << substring(rec, t + 8, length - (t + 7));
-    return fields;
+        return picked;
+    fields.type = substring(rec, t + 8, length - (t + 7));
+    picked.completed = 4;
+    return picked;
 }
 
 } // namespace RecordStore

@@ -4,35 +4,51 @@
 // the record pick.
 //
 // How data flows: the window owns the database text (the text of its view).
-// At start-up LoadDatabaseFile turns the file into that text; Add and Update
+// At start-up a DatabaseSession loads the file into that text; Add and Update
 // build record lines with ComposeRecordLine; Save and Update hand the text back
-// to WriteDatabaseFile. The search filter rereads the file on every change of
-// the search text and returns the matching lines as a new database text. A click
-// in the view hands the text and the caret offset to PickRecordFields, which
-// takes the record line under the caret apart into its four field texts.
+// to the session, which writes it, merged with what other programs changed.
+// The search filter rereads the file on every change of the search text and
+// returns the matching lines as a new database text. A click in the view hands
+// the text and the caret offset to PickRecordFields, which takes the record
+// line under the caret apart into its four fields.
 //
 // Everything here works on QString texts and on one file, stockbook.txt, in the
 // directory that the caller names; an empty or relative directory names no
-// file, and reading and writing then fail. Failures are returned as values that
-// carry the system's reason; nothing here throws or shows anything.
+// file, and reading and writing then fail.
+//
+// How results are given: an operation on the file gives a FileResult, which
+// says how it ended (done; done, but there is no file; failed, with the
+// system's reason; or, for a write, not done because the file changed) and
+// carries its value. A value that may be absent is a std::optional. Nothing
+// here throws (running out of memory included) or shows anything.
 //
 // The sources, one concern each: record_line.cpp (the record line, the field
 // check and the pick), decoding.cpp (the file's bytes as text),
 // byte_scan_*.cpp (the byte scans), database_file.cpp with file_system_*.cpp
-// (reading and writing the file), search_filter.cpp (the search) and
-// conflict_copies.cpp (the sync tools' copies of the file).
+// (reading and writing the file), versions.cpp (the versions folder),
+// database_session.cpp and merge.cpp (the window's session and its merge),
+// search_filter.cpp (the search) and conflict_copies.cpp (the sync tools'
+// copies of the file). What they share and the program does not see is in
+// internal.h.
 #pragma once
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <utility>
 
-#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
 namespace RecordStore {
+
+namespace Internal {
+struct FileBytes;
+struct SnapshotRead;
+} // namespace Internal
 
 // How an operation on the database file ended: done; done, but there is no
 // file (which reads as an empty database); failed; or, for a write that
@@ -42,17 +58,17 @@ enum class FileStatus { Ok, Missing, Failed, Changed };
 
 // What an operation on the database file gives: how it ended, the system's
 // reason when it failed ("Permission denied", "No space left on device", ...),
-// and its value (empty when it failed or found no file).
-template <typename T> struct FileResult
+// and its value (empty when it failed or found no file). A caller says which
+// endings it accepts: ok() only a file that was there, okOrNoFile() also none.
+template <typename T> struct [[nodiscard]] FileResult
 {
     FileStatus status = FileStatus::Ok;
     QString reason;
     T value{};
 
-    bool ok() const
-    {
-        return status == FileStatus::Ok || status == FileStatus::Missing;
-    }
+    bool ok() const { return status == FileStatus::Ok; }
+    bool noFile() const { return status == FileStatus::Missing; }
+    bool okOrNoFile() const { return ok() || noFile(); }
     // The same outcome with another value.
     template <typename U> FileResult<U> with(U other) const
     {
@@ -60,21 +76,20 @@ template <typename T> struct FileResult
     }
 };
 
-// Which entry field would break a record line, and why. `field` is -1 when the
-// four texts are fine, else 0 (box), 1 (item), 2 (count) or 3 (type).
-struct FieldProblem
+// The four fields of a record: the box, the item (the component's name), the
+// count and the type.
+struct RecordFields
 {
-    enum Kind { None, LineBreak, FieldLabel, TooLong };
-    int field = -1;
-    Kind kind = None;
-    // What the field holds: "a line break" or the field label "[Nr]:", say.
-    QString reason;
+    QString box;
+    QString item;
+    QString count;
+    QString type;
 };
-
-inline constexpr int kBoxField = 0;
-inline constexpr int kItemField = 1;
-inline constexpr int kCountField = 2;
-inline constexpr int kTypeField = 3;
+enum class Field { Box, Item, Count, Type };
+inline bool operator==(const RecordFields &a, const RecordFields &b)
+{
+    return a.box == b.box && a.item == b.item && a.count == b.count && a.type == b.type;
+}
 
 // "[Box]: " box " [Item]: " item " [Nr]: " count " [Type]: " type CR LF.
 // The four texts go in unchanged; nothing is checked or escaped.
@@ -86,13 +101,22 @@ QString ComposeRecordLine(const QString &box, const QString &item, const QString
 // hold at most this many characters, or the record line cannot be picked.
 inline constexpr qsizetype kPickableFieldsLength = 32734;
 
+// Which field would break a record line, and why.
+struct FieldProblem
+{
+    enum Kind { LineBreak, FieldLabel, TooLong };
+    Field field = Field::Box;
+    Kind kind = LineBreak;
+    // What the field holds: "a line break" or the field label "[Nr]:", say.
+    QString reason;
+};
+
 // The first field whose text holds a line end (CR, LF, or another character
 // that ends a line, see isLineEndCharacter) or one of the four field labels,
 // any of which would make the composed line unreadable by PickRecordFields;
 // else, when box, item and count together are longer than
-// kPickableFieldsLength, the longest of them, as TooLong.
-FieldProblem findFieldProblem(const QString &box, const QString &item, const QString &count,
-                              const QString &type);
+// kPickableFieldsLength, the longest of them, as TooLong; else nothing.
+std::optional<FieldProblem> findFieldProblem(const RecordFields &fields);
 
 // Besides CR and LF, U+2028 (line separator), U+2029 (paragraph separator) and
 // the noncharacters U+FDD0 and U+FDD1 end a line wherever the database is
@@ -100,36 +124,46 @@ FieldProblem findFieldProblem(const QString &box, const QString &item, const QSt
 // holding one could never be shown, searched and picked as one line.
 bool isLineEndCharacter(QChar c);
 
+// What a pick took from the record line under the caret: the fields in the
+// order box, item, count, type, as far as it got (`completed` of them; the
+// others are empty).
+struct PickedRecord
+{
+    RecordFields fields;
+    int completed = 0;
+
+    bool isComplete() const { return completed == 4; }
+};
+inline bool operator==(const PickedRecord &a, const PickedRecord &b)
+{
+    return a.completed == b.completed && a.fields == b.fields;
+}
+
 // Takes the record line under the caret apart. `caretOffset` counts the
-// characters of `databaseText` before the caret, CR and LF one each. Returns
-// the field texts box, item, count and type as far as the pick got: all four
-// when it completed, fewer when it failed part way (the window writes those it
-// got), none when the caret's line holds no readable record.
-QStringList PickRecordFields(QStringView databaseText, qsizetype caretOffset);
+// characters of `databaseText` before the caret, CR and LF one each. All four
+// fields when the pick completed, fewer when it failed part way (the window
+// writes those it got), none when the caret's line holds no readable record.
+PickedRecord PickRecordFields(QStringView databaseText, qsizetype caretOffset);
 
 // programDirectory + "/" + "stockbook.txt", joined as plain text.
 QString DatabaseFilePath(const QString &programDirectory);
-
-// In a program folder that others than its owner may write to, a
-// stockbook.txt that is a symbolic link is followed only when the link belongs
-// to the user running Stockbook or to root (the rule the kernel applies in
-// sticky folders): another user could otherwise point it at a file of this
-// user's. Reading and writing through any other such link fail, saying why.
-// The file is found once per operation and then used through its open folder,
-// so that a link swapped in meanwhile is not followed either. (Where the
-// system cannot tell who owns a link, no link in such a folder is followed,
-// and a swap in between is not noticed.)
 
 // The largest database file that is read, 256 MiB (about 4.5 million records
 // of 60 bytes): reading a larger one fails, saying its size, and nothing is
 // written over it.
 inline constexpr qint64 kLargestDatabaseFile = qint64(256) << 20;
 
-// Running out of memory while reading, searching or writing fails, saying so;
-// nothing here ends the program.
-
 // True for a regular file, or a symbolic link to one, at DatabaseFilePath, and
-// for a link that is not followed.
+// for a link that is not followed. Which links are followed: in a program
+// folder that others than its owner may write to, a stockbook.txt that is a
+// symbolic link is followed only when the link belongs to the user running
+// Stockbook or to root (the rule the kernel applies in sticky folders), since
+// another user could otherwise point it at a file of this user's; reading and
+// writing through any other such link fail, saying why. Every operation finds
+// the file once and then uses it through its open folder, so that a link
+// swapped in meanwhile is not followed either. (Where the system cannot tell
+// who owns a link, no link in such a folder is followed, and a swap in between
+// is not noticed.)
 bool DatabaseFileExists(const QString &programDirectory);
 
 // The file's lines in order, each without its line end. CR LF, a lone LF, a
@@ -140,7 +174,10 @@ FileResult<QStringList> ReadDatabaseLines(const QString &programDirectory);
 
 // What the database file held when it was read or written: whether it
 // existed, and its size and a hash of its bytes. Two digests differ when the
-// content differs; a file that was only touched keeps its digest.
+// content differs; a file that was only touched keeps its digest. This is how
+// the session and the write tell another program's change. (The search's
+// snapshot tells a changed file by its stamp instead, see DatabaseSnapshot:
+// it must know without reading the file, where a digest needs the bytes.)
 struct ContentDigest
 {
     bool exists = false;
@@ -242,8 +279,6 @@ struct WrittenDatabase
 // changed on one side and removed on the other is kept; both are reported.
 // If the file changes again between the merge and the write, the write
 // merges again.
-struct FileBytes;
-
 class DatabaseSession
 {
 public:
@@ -289,7 +324,8 @@ private:
     // Writes what `compose` makes of the file's bytes as they are now, and
     // composes again when the file changes before the rename; a result that
     // is no success, or finds no record, is returned unwritten.
-    using Compose = std::function<FileResult<WrittenDatabase>(const FileResult<FileBytes> &now)>;
+    using Compose =
+        std::function<FileResult<WrittenDatabase>(const FileResult<Internal::FileBytes> &now)>;
     FileResult<WrittenDatabase> writeComposed(const Compose &compose);
     void moveMergedCopies();
     void remember(const QString &written, const ContentDigest &digest);
@@ -313,37 +349,24 @@ private:
 // matches every other line. A missing file gives the empty text, as Missing.
 FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText);
 
-// Which file a read found, and as of when: device, inode, size and the
-// modification and change times in nanoseconds.
-struct FileStamp
-{
-    qint64 device = -1;
-    qint64 inode = -1;
-    qint64 size = -1;
-    qint64 modified = -1;
-    qint64 changed = -1;
-};
-
-// The bytes of one read of the file, the file's stamp after the read, and
-// whether the file stayed unchanged while it was read. (Where the system
-// gives no such stamp, `unchanged` is always false.)
-struct FileBytes
-{
-    QByteArray bytes;
-    FileStamp stamp;
-    bool unchanged = false;
-};
-
 // One read of the database file, for the searches of one key stroke. The
 // first search through a snapshot reads the file into it; a further search
 // through the same snapshot searches those bytes again instead of rereading
 // the file, as long as the path still names the same file, unchanged in
 // size, modification and change time, and the file did not change while it
 // was read. Otherwise it reads the file afresh.
-struct DatabaseSnapshot
+class DatabaseSnapshot
 {
-    bool taken = false;
-    FileResult<FileBytes> read;
+public:
+    DatabaseSnapshot();
+    ~DatabaseSnapshot();
+    DatabaseSnapshot(const DatabaseSnapshot &) = delete;
+    DatabaseSnapshot &operator=(const DatabaseSnapshot &) = delete;
+
+private:
+    friend FileResult<QString> FilterDatabaseLines(const QString &, const QString &,
+                                                   DatabaseSnapshot &);
+    std::unique_ptr<Internal::SnapshotRead> m_read;
 };
 
 // FilterDatabaseLines through `snapshot` (see DatabaseSnapshot).
@@ -368,13 +391,5 @@ QStringList ListConflictCopies(const QString &programDirectory);
 // A name that is no such copy is refused. On failure the copy stays where it
 // was.
 FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QString &copyName);
-
-// Decodes the bytes of a database file. A file that starts with a UTF-16
-// byte-order mark (either byte order) is UTF-16. Otherwise each line is decoded
-// on its own: as UTF-8 when its bytes are valid UTF-8, else as Windows-1252,
-// whose five undefined bytes become the control characters of the same value;
-// a UTF-8 byte-order mark that starts a UTF-8 first line is dropped. Line ends
-// are kept as they stand.
-QString decodeDatabaseBytes(const QByteArray &bytes);
 
 } // namespace RecordStore

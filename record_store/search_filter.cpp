@@ -99,9 +99,9 @@ QString filterBytes(const QByteArray &bytes, const QString &searchText)
     if (hasUtf16ByteOrderMark(bytes))
         return filterText(decodeDatabaseBytes(bytes), searchText);
     if (searchText.isEmpty()) {
-        bool plain = false;
-        QString text = plainDatabaseText(bytes, plain);
-        return plain ? text : filterText(decodeDatabaseBytes(bytes), searchText);
+        if (std::optional<QString> plain = plainDatabaseText(bytes))
+            return std::move(*plain);
+        return filterText(decodeDatabaseBytes(bytes), searchText);
     }
     // An ASCII text is the same bytes in either encoding a line may have, and
     // no other character's bytes hold an ASCII byte, so it matches the same
@@ -117,6 +117,10 @@ QString filterBytes(const QByteArray &bytes, const QString &searchText)
 
 } // namespace
 
+DatabaseSnapshot::DatabaseSnapshot() : m_read(std::make_unique<SnapshotRead>()) {}
+
+DatabaseSnapshot::~DatabaseSnapshot() = default;
+
 FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText)
 {
     DatabaseSnapshot snapshot;
@@ -129,18 +133,19 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const Q
     return unlessOutOfMemory<QString>([&] {
         // The bytes of an earlier read are searched again only while the path
         // still leads to the very file they were read from, unchanged since.
-        const FileBytes &earlier = snapshot.read.value;
-        const bool reuse = snapshot.taken && earlier.unchanged && [&] {
+        SnapshotRead &taken = *snapshot.m_read;
+        const FileBytes &earlier = taken.read.value;
+        const bool reuse = taken.taken && earlier.unchanged && [&] {
             const FileResult<FileSystem::Location> now = FileSystem::locate(programDirectory);
             return now.ok() && now.value.entry == FileSystem::Location::File && now.value.stamp &&
                    sameStamp(*now.value.stamp, earlier.stamp);
         }();
         if (!reuse) {
-            snapshot.taken = true;
-            snapshot.read = FileResult<FileBytes>{};
-            snapshot.read = readDatabaseBytes(programDirectory);
+            taken.taken = true;
+            taken.read = FileResult<FileBytes>{};
+            taken.read = readDatabaseBytes(programDirectory);
         }
-        const FileResult<FileBytes> &read = snapshot.read;
+        const FileResult<FileBytes> &read = taken.read;
         return read.with(read.ok() ? filterBytes(read.value.bytes, searchText) : QString());
     });
 }

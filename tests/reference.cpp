@@ -210,3 +210,9 @@ QString referenceCollapse(const QString &text)
     }
     return out;
 }
+
+QStringList pickedTexts(const RecordStore::PickedRecord &picked)
+{
+    const RecordStore::RecordFields &f = picked.fields;
+    return QStringList{f.box, f.item, f.count, f.type}.mid(0, picked.completed);
+}

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "record_store/record_store.h"
+
 // The lines of a text: CR LF, a lone CR, a lone LF, U+2028, U+2029, U+FDD0 and
 // U+FDD1 each end a line, and a final line end starts no further line.
 QStringList referenceLines(const QString &text);
@@ -24,6 +26,9 @@ QString referenceDecode(const QByteArray &bytes);
 // 16-bit limits hold for the item and type positions and their sums, and the
 // first failing step ends the pick with the fields taken so far.
 QStringList referencePick(const QString &text, qsizetype caretOffset);
+// The texts of the fields that a pick of the record store completed, in order,
+// to compare with referencePick.
+QStringList pickedTexts(const RecordStore::PickedRecord &picked);
 
 // A single pass that replaces each CR LF CR LF by CR LF, character by character.
 QString referenceCollapse(const QString &text);

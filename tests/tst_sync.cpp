@@ -201,7 +201,7 @@ qint64 SyncTest::awaitSettled()
 void SyncTest::pick(WindowDriver &w, int line, const QString &count)
 {
     w.clickLine(line, 3);
-    w.typeInto(kCountField, count);
+    w.typeInto(int(RecordStore::Field::Count), count);
 }
 
 void SyncTest::scenario_data()

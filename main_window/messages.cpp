@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "main_window/messages.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+using namespace RecordStore;
+
+namespace {
+
+// The database's path as the system writes paths.
+QString databasePathText(const QString &programDirectory)
+{
+    return QDir::toNativeSeparators(DatabaseFilePath(programDirectory));
+}
+
+} // namespace
+
+QString Messages::applicationTitle()
+{
+    return tr("Stockbook");
+}
+
+QString Messages::databaseSaved(const QString &programDirectory)
+{
+    return tr("Database saved in ") + databasePathText(programDirectory);
+}
+
+// A program folder that is gone or cannot be written to is named as such: the
+// system's reason would only say "No such file or directory" or "Permission
+// denied".
+QString Messages::saveFailed(const QString &programDirectory, const QString &reason)
+{
+    const QString folder = QDir::toNativeSeparators(programDirectory);
+    if (!QFileInfo(programDirectory).isDir())
+        return tr("Could not save the database: the folder %1 no longer exists. It was moved or "
+                  "deleted after Stockbook started.\n\nNothing was written, and your changes are "
+                  "still in the window. Put the folder back and try again.")
+            .arg(folder);
+    if (!QFileInfo(programDirectory).isWritable())
+        return tr("Could not save the database: the folder %1 is not writable.\n\nThe file was "
+                  "left as it was, and your changes are still in the window. Make the folder "
+                  "writable and try again.")
+            .arg(folder);
+    return tr("Could not save the database to %1:\n%2\n\nThe file was left as it was, and your "
+              "changes are still in the window.")
+        .arg(databasePathText(programDirectory), reason);
+}
+
+QString Messages::recordNotFound(const QString &programDirectory, bool inView,
+                                 FileStatus fileStatus, const QString &record)
+{
+    const QString path = databasePathText(programDirectory);
+    const QString where = inView ? tr("the database view")
+                          : fileStatus == FileStatus::Ok
+                              ? tr("the database file %1").arg(path)
+                              : tr("the database file %1, which no longer exists").arg(path);
+    return tr("The record you picked is no longer in %1:\n\n%2\n\nIt was changed or removed "
+              "there since you picked it, so nothing was updated. The fields keep your entry; "
+              "pick the record again to update it.")
+        .arg(where, record);
+}
+
+QString Messages::searchFailed(const QString &programDirectory, const QString &reason)
+{
+    return tr("Could not read the database %1 to search it:\n%2")
+        .arg(databasePathText(programDirectory), reason);
+}
+
+QString Messages::fieldProblem(const FieldProblem &problem, const RecordFields &fields,
+                               const QStringList &captions)
+{
+    if (problem.kind == FieldProblem::TooLong)
+        return tr("The fields \"%1\", \"%2\" and \"%3\" hold %4 characters together. They may "
+                  "hold at most %5 together, or the record could not be picked back from the "
+                  "view.\n\nShorten them and try again; nothing was changed.")
+            .arg(captions.value(0), captions.value(1), captions.value(2))
+            .arg(fields.box.size() + fields.item.size() + fields.count.size())
+            .arg(kPickableFieldsLength);
+    return tr("The field \"%1\" holds %2, which would break the record line.\n\nRemove it and "
+              "try again; nothing was changed.")
+        .arg(captions.value(int(problem.field)), problem.reason);
+}
+
+namespace {
+
+// The records a merge kept in two versions or kept changed.
+QString mergedRecordsText(const MergeReport &merge)
+{
+    QString text;
+    if (!merge.inTwoVersions.isEmpty())
+        text += Messages::tr("\n\nThese records were changed both here and there, so both "
+                             "versions are kept (this window's first):\n") +
+                merge.inTwoVersions.join(u'\n');
+    if (!merge.changedAndRemoved.isEmpty())
+        text += Messages::tr("\n\nThese records were changed in one place and removed in the "
+                             "other, so the changed record is kept:\n") +
+                merge.changedAndRemoved.join(u'\n');
+    return text;
+}
+
+} // namespace
+
+QString Messages::merged(const QString &programDirectory, const MergeReport &merge)
+{
+    return tr("The database %1 had been changed by another program since Stockbook last read "
+              "it. Its changes were merged with yours: %2 records came from there and %3 were "
+              "removed there.")
+               .arg(databasePathText(programDirectory))
+               .arg(merge.fromFile)
+               .arg(merge.removedInFile) +
+           mergedRecordsText(merge);
+}
+
+QString Messages::copiesMerged(const QList<CopyReport> &copies)
+{
+    QStringList told;
+    for (const CopyReport &copy : copies) {
+        if (copy.unreadable.isEmpty())
+            told << tr("%1: %2 records came from it.").arg(copy.name).arg(copy.merge.fromFile) +
+                        (copy.withoutAncestor
+                             ? tr(" No earlier version was found to compare it with, so every "
+                                  "record of both was kept.")
+                             : QString()) +
+                        mergedRecordsText(copy.merge);
+    }
+    if (told.isEmpty())
+        return QString();
+    return tr("Merged into the database view the copies that a sync tool left beside the "
+              "database, which hold another machine's changes. Save writes them; the copies "
+              "then move into stockbook-versions.\n\n") +
+           told.join(QStringLiteral("\n\n"));
+}
+
+QString Messages::copyUnreadable(const CopyReport &copy)
+{
+    return tr("Could not read %1, a copy of the database that a sync tool left beside it:\n%2\n\n"
+              "It was left as it is.")
+        .arg(copy.name, copy.unreadable);
+}
+
+QString Messages::writingRefused(const QString &programDirectory, const QString &reason)
+{
+    return tr("The database %1 could not be read when Stockbook started (%2), so it is not "
+              "written over.\n\nMake the file readable and start Stockbook again.")
+        .arg(databasePathText(programDirectory), reason);
+}
+
+QString Messages::unreadableDatabase(const QString &programDirectory, const QString &reason)
+{
+    if (programDirectory.isEmpty())
+        return tr("Stockbook cannot tell which folder it was started from: the folder's name is "
+                  "not valid UTF-8 text.\n\nThe database, stockbook.txt, lies beside the program, "
+                  "so in this run nothing is read or saved. Move Stockbook to a folder whose name "
+                  "is valid UTF-8 text and start it again.");
+    return tr("Could not read the database %1:\n%2\n\nThe view stays empty, and Save and Update "
+              "will not write over the file. Quit, make the file readable (or move it out of the "
+              "folder) and start Stockbook again.")
+        .arg(databasePathText(programDirectory), reason);
+}

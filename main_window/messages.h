@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// The texts of the window's messages, in one place and through tr(), so that
+// the handlers stay short and a translation needs no change of the code.
+#pragma once
+
+#include <QCoreApplication>
+#include <QList>
+#include <QString>
+
+#include "record_store/record_store.h"
+
+class Messages final
+{
+    Q_DECLARE_TR_FUNCTIONS(Form1)
+
+public:
+    static QString applicationTitle();
+    static QString databaseSaved(const QString &programDirectory);
+    // Why a save failed: the system's reason, or that the program folder is
+    // gone or cannot be written to.
+    static QString saveFailed(const QString &programDirectory, const QString &reason);
+    // `inView`: whether the record was looked for in the view, else in the
+    // file (with `fileStatus`).
+    static QString recordNotFound(const QString &programDirectory, bool inView,
+                                  RecordStore::FileStatus fileStatus, const QString &record);
+    static QString searchFailed(const QString &programDirectory, const QString &reason);
+    // The entry fields are named by their labels' captions, box, item, count
+    // and type.
+    static QString fieldProblem(const RecordStore::FieldProblem &problem,
+                                const RecordStore::RecordFields &fields,
+                                const QStringList &captions);
+    static QString merged(const QString &programDirectory, const RecordStore::MergeReport &merge);
+    // What the sync tools' copies brought, or nothing to tell.
+    static QString copiesMerged(const QList<RecordStore::CopyReport> &copies);
+    static QString copyUnreadable(const RecordStore::CopyReport &copy);
+    static QString writingRefused(const QString &programDirectory, const QString &reason);
+    static QString unreadableDatabase(const QString &programDirectory, const QString &reason);
+};
