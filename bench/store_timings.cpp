@@ -13,7 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "record_store/record_store.h"
+#include "record_store/database_session.h"
 
 using namespace RecordStore;
 

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const qsizetype start = lineStart >= 0 ? lineStart + 2 : 0;
     const qsizetype end = text.indexOf(QStringLiteral("\r\n"), caret > 0 ? caret - 1 : 0);
     const QString line = end >= 0 ? text.mid(start, end + 2 - start) : text.mid(start);
-    check(RecordStore::PickRecordFields(line, caret - start) == picked, "the pick reads more than the caret's line",
+    check(RecordStore::PickRecordFields(line, caret - start) == picked,
+          "the pick reads more than the caret's line",
           {QStringLiteral("text %1").arg(shown(text)), QStringLiteral("caret %1").arg(caret),
            QStringLiteral("line %1").arg(shown(line))});
     return 0;

@@ -107,7 +107,7 @@ void Form1::connectHandlers()
 void Form1::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!m_session.unreadableReason().isEmpty() && !m_warnedOfUnreadableDatabase) {
+    if (m_session.unreadableReason() && !m_warnedOfUnreadableDatabase) {
         m_warnedOfUnreadableDatabase = true;
         QTimer::singleShot(0, this, &Form1::warnUnreadableDatabase);
     }
@@ -297,7 +297,7 @@ void Form1::reportMerge(const WrittenDatabase &written)
 void Form1::reportCopies(const QList<CopyReport> &copies)
 {
     for (const CopyReport &copy : copies) {
-        if (!copy.unreadable.isEmpty())
+        if (copy.unreadable)
             warn(Messages::copyUnreadable(copy));
     }
     const QString told = Messages::copiesMerged(copies);
@@ -309,9 +309,10 @@ void Form1::reportCopies(const QList<CopyReport> &copies)
 // it: says so and returns true.
 bool Form1::writingIsRefused()
 {
-    if (m_session.unreadableReason().isEmpty())
+    const std::optional<QString> reason = m_session.unreadableReason();
+    if (!reason)
         return false;
-    warn(Messages::writingRefused(m_programDirectory, m_session.unreadableReason()));
+    warn(Messages::writingRefused(m_programDirectory, *reason));
     return true;
 }
 
@@ -322,5 +323,6 @@ void Form1::warn(const QString &text)
 
 void Form1::warnUnreadableDatabase()
 {
-    warn(Messages::unreadableDatabase(m_programDirectory, m_session.unreadableReason()));
+    warn(Messages::unreadableDatabase(m_programDirectory,
+                                      m_session.unreadableReason().value_or(QString())));
 }

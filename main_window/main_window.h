@@ -30,7 +30,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "record_store/record_store.h"
+#include "record_store/database_session.h"
 
 class DatabaseView;
 class QComboBox;

@@ -118,7 +118,7 @@ QString Messages::copiesMerged(const QList<CopyReport> &copies)
 {
     QStringList told;
     for (const CopyReport &copy : copies) {
-        if (copy.unreadable.isEmpty())
+        if (!copy.unreadable)
             told << tr("%1: %2 records came from it.").arg(copy.name).arg(copy.merge.fromFile) +
                         (copy.withoutAncestor
                              ? tr(" No earlier version was found to compare it with, so every "
@@ -138,7 +138,7 @@ QString Messages::copyUnreadable(const CopyReport &copy)
 {
     return tr("Could not read %1, a copy of the database that a sync tool left beside it:\n%2\n\n"
               "It was left as it is.")
-        .arg(copy.name, copy.unreadable);
+        .arg(copy.name, copy.unreadable.value_or(QString()));
 }
 
 QString Messages::writingRefused(const QString &programDirectory, const QString &reason)

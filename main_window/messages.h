@@ -8,7 +8,7 @@
 #include <QList>
 #include <QString>
 
-#include "record_store/record_store.h"
+#include "record_store/database_session.h"
 
 class Messages final
 {

@@ -91,16 +91,16 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
         return FileResult<QString>{FileStatus::Failed, reason, QString()};
     };
     if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
-        return failed(QStringLiteral("Stockbook does not know the folder it was started from"));
+        return failed(Texts::tr("Stockbook does not know the folder it was started from"));
     if (sortKeyOf(copyName).isEmpty())
-        return failed(QStringLiteral("%1 is no sync tool's copy of the database").arg(copyName));
+        return failed(Texts::tr("%1 is no sync tool's copy of the database").arg(copyName));
     const QString folder = DatabaseVersionsPath(programDirectory);
     const QString unusable = Internal::versionsFolderRefusal(programDirectory);
     if (!unusable.isEmpty())
         return failed(unusable);
     const QString source = programDirectory + u'/' + copyName;
     if (!QFileInfo::exists(source))
-        return failed(QStringLiteral("%1 is no longer there").arg(copyName));
+        return failed(Texts::tr("%1 is no longer there").arg(copyName));
     // QFile::rename never replaces a file that is there: a name that is taken
     // gets "-2", "-3", ... before its ".txt".
     const QString stem = copyName.chopped(4); // every copy's name ends in ".txt"
@@ -120,7 +120,7 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
             continue; // taken in between
         return failed(file.errorString());
     }
-    return failed(QStringLiteral("Too many copies named %1 in %2").arg(copyName, folder));
+    return failed(Texts::tr("Too many copies named %1 in %2").arg(copyName, folder));
 }
 
 namespace Internal {
@@ -202,7 +202,7 @@ FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const 
     report.withoutAncestor = closest < 0;
     std::optional<MergedText> merged = mergeTexts(ancestor, text, copyText);
     if (!merged)
-        return {FileStatus::Failed, QStringLiteral("the copy could not be merged"), report};
+        return {FileStatus::Failed, Texts::tr("the copy could not be merged"), report};
     text = std::move(merged->text);
     report.merge = std::move(merged->report);
     report.merge.merged = true;

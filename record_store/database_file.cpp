@@ -21,7 +21,7 @@ FileResult<FileSystem::Location> locateDatabase(const QString &programDirectory)
 {
     if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
         return Internal::failure<FileSystem::Location>(
-            QStringLiteral("Stockbook does not know the folder it was started from"));
+            Texts::tr("Stockbook does not know the folder it was started from"));
     FileResult<FileSystem::Location> located = FileSystem::locate(programDirectory);
     if (located.ok() && located.value.entry == FileSystem::Location::UntrustedLink)
         return Internal::failure<FileSystem::Location>(located.value.reason);
@@ -66,7 +66,7 @@ bool sameStamp(const FileStamp &a, const FileStamp &b)
 
 QString tooLargeReason(qint64 size, qint64 limit)
 {
-    return QStringLiteral("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
+    return Texts::tr("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
                           "that Stockbook reads as a database")
         .arg(size)
         .arg(size >> 20)
@@ -189,7 +189,7 @@ FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, con
                                     : QString();
         if (!notKept.isEmpty())
             return failure<ContentDigest>(
-                QStringLiteral("its present content could not be kept in %1 (%2)")
+                Texts::tr("its present content could not be kept in %1 (%2)")
                     .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)),
                          notKept));
 

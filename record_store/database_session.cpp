@@ -61,7 +61,7 @@ FileResult<QString> DatabaseSession::load()
     return loaded.with(loaded.value.text);
 }
 
-QString DatabaseSession::unreadableReason() const
+std::optional<QString> DatabaseSession::unreadableReason() const
 {
     return m_unreadableReason;
 }
@@ -110,8 +110,8 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
             return {FileStatus::Ok, QString(), {view, {}, {}, false}};
         return writeMerged(QString(view).replace(before, after));
     }
-    if (!m_unreadableReason.isEmpty())
-        return failure<WrittenDatabase>(m_unreadableReason);
+    if (m_unreadableReason)
+        return failure<WrittenDatabase>(*m_unreadableReason);
     // A searched view holds only some records: the change goes into the
     // file's text as it is now, so that the hidden records stay.
     return writeComposed([&](const FileResult<FileBytes> &now) {
@@ -142,7 +142,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
         return composed;
     }
     return failure<WrittenDatabase>(
-        QStringLiteral("another program kept changing the file while it was being written"));
+        Texts::tr("another program kept changing the file while it was being written"));
 }
 
 QList<CopyReport> DatabaseSession::mergeConflictCopies(QString &text)
@@ -170,8 +170,8 @@ void DatabaseSession::moveMergedCopies()
 
 FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &view)
 {
-    if (!m_unreadableReason.isEmpty())
-        return failure<WrittenDatabase>(m_unreadableReason);
+    if (m_unreadableReason)
+        return failure<WrittenDatabase>(*m_unreadableReason);
     // The copies merged here are merged again after a failed write.
     const QStringList mergedBefore = m_mergedCopies;
     auto forgetCopies = qScopeGuard([&] { m_mergedCopies = mergedBefore; });
@@ -190,7 +190,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &view)
             std::optional<MergedText> merged = mergeTexts(ancestor(), text, fileText);
             if (!merged)
                 return failure<WrittenDatabase>(
-                    QStringLiteral("another program's changes to the file could not be merged"));
+                    Texts::tr("another program's changes to the file could not be merged"));
             out.text = std::move(merged->text);
             out.merge = std::move(merged->report);
             out.merge.merged = true;

@@ -47,7 +47,7 @@ FileResult<Location> locate(const QString &programDirectory)
     };
     Location at;
     if (!QFileInfo(programDirectory).isDir()) {
-        at.reason = QStringLiteral("The folder does not exist");
+        at.reason = Texts::tr("The folder does not exist");
         return {FileStatus::Ok, QString(), at};
     }
     at.folder = folderOf(programDirectory);
@@ -107,7 +107,7 @@ QString writeAll(const TemporaryFile &file, QByteArrayView bytes)
         if (chunk <= 0)
             return out.error() != QFileDevice::NoError
                        ? out.errorString()
-                       : QStringLiteral("Only part of the database could be written");
+                       : Texts::tr("Only part of the database could be written");
         written += chunk;
     }
     return QString();
@@ -131,7 +131,7 @@ QString untrustedLinkReason(const QString &directory, const QString &path)
     const auto othersMayWrite = QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (!QFileInfo(path).isSymLink() || !(QFileInfo(directory).permissions() & othersMayWrite))
         return QString();
-    return QStringLiteral("%1 is a symbolic link in a folder that others may write to, and "
+    return Texts::tr("%1 is a symbolic link in a folder that others may write to, and "
                           "this system does not tell who made it, so Stockbook does not follow it")
         .arg(QFileInfo(path).fileName());
 }

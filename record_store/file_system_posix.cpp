@@ -131,7 +131,7 @@ QString untrustedLinkReason(int folder, const QByteArray &name, const struct sta
     if (link.st_uid == ::geteuid() || link.st_uid == 0 ||
         (::fstat(folder, &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0))
         return QString();
-    return QStringLiteral("%1 is a symbolic link that belongs to another user, in a folder that "
+    return Texts::tr("%1 is a symbolic link that belongs to another user, in a folder that "
                           "others may write to, so Stockbook does not follow it")
         .arg(QFile::decodeName(name));
 }
@@ -197,7 +197,7 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
     };
     // Not the file that was located: a link now (O_NOFOLLOW fails), or
     // another file.
-    const QString replaced = QStringLiteral("%1 was replaced while Stockbook opened it; try again")
+    const QString replaced = Texts::tr("%1 was replaced while Stockbook opened it; try again")
                                  .arg(QFile::decodeName(location.name));
     const int fd = ::openat(location.folder.state->fd, location.name.constData(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

@@ -11,12 +11,22 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QCoreApplication>
 #include <QString>
 #include <QStringView>
 
-#include "record_store/record_store.h"
+#include "record_store/database_session.h"
 
-namespace RecordStore::Internal {
+namespace RecordStore {
+
+// The reasons the store gives, which the window shows, go through Texts::tr,
+// so that a translation can be added.
+struct Texts
+{
+    Q_DECLARE_TR_FUNCTIONS(RecordStore)
+};
+
+namespace Internal {
 
 inline constexpr QStringView kCrLf = u"\r\n";
 
@@ -179,7 +189,7 @@ template <typename T, typename Work> FileResult<T> unlessOutOfMemory(Work work)
         return work();
     } catch (const std::bad_alloc &) {
         return {FileStatus::Failed,
-                QStringLiteral("There is not enough memory left to hold the database"), T{}};
+                Texts::tr("There is not enough memory left to hold the database"), T{}};
     }
 }
 
@@ -195,7 +205,8 @@ struct MergedLines
     Lines lines;
     MergeReport report;
 };
-std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window, const Lines &file);
+std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window,
+                                      const Lines &file);
 // The same on database texts, whose lines end in CR LF: what all three share
 // at the start and the end is not split into lines at all.
 struct MergedText
@@ -218,4 +229,6 @@ QString versionsFolderRefusal(const QString &programDirectory);
 FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const QString &name,
                                          QString &text);
 
-} // namespace RecordStore::Internal
+} // namespace Internal
+
+} // namespace RecordStore

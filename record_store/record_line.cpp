@@ -57,11 +57,11 @@ std::optional<FieldProblem> findFieldProblem(const RecordFields &fields)
                                                        {Field::Type, &fields.type}};
     for (const auto &[field, text] : texts) {
         if (std::any_of(text->cbegin(), text->cend(), isLineEndCharacter))
-            return FieldProblem{field, FieldProblem::LineBreak, QStringLiteral("a line break")};
+            return FieldProblem{field, FieldProblem::LineBreak, Texts::tr("a line break")};
         for (QStringView label : kFieldLabels) {
             if (text->contains(label))
                 return FieldProblem{field, FieldProblem::FieldLabel,
-                                    QStringLiteral("the field label \"%1\"").arg(label)};
+                                    Texts::tr("the field label \"%1\"").arg(label)};
         }
     }
     if (fields.box.size() + fields.item.size() + fields.count.size() <= kPickableFieldsLength)
@@ -70,7 +70,7 @@ std::optional<FieldProblem> findFieldProblem(const RecordFields &fields)
         std::begin(texts), std::begin(texts) + 3,
         [](const auto &a, const auto &b) { return a.second->size() < b.second->size(); });
     return FieldProblem{longest->first, FieldProblem::TooLong,
-                        QStringLiteral("%1 characters").arg(longest->second->size())};
+                        Texts::tr("%1 characters").arg(longest->second->size())};
 }
 
 PickedRecord PickRecordFields(QStringView databaseText, qsizetype caretOffset)

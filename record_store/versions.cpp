@@ -85,10 +85,10 @@ QString versionsFolderRefusal(const QString &programDirectory)
 {
     const QString path = DatabaseVersionsPath(programDirectory);
     if (!FileSystem::untrustedLinkReason(programDirectory, path).isEmpty())
-        return QStringLiteral("stockbook-versions is a symbolic link that belongs to another "
+        return Texts::tr("stockbook-versions is a symbolic link that belongs to another "
                               "user, in a folder that others may write to");
     if (!QDir(path).exists() && !QDir(programDirectory).mkdir(QStringLiteral("stockbook-versions")))
-        return QStringLiteral("the folder %1 could not be made")
+        return Texts::tr("the folder %1 could not be made")
             .arg(QDir::toNativeSeparators(path));
     return QString();
 }
@@ -108,7 +108,7 @@ QString keepVersion(const QString &programDirectory, const QByteArray &bytes)
     for (const Version &version : versions)
         if (version.stamp == stamp)
             number = qMax(number, version.number + 1);
-    QString reason = QStringLiteral("no free name for a version of this second");
+    QString reason = Texts::tr("no free name for a version of this second");
     for (int tries = 0; tries < 100; ++tries, ++number) {
         const QString name = number == 1
                                  ? QStringLiteral("stockbook-%1.txt").arg(stamp)

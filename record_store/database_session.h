@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// The window's session with the database file: what it last read or wrote,
+// and what Save and Update write, merged with the changes of other programs
+// and with the sync tools' conflict copies; and the reports of those merges.
+#pragma once
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "record_store/record_store.h"
+
+namespace RecordStore {
+
+namespace Internal {
+struct FileBytes;
+} // namespace Internal
+
+// What a write took in from another program's changes to the file, when it
+// merged them with the window's text (see DatabaseSession).
+struct MergeReport
+{
+    bool merged = false;
+    // Lines the file's side added or changed that the result holds.
+    int fromFile = 0;
+    // Lines the file's side removed.
+    int removedInFile = 0;
+    // Lines changed differently on both sides, both versions kept: the
+    // window's, then the file's, pair after pair.
+    QStringList inTwoVersions;
+    // Lines changed on one side and removed on the other, kept.
+    QStringList changedAndRemoved;
+};
+
+// What a sync tool's conflict copy (see ListConflictCopies) brought into the
+// window's text: its name, the merge, and whether no earlier version could
+// serve as the common ancestor, so that every line of both was kept; or why
+// it could not be read.
+struct CopyReport
+{
+    QString name;
+    MergeReport merge;
+    bool withoutAncestor = false;
+    std::optional<QString> unreadable;
+};
+
+// What a write of the session put into the file: the database text (the
+// view's text after a write of the whole view), what it merged from the
+// file and from conflict copies, and for an Update whether the picked record
+// was there to replace.
+struct WrittenDatabase
+{
+    QString text;
+    MergeReport merge;
+    QList<CopyReport> copies;
+    bool recordFound = true;
+
+    // Whether the text holds more than the window's own changes.
+    bool tookInOtherChanges() const
+    {
+        return merge.merged || std::any_of(copies.cbegin(), copies.cend(),
+                                           [](const CopyReport &c) { return c.merge.merged; });
+    }
+};
+
+// The window's dealings with the database file: what it last read or wrote
+// (the common ancestor of a merge), whether the view holds the whole
+// database, and what Save and Update write. When another program changed the
+// file since the session last read or wrote it, a write merges three ways,
+// line by line: the ancestor, the window's text and the file's text now,
+// compared as decoded lines (another encoding or other line ends are no
+// change). A change on one side is taken; the same change on both sides once;
+// lines added at one place on both sides all, the file's first; a line
+// changed differently on both sides is kept in both versions, and a line
+// changed on one side and removed on the other is kept; both are reported.
+// If the file changes again between the merge and the write, the write
+// merges again.
+class DatabaseSession
+{
+public:
+    explicit DatabaseSession(const QString &programDirectory);
+
+    // The database text for the view, read at start-up. A file that cannot
+    // be read is never written over in this session (see unreadableReason).
+    FileResult<QString> load();
+    // Why the file could not be read at start-up, if it could not.
+    std::optional<QString> unreadableReason() const;
+
+    // Whether the view holds the whole database: true until the first
+    // search replaces it by the lines that match.
+    bool viewHoldsWholeDatabase() const;
+    void searchStarted();
+    // Whether `view` holds the whole database exactly as the session last
+    // read or wrote it, so that it holds nothing of its own.
+    bool holdsNothingOfItsOwn(const QString &view) const;
+
+    // Merges into `text` the sync tools' conflict copies beside the database
+    // that the session has not merged yet. The copies move into the versions
+    // folder after the next write of the session; save() and update() call
+    // this themselves.
+    QList<CopyReport> mergeConflictCopies(QString &text);
+
+    // When `view` holds nothing of its own and another program changed the
+    // file since the session last read or wrote it: the file's text now,
+    // which the session then holds as read. Otherwise (also when the file
+    // is gone or cannot be read) nothing.
+    std::optional<QString> followFile(const QString &view);
+
+    // Writes the whole view's text, merged with another program's changes.
+    FileResult<WrittenDatabase> save(const QString &view);
+    // Replaces every occurrence of `before` by `after`: in the view, which
+    // is then saved as by save(), while it holds the whole database; else in
+    // the file's text as it is now. recordFound is false, and nothing is
+    // written, when `before` is not there (Missing: there is no file).
+    FileResult<WrittenDatabase> update(const QString &view, const QString &before,
+                                       const QString &after);
+
+private:
+    FileResult<WrittenDatabase> writeMerged(const QString &text);
+    // Writes what `compose` makes of the file's bytes as they are now, and
+    // composes again when the file changes before the rename; a result that
+    // is no success, or finds no record, is returned unwritten.
+    using Compose =
+        std::function<FileResult<WrittenDatabase>(const FileResult<Internal::FileBytes> &now)>;
+    FileResult<WrittenDatabase> writeComposed(const Compose &compose);
+    void moveMergedCopies();
+    void remember(const QString &written, const ContentDigest &digest);
+    const QString &ancestor() const;
+
+    QString m_programDirectory;
+    std::optional<QString> m_unreadableReason;
+    bool m_viewHoldsWholeDatabase = true;
+    // The database text as a load of the file would give it, and the digest
+    // of the file's bytes, as the session last read or wrote them; after a
+    // write, the text written until the ancestor is needed.
+    mutable QString m_ancestor;
+    mutable std::optional<QString> m_written;
+    // The conflict copies merged and not yet moved into the versions folder.
+    QStringList m_mergedCopies;
+    ContentDigest m_known;
+};
+
+} // namespace RecordStore
