@@ -95,9 +95,8 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
     if (sortKeyOf(copyName).isEmpty())
         return failed(Texts::tr("%1 is no sync tool's copy of the database").arg(copyName));
     const QString folder = DatabaseVersionsPath(programDirectory);
-    const QString unusable = Internal::versionsFolderRefusal(programDirectory);
-    if (!unusable.isEmpty())
-        return failed(unusable);
+    if (const std::optional<QString> unusable = Internal::versionsFolderRefusal(programDirectory))
+        return failed(*unusable);
     const QString source = programDirectory + u'/' + copyName;
     if (!QFileInfo::exists(source))
         return failed(Texts::tr("%1 is no longer there").arg(copyName));
@@ -153,9 +152,9 @@ qsizetype linesDiffering(const LineCounts &a, const LineCounts &b)
 // in a folder that others may write to.
 FileResult<QByteArray> readBeside(const QString &programDirectory, const QString &path)
 {
-    const QString untrusted = FileSystem::untrustedLinkReason(programDirectory, path);
-    if (!untrusted.isEmpty())
-        return failure<QByteArray>(untrusted);
+    if (const std::optional<QString> untrusted =
+            FileSystem::untrustedLinkReason(programDirectory, path))
+        return failure<QByteArray>(*untrusted);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return failure<QByteArray>(file.errorString());
@@ -187,7 +186,8 @@ FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const 
     qsizetype closest = -1;
     const QDir versions(DatabaseVersionsPath(programDirectory));
     for (const QString &version : versions.entryList(QDir::Files, QDir::Name)) {
-        const FileResult<QByteArray> bytes = readBeside(programDirectory, versions.filePath(version));
+        const FileResult<QByteArray> bytes =
+            readBeside(programDirectory, versions.filePath(version));
         if (!bytes.ok())
             continue;
         QString candidate = databaseTextOf(bytes.value);

@@ -28,6 +28,18 @@ FileResult<FileSystem::Location> locateDatabase(const QString &programDirectory)
     return located;
 }
 
+// Keeps what the file holds `now` in the versions folder; why it could not,
+// if it could not (a file that is gone has nothing to keep).
+std::optional<QString> keptAsVersion(const QString &programDirectory,
+                                     const FileResult<Internal::FileBytes> &now)
+{
+    if (now.noFile())
+        return std::nullopt;
+    if (!now.ok())
+        return now.reason;
+    return Internal::keepVersion(programDirectory, now.value.bytes);
+}
+
 } // namespace
 
 namespace Internal {
@@ -67,7 +79,7 @@ bool sameStamp(const FileStamp &a, const FileStamp &b)
 QString tooLargeReason(qint64 size, qint64 limit)
 {
     return Texts::tr("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
-                          "that Stockbook reads as a database")
+                     "that Stockbook reads as a database")
         .arg(size)
         .arg(size >> 20)
         .arg(limit)
@@ -171,11 +183,11 @@ FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, con
             FileSystem::createTemporary(target.value);
         if (!temporary.ok())
             return failure<ContentDigest>(temporary.reason);
-        QString reason = FileSystem::writeAll(temporary.value, bytes);
-        if (reason.isEmpty())
+        std::optional<QString> reason = FileSystem::writeAll(temporary.value, bytes);
+        if (!reason)
             reason = FileSystem::flushToDisk(temporary.value);
-        if (!reason.isEmpty())
-            return failure<ContentDigest>(reason);
+        if (reason)
+            return failure<ContentDigest>(*reason);
 
         // Just before the rename, with the new content on the disk and the old
         // file still in place: the file as it is now must be the one the
@@ -183,19 +195,15 @@ FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, con
         const FileResult<FileBytes> now = readDatabaseBytes(programDirectory);
         if (expected && digestOf(now) != *expected)
             return FileResult<ContentDigest>{FileStatus::Changed, QString(), ContentDigest{}};
-        const QString notKept = now.status == FileStatus::Failed ? now.reason
-                                : now.status == FileStatus::Ok
-                                    ? keepVersion(programDirectory, now.value.bytes)
-                                    : QString();
-        if (!notKept.isEmpty())
+        if (const std::optional<QString> notKept = keptAsVersion(programDirectory, now))
             return failure<ContentDigest>(
                 Texts::tr("its present content could not be kept in %1 (%2)")
                     .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)),
-                         notKept));
+                         *notKept));
 
         reason = FileSystem::renameInto(temporary.value, target.value);
-        if (!reason.isEmpty())
-            return failure<ContentDigest>(reason);
+        if (reason)
+            return failure<ContentDigest>(*reason);
         FileSystem::syncFolder(target.value.folder);
         return FileResult<ContentDigest>{FileStatus::Ok, QString(), digestOf(bytes)};
     });

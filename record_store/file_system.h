@@ -70,27 +70,27 @@ struct TemporaryFile
 };
 
 // The steps of replacing a file; each gives the system's reason when it
-// fails, else an empty text.
+// fails, else nothing.
 // A new, empty temporary file beside the file at `location`, created without
 // following links and only when no such file exists, with the permissions of
 // the file it will replace. Refused when that file is a folder or not
 // writable.
 FileResult<TemporaryFile> createTemporary(const Location &location);
-QString writeAll(const TemporaryFile &file, QByteArrayView bytes);
+std::optional<QString> writeAll(const TemporaryFile &file, QByteArrayView bytes);
 // Flushes what was written to the disk.
-QString flushToDisk(const TemporaryFile &file);
+std::optional<QString> flushToDisk(const TemporaryFile &file);
 // Renames the temporary file over the entry at `location`, through the folder.
-QString renameInto(const TemporaryFile &file, const Location &location);
+std::optional<QString> renameInto(const TemporaryFile &file, const Location &location);
 // Flushes the folder's entries, so that a rename survives a power cut; best
 // effort.
 void syncFolder(const Folder &folder);
 
 // For the files beside the database (the versions folder, the sync tools'
 // copies), looked up by path: why the symbolic link `path` in `directory`
-// may not be followed, by the rule of locate, or an empty text (also when
-// `path` is no link); flushing an open file to disk (false, with errno set,
+// may not be followed, by the rule of locate, or nothing (also when `path`
+// is no link); flushing an open file to disk (false, with errno set,
 // when the system could not); and flushing a folder's entries, best effort.
-QString untrustedLinkReason(const QString &directory, const QString &path);
+std::optional<QString> untrustedLinkReason(const QString &directory, const QString &path);
 bool syncFile(QFile &file);
 void syncDirectory(const QString &directory);
 

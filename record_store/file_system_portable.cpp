@@ -53,13 +53,10 @@ FileResult<Location> locate(const QString &programDirectory)
     at.folder = folderOf(programDirectory);
     at.name = QByteArrayLiteral("stockbook.txt");
     QFileInfo info(pathOf(at));
-    const auto othersMayWrite = QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (info.isSymLink()) {
-        if (QFileInfo(programDirectory).permissions() & othersMayWrite) {
+        if (std::optional<QString> untrusted = untrustedLinkReason(programDirectory, pathOf(at))) {
             at.entry = Location::UntrustedLink;
-            at.reason = QStringLiteral(
-                "stockbook.txt is a symbolic link in a folder that others may write to, and "
-                "this system does not tell who made it, so Stockbook does not follow it");
+            at.reason = std::move(*untrusted);
             return {FileStatus::Ok, QString(), at};
         }
         const QString canonical = info.canonicalFilePath();
@@ -98,7 +95,7 @@ FileResult<TemporaryFile> createTemporary(const Location &location)
     return {FileStatus::Ok, QString(), file};
 }
 
-QString writeAll(const TemporaryFile &file, QByteArrayView bytes)
+std::optional<QString> writeAll(const TemporaryFile &file, QByteArrayView bytes)
 {
     QSaveFile &out = file.state->file;
     qint64 written = 0;
@@ -110,29 +107,33 @@ QString writeAll(const TemporaryFile &file, QByteArrayView bytes)
                        : Texts::tr("Only part of the database could be written");
         written += chunk;
     }
-    return QString();
+    return std::nullopt;
 }
 
-QString flushToDisk(const TemporaryFile &file)
+std::optional<QString> flushToDisk(const TemporaryFile &file)
 {
     // QSaveFile flushes to the disk as it renames.
-    return file.state->file.flush() ? QString() : file.state->file.errorString();
+    if (!file.state->file.flush())
+        return file.state->file.errorString();
+    return std::nullopt;
 }
 
-QString renameInto(const TemporaryFile &file, const Location &)
+std::optional<QString> renameInto(const TemporaryFile &file, const Location &)
 {
-    return file.state->file.commit() ? QString() : file.state->file.errorString();
+    if (!file.state->file.commit())
+        return file.state->file.errorString();
+    return std::nullopt;
 }
 
 void syncFolder(const Folder &) {}
 
-QString untrustedLinkReason(const QString &directory, const QString &path)
+std::optional<QString> untrustedLinkReason(const QString &directory, const QString &path)
 {
     const auto othersMayWrite = QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (!QFileInfo(path).isSymLink() || !(QFileInfo(directory).permissions() & othersMayWrite))
-        return QString();
+        return std::nullopt;
     return Texts::tr("%1 is a symbolic link in a folder that others may write to, and "
-                          "this system does not tell who made it, so Stockbook does not follow it")
+                     "this system does not tell who made it, so Stockbook does not follow it")
         .arg(QFileInfo(path).fileName());
 }
 

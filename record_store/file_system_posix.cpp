@@ -121,18 +121,19 @@ bool inspect(int folder, const QByteArray &name, struct stat &entry, QByteArray 
 #endif
 }
 
-// Why the link `name`, of the given status, in `folder` is not followed, or an
-// empty text: in a folder that others than its owner may write to, only the
+// Why the link `name`, of the given status, in `folder` is not followed, if
+// it is not: in a folder that others than its owner may write to, only the
 // links of this user and of root are followed (the rule the kernel applies in
 // sticky folders).
-QString untrustedLinkReason(int folder, const QByteArray &name, const struct stat &link)
+std::optional<QString> untrustedLinkReason(int folder, const QByteArray &name,
+                                           const struct stat &link)
 {
     struct stat status;
     if (link.st_uid == ::geteuid() || link.st_uid == 0 ||
         (::fstat(folder, &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0))
-        return QString();
+        return std::nullopt;
     return Texts::tr("%1 is a symbolic link that belongs to another user, in a folder that "
-                          "others may write to, so Stockbook does not follow it")
+                     "others may write to, so Stockbook does not follow it")
         .arg(QFile::decodeName(name));
 }
 
@@ -172,8 +173,9 @@ FileResult<Location> locate(const QString &programDirectory)
             at.stamp = stampFrom(entry);
             return {FileStatus::Ok, QString(), at};
         }
-        at.reason = untrustedLinkReason(at.folder.state->fd, at.name, entry);
-        if (!at.reason.isEmpty()) {
+        if (std::optional<QString> untrusted =
+                untrustedLinkReason(at.folder.state->fd, at.name, entry)) {
+            at.reason = std::move(*untrusted);
             at.entry = Location::UntrustedLink;
             return {FileStatus::Ok, QString(), at};
         }
@@ -296,7 +298,7 @@ FileResult<TemporaryFile> createTemporary(const Location &location)
 // Writes all of `bytes`. A disk that fills up part way makes the system write
 // fewer bytes without an error; writing the rest then fails with the reason
 // ("No space left on device", "File too large").
-QString writeAll(const TemporaryFile &file, QByteArrayView bytes)
+std::optional<QString> writeAll(const TemporaryFile &file, QByteArrayView bytes)
 {
     qsizetype written = 0;
     while (written < bytes.size()) {
@@ -308,22 +310,24 @@ QString writeAll(const TemporaryFile &file, QByteArrayView bytes)
             return chunk < 0 ? systemReason() : systemReason(EIO);
         written += chunk;
     }
-    return QString();
+    return std::nullopt;
 }
 
-QString flushToDisk(const TemporaryFile &file)
+std::optional<QString> flushToDisk(const TemporaryFile &file)
 {
-    return ::fsync(file.state->fd) == 0 ? QString() : systemReason();
+    if (::fsync(file.state->fd) != 0)
+        return systemReason();
+    return std::nullopt;
 }
 
-QString renameInto(const TemporaryFile &file, const Location &location)
+std::optional<QString> renameInto(const TemporaryFile &file, const Location &location)
 {
     const int folder = file.state->folder.state->fd;
     if (::renameat(folder, file.state->name.constData(), location.folder.state->fd,
                    location.name.constData()) != 0)
         return systemReason();
     file.state->renamed = true;
-    return QString();
+    return std::nullopt;
 }
 
 void syncFolder(const Folder &folder)
@@ -331,17 +335,17 @@ void syncFolder(const Folder &folder)
     ::fsync(folder.state->fd);
 }
 
-QString untrustedLinkReason(const QString &directory, const QString &path)
+std::optional<QString> untrustedLinkReason(const QString &directory, const QString &path)
 {
     struct stat link;
     const QByteArray name = QFile::encodeName(path);
     if (::lstat(name.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
-        return QString();
+        return std::nullopt;
     const int folder =
         ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return systemReason();
-    const QString reason =
+    const std::optional<QString> reason =
         untrustedLinkReason(folder, QFile::encodeName(QFileInfo(path).fileName()), link);
     ::close(folder);
     return reason;

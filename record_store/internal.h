@@ -218,10 +218,10 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
 
 // versions.cpp: keeps `bytes` as the newest version of the database; the
 // reason when it could not.
-QString keepVersion(const QString &programDirectory, const QByteArray &bytes);
-// Makes the versions folder where it is missing; why it cannot be used, or
-// an empty text.
-QString versionsFolderRefusal(const QString &programDirectory);
+std::optional<QString> keepVersion(const QString &programDirectory, const QByteArray &bytes);
+// Makes the versions folder where it is missing; why it cannot be used, if it
+// cannot.
+std::optional<QString> versionsFolderRefusal(const QString &programDirectory);
 
 // conflict_copies.cpp: merges the conflict copy `name` into `text`, taking
 // as their common ancestor the version in the versions folder that differs

@@ -64,51 +64,50 @@ bool holds(const QString &path, const QByteArray &bytes)
 
 // Creates `name` in `folder` (never through a link or over a file), writes
 // `bytes` into it and flushes it to disk; else the reason.
-QString writeNewFile(const QDir &folder, const QString &name, const QByteArray &bytes)
+std::optional<QString> writeNewFile(const QDir &folder, const QString &name,
+                                    const QByteArray &bytes)
 {
     QFile file(folder.filePath(name));
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return file.errorString();
-    QString reason;
+    std::optional<QString> reason;
     if (file.write(bytes) != bytes.size() || !file.flush())
         reason = file.errorString();
     else if (!FileSystem::syncFile(file))
         reason = qt_error_string(errno);
-    if (!reason.isEmpty())
+    if (reason)
         file.remove();
     return reason;
 }
 
 } // namespace
 
-QString versionsFolderRefusal(const QString &programDirectory)
+std::optional<QString> versionsFolderRefusal(const QString &programDirectory)
 {
     const QString path = DatabaseVersionsPath(programDirectory);
-    if (!FileSystem::untrustedLinkReason(programDirectory, path).isEmpty())
-        return Texts::tr("stockbook-versions is a symbolic link that belongs to another "
-                              "user, in a folder that others may write to");
+    if (FileSystem::untrustedLinkReason(programDirectory, path))
+        return Texts::tr("stockbook-versions is a symbolic link that belongs to another user, in "
+                         "a folder that others may write to");
     if (!QDir(path).exists() && !QDir(programDirectory).mkdir(QStringLiteral("stockbook-versions")))
-        return Texts::tr("the folder %1 could not be made")
-            .arg(QDir::toNativeSeparators(path));
-    return QString();
+        return Texts::tr("the folder %1 could not be made").arg(QDir::toNativeSeparators(path));
+    return std::nullopt;
 }
 
-QString keepVersion(const QString &programDirectory, const QByteArray &bytes)
+std::optional<QString> keepVersion(const QString &programDirectory, const QByteArray &bytes)
 {
-    const QString unusable = versionsFolderRefusal(programDirectory);
-    if (!unusable.isEmpty())
+    if (std::optional<QString> unusable = versionsFolderRefusal(programDirectory))
         return unusable;
     QDir folder(DatabaseVersionsPath(programDirectory));
     std::vector<Version> versions = versionsIn(folder);
     // The content the newest version holds already is not kept twice.
     if (!versions.empty() && holds(folder.filePath(versions.back().name), bytes))
-        return QString();
+        return std::nullopt;
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     int number = 1;
     for (const Version &version : versions)
         if (version.stamp == stamp)
             number = qMax(number, version.number + 1);
-    QString reason = Texts::tr("no free name for a version of this second");
+    std::optional<QString> reason = Texts::tr("no free name for a version of this second");
     for (int tries = 0; tries < 100; ++tries, ++number) {
         const QString name = number == 1
                                  ? QStringLiteral("stockbook-%1.txt").arg(stamp)
@@ -116,12 +115,12 @@ QString keepVersion(const QString &programDirectory, const QByteArray &bytes)
         if (folder.exists(name))
             continue;
         reason = writeNewFile(folder, name, bytes);
-        if (!reason.isEmpty())
+        if (reason)
             return reason;
         versions.push_back({name, stamp, number});
         break;
     }
-    if (!reason.isEmpty())
+    if (reason)
         return reason;
     // The new version stays even when the clock went back behind older ones.
     const QString kept = versions.back().name;
@@ -129,7 +128,7 @@ QString keepVersion(const QString &programDirectory, const QByteArray &bytes)
     for (size_t k = 0; k + kVersionsKept < versions.size(); ++k)
         if (versions[k].name != kept)
             folder.remove(versions[k].name);
-    return QString();
+    return std::nullopt;
 }
 
 } // namespace Internal
