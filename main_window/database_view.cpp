@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+// The database view's text: reading and setting it with CR LF line ends,
+// replacing and appending without rebuilding the whole view, the wrap for long
+// words, the picked line's mark and the caret's line; and the view's frame.
 #include "main_window/database_view.h"
 
 #include <algorithm>
 
-#include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionFrame>
@@ -13,7 +14,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
-#include <QTextLayout>
 
 namespace {
 
@@ -49,6 +49,30 @@ bool holdsLongLineWithLongWord(QStringView text)
         from = end + 1;
     }
     return false;
+}
+
+// Where the occurrences of `before` in `text` start in the document that shows
+// `text`. The occurrences are those QString::replace finds: from the start,
+// each search resuming behind the previous occurrence.
+QList<int> documentPositionsOf(const QString &before, const QString &text)
+{
+    QList<qsizetype> hits;
+    for (qsizetype at = text.indexOf(before); at >= 0;
+         at = text.indexOf(before, at + before.size()))
+        hits << at;
+    // In the text every line end is CR LF; in the document it is one block
+    // separator. A position in the text therefore lies as many characters
+    // further than in the document as CR LFs stand before it.
+    QList<int> starts;
+    qsizetype lineEndsBefore = 0;
+    qsizetype countedTo = 0;
+    for (qsizetype at : hits) {
+        // Every LF of the text ends a line: no line holds one.
+        lineEndsBefore += std::count(text.cbegin() + countedTo, text.cbegin() + at, u'\n');
+        countedTo = at;
+        starts << int(at - lineEndsBefore);
+    }
+    return starts;
 }
 
 } // namespace
@@ -146,24 +170,7 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
         verticalScrollBar()->setValue(scrolledTo);
         return;
     }
-    // The occurrences as QString::replace finds them: from the start, each
-    // search resuming behind the previous occurrence.
-    QList<qsizetype> hits;
-    for (qsizetype at = text.indexOf(before); at >= 0;
-         at = text.indexOf(before, at + before.size()))
-        hits << at;
-    // In the text every line end is CR LF; in the document it is one block
-    // separator. A position in the text therefore lies as many characters
-    // further than in the document as CR LFs stand before it.
-    QList<int> starts;
-    qsizetype lineEndsBefore = 0;
-    qsizetype countedTo = 0;
-    for (qsizetype at : hits) {
-        // Every LF of the text ends a line: no line holds one.
-        lineEndsBefore += std::count(text.cbegin() + countedTo, text.cbegin() + at, u'\n');
-        countedTo = at;
-        starts << int(at - lineEndsBefore);
-    }
+    const QList<int> starts = documentPositionsOf(before, text);
     const int removedLength = int(before.size() - QStringView(before).count(u"\r\n"));
     const int insertedLength = int(after.size() - QStringView(after).count(u"\r\n"));
     const qsizetype marked = m_pickedLine.isNull() ? -1 : starts.indexOf(m_pickedLine.anchor());
@@ -200,7 +207,8 @@ void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text, Undo und
     } else {
         setDatabaseText(text);
     }
-    const QTextBlock block = document()->findBlockByNumber(qMin(line, document()->blockCount() - 1));
+    const QTextBlock block =
+        document()->findBlockByNumber(qMin(line, document()->blockCount() - 1));
     QTextCursor placed(block);
     placed.setPosition(block.position() + qMin(column, block.length() - 1));
     setTextCursor(placed);
@@ -293,87 +301,6 @@ DatabaseView::CaretLine DatabaseView::caretLine() const
     return {line, position - block.position()};
 }
 
-// On every left button press the toolkit's text control looks for a list
-// marker under the mouse by walking every line of the document, which makes a
-// click cost time in proportion to the database (tens of milliseconds at a
-// million records). The plain click and the Shift click, the ones that pick
-// records, are answered here instead: the caret goes where the toolkit would
-// put it, found from the first visible line. Everything else (a press inside
-// the selection, which may start a drag; a double or triple click; a press
-// with Ctrl or Alt; one during input method composition) stays with the
-// toolkit, and so does the press after such a one, since only the toolkit can
-// end the word, line or drag state it keeps.
-bool DatabaseView::placesCaretItself(const QMouseEvent *event, int at) const
-{
-    if (event->button() != Qt::LeftButton || m_toolkitMouseStateOpen)
-        return false;
-    const Qt::KeyboardModifiers modifiers = event->modifiers();
-    if (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier)
-        return false;
-    const QTextCursor caret = textCursor();
-    const QTextLayout *layout = caret.block().layout();
-    if (layout && !layout->preeditAreaText().isEmpty())
-        return false;
-    // A press inside the selection may start a drag.
-    return modifiers == Qt::ShiftModifier || !caret.hasSelection() || at < caret.selectionStart() ||
-           at > caret.selectionEnd();
-}
-
-void DatabaseView::mousePressEvent(QMouseEvent *event)
-{
-    // Where the caret would go: found from the first visible line.
-    const int at = cursorForPosition(event->position().toPoint()).position();
-    if (!placesCaretItself(event, at)) {
-        QPlainTextEdit::mousePressEvent(event);
-        if (event->button() == Qt::LeftButton) {
-            m_ownPressHeld = false;
-            // A plain press that left no selection has ended whatever the
-            // toolkit was keeping; anything else may have started something.
-            m_toolkitMouseStateOpen =
-                event->modifiers() != Qt::NoModifier || textCursor().hasSelection();
-        }
-        return;
-    }
-    QTextCursor caret = textCursor();
-    caret.setPosition(at, event->modifiers() == Qt::ShiftModifier ? QTextCursor::KeepAnchor
-                                                                  : QTextCursor::MoveAnchor);
-    setTextCursor(caret);
-    m_ownPressHeld = true;
-    event->accept();
-}
-
-void DatabaseView::mouseMoveEvent(QMouseEvent *event)
-{
-    // The toolkit still sees the move: it scrolls while the mouse is dragged
-    // beyond the view, and calls this again as it does.
-    QPlainTextEdit::mouseMoveEvent(event);
-    if (m_ownPressHeld && (event->buttons() & Qt::LeftButton)) {
-        QTextCursor caret = textCursor();
-        caret.setPosition(cursorForPosition(event->position().toPoint()).position(),
-                          QTextCursor::KeepAnchor);
-        setTextCursor(caret);
-    }
-}
-
-void DatabaseView::mouseReleaseEvent(QMouseEvent *event)
-{
-    QPlainTextEdit::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton) {
-        m_ownPressHeld = false;
-        emit clicked();
-    }
-}
-
-void DatabaseView::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    QPlainTextEdit::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton) {
-        // A drag from here on extends the selection by words, the toolkit's way.
-        m_ownPressHeld = false;
-        m_toolkitMouseStateOpen = true;
-    }
-}
-
 bool DatabaseView::event(QEvent *event)
 {
     // The view's own paint event draws only its frame (the text is the
@@ -390,47 +317,4 @@ bool DatabaseView::event(QEvent *event)
     option.state |= QStyle::State_Sunken;
     style()->drawPrimitive(QStyle::PE_FrameLineEdit, &option, &painter, this);
     return true;
-}
-
-void DatabaseView::keyPressEvent(QKeyEvent *event)
-{
-    // The Menu key and Shift+F10 open the context menu just below the caret.
-    if (event->key() == Qt::Key_Menu ||
-        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
-        ensureCursorVisible();
-        const QPoint at = cursorRect().bottomLeft() + QPoint(0, 1);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, at, viewport()->mapToGlobal(at),
-                                    event->modifiers());
-        contextMenuEvent(&menuEvent);
-        return;
-    }
-    // Shift+Return would put a line separator (U+2028) inside the line, which
-    // the view shows as a new line but the file keeps as one line: it starts
-    // a new line as Return does.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        (event->modifiers() & Qt::ShiftModifier)) {
-        QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier,
-                        event->text(), event->isAutoRepeat(), ushort(event->count()));
-        QPlainTextEdit::keyPressEvent(&plain);
-        event->setAccepted(plain.isAccepted());
-        return;
-    }
-    QPlainTextEdit::keyPressEvent(event);
-}
-
-void DatabaseView::contextMenuEvent(QContextMenuEvent *event)
-{
-    // The toolkit's entries, below "Pick record", which picks the record at
-    // the caret as a click there does.
-    QMenu *menu = createStandardContextMenu(event->pos());
-    const QList<QAction *> toolkitEntries = menu->actions();
-    auto *pick = new QAction(QStringLiteral("Pick record"), menu);
-    connect(pick, &QAction::triggered, this, &DatabaseView::pickRequested);
-    menu->insertAction(toolkitEntries.value(0), pick);
-    menu->insertSeparator(toolkitEntries.value(0));
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(event->globalPos());
-    // Opened from the keyboard, Return picks at once.
-    if (event->reason() == QContextMenuEvent::Keyboard)
-        menu->setActiveAction(pick);
 }

@@ -24,12 +24,12 @@
 
 #include <QFileSystemWatcher>
 #include <QList>
-#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
+#include "main_window/twips_layout.h"
 #include "record_store/database_session.h"
 
 class DatabaseView;
@@ -69,11 +69,12 @@ private slots:
 
 private:
     // layout.cpp
+    struct LayoutRow;
+    static const LayoutRow kLayout[];
     void createControls();
-    template <typename T> void bind(T *&control, const char *name);
-    void scaleLayoutToFont();
-    void applyLayoutScale(qreal scale);
-    bool captionsFit() const;
+    void nameForScreenReaders();
+    void explainControls();
+    void setTabCycle();
 
     void connectHandlers();
     void watchDatabaseFile();
@@ -111,14 +112,8 @@ private:
     QList<RecordStore::CopyReport> m_copiesAtStartUp;
     bool m_searchFailureShown = false;
 
-    // Every control's place in twips, in its container.
-    struct Placement
-    {
-        QWidget *control;
-        QRect twips;
-    };
-    QList<Placement> m_placements;
-    qreal m_layoutScale = 1;
+    // Every control's place in twips, in its container, and the layout's scale.
+    TwipsLayout m_layout;
 
     QGroupBox *Frame1 = nullptr;
     QGroupBox *Frame2 = nullptr;
