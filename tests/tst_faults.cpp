@@ -241,28 +241,29 @@ void FaultsTest::unreadableAtStartUp()
 
     MessageCatcher messages;
     WindowDriver w(dir.path());
-    QTRY_COMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
-    QVERIFY2(messages.texts[0].contains(why), qPrintable(messages.texts[0]));
+    QTRY_COMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(dir.databasePath()), qPrintable(messages.texts()[0]));
+    QVERIFY2(messages.texts()[0].contains(why), qPrintable(messages.texts()[0]));
     QCOMPARE(w.viewText(), QString());
 
     // A record added to the empty view is not saved over the unread file.
     w.add("Z9", "spare");
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(refusalNaming(messages.texts[1], dir.databasePath()), qPrintable(messages.texts[1]));
+    QCOMPARE(messages.texts().size(), 2);
+    QVERIFY2(refusalNaming(messages.texts()[1], dir.databasePath()),
+             qPrintable(messages.texts()[1]));
 
     // Nor is an Update of it.
     w.clickLine(0, 3);
     QCOMPARE(w.entry()[0], QString("Z9"));
     w.typeInto(2, "5");
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 3);
-    QVERIFY(!messages.texts[2].startsWith("Database saved"));
+    QCOMPARE(messages.texts().size(), 3);
+    QVERIFY(!messages.texts()[2].startsWith("Database saved"));
     // A search says why it finds nothing.
     w.typeSearch("Z");
-    QCOMPARE(messages.texts.size(), 4);
-    QVERIFY2(messages.texts[3].contains(why), qPrintable(messages.texts[3]));
+    QCOMPARE(messages.texts().size(), 4);
+    QVERIFY2(messages.texts()[3].contains(why), qPrintable(messages.texts()[3]));
 
     setMode(dir.databasePath(), 0600);
     QCOMPARE(QFileInfo(dir.databasePath()).size(), size > 0 ? size : old.size());
@@ -281,12 +282,12 @@ void FaultsTest::unreadableDuringSearchAndUpdate()
     // Two key strokes, two failed searches, one warning.
     setMode(dir.databasePath(), 0);
     w.typeSearch("B2");
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
-    QVERIFY2(messages.texts[0].contains(reason(EACCES)), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(dir.databasePath()), qPrintable(messages.texts()[0]));
+    QVERIFY2(messages.texts()[0].contains(reason(EACCES)), qPrintable(messages.texts()[0]));
     QCOMPARE(w.viewText(), QString());
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
 
     // Readable again: the search works, and a pick of the filtered view...
     setMode(dir.databasePath(), 0600);
@@ -299,8 +300,8 @@ void FaultsTest::unreadableDuringSearchAndUpdate()
     // ...cannot be updated while the file cannot be read: nothing changes.
     setMode(dir.databasePath(), 0);
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(messages.texts[1].contains(reason(EACCES)), qPrintable(messages.texts[1]));
+    QCOMPARE(messages.texts().size(), 2);
+    QVERIFY2(messages.texts()[1].contains(reason(EACCES)), qPrintable(messages.texts()[1]));
     QCOMPARE(w.viewText(), r2);
     QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "5", "Transistor"}));
     setMode(dir.databasePath(), 0600);
@@ -308,7 +309,7 @@ void FaultsTest::unreadableDuringSearchAndUpdate()
 
     // Once it can, the same Update keeps the records the filter hides.
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 2);
+    QCOMPARE(messages.texts().size(), 2);
     const QString changed = ComposeRecordLine("B2", "BC547", "5", "Transistor");
     QCOMPARE(w.viewText(), changed);
     QCOMPARE(dir.readDatabase(), (r1 + changed + r3 + "\r\n").toUtf8());
@@ -330,15 +331,15 @@ void FaultsTest::readOnlyDirectory()
     w.click(Save);
     // Both say which folder to make writable.
     const QString notWritable = "the folder " + dir.path() + " is not writable";
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(notWritable), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(notWritable), qPrintable(messages.texts()[0]));
     QCOMPARE(w.viewText(), r1 + r2 + r3);
 
     w.clickLine(1, 4);
     w.click(Minus);
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(messages.texts[1].contains(notWritable), qPrintable(messages.texts[1]));
+    QCOMPARE(messages.texts().size(), 2);
+    QVERIFY2(messages.texts()[1].contains(notWritable), qPrintable(messages.texts()[1]));
     // The view keeps its text and the fields their edit, so nothing is lost.
     QCOMPARE(w.viewText(), r1 + r2 + r3);
     QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "3", "Transistor"}));
@@ -351,9 +352,9 @@ void FaultsTest::readOnlyDirectory()
     QVERIFY(QDir().rename(dir.path(), dir.path() + "-moved"));
     w.click(Save);
     QVERIFY(QDir().rename(dir.path() + "-moved", dir.path()));
-    QCOMPARE(messages.texts.size(), 3);
-    QVERIFY2(messages.texts[2].contains("the folder " + dir.path() + " no longer exists"),
-             qPrintable(messages.texts[2]));
+    QCOMPARE(messages.texts().size(), 3);
+    QVERIFY2(messages.texts()[2].contains("the folder " + dir.path() + " no longer exists"),
+             qPrintable(messages.texts()[2]));
 }
 
 void FaultsTest::directoryNamedLikeTheDatabase()
@@ -363,19 +364,20 @@ void FaultsTest::directoryNamedLikeTheDatabase()
     MessageCatcher messages;
     WindowDriver w(dir.path());
     QTest::qWait(20);
-    QCOMPARE(messages.texts, QStringList());
+    QCOMPARE(messages.texts(), QStringList());
     QCOMPARE(w.viewText(), QString());
 
     w.add("A1", "10k");
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(refusalNaming(messages.texts[0], dir.databasePath()), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(refusalNaming(messages.texts()[0], dir.databasePath()),
+             qPrintable(messages.texts()[0]));
     QVERIFY(QFileInfo(dir.databasePath()).isDir());
 
     // A search finds no database file and says nothing.
     w.typeSearch("A");
     QCOMPARE(w.viewText(), QString());
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
     QVERIFY(QFileInfo(dir.databasePath()).isDir());
     QCOMPARE(strayEntries(dir.path()), QStringList());
 }
@@ -427,8 +429,8 @@ void FaultsTest::fullDiskInTheWindow()
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
     ::signal(SIGXFSZ, previousHandler);
 
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(reason(EFBIG)), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(reason(EFBIG)), qPrintable(messages.texts()[0]));
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 
@@ -436,16 +438,16 @@ void FaultsTest::fullDiskInTheWindow()
     g_failRename = true;
     w.click(Save);
     g_failRename = false;
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(messages.texts[1].contains(reason(EIO)), qPrintable(messages.texts[1]));
+    QCOMPARE(messages.texts().size(), 2);
+    QVERIFY2(messages.texts()[1].contains(reason(EIO)), qPrintable(messages.texts()[1]));
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 
     // Room again: the same view saves, and the folder is flushed after the
     // rename (where the system can flush a folder).
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 3);
-    QVERIFY(messages.texts[2].startsWith("Database saved in "));
+    QCOMPARE(messages.texts().size(), 3);
+    QVERIFY(messages.texts()[2].startsWith("Database saved in "));
 #if defined(STOCKBOOK_PORTABLE)
     QCOMPARE(g_folderFlushesSinceRename, 0);
 #else
@@ -577,13 +579,13 @@ void FaultsTest::symbolicLinkKeptAcrossSaves()
     QCOMPARE(w.viewText(), r1);
     w.add("B2", "BC547");
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY(messages.texts[0].startsWith("Database saved in "));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY(messages.texts()[0].startsWith("Database saved in "));
 
     w.clickLine(0, 2);
     w.click(Plus);
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
 
     const QString expected = ComposeRecordLine("A1", "10k", "26", "Resistor") +
                              ComposeRecordLine("B2", "BC547", "0", "...") + "\r\n";
@@ -636,12 +638,12 @@ void FaultsTest::linkInSharedFolder()
     MessageCatcher messages;
     WindowDriver w(dir.path());
     w.click(Save);
-    QTRY_COMPARE(messages.texts.size(), followed ? 1 : 2);
+    QTRY_COMPARE(messages.texts().size(), followed ? 1 : 2);
     setMode(dir.path(), 0700);
     QVERIFY(target.open(QIODevice::ReadOnly));
     QCOMPARE(target.readAll(), followed ? theirs + "\r\n" : theirs);
     if (!followed) {
-        QVERIFY2(messages.texts[0].contains("symbolic link"), qPrintable(messages.texts[0]));
+        QVERIFY2(messages.texts()[0].contains("symbolic link"), qPrintable(messages.texts()[0]));
         QCOMPARE(w.viewText(), QString());
     }
 }
@@ -707,7 +709,7 @@ void FaultsTest::permissionsKeptAcrossSaves()
     w.click(Plus);
     w.click(Update);
     QCOMPARE(modeOf(dir.databasePath()), mode_t(mode));
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
     QCOMPARE(dir.readDatabase(),
              (r1 + ComposeRecordLine("B2", "BC547", "5", "Transistor") + "\r\n").toUtf8());
 }
@@ -721,8 +723,9 @@ void FaultsTest::readOnlyFileIsNotReplaced()
     WindowDriver w(dir.path());
     w.add("B2", "BC547");
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(refusalNaming(messages.texts[0], dir.databasePath()), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(refusalNaming(messages.texts()[0], dir.databasePath()),
+             qPrintable(messages.texts()[0]));
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(modeOf(dir.databasePath()), mode_t(0444));
     QCOMPARE(strayEntries(dir.path()), QStringList());

@@ -310,16 +310,16 @@ void SyncTest::scenario()
             faults << "conflict copies left in " + folder + ": " +
                           ListConflictCopies(folder).join(", ");
     }
-    for (const QString &text : catcher.texts) {
+    for (const QString &text : catcher.texts()) {
         if (text.contains(u'?'))
             faults << "asked: " + text.simplified();
     }
     // The same record changed on both sides: the user is told of both counts.
-    const QString told = catcher.texts.join(u'\n');
+    const QString told = catcher.texts().join(u'\n');
     if (kind == 'c' && !(told.contains("C11") && told.contains("C22")))
         faults << "not told of the record kept in two versions (C11 and C22)";
     qInfo("scenario %c, ms: %s; %lld in all; %lld message boxes", kind,
-          qPrintable(timings.join(", ")), scenarioTime.elapsed(), qint64(catcher.texts.size()));
+          qPrintable(timings.join(", ")), scenarioTime.elapsed(), qint64(catcher.texts().size()));
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));
 }
 
