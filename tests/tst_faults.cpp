@@ -128,6 +128,79 @@ int environmentCount(const char *name, int fallback)
     return ok && value > 0 ? value : fallback;
 }
 
+// Saves of two contents over each other, killed at random moments, and what
+// the kills left. The contents differ in size and in every line, so a mix or a
+// truncation of either is neither.
+struct KilledSaves
+{
+    explicit KilledSaves(quint32 givenSeed) : seed(givenSeed) {}
+
+    // Writes the old content; then times the longest of a few rounds of two
+    // saves, once the versions folder is full and every save prunes it, as it
+    // is where the kills fall.
+    void prepare()
+    {
+        QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
+        oldBytes = dir.readDatabase();
+        for (int k = 0; k < kVersionsKept / 2; ++k)
+            QVERIFY(WriteDatabaseFile(dir.path(), newText + QString::number(k)).ok() &&
+                    WriteDatabaseFile(dir.path(), oldText).ok());
+        for (int k = 0; k < 3; ++k) {
+            QElapsedTimer round;
+            round.start();
+            QVERIFY(WriteDatabaseFile(dir.path(), newText).ok());
+            QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
+            roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, roundMicroseconds);
+        }
+    }
+
+    // A child first writes the content the file does not hold, so a kill
+    // before its first rename keeps the file and one after replaces it.
+    void killOne(int trial, qint64 delayMicroseconds)
+    {
+        const bool holdsOld = dir.readDatabase() == oldBytes;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (;;) {
+                WriteDatabaseFile(dir.path(), holdsOld ? newText : oldText);
+                WriteDatabaseFile(dir.path(), holdsOld ? oldText : newText);
+            }
+        }
+        QVERIFY(child > 0);
+        ::usleep(useconds_t(delayMicroseconds));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const QByteArray bytes = dir.readDatabase();
+        QVERIFY2(bytes == oldBytes || bytes == newBytes,
+                 qPrintable(QStringLiteral("trial %1 (STOCKBOOK_KILL_SEED=%2): the file holds "
+                                           "%3 bytes, neither the old %4 nor the new %5")
+                                .arg(trial)
+                                .arg(seed)
+                                .arg(bytes.size())
+                                .arg(oldBytes.size())
+                                .arg(newBytes.size())));
+        ((bytes == oldBytes) == holdsOld ? kept : replaced) += 1;
+        // A killed save leaves its unfinished temporary file; it is not the
+        // database and does not disturb the next save.
+        for (const QString &stray : strayEntries(dir.path())) {
+            ++leftBehind;
+            QFile::remove(dir.path() + "/" + stray);
+        }
+    }
+
+    const quint32 seed;
+    ProgramDirectory dir;
+    const QString oldText = database(15000, "old");
+    const QString newText = database(25000, "new");
+    QByteArray oldBytes;
+    const QByteArray newBytes = (newText + "\r\n").toUtf8();
+    qint64 roundMicroseconds = 1000;
+    int kept = 0;
+    int replaced = 0;
+    int leftBehind = 0;
+};
+
 // Writes `text` in a child process whose files may grow to `limit` bytes, as
 // on a disk with that much room left; returns what WriteDatabaseFile said.
 FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QString &text,
@@ -488,77 +561,28 @@ void FaultsTest::outOfMemory()
 void FaultsTest::killedWhileSaving()
 {
     const int trials = environmentCount("STOCKBOOK_KILL_TRIALS", 60);
-    const quint32 seed = quint32(
-        environmentCount("STOCKBOOK_KILL_SEED", int(QRandomGenerator::global()->bounded(1 << 30))));
-    QRandomGenerator random(seed);
-    ProgramDirectory dir;
-    // The two contents differ in size and in every line, so a mix or a
-    // truncation of either is neither.
-    const QString oldText = database(15000, "old");
-    const QString newText = database(25000, "new");
-    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
-    const QByteArray oldBytes = dir.readDatabase();
-    const QByteArray newBytes = (newText + "\r\n").toUtf8();
+    KilledSaves saves(quint32(environmentCount("STOCKBOOK_KILL_SEED",
+                                               int(QRandomGenerator::global()->bounded(1 << 30)))));
+    QRandomGenerator random(saves.seed);
+    saves.prepare();
+    if (QTest::currentTestFailed())
+        return;
 
-    // The kills fall within a few rounds of saves, timed once the versions
-    // folder is full and every save prunes it.
-    for (int k = 0; k < kVersionsKept / 2; ++k)
-        QVERIFY(WriteDatabaseFile(dir.path(), newText + QString::number(k)).ok() &&
-                WriteDatabaseFile(dir.path(), oldText).ok());
-    qint64 roundMicroseconds = 1000;
-    for (int k = 0; k < 3; ++k) {
-        QElapsedTimer round;
-        round.start();
-        QVERIFY(WriteDatabaseFile(dir.path(), newText).ok());
-        QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
-        roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, roundMicroseconds);
-    }
-
-    // Each child first writes the content the file does not hold, so a kill
-    // before its first rename keeps the file and one after replaces it. Where
-    // the kills all fall on one side of it, they are spread wider.
-    int kept = 0;
-    int replaced = 0;
-    int leftBehind = 0;
-    for (int spread = 3; spread <= 24 && (kept == 0 || replaced == 0); spread *= 2) {
+    // Where the kills all fall on one side of the first rename, they are
+    // spread wider.
+    for (int spread = 3; spread <= 24 && (saves.kept == 0 || saves.replaced == 0); spread *= 2) {
         for (int trial = 0; trial < trials; ++trial) {
-            const bool holdsOld = dir.readDatabase() == oldBytes;
-            const pid_t child = ::fork();
-            if (child == 0) {
-                for (;;) {
-                    WriteDatabaseFile(dir.path(), holdsOld ? newText : oldText);
-                    WriteDatabaseFile(dir.path(), holdsOld ? oldText : newText);
-                }
-            }
-            QVERIFY(child > 0);
-            ::usleep(useconds_t(random.bounded(spread * roundMicroseconds)));
-            ::kill(child, SIGKILL);
-            int status = 0;
-            ::waitpid(child, &status, 0);
-            const QByteArray bytes = dir.readDatabase();
-            QVERIFY2(bytes == oldBytes || bytes == newBytes,
-                     qPrintable(QStringLiteral("trial %1 (STOCKBOOK_KILL_SEED=%2): the file holds "
-                                               "%3 bytes, neither the old %4 nor the new %5")
-                                    .arg(trial)
-                                    .arg(seed)
-                                    .arg(bytes.size())
-                                    .arg(oldBytes.size())
-                                    .arg(newBytes.size())));
-            ((bytes == oldBytes) == holdsOld ? kept : replaced) += 1;
-            // A killed save leaves its unfinished temporary file; it is not
-            // the database and does not disturb the next save.
-            for (const QString &stray : strayEntries(dir.path())) {
-                ++leftBehind;
-                QFile::remove(dir.path() + "/" + stray);
-            }
+            saves.killOne(trial, random.bounded(spread * saves.roundMicroseconds));
+            if (QTest::currentTestFailed())
+                return;
         }
     }
     qInfo("kills (seed %u, a round of two saves takes %lld us): file kept %d times, replaced %d "
           "times, %d unfinished temporary files left behind",
-          seed, roundMicroseconds, kept, replaced, leftBehind);
+          saves.seed, saves.roundMicroseconds, saves.kept, saves.replaced, saves.leftBehind);
     // The kills did land at different moments of the saves.
     if (trials >= 20)
-        QVERIFY(kept > 0 && replaced > 0);
+        QVERIFY(saves.kept > 0 && saves.replaced > 0);
 }
 
 void FaultsTest::symbolicLinkKeptAcrossSaves()

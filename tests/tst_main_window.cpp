@@ -54,6 +54,23 @@ struct Window
     std::unique_ptr<WindowDriver> driver;
 };
 
+// The text a control shows: a frame's title, a label's, a button's or a
+// field's text.
+QString captionOf(const QWidget *widget)
+{
+    if (auto *box = qobject_cast<const QGroupBox *>(widget))
+        return box->title();
+    if (auto *label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    if (auto *button = qobject_cast<const QPushButton *>(widget))
+        return button->text();
+    if (auto *line = qobject_cast<const QLineEdit *>(widget))
+        return line->text();
+    if (auto *combo = qobject_cast<const QComboBox *>(widget))
+        return combo->currentText();
+    return QString();
+}
+
 } // namespace
 
 class MainWindowTest final : public QObject
@@ -190,18 +207,7 @@ void MainWindowTest::layoutMatchesTable()
     w.open();
     QWidget *widget = w->control(qPrintable(name));
     QCOMPARE(widget->parentWidget()->objectName(), container);
-    QString text;
-    if (auto *box = qobject_cast<QGroupBox *>(widget))
-        text = box->title();
-    else if (auto *label = qobject_cast<QLabel *>(widget))
-        text = label->text();
-    else if (auto *button = qobject_cast<QPushButton *>(widget))
-        text = button->text();
-    else if (auto *line = qobject_cast<QLineEdit *>(widget))
-        text = line->text();
-    else if (auto *combo = qobject_cast<QComboBox *>(widget))
-        text = combo->currentText();
-    QCOMPARE(text, caption);
+    QCOMPARE(captionOf(widget), caption);
     if (auto *button = qobject_cast<QPushButton *>(widget))
         QVERIFY(!button->autoDefault() && !button->isDefault());
 }
