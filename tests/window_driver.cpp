@@ -116,7 +116,7 @@ QString WindowDriver::viewText() const
 
 void WindowDriver::typeInto(int k, const QString &text) const
 {
-    QLineEdit *edit = k < 3 ? field(k) : type()->lineEdit();
+    QLineEdit *edit = k < 3 ? field(k) : k == 3 ? type()->lineEdit() : search();
     edit->setFocus();
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
@@ -125,10 +125,7 @@ void WindowDriver::typeInto(int k, const QString &text) const
 
 void WindowDriver::typeSearch(const QString &text) const
 {
-    search()->setFocus();
-    search()->selectAll();
-    QTest::keyClick(search(), Qt::Key_Backspace);
-    QTest::keyClicks(search(), text);
+    typeInto(4, text);
 }
 
 void WindowDriver::add(const QString &box, const QString &item) const

@@ -78,7 +78,8 @@ public:
     // Sets the four entry fields' texts, without typing.
     void setEntry(const QStringList &texts) const;
     QString viewText() const;
-    // Replaces a field's text by typing: select all, erase, type.
+    // Replaces a field's text by typing: select all, erase, type (0 box, 1 item,
+    // 2 count, 3 type, 4 search).
     void typeInto(int field, const QString &text) const;
     void typeSearch(const QString &text) const;
     // Types a box and an item into their fields and clicks Add.
