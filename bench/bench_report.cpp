@@ -93,26 +93,34 @@ struct Row
     bool memory = false;
 };
 
-QList<Row> rows(const SizeRun &smallest)
+Row heading(const QString &label)
 {
-    const QString smallestLabel = thousands(smallest.records);
-    // A figure against the same figure at the smallest size.
-    const auto againstSmallest = [&](const QString &label, const QString &floorName,
-                                     const QString &key) {
-        return Row{label, floorName + " at " + smallestLabel, fig(key), atSmallest(smallest, key)};
-    };
-    // A key stroke against the search as its handler makes it and the toolkit
-    // setting its result.
-    const auto keyStroke = [](const QString &label, const QString &key) {
-        return Row{label, "filter + set", fig("key_" + key), filterPlusSet(key)};
-    };
-    const auto heading = [](const QString &label) {
-        return Row{"**" + label + "**", {}, {}, {}};
-    };
-    // A floor on its own.
-    const auto floorOnly = [](const QString &label, const QString &key, bool memory = false) {
-        return Row{label, {}, fig(key), {}, memory};
-    };
+    return Row{"**" + label + "**", {}, {}, {}};
+}
+
+// A figure against the same figure at the smallest size.
+Row againstSmallest(const SizeRun &smallest, const QString &label, const QString &floorName,
+                    const QString &key)
+{
+    return Row{label, floorName + " at " + thousands(smallest.records), fig(key),
+               atSmallest(smallest, key)};
+}
+
+// A key stroke against the search as its handler makes it and the toolkit
+// setting its result.
+Row keyStroke(const QString &label, const QString &key)
+{
+    return Row{label, "filter + set", fig("key_" + key), filterPlusSet(key)};
+}
+
+// A floor on its own.
+Row floorOnly(const QString &label, const QString &key, bool memory = false)
+{
+    return Row{label, {}, fig(key), {}, memory};
+}
+
+QList<Row> storeRows(const SizeRun &smallest)
+{
     return {
         heading("Record store"),
         {"LoadDatabaseFile", "read", fig("load"), fig("read")},
@@ -123,10 +131,16 @@ QList<Row> rows(const SizeRun &smallest)
          fig("grep_nothing")},
         {"FilterDatabaseLines, empty text (every line)", "grep", fig("filter_all"),
          fig("grep_all")},
-        againstSmallest("PickRecordFields, last line", "pick", "pick"),
+        againstSmallest(smallest, "PickRecordFields, last line", "pick", "pick"),
         {"WriteDatabaseFile", "write", fig("write"), fig("write_floor")},
         {"Save, one record changed (session)", "write", fig("save"), fig("write_floor")},
         {"Save merging another writer's change", "Save", fig("save_merge"), fig("save")},
+    };
+}
+
+QList<Row> windowRows(const SizeRun &smallest)
+{
+    return {
         heading("Window"),
         {"start-up to a loaded view", "load + set", fig("startup"),
          sum("load", "set_whole_hidden")},
@@ -134,15 +148,21 @@ QList<Row> rows(const SizeRun &smallest)
         keyStroke("key stroke, 0.1 % match (view showed every line)", "first"),
         keyStroke("key stroke, every line (search text emptied)", "all"),
         keyStroke("key stroke, no match in either case", "nothing"),
-        againstSmallest("click pick on the last line", "click", "click"),
-        againstSmallest("… right after a pass over every line (cold cache)", "cold click",
+        againstSmallest(smallest, "click pick on the last line", "click", "click"),
+        againstSmallest(smallest, "… right after a pass over every line (cold cache)", "cold click",
                         "click_cold"),
-        againstSmallest("… its handler alone (Text5_Click)", "handler", "click_handler"),
+        againstSmallest(smallest, "… its handler alone (Text5_Click)", "handler", "click_handler"),
         {"… the toolkit's own press: its walk over every line", "click", fig("marker_walk"),
          fig("click")},
         {"Update on the whole view", "text + write", fig("update"),
          sum("to_plain_text", "write_floor")},
         {"peak memory, database loaded", "editor", fig("peak"), fig("peak_floor"), true},
+    };
+}
+
+QList<Row> floorRows()
+{
+    return {
         heading("Floors"),
         floorOnly("QFile::readAll of the file (read)", "read"),
         floorOnly("grep -F -c, 0.1 % match (grep)", "grep_selective"),
@@ -161,6 +181,11 @@ QList<Row> rows(const SizeRun &smallest)
         floorOnly("toPlainText of the whole view (text)", "to_plain_text"),
         floorOnly("QPlainTextEdit showing the file (editor)", "peak_floor", true),
     };
+}
+
+QList<Row> rows(const SizeRun &smallest)
+{
+    return storeRows(smallest) + windowRows(smallest) + floorRows();
 }
 
 QString lscpuField(const QString &output, const QString &name)
@@ -185,23 +210,17 @@ QString machineLine()
              lscpuField(out, "CPU(s)"), QSysInfo::prettyProductName(), qVersion());
 }
 
-// The lines above the table, the table's header and every row.
-QString table(const QList<SizeRun> &runs)
+// Whether the table has a column of the growth from the second size to the
+// last, a hundred times as many records.
+bool hasGrowth(const QList<SizeRun> &runs)
 {
-    QString out;
-    QString header = "| Figure | floor |";
-    QString rule = "|---|---|";
-    for (const SizeRun &r : runs) {
-        header += " " + thousands(r.records) + " |";
-        rule += "---:|";
-    }
-    const bool growth = runs.size() > 2 && runs[1].records * 100 == runs.last().records;
-    if (growth) {
-        header +=
-            " growth " + thousands(runs[1].records) + " → " + thousands(runs.last().records) + " |";
-        rule += "---:|";
-    }
-    out += "Machine: " + machineLine() + "\n\n";
+    return runs.size() > 2 && runs[1].records * 100 == runs.last().records;
+}
+
+// The lines above the table: the machine, the runs and the files.
+QString preamble(const QList<SizeRun> &runs)
+{
+    QString out = "Machine: " + machineLine() + "\n\n";
     out += "Medians of ";
     QStringList repCounts;
     for (const SizeRun &r : runs)
@@ -217,29 +236,94 @@ QString table(const QList<SizeRun> &runs)
                          .arg(r.matchingLines)
                          .arg(kSelective);
     out += "Files: " + sizesText.join(", ") + ".\n\n";
-    out += header + "\n" + rule + "\n";
-    for (const Row &row : rows(runs.first())) {
-        QString line = "| " + row.label + " | " + row.floorLabel + " |";
-        for (const SizeRun &r : runs) {
-            if (!row.value) {
-                line += " |";
-                continue;
-            }
-            const double v = row.value(r);
-            QString cell = row.memory ? formatMib(v) : formatMs(v);
-            if (row.floor)
-                cell += " · " + formatRatio(v / row.floor(r));
-            line += " " + cell + " |";
+    return out;
+}
+
+// The table's header and the rule under it.
+QString tableHeader(const QList<SizeRun> &runs)
+{
+    QString header = "| Figure | floor |";
+    QString rule = "|---|---|";
+    for (const SizeRun &r : runs) {
+        header += " " + thousands(r.records) + " |";
+        rule += "---:|";
+    }
+    if (hasGrowth(runs)) {
+        header +=
+            " growth " + thousands(runs[1].records) + " → " + thousands(runs.last().records) + " |";
+        rule += "---:|";
+    }
+    return header + "\n" + rule + "\n";
+}
+
+QString tableLine(const Row &row, const QList<SizeRun> &runs)
+{
+    QString line = "| " + row.label + " | " + row.floorLabel + " |";
+    for (const SizeRun &r : runs) {
+        if (!row.value) {
+            line += " |";
+            continue;
         }
-        if (growth)
-            line +=
-                row.value
+        const double v = row.value(r);
+        QString cell = row.memory ? formatMib(v) : formatMs(v);
+        if (row.floor)
+            cell += " · " + formatRatio(v / row.floor(r));
+        line += " " + cell + " |";
+    }
+    if (hasGrowth(runs))
+        line += row.value
                     ? QString(" " +
                               QString::number(row.value(runs.last()) / row.value(runs[1]), 'f', 0) +
                               " |")
                     : " |";
-        out += line + "\n";
+    return line + "\n";
+}
+
+// The lines above the table, the table's header and every row.
+QString table(const QList<SizeRun> &runs)
+{
+    QString out = preamble(runs) + tableHeader(runs);
+    for (const Row &row : rows(runs.first()))
+        out += tableLine(row, runs);
+    return out;
+}
+
+// The targets on the 100,000-record run `at`.
+QString targetsAt(const SizeRun &at)
+{
+    struct Target
+    {
+        QString text;
+        Figure value;
+        Figure floor;
+        double limit;
+    };
+    const QList<Target> targets = {
+        {"FilterDatabaseLines (0.1 %) / grep -F -c", fig("filter_selective"), fig("grep_selective"),
+         1.0},
+        {"FilterDatabaseLines (0.1 %) / raw read", fig("filter_selective"), fig("read"), 3.0},
+        {"key stroke (0.1 %, from a result) / (filter + set)", fig("key_selective"),
+         filterPlusSet("selective"), 1.3},
+        {"key stroke (0.1 %, from every line) / (filter + set)", fig("key_first"),
+         filterPlusSet("first"), 1.3},
+        {"key stroke (every line) / (filter + set)", fig("key_all"), filterPlusSet("all"), 1.3},
+        {"key stroke (no match) / (filter + set)", fig("key_nothing"), filterPlusSet("nothing"),
+         1.3},
+        {"start-up / (load + set)", fig("startup"), sum("load", "set_whole_hidden"), 1.3},
+        {"Save that merges / plain Save", fig("save_merge"), fig("save"), 2.0},
+    };
+    QString out = "\nTargets at 100,000 records:\n\n";
+    for (const Target &t : targets) {
+        const double ratio = t.value(at) / t.floor(at);
+        out +=
+            QStringLiteral("- %1: %2 (at most %3): %4\n")
+                .arg(t.text, formatRatio(ratio), formatRatio(t.limit), verdict(ratio <= t.limit));
     }
+    const Figures &f = at.figures;
+    for (const char *key : {"key_selective", "key_first"})
+        out += QStringLiteral("- %1 key stroke, 0.1 %: %2 (under 50 ms): %3\n")
+                   .arg(QString::fromLatin1(key) == "key_first" ? "first" : "further",
+                        formatMs(f.at(key)), verdict(f.at(key) < 50));
     return out;
 }
 
@@ -250,41 +334,8 @@ QString targets(const QList<SizeRun> &runs)
     QString out;
     const auto at = std::find_if(runs.begin(), runs.end(),
                                  [](const SizeRun &r) { return r.records == 100000; });
-    if (at != runs.end()) {
-        struct Target
-        {
-            QString text;
-            Figure value;
-            Figure floor;
-            double limit;
-        };
-        const QList<Target> targets = {
-            {"FilterDatabaseLines (0.1 %) / grep -F -c", fig("filter_selective"),
-             fig("grep_selective"), 1.0},
-            {"FilterDatabaseLines (0.1 %) / raw read", fig("filter_selective"), fig("read"), 3.0},
-            {"key stroke (0.1 %, from a result) / (filter + set)", fig("key_selective"),
-             filterPlusSet("selective"), 1.3},
-            {"key stroke (0.1 %, from every line) / (filter + set)", fig("key_first"),
-             filterPlusSet("first"), 1.3},
-            {"key stroke (every line) / (filter + set)", fig("key_all"), filterPlusSet("all"), 1.3},
-            {"key stroke (no match) / (filter + set)", fig("key_nothing"), filterPlusSet("nothing"),
-             1.3},
-            {"start-up / (load + set)", fig("startup"), sum("load", "set_whole_hidden"), 1.3},
-            {"Save that merges / plain Save", fig("save_merge"), fig("save"), 2.0},
-        };
-        out += "\nTargets at 100,000 records:\n\n";
-        for (const Target &t : targets) {
-            const double ratio = t.value(*at) / t.floor(*at);
-            out += QStringLiteral("- %1: %2 (at most %3): %4\n")
-                       .arg(t.text, formatRatio(ratio), formatRatio(t.limit),
-                            verdict(ratio <= t.limit));
-        }
-        const Figures &f = at->figures;
-        for (const char *key : {"key_selective", "key_first"})
-            out += QStringLiteral("- %1 key stroke, 0.1 %: %2 (under 50 ms): %3\n")
-                       .arg(QString::fromLatin1(key) == "key_first" ? "first" : "further",
-                            formatMs(f.at(key)), verdict(f.at(key) < 50));
-    }
+    if (at != runs.end())
+        out += targetsAt(*at);
     const SizeRun &smallest = runs.first();
     if (runs.last().records >= 1000000 && smallest.records <= 1000) {
         for (const char *key : {"click", "click_cold"}) {

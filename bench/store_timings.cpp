@@ -48,26 +48,14 @@ double grepMs(int reps, const QStringList &fragments, const QString &path)
     });
 }
 
-} // namespace
-
-SizeRun measureSize(int records, int reps)
+// Reading and the searches; gives the text loaded.
+QString timeReads(SizeRun &run, const QString &directory, const QString &generated)
 {
-    SizeRun run;
-    run.records = records;
-    run.reps = reps;
     Figures &f = run.figures;
-
-    QTemporaryDir temporary;
-    check(temporary.isValid(), "no temporary directory");
-    const QString directory = temporary.path();
+    const int reps = run.reps;
     const QString path = DatabaseFilePath(directory);
-    const QString generated = generateDatabase(records);
-    writeDatabase(directory, generated);
-    const QByteArray bytes = readFile(path);
-    run.fileBytes = bytes.size();
-
-    std::fprintf(stderr, "%d records (%.1f MB): record store...\n", records, bytes.size() / 1e6);
-    f["read"] = medianMs(reps, [&] { check(readFile(path).size() == bytes.size(), "short read"); });
+    f["read"] =
+        medianMs(reps, [&] { check(readFile(path).size() == run.fileBytes, "short read"); });
     QString loaded;
     f["load"] = medianMs(reps, [&] { loaded = LoadDatabaseFile(directory).value.text; });
     check(loaded == generated, "the load does not give back what was written");
@@ -86,15 +74,13 @@ SizeRun measureSize(int records, int reps)
         check(FilterDatabaseLines(directory, QString()).value.size() == loaded.size(),
               "lines lost");
     });
+    return loaded;
+}
 
-    // The caret three characters into the last line.
-    const qsizetype caret = loaded.lastIndexOf(QLatin1String("\r\n"), loaded.size() - 3) + 2 + 3;
-    f["pick"] = medianMs(
-        reps, [&] { check(PickRecordFields(loaded, caret).isComplete(), "no pick"); }, 1000);
-
-    f["write"] = medianMs(reps, [&] { check(WriteDatabaseFile(directory, loaded).ok(), "write"); });
-    // Save through the session, one record changed in the window: plain, and
-    // with another record changed in the file by another program meanwhile.
+// Save through the session, one record changed in the window: plain, and with
+// another record changed in the file by another program meanwhile.
+void timeSaves(Figures &f, const QString &directory, const QString &loaded, int reps)
+{
     const qsizetype secondLine = loaded.indexOf(QLatin1String("\r\n")) + 2;
     const QString mine = QString(loaded).insert(secondLine - 2, QLatin1String("0"));
     const QString theirs = QString(loaded).insert(loaded.indexOf(u'\r', secondLine), u'1');
@@ -108,16 +94,50 @@ SizeRun measureSize(int records, int reps)
                 writeDatabase(directory, theirs);
         };
     };
-    f["save"] = medianMs(reps, startSession(false), [&] { check(session.save(mine).ok(), "save"); });
+    f["save"] =
+        medianMs(reps, startSession(false), [&] { check(session.save(mine).ok(), "save"); });
     f["save_merge"] = medianMs(reps, startSession(true), [&] {
         const FileResult<WrittenDatabase> saved = session.save(mine);
         check(saved.ok() && saved.value.merge.fromFile == 1, "merge");
     });
+}
+
+// The pick, the writes and their floor.
+void timePickAndWrites(Figures &f, const QString &directory, const QString &loaded, int reps)
+{
+    // The caret three characters into the last line.
+    const qsizetype caret = loaded.lastIndexOf(QLatin1String("\r\n"), loaded.size() - 3) + 2 + 3;
+    f["pick"] = medianMs(
+        reps, [&] { check(PickRecordFields(loaded, caret).isComplete(), "no pick"); }, 1000);
+
+    f["write"] = medianMs(reps, [&] { check(WriteDatabaseFile(directory, loaded).ok(), "write"); });
+    timeSaves(f, directory, loaded, reps);
     const QByteArray written = (loaded + "\r\n").toUtf8();
     const QString floorPath = directory + "/floor.txt";
     f["write_floor"] = medianMs(reps, [&] { writeFileSynced(floorPath, written); });
     QFile::remove(floorPath);
+}
 
+} // namespace
+
+SizeRun measureSize(int records, int reps)
+{
+    SizeRun run;
+    run.records = records;
+    run.reps = reps;
+    Figures &f = run.figures;
+
+    QTemporaryDir temporary;
+    check(temporary.isValid(), "no temporary directory");
+    const QString directory = temporary.path();
+    const QString path = DatabaseFilePath(directory);
+    const QString generated = generateDatabase(records);
+    writeDatabase(directory, generated);
+    run.fileBytes = readFile(path).size();
+
+    std::fprintf(stderr, "%d records (%.1f MB): record store...\n", records, run.fileBytes / 1e6);
+    const QString loaded = timeReads(run, directory, generated);
+    timePickAndWrites(f, directory, loaded, reps);
     f["grep_selective"] = grepMs(reps, {kSelective}, path);
     f["grep_nothing"] = grepMs(reps, {kNothing, kNothing.toUpper()}, path);
     f["grep_all"] = grepMs(reps, {QString()}, path);

@@ -58,17 +58,12 @@ template <typename T> T *child(QWidget *window, const char *name)
     return widget;
 }
 
-void settle()
-{
-    QCoreApplication::processEvents();
-}
-
-// Shows the widget and lets it paint.
+// Shows the widget and lets it paint: the paint runs from the posted events.
 void showPainted(QWidget &widget)
 {
     widget.show();
     check(QTest::qWaitForWindowExposed(&widget), "the window was not shown");
-    settle();
+    QCoreApplication::processEvents();
 }
 
 // Start-up: constructing the window loads the database into its view. Its
@@ -96,160 +91,214 @@ Form1 *timeStartup(const QString &directory, const QString &whole, int reps)
     return window;
 }
 
-// The pick: one click on the last record line, scrolled into sight; then
-// Update on the whole view.
-void timeClickAndUpdate(Form1 *window, int reps, qsizetype lines)
+// A click on the last record line of the window's view, scrolled into sight.
+// Where events are processed, the scrolling, the click's repaint and the
+// like, which the toolkit posts, take effect: in the timed runs they belong
+// to what the user waits for.
+struct LastLineClick
 {
-    auto *view = child<QPlainTextEdit>(window, "Text5");
-    auto *boxField = child<QLineEdit>(window, "Text1");
-    auto *countField = child<QLineEdit>(window, "Text3");
-    auto *update = child<QPushButton>(window, "Command6");
+    explicit LastLineClick(Form1 *form)
+        : window(form), view(child<QPlainTextEdit>(form, "Text5")),
+          boxField(child<QLineEdit>(form, "Text1"))
+    {
+    }
 
-    QPoint lastLinePoint;
-    QString lastBox;
-    QTextCursor lastLineCaret;
-    auto prepareLastLineClick = [&] {
+    void prepare()
+    {
         QTextBlock last = view->document()->lastBlock();
         if (last.text().isEmpty())
             last = last.previous();
         view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
-        settle();
-        lastLineCaret = QTextCursor(last);
-        lastLineCaret.setPosition(last.position() + 3);
-        lastLinePoint = view->cursorRect(lastLineCaret).center();
-        lastBox = PickRecordFields(QString(last.text() + "\r\n"), 3).fields.box;
+        QCoreApplication::processEvents();
+        caret = QTextCursor(last);
+        caret.setPosition(last.position() + 3);
+        point = view->cursorRect(caret).center();
+        box = PickRecordFields(QString(last.text() + "\r\n"), 3).fields.box;
         boxField->clear();
-        settle();
-    };
-    auto clickLastLine = [&] {
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, lastLinePoint);
-        settle();
-    };
-    // The click, the walk over every line that the toolkit's own press would
-    // make (QAbstractTextDocumentLayout::blockWithMarkerAt, which looks for a
-    // list marker under the mouse; the view's plain click does without it),
-    // and the click handler alone. A click costs little at every size, so it
-    // is timed as often as at the smallest one, also where the window's other
-    // figures get few runs: once on its own, as clicks follow one another,
-    // and once in turns with the walk, which leaves the processor's cache
-    // emptied by a pass over the whole document before every click.
-    const int clickReps = std::max(reps, kLeastClickReps);
-    auto clickAndCheck = [&] {
-        clickLastLine();
-        check(boxField->text() == lastBox, "the click picked no record");
-    };
-    const double click = medianMs(clickReps, prepareLastLineClick, clickAndCheck);
+        QCoreApplication::processEvents();
+    }
+    void click() const
+    {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, point);
+        QCoreApplication::processEvents();
+    }
+    void clickAndCheck() const
+    {
+        click();
+        check(picked(), "the click picked no record");
+    }
+    bool picked() const
+    {
+        return boxField->text() == box;
+    }
+
+    Form1 *const window;
+    QPlainTextEdit *const view;
+    QLineEdit *const boxField;
+    QPoint point;
+    QString box;
+    QTextCursor caret;
+};
+
+// A click costs little at every size, so it is timed as often as at the
+// smallest one, also where the window's other figures get few runs.
+int clickReps(int reps)
+{
+    return std::max(reps, kLeastClickReps);
+}
+
+// The pick, timed on its own, as clicks follow one another.
+void timeClick(LastLineClick &last, int reps)
+{
+    report("click", medianMs(
+                        clickReps(reps), [&] { last.prepare(); }, [&] { last.clickAndCheck(); }));
+}
+
+// The click in turns with the walk over every line that the toolkit's own
+// press would make (QAbstractTextDocumentLayout::blockWithMarkerAt, which
+// looks for a list marker under the mouse; the view's plain click does
+// without it), which leaves the processor's cache emptied by a pass over the
+// whole document before every click.
+void timeColdClick(LastLineClick &last, int reps)
+{
     const auto [clickCold, markerWalk] = pairedMedianMs(
-        clickReps, prepareLastLineClick, clickAndCheck, [] {},
+        clickReps(reps), [&] { last.prepare(); }, [&] { last.clickAndCheck(); }, [] {},
         [&] {
-            check(!view->document()->documentLayout()->blockWithMarkerAt(lastLinePoint).isValid(),
-                  "a list marker in the view");
+            const QAbstractTextDocumentLayout *layout = last.view->document()->documentLayout();
+            check(!layout->blockWithMarkerAt(last.point).isValid(), "a list marker in the view");
         });
-    report("click", click);
     report("click_cold", clickCold);
     report("marker_walk", markerWalk);
-    report("click_handler", medianMs(
-                                clickReps,
-                                [&] {
-                                    prepareLastLineClick();
-                                    view->setTextCursor(lastLineCaret);
-                                    settle();
-                                },
-                                [&] {
-                                    QMetaObject::invokeMethod(window, "Text5_Click");
-                                    check(boxField->text() == lastBox, "no record picked");
-                                }));
+}
 
-    // Update on the whole view: pick the last line, change its count, click.
+// The click handler alone, on the caret the click would set.
+void timeClickHandler(LastLineClick &last, int reps)
+{
+    auto prepare = [&] {
+        last.prepare();
+        last.view->setTextCursor(last.caret);
+        QCoreApplication::processEvents();
+    };
+    report("click_handler", medianMs(clickReps(reps), prepare, [&] {
+               QMetaObject::invokeMethod(last.window, "Text5_Click");
+               check(last.picked(), "no record picked");
+           }));
+}
+
+// Update on the whole view: pick the last line, change its count, click.
+void timeUpdate(LastLineClick &last, int reps, qsizetype lines)
+{
+    auto *countField = child<QLineEdit>(last.window, "Text3");
+    auto *update = child<QPushButton>(last.window, "Command6");
     int round = 0;
-    report("update", medianMs(
-                         reps,
-                         [&] {
-                             prepareLastLineClick();
-                             clickLastLine();
-                             check(!window->selectedRecord().isEmpty(), "no record picked");
-                             countField->setText(QString::number(++round));
-                             settle();
-                         },
-                         [&] {
-                             QTest::mouseClick(update, Qt::LeftButton);
-                             settle();
-                             check(countField->text() == "0", "Update did not run");
-                         }));
-    check(view->blockCount() == lines + 1, "Update lost lines");
+    auto prepare = [&] {
+        last.prepare();
+        last.click();
+        check(!last.window->selectedRecord().isEmpty(), "no record picked");
+        countField->setText(QString::number(++round));
+        QCoreApplication::processEvents();
+    };
+    report("update", medianMs(reps, prepare, [&] {
+               QTest::mouseClick(update, Qt::LeftButton);
+               QCoreApplication::processEvents();
+               check(countField->text() == "0", "Update did not run");
+           }));
+    check(last.view->blockCount() == lines + 1, "Update lost lines");
+}
+
+void timeToPlainText(const QPlainTextEdit *view, int reps)
+{
     report("to_plain_text",
            medianMs(reps, [&] { check(!view->toPlainText().isEmpty(), "empty"); }));
 }
 
-// Key strokes in the search field, each against the toolkit setting the same
-// result into the same view from the same previous content. Setting the
-// field's text from here runs no search; a typed key does.
-void timeKeyStrokes(Form1 *window, const QString &directory, const DatabaseTexts &texts, int reps)
+// One key stroke in the search field: `fieldText` in the field and `before`
+// in the view, `type` strokes the key, which leaves `searched` for the
+// handler, and the view then shows `result`.
+struct KeyStroke
+{
+    const char *key;
+    QString before;
+    QString fieldText;
+    std::function<void()> type;
+    QString searched;
+    QString result;
+};
+
+// The key stroke, against the toolkit setting the same result into the same
+// view from the same previous content, and against the search as the handler
+// makes it: the first pass and, when it finds nothing, the upper-case retry on
+// the same read. Setting the field's text from here runs no search; a typed
+// key does. Processing the events lets the view paint, in both.
+void timeKeyStroke(Form1 *window, const QString &directory, const KeyStroke &stroke, int reps)
 {
     auto *view = child<QPlainTextEdit>(window, "Text5");
     auto *searchField = child<QLineEdit>(window, "Text4");
     auto showInView = [&](const QString &text) {
         view->setPlainText(text);
-        settle();
+        QCoreApplication::processEvents();
     };
-    // `searched` is the search text the key stroke leaves for the handler.
-    auto keyStroke = [&](const char *key, const QString &before, const QString &fieldText,
-                         const std::function<void()> &type, const QString &searched,
-                         const QString &result) {
-        const qsizetype resultLines = lineCount(result);
-        auto stroke = [&] {
-            const double ms = timeOnceMs(
-                [&] {
-                    searchField->setText(fieldText);
-                    showInView(before);
-                },
-                [&] {
-                    type();
-                    settle();
-                });
-            check(result.isEmpty() ? view->toPlainText().isEmpty()
-                                   : view->blockCount() == resultLines + 1,
-                  "wrong result");
-            return ms;
-        };
-        auto set = [&] {
-            return timeOnceMs([&] { showInView(before); }, [&] { showInView(result); });
-        };
-        // The search as the handler makes it: the first pass and, when it
-        // finds nothing, the upper-case retry on the same read.
-        auto filter = [&] {
-            return timeOnceMs(
-                [] {},
-                [&] {
-                    DatabaseSnapshot snapshot;
-                    if (FilterDatabaseLines(directory, searched, snapshot).value.isEmpty())
-                        static_cast<void>(
-                            FilterDatabaseLines(directory, searched.toUpper(), snapshot));
-                });
-        };
-        const QList<double> medians = mediansInTurnsMs(reps, {stroke, set, filter});
-        report(qPrintable(QStringLiteral("key_%1").arg(key)), medians[0]);
-        report(qPrintable(QStringLiteral("set_%1").arg(key)), medians[1]);
-        report(qPrintable(QStringLiteral("wfilter_%1").arg(key)), medians[2]);
+    const qsizetype resultLines = lineCount(stroke.result);
+    auto typed = [&] {
+        const double ms = timeOnceMs(
+            [&] {
+                searchField->setText(stroke.fieldText);
+                showInView(stroke.before);
+            },
+            [&] {
+                stroke.type();
+                QCoreApplication::processEvents();
+            });
+        check(stroke.result.isEmpty() ? view->toPlainText().isEmpty()
+                                      : view->blockCount() == resultLines + 1,
+              "wrong result");
+        return ms;
     };
-    const auto typeLastOf = [&](const QString &fragment) {
-        return [&searchField, last = fragment.right(1)] {
+    auto set = [&] {
+        return timeOnceMs([&] { showInView(stroke.before); }, [&] { showInView(stroke.result); });
+    };
+    auto filter = [&] {
+        return timeOnceMs(
+            [] {},
+            [&] {
+                DatabaseSnapshot snapshot;
+                if (FilterDatabaseLines(directory, stroke.searched, snapshot).value.isEmpty())
+                    static_cast<void>(
+                        FilterDatabaseLines(directory, stroke.searched.toUpper(), snapshot));
+            });
+    };
+    const QList<double> medians = mediansInTurnsMs(reps, {typed, set, filter});
+    report(qPrintable(QStringLiteral("key_%1").arg(stroke.key)), medians[0]);
+    report(qPrintable(QStringLiteral("set_%1").arg(stroke.key)), medians[1]);
+    report(qPrintable(QStringLiteral("wfilter_%1").arg(stroke.key)), medians[2]);
+}
+
+// The key strokes timed, in the order they are reported.
+void timeKeyStrokes(Form1 *window, const QString &directory, const DatabaseTexts &texts, int reps)
+{
+    auto *searchField = child<QLineEdit>(window, "Text4");
+    const auto typeLastOf = [searchField](const QString &fragment) {
+        return [searchField, last = fragment.right(1)] {
             QTest::keyClicks(searchField, last);
         };
     };
     const QString &selective = texts.selective;
-    // The first key stroke after start-up, from the whole view.
-    keyStroke("first", texts.whole, kSelective.chopped(1), typeLastOf(kSelective), kSelective,
-              selective);
-    // A further key stroke, from a view that shows a result.
-    keyStroke("selective", selective, kSelective.chopped(1), typeLastOf(kSelective), kSelective,
-              selective);
-    // Deleting the one character of the search text shows every line.
-    keyStroke(
-        "all", selective, kSelective.left(1),
-        [&] { QTest::keyClick(searchField, Qt::Key_Backspace); }, QString(), texts.everyLine);
-    // A key stroke that matches nothing, so that the upper-case retry runs.
-    keyStroke("nothing", selective, kNothing.chopped(1), typeLastOf(kNothing), kNothing, QString());
+    const QList<KeyStroke> strokes = {
+        // The first key stroke after start-up, from the whole view.
+        {"first", texts.whole, kSelective.chopped(1), typeLastOf(kSelective), kSelective,
+         selective},
+        // A further key stroke, from a view that shows a result.
+        {"selective", selective, kSelective.chopped(1), typeLastOf(kSelective), kSelective,
+         selective},
+        // Deleting the one character of the search text shows every line.
+        {"all", selective, kSelective.left(1),
+         [searchField] { QTest::keyClick(searchField, Qt::Key_Backspace); }, QString(),
+         texts.everyLine},
+        // A key stroke that matches nothing, so that the upper-case retry runs.
+        {"nothing", selective, kNothing.chopped(1), typeLastOf(kNothing), kNothing, QString()},
+    };
+    for (const KeyStroke &stroke : strokes)
+        timeKeyStroke(window, directory, stroke, reps);
     check(searchField->text() == kNothing.toUpper(), "no upper-case retry");
 }
 
@@ -264,7 +313,12 @@ int runWindow(const QString &directory, int reps)
     check(child<QPlainTextEdit>(window, "Text5")->blockCount() == lines + 1,
           "start-up did not load every line");
     showPainted(*window);
-    timeClickAndUpdate(window, reps, lines);
+    LastLineClick last(window);
+    timeClick(last, reps);
+    timeColdClick(last, reps);
+    timeClickHandler(last, reps);
+    timeUpdate(last, reps, lines);
+    timeToPlainText(last.view, reps);
     timeKeyStrokes(window, directory, texts, reps);
     delete window;
     return 0;

@@ -128,6 +128,79 @@ int environmentCount(const char *name, int fallback)
     return ok && value > 0 ? value : fallback;
 }
 
+// Saves of two contents over each other, killed at random moments, and what
+// the kills left. The contents differ in size and in every line, so a mix or a
+// truncation of either is neither.
+struct KilledSaves
+{
+    explicit KilledSaves(quint32 givenSeed) : seed(givenSeed) {}
+
+    // Writes the old content; then times the longest of a few rounds of two
+    // saves, once the versions folder is full and every save prunes it, as it
+    // is where the kills fall.
+    void prepare()
+    {
+        QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
+        oldBytes = dir.readDatabase();
+        for (int k = 0; k < kVersionsKept / 2; ++k)
+            QVERIFY(WriteDatabaseFile(dir.path(), newText + QString::number(k)).ok() &&
+                    WriteDatabaseFile(dir.path(), oldText).ok());
+        for (int k = 0; k < 3; ++k) {
+            QElapsedTimer round;
+            round.start();
+            QVERIFY(WriteDatabaseFile(dir.path(), newText).ok());
+            QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
+            roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, roundMicroseconds);
+        }
+    }
+
+    // A child first writes the content the file does not hold, so a kill
+    // before its first rename keeps the file and one after replaces it.
+    void killOne(int trial, qint64 delayMicroseconds)
+    {
+        const bool holdsOld = dir.readDatabase() == oldBytes;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (;;) {
+                static_cast<void>(WriteDatabaseFile(dir.path(), holdsOld ? newText : oldText));
+                static_cast<void>(WriteDatabaseFile(dir.path(), holdsOld ? oldText : newText));
+            }
+        }
+        QVERIFY(child > 0);
+        ::usleep(useconds_t(delayMicroseconds));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const QByteArray bytes = dir.readDatabase();
+        QVERIFY2(bytes == oldBytes || bytes == newBytes,
+                 qPrintable(QStringLiteral("trial %1 (STOCKBOOK_KILL_SEED=%2): the file holds "
+                                           "%3 bytes, neither the old %4 nor the new %5")
+                                .arg(trial)
+                                .arg(seed)
+                                .arg(bytes.size())
+                                .arg(oldBytes.size())
+                                .arg(newBytes.size())));
+        ((bytes == oldBytes) == holdsOld ? kept : replaced) += 1;
+        // A killed save leaves its unfinished temporary file; it is not the
+        // database and does not disturb the next save.
+        for (const QString &stray : strayEntries(dir.path())) {
+            ++leftBehind;
+            QFile::remove(dir.path() + "/" + stray);
+        }
+    }
+
+    const quint32 seed;
+    ProgramDirectory dir;
+    const QString oldText = database(15000, "old");
+    const QString newText = database(25000, "new");
+    QByteArray oldBytes;
+    const QByteArray newBytes = (newText + "\r\n").toUtf8();
+    qint64 roundMicroseconds = 1000;
+    int kept = 0;
+    int replaced = 0;
+    int leftBehind = 0;
+};
+
 // Writes `text` in a child process whose files may grow to `limit` bytes, as
 // on a disk with that much room left; returns what WriteDatabaseFile said.
 FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QString &text,
@@ -241,28 +314,29 @@ void FaultsTest::unreadableAtStartUp()
 
     MessageCatcher messages;
     WindowDriver w(dir.path());
-    QTRY_COMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
-    QVERIFY2(messages.texts[0].contains(why), qPrintable(messages.texts[0]));
+    QTRY_COMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(dir.databasePath()), qPrintable(messages.texts()[0]));
+    QVERIFY2(messages.texts()[0].contains(why), qPrintable(messages.texts()[0]));
     QCOMPARE(w.viewText(), QString());
 
     // A record added to the empty view is not saved over the unread file.
     w.add("Z9", "spare");
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(refusalNaming(messages.texts[1], dir.databasePath()), qPrintable(messages.texts[1]));
+    QCOMPARE(messages.texts().size(), 2);
+    QVERIFY2(refusalNaming(messages.texts()[1], dir.databasePath()),
+             qPrintable(messages.texts()[1]));
 
     // Nor is an Update of it.
     w.clickLine(0, 3);
     QCOMPARE(w.entry()[0], QString("Z9"));
     w.typeInto(2, "5");
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 3);
-    QVERIFY(!messages.texts[2].startsWith("Database saved"));
+    QCOMPARE(messages.texts().size(), 3);
+    QVERIFY(!messages.texts()[2].startsWith("Database saved"));
     // A search says why it finds nothing.
     w.typeSearch("Z");
-    QCOMPARE(messages.texts.size(), 4);
-    QVERIFY2(messages.texts[3].contains(why), qPrintable(messages.texts[3]));
+    QCOMPARE(messages.texts().size(), 4);
+    QVERIFY2(messages.texts()[3].contains(why), qPrintable(messages.texts()[3]));
 
     setMode(dir.databasePath(), 0600);
     QCOMPARE(QFileInfo(dir.databasePath()).size(), size > 0 ? size : old.size());
@@ -281,12 +355,12 @@ void FaultsTest::unreadableDuringSearchAndUpdate()
     // Two key strokes, two failed searches, one warning.
     setMode(dir.databasePath(), 0);
     w.typeSearch("B2");
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(dir.databasePath()), qPrintable(messages.texts[0]));
-    QVERIFY2(messages.texts[0].contains(reason(EACCES)), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(dir.databasePath()), qPrintable(messages.texts()[0]));
+    QVERIFY2(messages.texts()[0].contains(reason(EACCES)), qPrintable(messages.texts()[0]));
     QCOMPARE(w.viewText(), QString());
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
 
     // Readable again: the search works, and a pick of the filtered view...
     setMode(dir.databasePath(), 0600);
@@ -299,8 +373,8 @@ void FaultsTest::unreadableDuringSearchAndUpdate()
     // ...cannot be updated while the file cannot be read: nothing changes.
     setMode(dir.databasePath(), 0);
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(messages.texts[1].contains(reason(EACCES)), qPrintable(messages.texts[1]));
+    QCOMPARE(messages.texts().size(), 2);
+    QVERIFY2(messages.texts()[1].contains(reason(EACCES)), qPrintable(messages.texts()[1]));
     QCOMPARE(w.viewText(), r2);
     QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "5", "Transistor"}));
     setMode(dir.databasePath(), 0600);
@@ -308,7 +382,7 @@ void FaultsTest::unreadableDuringSearchAndUpdate()
 
     // Once it can, the same Update keeps the records the filter hides.
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 2);
+    QCOMPARE(messages.texts().size(), 2);
     const QString changed = ComposeRecordLine("B2", "BC547", "5", "Transistor");
     QCOMPARE(w.viewText(), changed);
     QCOMPARE(dir.readDatabase(), (r1 + changed + r3 + "\r\n").toUtf8());
@@ -330,15 +404,15 @@ void FaultsTest::readOnlyDirectory()
     w.click(Save);
     // Both say which folder to make writable.
     const QString notWritable = "the folder " + dir.path() + " is not writable";
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(notWritable), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(notWritable), qPrintable(messages.texts()[0]));
     QCOMPARE(w.viewText(), r1 + r2 + r3);
 
     w.clickLine(1, 4);
     w.click(Minus);
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(messages.texts[1].contains(notWritable), qPrintable(messages.texts[1]));
+    QCOMPARE(messages.texts().size(), 2);
+    QVERIFY2(messages.texts()[1].contains(notWritable), qPrintable(messages.texts()[1]));
     // The view keeps its text and the fields their edit, so nothing is lost.
     QCOMPARE(w.viewText(), r1 + r2 + r3);
     QCOMPARE(w.entry(), (QStringList{"B2", "BC547", "3", "Transistor"}));
@@ -351,9 +425,9 @@ void FaultsTest::readOnlyDirectory()
     QVERIFY(QDir().rename(dir.path(), dir.path() + "-moved"));
     w.click(Save);
     QVERIFY(QDir().rename(dir.path() + "-moved", dir.path()));
-    QCOMPARE(messages.texts.size(), 3);
-    QVERIFY2(messages.texts[2].contains("the folder " + dir.path() + " no longer exists"),
-             qPrintable(messages.texts[2]));
+    QCOMPARE(messages.texts().size(), 3);
+    QVERIFY2(messages.texts()[2].contains("the folder " + dir.path() + " no longer exists"),
+             qPrintable(messages.texts()[2]));
 }
 
 void FaultsTest::directoryNamedLikeTheDatabase()
@@ -363,19 +437,20 @@ void FaultsTest::directoryNamedLikeTheDatabase()
     MessageCatcher messages;
     WindowDriver w(dir.path());
     QTest::qWait(20);
-    QCOMPARE(messages.texts, QStringList());
+    QCOMPARE(messages.texts(), QStringList());
     QCOMPARE(w.viewText(), QString());
 
     w.add("A1", "10k");
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(refusalNaming(messages.texts[0], dir.databasePath()), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(refusalNaming(messages.texts()[0], dir.databasePath()),
+             qPrintable(messages.texts()[0]));
     QVERIFY(QFileInfo(dir.databasePath()).isDir());
 
     // A search finds no database file and says nothing.
     w.typeSearch("A");
     QCOMPARE(w.viewText(), QString());
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
     QVERIFY(QFileInfo(dir.databasePath()).isDir());
     QCOMPARE(strayEntries(dir.path()), QStringList());
 }
@@ -427,8 +502,8 @@ void FaultsTest::fullDiskInTheWindow()
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
     ::signal(SIGXFSZ, previousHandler);
 
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(reason(EFBIG)), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(reason(EFBIG)), qPrintable(messages.texts()[0]));
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 
@@ -436,16 +511,16 @@ void FaultsTest::fullDiskInTheWindow()
     g_failRename = true;
     w.click(Save);
     g_failRename = false;
-    QCOMPARE(messages.texts.size(), 2);
-    QVERIFY2(messages.texts[1].contains(reason(EIO)), qPrintable(messages.texts[1]));
+    QCOMPARE(messages.texts().size(), 2);
+    QVERIFY2(messages.texts()[1].contains(reason(EIO)), qPrintable(messages.texts()[1]));
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(strayEntries(dir.path()), QStringList());
 
     // Room again: the same view saves, and the folder is flushed after the
     // rename (where the system can flush a folder).
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 3);
-    QVERIFY(messages.texts[2].startsWith("Database saved in "));
+    QCOMPARE(messages.texts().size(), 3);
+    QVERIFY(messages.texts()[2].startsWith("Database saved in "));
 #if defined(STOCKBOOK_PORTABLE)
     QCOMPARE(g_folderFlushesSinceRename, 0);
 #else
@@ -486,77 +561,28 @@ void FaultsTest::outOfMemory()
 void FaultsTest::killedWhileSaving()
 {
     const int trials = environmentCount("STOCKBOOK_KILL_TRIALS", 60);
-    const quint32 seed = quint32(
-        environmentCount("STOCKBOOK_KILL_SEED", int(QRandomGenerator::global()->bounded(1 << 30))));
-    QRandomGenerator random(seed);
-    ProgramDirectory dir;
-    // The two contents differ in size and in every line, so a mix or a
-    // truncation of either is neither.
-    const QString oldText = database(15000, "old");
-    const QString newText = database(25000, "new");
-    QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
-    const QByteArray oldBytes = dir.readDatabase();
-    const QByteArray newBytes = (newText + "\r\n").toUtf8();
+    KilledSaves saves(quint32(environmentCount("STOCKBOOK_KILL_SEED",
+                                               int(QRandomGenerator::global()->bounded(1 << 30)))));
+    QRandomGenerator random(saves.seed);
+    saves.prepare();
+    if (QTest::currentTestFailed())
+        return;
 
-    // The kills fall within a few rounds of saves, timed once the versions
-    // folder is full and every save prunes it.
-    for (int k = 0; k < kVersionsKept / 2; ++k)
-        QVERIFY(WriteDatabaseFile(dir.path(), newText + QString::number(k)).ok() &&
-                WriteDatabaseFile(dir.path(), oldText).ok());
-    qint64 roundMicroseconds = 1000;
-    for (int k = 0; k < 3; ++k) {
-        QElapsedTimer round;
-        round.start();
-        QVERIFY(WriteDatabaseFile(dir.path(), newText).ok());
-        QVERIFY(WriteDatabaseFile(dir.path(), oldText).ok());
-        roundMicroseconds = qMax<qint64>(round.nsecsElapsed() / 1000, roundMicroseconds);
-    }
-
-    // Each child first writes the content the file does not hold, so a kill
-    // before its first rename keeps the file and one after replaces it. Where
-    // the kills all fall on one side of it, they are spread wider.
-    int kept = 0;
-    int replaced = 0;
-    int leftBehind = 0;
-    for (int spread = 3; spread <= 24 && (kept == 0 || replaced == 0); spread *= 2) {
+    // Where the kills all fall on one side of the first rename, they are
+    // spread wider.
+    for (int spread = 3; spread <= 24 && (saves.kept == 0 || saves.replaced == 0); spread *= 2) {
         for (int trial = 0; trial < trials; ++trial) {
-            const bool holdsOld = dir.readDatabase() == oldBytes;
-            const pid_t child = ::fork();
-            if (child == 0) {
-                for (;;) {
-                    static_cast<void>(WriteDatabaseFile(dir.path(), holdsOld ? newText : oldText));
-                    static_cast<void>(WriteDatabaseFile(dir.path(), holdsOld ? oldText : newText));
-                }
-            }
-            QVERIFY(child > 0);
-            ::usleep(useconds_t(random.bounded(spread * roundMicroseconds)));
-            ::kill(child, SIGKILL);
-            int status = 0;
-            ::waitpid(child, &status, 0);
-            const QByteArray bytes = dir.readDatabase();
-            QVERIFY2(bytes == oldBytes || bytes == newBytes,
-                     qPrintable(QStringLiteral("trial %1 (STOCKBOOK_KILL_SEED=%2): the file holds "
-                                               "%3 bytes, neither the old %4 nor the new %5")
-                                    .arg(trial)
-                                    .arg(seed)
-                                    .arg(bytes.size())
-                                    .arg(oldBytes.size())
-                                    .arg(newBytes.size())));
-            ((bytes == oldBytes) == holdsOld ? kept : replaced) += 1;
-            // A killed save leaves its unfinished temporary file; it is not
-            // the database and does not disturb the next save.
-            for (const QString &stray : strayEntries(dir.path())) {
-                ++leftBehind;
-                QFile::remove(dir.path() + "/" + stray);
-            }
+            saves.killOne(trial, random.bounded(spread * saves.roundMicroseconds));
+            if (QTest::currentTestFailed())
+                return;
         }
     }
     qInfo("kills (seed %u, a round of two saves takes %lld us): file kept %d times, replaced %d "
           "times, %d unfinished temporary files left behind",
-          seed, roundMicroseconds, kept, replaced, leftBehind);
+          saves.seed, saves.roundMicroseconds, saves.kept, saves.replaced, saves.leftBehind);
     // The kills did land at different moments of the saves.
     if (trials >= 20)
-        QVERIFY(kept > 0 && replaced > 0);
+        QVERIFY(saves.kept > 0 && saves.replaced > 0);
 }
 
 void FaultsTest::symbolicLinkKeptAcrossSaves()
@@ -577,13 +603,13 @@ void FaultsTest::symbolicLinkKeptAcrossSaves()
     QCOMPARE(w.viewText(), r1);
     w.add("B2", "BC547");
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY(messages.texts[0].startsWith("Database saved in "));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY(messages.texts()[0].startsWith("Database saved in "));
 
     w.clickLine(0, 2);
     w.click(Plus);
     w.click(Update);
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
 
     const QString expected = ComposeRecordLine("A1", "10k", "26", "Resistor") +
                              ComposeRecordLine("B2", "BC547", "0", "...") + "\r\n";
@@ -636,12 +662,12 @@ void FaultsTest::linkInSharedFolder()
     MessageCatcher messages;
     WindowDriver w(dir.path());
     w.click(Save);
-    QTRY_COMPARE(messages.texts.size(), followed ? 1 : 2);
+    QTRY_COMPARE(messages.texts().size(), followed ? 1 : 2);
     setMode(dir.path(), 0700);
     QVERIFY(target.open(QIODevice::ReadOnly));
     QCOMPARE(target.readAll(), followed ? theirs + "\r\n" : theirs);
     if (!followed) {
-        QVERIFY2(messages.texts[0].contains("symbolic link"), qPrintable(messages.texts[0]));
+        QVERIFY2(messages.texts()[0].contains("symbolic link"), qPrintable(messages.texts()[0]));
         QCOMPARE(w.viewText(), QString());
     }
 }
@@ -671,8 +697,8 @@ void FaultsTest::linkSwappedInWhileSavingAndSearching()
     for (time.start(); rounds < 3000 && time.elapsed() < 3000; ++rounds) {
         const auto found = FilterDatabaseLines(shared, "");
         const auto loaded = LoadDatabaseFile(shared);
-        refused += int(!WriteDatabaseFile(shared, text).ok()) + !found.okOrNoFile() +
-                   !loaded.okOrNoFile();
+        refused +=
+            int(!WriteDatabaseFile(shared, text).ok()) + !found.okOrNoFile() + !loaded.okOrNoFile();
         readsOfTarget += found.value.contains("SECRET") || loaded.value.text.contains("SECRET");
     }
     QVERIFY(QFile(shared + "/stop").open(QIODevice::WriteOnly));
@@ -708,7 +734,7 @@ void FaultsTest::permissionsKeptAcrossSaves()
     w.click(Plus);
     w.click(Update);
     QCOMPARE(modeOf(dir.databasePath()), mode_t(mode));
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
     QCOMPARE(dir.readDatabase(),
              (r1 + ComposeRecordLine("B2", "BC547", "5", "Transistor") + "\r\n").toUtf8());
 }
@@ -722,8 +748,9 @@ void FaultsTest::readOnlyFileIsNotReplaced()
     WindowDriver w(dir.path());
     w.add("B2", "BC547");
     w.click(Save);
-    QCOMPARE(messages.texts.size(), 1);
-    QVERIFY2(refusalNaming(messages.texts[0], dir.databasePath()), qPrintable(messages.texts[0]));
+    QCOMPARE(messages.texts().size(), 1);
+    QVERIFY2(refusalNaming(messages.texts()[0], dir.databasePath()),
+             qPrintable(messages.texts()[0]));
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(modeOf(dir.databasePath()), mode_t(0444));
     QCOMPARE(strayEntries(dir.path()), QStringList());

@@ -54,6 +54,23 @@ struct Window
     std::unique_ptr<WindowDriver> driver;
 };
 
+// The text a control shows: a frame's title, a label's, a button's or a
+// field's text.
+QString captionOf(const QWidget *widget)
+{
+    if (auto *box = qobject_cast<const QGroupBox *>(widget))
+        return box->title();
+    if (auto *label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    if (auto *button = qobject_cast<const QPushButton *>(widget))
+        return button->text();
+    if (auto *line = qobject_cast<const QLineEdit *>(widget))
+        return line->text();
+    if (auto *combo = qobject_cast<const QComboBox *>(widget))
+        return combo->currentText();
+    return QString();
+}
+
 } // namespace
 
 class MainWindowTest final : public QObject
@@ -122,7 +139,7 @@ void MainWindowTest::startsInItsInitialState()
     QVERIFY(!w->form().windowIcon().isNull());
     QCOMPARE(w->form().minimumSize(), w->form().maximumSize());
     QTest::qWait(20);
-    QVERIFY(messages.texts.isEmpty());
+    QVERIFY(messages.texts().isEmpty());
 }
 
 void MainWindowTest::layoutMatchesTable_data()
@@ -190,18 +207,7 @@ void MainWindowTest::layoutMatchesTable()
     w.open();
     QWidget *widget = w->control(qPrintable(name));
     QCOMPARE(widget->parentWidget()->objectName(), container);
-    QString text;
-    if (auto *box = qobject_cast<QGroupBox *>(widget))
-        text = box->title();
-    else if (auto *label = qobject_cast<QLabel *>(widget))
-        text = label->text();
-    else if (auto *button = qobject_cast<QPushButton *>(widget))
-        text = button->text();
-    else if (auto *line = qobject_cast<QLineEdit *>(widget))
-        text = line->text();
-    else if (auto *combo = qobject_cast<QComboBox *>(widget))
-        text = combo->currentText();
-    QCOMPARE(text, caption);
+    QCOMPARE(captionOf(widget), caption);
     if (auto *button = qobject_cast<QPushButton *>(widget))
         QVERIFY(!button->autoDefault() && !button->isDefault());
 }
@@ -316,9 +322,9 @@ void MainWindowTest::newEntryRoad()
 
     MessageCatcher messages;
     w->click(4);
-    QCOMPARE(messages.texts, QStringList("Database saved in " + w.dir.databasePath()));
-    QCOMPARE(messages.titles, QStringList("Stockbook"));
-    QCOMPARE(messages.icons, QList<int>{QMessageBox::NoIcon});
+    QCOMPARE(messages.texts(), QStringList("Database saved in " + w.dir.databasePath()));
+    QCOMPARE(messages.titles(), QStringList("Stockbook"));
+    QCOMPARE(messages.icons(), QList<int>{QMessageBox::NoIcon});
     QCOMPARE(w.dir.readDatabase(), (r1 + added + "\r\n").toUtf8());
     QCOMPARE(w->view()->databaseText(), r1 + added);
 }
@@ -384,7 +390,7 @@ void MainWindowTest::saveRule()
     MessageCatcher messages;
     w->click(4);
     QTest::qWait(20);
-    QCOMPARE(messages.texts.size(), saves ? 1 : 0);
+    QCOMPARE(messages.texts().size(), saves ? 1 : 0);
     QCOMPARE(w.dir.readDatabase(), saves ? (view + "\r\n").toUtf8() : file);
     QCOMPARE(w->view()->databaseText(), view);
 }
@@ -565,9 +571,9 @@ void MainWindowTest::updateThatFindsNothingSaysSo()
     const QString view = w->view()->databaseText();
     MessageCatcher messages;
     w->click(6);
-    QTRY_COMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(said), qPrintable(messages.texts[0]));
-    QVERIFY(messages.texts[0].contains("[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor"));
+    QTRY_COMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(said), qPrintable(messages.texts()[0]));
+    QVERIFY(messages.texts()[0].contains("[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor"));
     QCOMPARE(w->entry(), (QStringList{"A1", "10k", "26", "Resistor"}));
     QCOMPARE(w->view()->databaseText(), view);
     QCOMPARE(QFile::exists(w.dir.databasePath()), change != "remove");
@@ -647,10 +653,10 @@ void MainWindowTest::otherWritersChangesAreMerged()
     w.dir.writeDatabase(file);
     MessageCatcher messages;
     w->click("Command4");
-    QTRY_COMPARE(messages.texts.size(), told.isEmpty() ? 1 : 2);
-    QVERIFY(messages.texts[0].startsWith("Database saved in "));
+    QTRY_COMPARE(messages.texts().size(), told.isEmpty() ? 1 : 2);
+    QVERIFY(messages.texts()[0].startsWith("Database saved in "));
     if (!told.isEmpty())
-        QVERIFY2(messages.texts[1].contains(told), qPrintable(messages.texts[1]));
+        QVERIFY2(messages.texts()[1].contains(told), qPrintable(messages.texts()[1]));
     QCOMPARE(w->view()->databaseText(), merged);
     QCOMPARE(w.dir.readDatabase(), (merged + "\r\n").toUtf8());
 }
@@ -720,9 +726,9 @@ void MainWindowTest::conflictCopiesAreMerged()
     MessageCatcher messages;
     w.open();
     QCOMPARE(w->view()->databaseText(), merged);
-    QTRY_COMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains(copy + ": ") && messages.texts[0].contains(told),
-             qPrintable(messages.texts[0]));
+    QTRY_COMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains(copy + ": ") && messages.texts()[0].contains(told),
+             qPrintable(messages.texts()[0]));
     w->click("Command4");
     QCOMPARE(w.dir.readDatabase(), (merged + "\r\n").toUtf8());
     QVERIFY(!copyFile.exists());
@@ -777,7 +783,7 @@ void MainWindowTest::twoWindowsLoseNothing()
                             "[Box]: B [Item]: 0 changed in B [Nr]: 0 [Type]: ...\r\n"));
     QCOMPARE(file.count("[Box]: "), 10);
     QCOMPARE(a.viewText() + "\r\n", file);
-    QVERIFY(std::none_of(messages.texts.cbegin(), messages.texts.cend(),
+    QVERIFY(std::none_of(messages.texts().cbegin(), messages.texts().cend(),
                          [](const QString &text) { return text.contains("?"); }));
 }
 
@@ -811,8 +817,8 @@ void MainWindowTest::refusesFieldsThatBreakTheLine()
     w->setEntry(entry);
     MessageCatcher messages;
     w->click(button);
-    QTRY_COMPARE(messages.texts.size(), 1);
-    QVERIFY2(messages.texts[0].contains('"' + named + '"'), qPrintable(messages.texts[0]));
+    QTRY_COMPARE(messages.texts().size(), 1);
+    QVERIFY2(messages.texts()[0].contains('"' + named + '"'), qPrintable(messages.texts()[0]));
     QCOMPARE(w->entry(), entry);
     QCOMPARE(w->view()->databaseText(), r1);
     QCOMPARE(w.dir.readDatabase(), file);
@@ -828,10 +834,10 @@ void MainWindowTest::failedWriteIsReported()
     w->click(3);
     MessageCatcher messages;
     w->click(4);
-    QTRY_COMPARE(messages.texts.size(), 1);
-    QVERIFY(messages.texts[0].contains(w.dir.databasePath()));
-    QVERIFY(!messages.texts[0].contains("Database saved in"));
-    QCOMPARE(messages.icons[0], int(QMessageBox::Warning));
+    QTRY_COMPARE(messages.texts().size(), 1);
+    QVERIFY(messages.texts()[0].contains(w.dir.databasePath()));
+    QVERIFY(!messages.texts()[0].contains("Database saved in"));
+    QCOMPARE(messages.icons()[0], int(QMessageBox::Warning));
     QCOMPARE(w->view()->databaseText(), ComposeRecordLine("A", "x", "1", "IC"));
 
     // Update in a read-only directory keeps the file, the view and the fields.
@@ -843,12 +849,12 @@ void MainWindowTest::failedWriteIsReported()
     QVERIFY(
         QFile::setPermissions(readOnly.dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     readOnly->click(6);
-    QTRY_COMPARE(messages.texts.size(), 2);
+    QTRY_COMPARE(messages.texts().size(), 2);
     QFile::setPermissions(readOnly.dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(messages.texts[1].count(readOnly.dir.path()), 1);
-    QVERIFY(messages.texts[1].contains("the folder " + readOnly.dir.path() + " is not writable"));
-    QVERIFY(messages.texts[1].contains("your changes are still in the window"));
+    QCOMPARE(messages.texts()[1].count(readOnly.dir.path()), 1);
+    QVERIFY(messages.texts()[1].contains("the folder " + readOnly.dir.path() + " is not writable"));
+    QVERIFY(messages.texts()[1].contains("your changes are still in the window"));
     QCOMPARE(readOnly.dir.readDatabase(), file);
     QCOMPARE(readOnly->view()->databaseText(), r1);
     QCOMPARE(readOnly->entry(), (QStringList{"A1", "10k", "26", "Resistor"}));
@@ -861,19 +867,19 @@ void MainWindowTest::unreadableDatabaseIsNeverOverwritten()
     QVERIFY(QFile::setPermissions(w.dir.databasePath(), QFileDevice::WriteOwner));
     MessageCatcher messages;
     w.open();
-    QTRY_COMPARE(messages.texts.size(), 1);
-    QVERIFY(messages.texts[0].contains(w.dir.databasePath()));
-    QVERIFY(messages.texts[0].contains("Permission denied"));
-    QVERIFY(messages.texts[0].contains("Quit, make the file readable"));
+    QTRY_COMPARE(messages.texts().size(), 1);
+    QVERIFY(messages.texts()[0].contains(w.dir.databasePath()));
+    QVERIFY(messages.texts()[0].contains("Permission denied"));
+    QVERIFY(messages.texts()[0].contains("Quit, make the file readable"));
     QCOMPARE(w->view()->databaseText(), QString());
 
     w->setEntry({"A", "x", "1", "IC"});
     w->click(3);
     w->click(4);
-    QTRY_COMPARE(messages.texts.size(), 2);
+    QTRY_COMPARE(messages.texts().size(), 2);
     w->clickLine(0, 3);
     w->click(6);
-    QTRY_COMPARE(messages.texts.size(), 3);
+    QTRY_COMPARE(messages.texts().size(), 3);
     QVERIFY(QFile::setPermissions(w.dir.databasePath(),
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     QCOMPARE(w.dir.readDatabase(), file);
@@ -887,17 +893,17 @@ void MainWindowTest::unreadableDatabaseDuringSearch()
     MessageCatcher messages;
     w->typeSearch("A1");
     QTest::qWait(20);
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
     QCOMPARE(w->view()->databaseText(), QString());
     QVERIFY(QFile::setPermissions(w.dir.databasePath(),
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     w->typeSearch("BC5");
     QCOMPARE(w->view()->databaseText(), r2);
-    QCOMPARE(messages.texts.size(), 1);
+    QCOMPARE(messages.texts().size(), 1);
     // After a search that worked, the next failure is told again.
     QVERIFY(QFile::setPermissions(w.dir.databasePath(), QFileDevice::WriteOwner));
     w->typeSearch("A1");
-    QCOMPARE(messages.texts.size(), 2);
+    QCOMPARE(messages.texts().size(), 2);
     QVERIFY(QFile::setPermissions(w.dir.databasePath(),
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner));
 }

@@ -186,7 +186,7 @@ public:
         for (int k = 0; k < actions && problem.isEmpty(); ++k) {
             const QHash<QString, int> fileBefore = nonEmptyLineCounts(m_model.fileText());
             const QString selectedBefore = m_model.selected;
-            const qsizetype messagesBefore = m_messages.texts.size();
+            const qsizetype messagesBefore = m_messages.texts().size();
             m_expectedMessage.clear();
             const Kind kind = act();
             ++m_actions;
@@ -468,7 +468,7 @@ private:
 
     QString checkMessages(qsizetype before) const
     {
-        const QStringList shownNow = m_messages.texts.mid(before);
+        const QStringList shownNow = m_messages.texts().mid(before);
         if (m_expectedMessage.isEmpty() && !shownNow.isEmpty())
             return QStringLiteral("unexpected message %1").arg(shown(shownNow.join(u'|')));
         if (!m_expectedMessage.isEmpty() &&

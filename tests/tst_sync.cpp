@@ -111,6 +111,39 @@ QByteArray fileOf(const QString &folder)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
 }
 
+// What a scenario gathers as it goes: the lines that must be in both files
+// afterwards, and the milliseconds from a write to its scan, and to the
+// settled state.
+struct Outcome
+{
+    bool scanned(qint64 ms)
+    {
+        timings << QString("scan %1").arg(ms);
+        return ms >= 0;
+    }
+    // Clicks Save or Update; when the file changed, waits for the scan that
+    // takes it in (not while the folder is paused).
+    bool write(Syncthing &side, WindowDriver &w, int command, bool paused = false)
+    {
+        const QByteArray before = fileOf(side.folder);
+        const qint64 since = side.lastEvent();
+        w.click(command);
+        return fileOf(side.folder) == before || paused || scanned(side.awaitEvent(since));
+    }
+    // Adds `n` records of the user `who`.
+    void records(WindowDriver &w, const QString &who, int n)
+    {
+        for (int k = 1; k <= n; ++k) {
+            w.add(tag + who + QString::number(k), "part");
+            expected << ComposeRecordLine(tag + who + QString::number(k), "part", "0", "...");
+        }
+    }
+
+    const QString tag;
+    QStringList expected;
+    QStringList timings;
+};
+
 } // namespace
 
 class SyncTest final : public QObject
@@ -126,7 +159,12 @@ private:
     // Waits until both instances are idle, need nothing and each holds all
     // that the other has; the milliseconds it took, or -1 after two minutes.
     qint64 awaitSettled();
+    void settle(Outcome &outcome);
     void pick(WindowDriver &w, int line, const QString &count);
+    void addOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b);
+    void updateOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b, bool sameRecord);
+    void changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver &b);
+    QStringList faults(const Outcome &outcome, char kind, const QStringList &told) const;
 
     Syncthing m_a{"A"};
     Syncthing m_b{"B"};
@@ -221,106 +259,114 @@ void SyncTest::scenario()
     for (const QString &copy : ListConflictCopies(m_a.folder))
         MoveConflictCopy(m_a.folder, copy);
     QVERIFY(awaitSettled() >= 0);
-    const QString tag = QString(QChar(kind)).toUpper();
+    Outcome outcome{QString(QChar(kind)).toUpper(), {}, {}};
     WindowDriver a(m_a.folder);
     WindowDriver b(m_b.folder);
     MessageCatcher catcher;
-    QStringList expected; // lines that must be in both files afterwards
-    QStringList timings;  // milliseconds from a write to its scan, and to the settled state
-    const auto scanned = [&](qint64 ms) {
-        timings << QString("scan %1").arg(ms);
-        return ms >= 0;
-    };
-    const auto settle = [&] {
-        const qint64 ms = awaitSettled();
-        timings << QString("settled %1").arg(ms);
-        QVERIFY2(ms >= 0, "Syncthing did not settle within two minutes");
-    };
-    // Clicks Save or Update; when the file changed, waits for the scan that
-    // takes it in (not while the folder is paused).
-    const auto write = [&](Syncthing &side, WindowDriver &w, int command, bool paused = false) {
-        const QByteArray before = fileOf(side.folder);
-        const qint64 since = side.lastEvent();
-        w.click(command);
-        return fileOf(side.folder) == before || paused || scanned(side.awaitEvent(since));
-    };
-    const auto records = [&](WindowDriver &w, const QString &who, int n) {
-        for (int k = 1; k <= n; ++k) {
-            w.add(tag + who + QString::number(k), "part");
-            expected << ComposeRecordLine(tag + who + QString::number(k), "part", "0", "...");
-        }
-    };
     QElapsedTimer scenarioTime;
     scenarioTime.start();
-    if (kind == 'a') {
-        records(a, "A", 3);
-        QVERIFY(write(m_a, a, 4));
-        settle();
-        records(b, "B", 2);
-        QVERIFY(write(m_b, b, 4));
-        settle();
-    } else if (kind == 'b' || kind == 'c') {
-        const QString countA = tag + "11", countB = tag + "22";
-        pick(a, 0, countA);
-        pick(b, kind == 'b' ? 1 : 0, countB);
-        const QStringList recordA = a.entry(), recordB = b.entry();
-        expected << ComposeRecordLine(recordA[0], recordA[1], recordA[2], recordA[3])
-                 << ComposeRecordLine(recordB[0], recordB[1], recordB[2], recordB[3]);
-        const qint64 sinceA = m_a.lastEvent(), sinceB = m_b.lastEvent();
-        a.click(6);
-        b.click(6); // within a second of A's
-        QVERIFY(scanned(m_a.awaitEvent(sinceA)) && scanned(m_b.awaitEvent(sinceB)));
-        settle();
-    } else {
-        const qint64 paused = m_b.lastEvent();
-        m_b.setPaused(true);
-        QVERIFY(m_b.awaitEvent(paused, "FolderPaused") >= 0);
-        QVERIFY(m_b.get("/rest/config/folders/" + kFolder)["paused"].toBool());
-        for (auto [side, w, who, line] :
-             {std::tuple(&m_a, &a, "A", 0), std::tuple(&m_b, &b, "B", 1)}) {
-            pick(*w, line, tag + who);
-            const QStringList fields = w->entry();
-            expected << ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
-            QVERIFY(write(*side, *w, 6, side == &m_b));
-            records(*w, who, 1);
-            QVERIFY(write(*side, *w, 4, side == &m_b));
-        }
-        const qint64 since = m_b.lastEvent();
-        m_b.setPaused(false);
-        QVERIFY(scanned(m_b.awaitEvent(since)));
-        settle();
-    }
+    if (kind == 'a')
+        addOnBoth(outcome, a, b);
+    else if (kind == 'b' || kind == 'c')
+        updateOnBoth(outcome, a, b, kind == 'c');
+    else
+        changeWhilePaused(outcome, a, b);
+    if (QTest::currentTestFailed())
+        return;
     // The next Save on both sides.
     for (auto [side, w] : {std::pair(&m_a, &a), std::pair(&m_b, &b)}) {
-        QVERIFY(write(*side, *w, 4));
-        settle();
+        QVERIFY(outcome.write(*side, *w, 4));
+        settle(outcome);
     }
+    const QStringList found = faults(outcome, kind, catcher.texts());
+    qInfo("scenario %c, ms: %s; %lld in all; %lld message boxes", kind,
+          qPrintable(outcome.timings.join(", ")), scenarioTime.elapsed(),
+          qint64(catcher.texts().size()));
+    QVERIFY2(found.isEmpty(), qPrintable(found.join("\n")));
+}
 
-    QStringList faults;
+void SyncTest::settle(Outcome &outcome)
+{
+    const qint64 ms = awaitSettled();
+    outcome.timings << QString("settled %1").arg(ms);
+    QVERIFY2(ms >= 0, "Syncthing did not settle within two minutes");
+}
+
+// A adds 3 and saves, then B, opened before, adds 2 and saves.
+void SyncTest::addOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b)
+{
+    outcome.records(a, "A", 3);
+    QVERIFY(outcome.write(m_a, a, 4));
+    settle(outcome);
+    outcome.records(b, "B", 2);
+    QVERIFY(outcome.write(m_b, b, 4));
+    settle(outcome);
+}
+
+// Both Update a record, different ones or the same, within a second.
+void SyncTest::updateOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b, bool sameRecord)
+{
+    const QString countA = outcome.tag + "11", countB = outcome.tag + "22";
+    pick(a, 0, countA);
+    pick(b, sameRecord ? 0 : 1, countB);
+    const QStringList recordA = a.entry(), recordB = b.entry();
+    outcome.expected << ComposeRecordLine(recordA[0], recordA[1], recordA[2], recordA[3])
+                     << ComposeRecordLine(recordB[0], recordB[1], recordB[2], recordB[3]);
+    const qint64 sinceA = m_a.lastEvent(), sinceB = m_b.lastEvent();
+    a.click(6);
+    b.click(6); // within a second of A's
+    QVERIFY(outcome.scanned(m_a.awaitEvent(sinceA)) && outcome.scanned(m_b.awaitEvent(sinceB)));
+    settle(outcome);
+}
+
+// B paused while both Update, Add and save, then resumed.
+void SyncTest::changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver &b)
+{
+    const qint64 paused = m_b.lastEvent();
+    m_b.setPaused(true);
+    QVERIFY(m_b.awaitEvent(paused, "FolderPaused") >= 0);
+    QVERIFY(m_b.get("/rest/config/folders/" + kFolder)["paused"].toBool());
+    for (auto [side, w, who, line] : {std::tuple(&m_a, &a, "A", 0), std::tuple(&m_b, &b, "B", 1)}) {
+        pick(*w, line, outcome.tag + who);
+        const QStringList fields = w->entry();
+        outcome.expected << ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
+        QVERIFY(outcome.write(*side, *w, 6, side == &m_b));
+        outcome.records(*w, who, 1);
+        QVERIFY(outcome.write(*side, *w, 4, side == &m_b));
+    }
+    const qint64 since = m_b.lastEvent();
+    m_b.setPaused(false);
+    QVERIFY(outcome.scanned(m_b.awaitEvent(since)));
+    settle(outcome);
+}
+
+// What went wrong: the files differ, lines are missing, copies are left, the
+// user was asked or was not told.
+QStringList SyncTest::faults(const Outcome &outcome, char kind, const QStringList &told) const
+{
+    QStringList found;
     const QByteArray fileA = fileOf(m_a.folder), fileB = fileOf(m_b.folder);
     if (fileA != fileB)
-        faults << "the two files differ:\nA:\n" + QString::fromUtf8(fileA) + "B:\n" +
-                      QString::fromUtf8(fileB);
-    for (const QString &line : expected) {
+        found << "the two files differ:\nA:\n" + QString::fromUtf8(fileA) + "B:\n" +
+                     QString::fromUtf8(fileB);
+    for (const QString &line : outcome.expected) {
         if (!QString::fromUtf8(fileA).contains(line))
-            faults << "missing from A's file: " + line.trimmed();
+            found << "missing from A's file: " + line.trimmed();
     }
     for (const QString &folder : {m_a.folder, m_b.folder}) {
         if (!ListConflictCopies(folder).isEmpty())
-            faults << "conflict copies left in " + folder + ": " +
-                          ListConflictCopies(folder).join(", ");
+            found << "conflict copies left in " + folder + ": " +
+                         ListConflictCopies(folder).join(", ");
     }
-    for (const QString &text : catcher.texts) {
+    for (const QString &text : told) {
         if (text.contains(u'?'))
-            faults << "asked: " + text.simplified();
+            found << "asked: " + text.simplified();
     }
     // The same record changed on both sides: the user is told of both counts.
-    const QString told = catcher.texts.join(u'\n');
-    if (kind == 'c' && !(told.contains("C11") && told.contains("C22")))
-        faults << "not told of the record kept in two versions (C11 and C22)";
-    qInfo("scenario %c, ms: %s; %lld in all; %lld message boxes", kind,
-          qPrintable(timings.join(", ")), scenarioTime.elapsed(), qint64(catcher.texts.size()));
-    QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));
+    const QString all = told.join(u'\n');
+    if (kind == 'c' && !(all.contains("C11") && all.contains("C22")))
+        found << "not told of the record kept in two versions (C11 and C22)";
+    return found;
 }
 
 // No privileges are dropped: the folders belong to the user who started

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -19,27 +20,40 @@ namespace TestSupport {
 
 MessageCatcher::MessageCatcher()
 {
-    QObject::connect(&m_timer, &QTimer::timeout, [this] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        texts << box->text();
-        titles << box->windowTitle();
-        icons << box->icon();
-        QAbstractButton *answer = box->escapeButton();
-        if (!answers.isEmpty()) {
-            const QString text = answers.takeFirst();
-            for (QAbstractButton *button : box->buttons()) {
-                if (button->text() == text)
-                    answer = button;
-            }
+    qApp->installEventFilter(this);
+}
+
+// A box shown by exec() is answered once its own event loop runs.
+bool MessageCatcher::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *box = qobject_cast<QMessageBox *>(watched);
+    if (box && event->type() == QEvent::Show && !event->spontaneous()) {
+        QMetaObject::invokeMethod(
+            this, [this, shown = QPointer<QMessageBox>(box)] { answer(shown); },
+            Qt::QueuedConnection);
+    }
+    return false;
+}
+
+void MessageCatcher::answer(QMessageBox *box)
+{
+    if (!box || !box->isVisible())
+        return;
+    m_texts << box->text();
+    m_titles << box->windowTitle();
+    m_icons << box->icon();
+    QAbstractButton *chosen = box->escapeButton();
+    if (!m_answers.isEmpty()) {
+        const QString text = m_answers.takeFirst();
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == text)
+                chosen = button;
         }
-        if (answer)
-            answer->click();
-        else
-            box->done(QMessageBox::Ok);
-    });
-    m_timer.start(1);
+    }
+    if (chosen)
+        chosen->click();
+    else
+        box->done(QMessageBox::Ok);
 }
 
 WindowDriver::WindowDriver(const QString &programDirectory)
@@ -102,7 +116,7 @@ QString WindowDriver::viewText() const
 
 void WindowDriver::typeInto(int k, const QString &text) const
 {
-    QLineEdit *edit = k < 3 ? field(k) : type()->lineEdit();
+    QLineEdit *edit = k < 3 ? field(k) : k == 3 ? type()->lineEdit() : search();
     edit->setFocus();
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
@@ -111,10 +125,7 @@ void WindowDriver::typeInto(int k, const QString &text) const
 
 void WindowDriver::typeSearch(const QString &text) const
 {
-    search()->setFocus();
-    search()->selectAll();
-    QTest::keyClick(search(), Qt::Key_Backspace);
-    QTest::keyClicks(search(), text);
+    typeInto(4, text);
 }
 
 void WindowDriver::add(const QString &box, const QString &item) const

@@ -9,30 +9,51 @@
 
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QWidget>
 
 class DatabaseView;
 class Form1;
 class QComboBox;
 class QLineEdit;
+class QMessageBox;
 
 namespace TestSupport {
 
-// Closes each modal message box that opens while it lives and keeps its text,
-// title and icon. A box is answered with the next of `answers` (a button's
-// text) while there are any, else with its escape button, else with OK.
-class MessageCatcher final
+// Closes each message box that is shown while it lives and keeps its text,
+// title and icon. A box is answered with the next of the queued answers (a
+// button's text) while there are any, else with its escape button, else with
+// OK.
+class MessageCatcher final : public QObject
 {
 public:
-    MessageCatcher();
-    QStringList texts;
-    QStringList titles;
-    QList<int> icons;
-    QStringList answers;
+    MessageCatcher(); // filters the application's events until it goes
+    const QStringList &texts() const
+    {
+        return m_texts;
+    }
+    const QStringList &titles() const
+    {
+        return m_titles;
+    }
+    const QList<int> &icons() const
+    {
+        return m_icons;
+    }
+    void queueAnswer(const QString &buttonText)
+    {
+        m_answers << buttonText;
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QTimer m_timer;
+    void answer(QMessageBox *box);
+
+    QStringList m_texts;
+    QStringList m_titles;
+    QList<int> m_icons;
+    QStringList m_answers;
 };
 
 class WindowDriver final
@@ -57,7 +78,8 @@ public:
     // Sets the four entry fields' texts, without typing.
     void setEntry(const QStringList &texts) const;
     QString viewText() const;
-    // Replaces a field's text by typing: select all, erase, type.
+    // Replaces a field's text by typing: select all, erase, type (0 box, 1 item,
+    // 2 count, 3 type, 4 search).
     void typeInto(int field, const QString &text) const;
     void typeSearch(const QString &text) const;
     // Types a box and an item into their fields and clicks Add.
