@@ -192,6 +192,38 @@ FileResult<Location> locate(const QString &programDirectory)
     return {FileStatus::Failed, systemReason(ELOOP), Location{}};
 }
 
+namespace {
+
+// Reads into `bytes` as many bytes as it holds room for (as many as the file
+// held when it was opened), and on, up to one more than `limit`, as long as
+// the file grew meanwhile; `bytes` then holds what was read. Why a read
+// failed, if one did.
+std::optional<QString> readToEnd(int fd, QByteArray &bytes, qint64 limit)
+{
+    qint64 got = 0;
+    std::optional<QString> reason;
+    while (got <= limit) {
+        char more[65536];
+        const bool within = got < bytes.size();
+        const ssize_t chunk = within ? ::read(fd, bytes.data() + got, size_t(bytes.size() - got))
+                                     : ::read(fd, more, sizeof more);
+        if (chunk < 0 && errno == EINTR)
+            continue;
+        if (chunk <= 0) {
+            if (chunk < 0)
+                reason = systemReason();
+            break;
+        }
+        if (!within)
+            bytes.append(more, chunk);
+        got += chunk;
+    }
+    bytes.resize(got);
+    return reason;
+}
+
+} // namespace
+
 FileResult<FileBytes> readFile(const Location &location, qint64 limit)
 {
     auto failure = [](const QString &reason) {
@@ -215,33 +247,13 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
                                                      : replaced);
     }
     FileBytes read;
-    QString reason;
-    // As many bytes as the file held when it was opened; a file that grew
-    // meanwhile is read on, up to the limit.
     read.bytes = QByteArray(before.size, Qt::Uninitialized);
-    qint64 got = 0;
-    while (got <= limit) {
-        char more[65536];
-        const bool within = got < read.bytes.size();
-        const ssize_t chunk =
-            within ? ::read(fd, read.bytes.data() + got, size_t(read.bytes.size() - got))
-                   : ::read(fd, more, sizeof more);
-        if (chunk < 0 && errno == EINTR)
-            continue;
-        if (chunk <= 0) {
-            if (chunk < 0)
-                reason = systemReason();
-            break;
-        }
-        if (!within)
-            read.bytes.append(more, chunk);
-        got += chunk;
-    }
-    read.bytes.resize(got);
+    const std::optional<QString> reason = readToEnd(fd, read.bytes, limit);
+    const qint64 got = read.bytes.size();
     const bool after = ::fstat(fd, &status) == 0;
     ::close(fd);
-    if (!reason.isEmpty())
-        return failure(reason);
+    if (reason)
+        return failure(*reason);
     if (got > limit)
         return failure(Internal::tooLargeReason(qMax<qint64>(got, status.st_size), limit));
     // Unchanged while it was read: the same stamp before and after, and as

@@ -104,6 +104,55 @@ std::optional<SideEdits> diff(const QByteArray &ancestor, qsizetype ancestorLine
     return edits;
 }
 
+void appendFromFile(MergedLines &merged, QStringView line)
+{
+    merged.lines.append(line);
+    ++merged.report.fromFile;
+}
+
+// The lines both sides added before one ancestor line: the file's first, then
+// the window's that the file did not add too.
+void appendAdded(MergedLines &merged, Lines fileAdded, const Lines &window, int windowFrom,
+                 int windowTo)
+{
+    for (const QStringView line : fileAdded)
+        appendFromFile(merged, line);
+    for (int k = windowFrom; k < windowTo; ++k) {
+        if (!fileAdded.removeOne(window[k]))
+            merged.lines.append(window[k]);
+        else
+            --merged.report.fromFile;
+    }
+}
+
+// What the merge keeps of one ancestor line, which the window made `a` and
+// the file made `b` of: kept, removed, or the number of the line that
+// replaced it on that side.
+void appendCombined(MergedLines &merged, QStringView ancestorLine, const Lines &window, int a,
+                    const Lines &file, int b)
+{
+    MergeReport &report = merged.report;
+    if (a == SideEdits::kKept && b == SideEdits::kKept) {
+        merged.lines.append(ancestorLine);
+    } else if (a == SideEdits::kKept && b == SideEdits::kRemoved) {
+        ++report.removedInFile;
+    } else if (a >= 0 && b >= 0) {
+        merged.lines.append(window[a]);
+        if (file[b] != window[a]) {
+            appendFromFile(merged, file[b]);
+            report.inTwoVersions << window[a].toString() << file[b].toString();
+        }
+    } else if (a >= 0) {
+        merged.lines.append(window[a]);
+        if (b == SideEdits::kRemoved)
+            report.changedAndRemoved << window[a].toString();
+    } else if (b >= 0) {
+        appendFromFile(merged, file[b]);
+        if (a == SideEdits::kRemoved)
+            report.changedAndRemoved << file[b].toString();
+    }
+}
+
 // Merges the lines between the lines that all three share at the start and
 // at the end.
 std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &window,
@@ -122,46 +171,12 @@ std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &windo
 
     MergedLines merged;
     merged.lines.reserve(qMax(window.size(), file.size()));
-    MergeReport &report = merged.report;
-    const auto fromFile = [&](QStringView line) {
-        merged.lines.append(line);
-        ++report.fromFile;
-    };
     for (qsizetype g = 0; g <= ancestor.size(); ++g) {
         const auto [fileFrom, fileTo] = theirs->added[g];
         const auto [windowFrom, windowTo] = mine->added[g];
-        Lines fileAdded = file.mid(fileFrom, fileTo - fileFrom);
-        for (const QStringView line : fileAdded)
-            fromFile(line);
-        for (int k = windowFrom; k < windowTo; ++k) {
-            if (!fileAdded.removeOne(window[k]))
-                merged.lines.append(window[k]);
-            else
-                --report.fromFile;
-        }
-        if (g == ancestor.size())
-            break;
-        const int a = mine->change[g];
-        const int b = theirs->change[g];
-        if (a == SideEdits::kKept && b == SideEdits::kKept) {
-            merged.lines.append(ancestor[g]);
-        } else if (a == SideEdits::kKept && b == SideEdits::kRemoved) {
-            ++report.removedInFile;
-        } else if (a >= 0 && b >= 0) {
-            merged.lines.append(window[a]);
-            if (file[b] != window[a]) {
-                fromFile(file[b]);
-                report.inTwoVersions << window[a].toString() << file[b].toString();
-            }
-        } else if (a >= 0) {
-            merged.lines.append(window[a]);
-            if (b == SideEdits::kRemoved)
-                report.changedAndRemoved << window[a].toString();
-        } else if (b >= 0) {
-            fromFile(file[b]);
-            if (a == SideEdits::kRemoved)
-                report.changedAndRemoved << file[b].toString();
-        }
+        appendAdded(merged, file.mid(fileFrom, fileTo - fileFrom), window, windowFrom, windowTo);
+        if (g < ancestor.size())
+            appendCombined(merged, ancestor[g], window, mine->change[g], file, theirs->change[g]);
     }
     return merged;
 }
