@@ -3,6 +3,9 @@
 #include <csignal>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include "main_window/main_window.h"
 
@@ -19,6 +22,14 @@ int main(int argc, char *argv[])
     // Lets the desktop match the window to the installed stockbook.desktop
     // entry, and so to its name and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("stockbook"));
+    // A translation of the texts, stockbook_<language>.qm, is taken from Qt's
+    // translations folder, which only the system's administrator can write
+    // to, never from the program folder, which a shared install may let
+    // others write to. Without one the texts stay English.
+    QTranslator translation;
+    if (translation.load(QLocale(), QStringLiteral("stockbook"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&translation);
     // The database lies beside the program, whatever the working directory.
     // (Empty when the folder's name cannot be read as text: the window then
     // reads and writes nothing.)
