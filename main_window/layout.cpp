@@ -55,41 +55,29 @@ struct Form1::LayoutRow
 };
 
 // The layout table, in the order of the window's tab indexes.
+// clang-format off
 const Form1::LayoutRow Form1::kLayout[] = {
-    {"Frame1", Kind::Frame, &Form1::Frame1, nullptr, QRect(360, 240, 3855, 4455),
-     QT_TRANSLATE_NOOP("Form1", "Database")},
-    {"Label1", Kind::Label, &Form1::Label1, &Form1::Frame1, QRect(240, 600, 1215, 255),
-     QT_TRANSLATE_NOOP("Form1", "Box Name")},
+    {"Frame1", Kind::Frame, &Form1::Frame1, nullptr, QRect(360, 240, 3855, 4455), QT_TRANSLATE_NOOP("Form1", "Database")},
+    {"Label1", Kind::Label, &Form1::Label1, &Form1::Frame1, QRect(240, 600, 1215, 255), QT_TRANSLATE_NOOP("Form1", "Box Name")},
     {"Text1", Kind::Field, &Form1::Text1, &Form1::Frame1, QRect(1800, 600, 1455, 285), ""},
-    {"Label2", Kind::Label, &Form1::Label2, &Form1::Frame1, QRect(240, 960, 1455, 255),
-     QT_TRANSLATE_NOOP("Form1", "Component Name")},
+    {"Label2", Kind::Label, &Form1::Label2, &Form1::Frame1, QRect(240, 960, 1455, 255), QT_TRANSLATE_NOOP("Form1", "Component Name")},
     {"Text2", Kind::Field, &Form1::Text2, &Form1::Frame1, QRect(1800, 960, 1455, 285), ""},
-    {"Label3", Kind::Label, &Form1::Label3, &Form1::Frame1, QRect(240, 1320, 855, 255),
-     QT_TRANSLATE_NOOP("Form1", "Number")},
+    {"Label3", Kind::Label, &Form1::Label3, &Form1::Frame1, QRect(240, 1320, 855, 255), QT_TRANSLATE_NOOP("Form1", "Number")},
     {"Text3", Kind::Field, &Form1::Text3, &Form1::Frame1, QRect(1800, 1320, 615, 285), "0"},
-    {"Command1", Kind::Button, &Form1::Command1, &Form1::Frame1, QRect(2520, 1320, 375, 255),
-     QT_TRANSLATE_NOOP("Form1", "+")},
-    {"Command2", Kind::Button, &Form1::Command2, &Form1::Frame1, QRect(3000, 1320, 375, 255),
-     QT_TRANSLATE_NOOP("Form1", "-")},
-    {"Label5", Kind::Label, &Form1::Label5, &Form1::Frame1, QRect(240, 1680, 735, 255),
-     QT_TRANSLATE_NOOP("Form1", "Type")},
-    {"Combo1", Kind::TypeField, &Form1::Combo1, &Form1::Frame1, QRect(1800, 1680, 1455, 315),
-     "..."},
-    {"Command3", Kind::Button, &Form1::Command3, &Form1::Frame1, QRect(120, 2280, 735, 375),
-     QT_TRANSLATE_NOOP("Form1", "Add")},
-    {"Command4", Kind::Button, &Form1::Command4, &Form1::Frame1, QRect(960, 2280, 735, 375),
-     QT_TRANSLATE_NOOP("Form1", "Save")},
-    {"Command6", Kind::Button, &Form1::Command6, &Form1::Frame1, QRect(1800, 2280, 855, 375),
-     QT_TRANSLATE_NOOP("Form1", "Update")},
-    {"Command5", Kind::Button, &Form1::Command5, &Form1::Frame1, QRect(2760, 2280, 735, 375),
-     QT_TRANSLATE_NOOP("Form1", "Quit")},
-    {"Frame2", Kind::Frame, &Form1::Frame2, nullptr, QRect(4440, 240, 6495, 4455),
-     QT_TRANSLATE_NOOP("Form1", "Search")},
-    {"Label4", Kind::Label, &Form1::Label4, &Form1::Frame2, QRect(240, 600, 855, 255),
-     QT_TRANSLATE_NOOP("Form1", "Find")},
+    {"Command1", Kind::Button, &Form1::Command1, &Form1::Frame1, QRect(2520, 1320, 375, 255), QT_TRANSLATE_NOOP("Form1", "+")},
+    {"Command2", Kind::Button, &Form1::Command2, &Form1::Frame1, QRect(3000, 1320, 375, 255), QT_TRANSLATE_NOOP("Form1", "-")},
+    {"Label5", Kind::Label, &Form1::Label5, &Form1::Frame1, QRect(240, 1680, 735, 255), QT_TRANSLATE_NOOP("Form1", "Type")},
+    {"Combo1", Kind::TypeField, &Form1::Combo1, &Form1::Frame1, QRect(1800, 1680, 1455, 315), "..."},
+    {"Command3", Kind::Button, &Form1::Command3, &Form1::Frame1, QRect(120, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Add")},
+    {"Command4", Kind::Button, &Form1::Command4, &Form1::Frame1, QRect(960, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Save")},
+    {"Command6", Kind::Button, &Form1::Command6, &Form1::Frame1, QRect(1800, 2280, 855, 375), QT_TRANSLATE_NOOP("Form1", "Update")},
+    {"Command5", Kind::Button, &Form1::Command5, &Form1::Frame1, QRect(2760, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Quit")},
+    {"Frame2", Kind::Frame, &Form1::Frame2, nullptr, QRect(4440, 240, 6495, 4455), QT_TRANSLATE_NOOP("Form1", "Search")},
+    {"Label4", Kind::Label, &Form1::Label4, &Form1::Frame2, QRect(240, 600, 855, 255), QT_TRANSLATE_NOOP("Form1", "Find")},
     {"Text4", Kind::SearchField, &Form1::Text4, &Form1::Frame2, QRect(1320, 600, 2175, 285), "..."},
     {"Text5", Kind::View, &Form1::Text5, &Form1::Frame2, QRect(360, 1320, 5775, 2655), ""},
 };
+// clang-format on
 
 namespace {
 
