@@ -37,7 +37,6 @@
 #include <optional>
 #include <utility>
 
-#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
