@@ -2,7 +2,7 @@
 
 #include "main_window/main_window.h"
 
-#include <algorithm>
+#include <optional>
 #include <utility>
 
 #include <QComboBox>

@@ -55,9 +55,9 @@ struct FileBytes
 // What a DatabaseSnapshot holds: the read, once taken.
 struct SnapshotRead
 {
-    bool taken = false;
-    FileResult<FileBytes> read;
+    std::optional<FileResult<FileBytes>> read;
 };
+
 inline constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
 
 inline bool isLineEnd(char c)

@@ -133,19 +133,17 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const Q
     return unlessOutOfMemory<QString>([&] {
         // The bytes of an earlier read are searched again only while the path
         // still leads to the very file they were read from, unchanged since.
-        SnapshotRead &taken = *snapshot.m_read;
-        const FileBytes &earlier = taken.read.value;
-        const bool reuse = taken.taken && earlier.unchanged && [&] {
+        std::optional<FileResult<FileBytes>> &held = snapshot.m_read->read;
+        const bool reuse = held && held->value.unchanged && [&] {
             const FileResult<FileSystem::Location> now = FileSystem::locate(programDirectory);
             return now.ok() && now.value.entry == FileSystem::Location::File && now.value.stamp &&
-                   sameStamp(*now.value.stamp, earlier.stamp);
+                   sameStamp(*now.value.stamp, held->value.stamp);
         }();
         if (!reuse) {
-            taken.taken = true;
-            taken.read = FileResult<FileBytes>{};
-            taken.read = readDatabaseBytes(programDirectory);
+            held.reset();
+            held = readDatabaseBytes(programDirectory);
         }
-        const FileResult<FileBytes> &read = taken.read;
+        const FileResult<FileBytes> &read = *held;
         return read.with(read.ok() ? filterBytes(read.value.bytes, searchText) : QString());
     });
 }
