@@ -20,9 +20,7 @@ class QMessageBox;
 namespace TestSupport {
 
 // Closes each message box that is shown while it lives and keeps its text,
-// title and icon. A box is answered with the next of the queued answers (a
-// button's text) while there are any, else with its escape button, else with
-// OK.
+// title and icon. A box is answered with its escape button, else with OK.
 class MessageCatcher final : public QObject
 {
 public:
@@ -39,10 +37,6 @@ public:
     {
         return m_icons;
     }
-    void queueAnswer(const QString &buttonText)
-    {
-        m_answers << buttonText;
-    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -53,7 +47,6 @@ private:
     QStringList m_texts;
     QStringList m_titles;
     QList<int> m_icons;
-    QStringList m_answers;
 };
 
 class WindowDriver final
