@@ -76,8 +76,12 @@ void Form1::watchDatabasePath()
 void Form1::followDatabaseFile()
 {
     watchDatabasePath();
-    if (const std::optional<QString> text = m_session.followFile(Text5->databaseText()))
-        Text5->replaceDatabaseTextKeepingPlace(*text, DatabaseView::Undo::Without);
+    std::optional<QString> text = m_session.followFile(Text5->databaseText());
+    if (!text)
+        return;
+    const QList<CopyReport> copies = m_session.mergeConflictCopies(*text);
+    Text5->replaceDatabaseTextKeepingPlace(*text);
+    reportCopies(copies);
 }
 
 QString Form1::selectedRecord() const
@@ -153,9 +157,10 @@ void Form1::Command3_Click()
 
 void Form1::Command4_Click()
 {
-    if (Text4->text() != kPlaceholder || !m_session.viewHoldsWholeDatabase() || writingIsRefused())
+    const QString view = Text5->databaseText();
+    if (!m_session.hasSomethingToSave(view) || writingIsRefused())
         return;
-    const FileResult<WrittenDatabase> written = m_session.save(Text5->databaseText());
+    const FileResult<WrittenDatabase> written = m_session.save(view);
     if (!showWritten(written))
         return;
     QMessageBox message(QMessageBox::NoIcon, Messages::applicationTitle(),
@@ -195,13 +200,15 @@ void Form1::Command6_Click()
 
 void Form1::warnRecordNotFound(FileStatus fileStatus)
 {
-    warn(Messages::recordNotFound(m_programDirectory, m_session.viewHoldsWholeDatabase(),
-                                  fileStatus, SelectedRecord.chopped(2)));
+    const bool inView = m_session.viewHoldsWholeDatabase();
+    if (!inView && !m_session.searchShowed(SelectedRecord))
+        return warn(Messages::recordOnlyInView(m_programDirectory, SelectedRecord.chopped(2)));
+    warn(Messages::recordNotFound(m_programDirectory, inView, fileStatus,
+                                  SelectedRecord.chopped(2)));
 }
 
 void Form1::Text4_Change()
 {
-    m_session.searchStarted();
     FileResult<QString> found;
     // Both passes of one key stroke search one read of the file; the second
     // reads it again only when the file was replaced or changed in between.
@@ -216,6 +223,7 @@ void Form1::Text4_Change()
         }
     }
     Text5->setDatabaseText(found.value);
+    m_session.searchShown(found.value);
     // A failure is told once, not on every key stroke, until a search reads
     // the file again.
     if (found.okOrNoFile())
@@ -278,8 +286,10 @@ bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
         warn(Messages::saveFailed(m_programDirectory, written.reason));
         return false;
     }
-    if (written.value.tookInOtherChanges())
-        Text5->replaceDatabaseTextKeepingPlace(written.value.text, DatabaseView::Undo::With);
+    // Taking in another writer's records ends the view's undo history, so
+    // that no key press takes them back.
+    if (written.value.tookInOtherChanges() && m_session.viewHoldsWholeDatabase())
+        Text5->replaceDatabaseTextKeepingPlace(written.value.text);
     return true;
 }
 

@@ -63,6 +63,15 @@ QString Messages::recordNotFound(const QString &programDirectory, bool inView,
         .arg(where, record);
 }
 
+QString Messages::recordOnlyInView(const QString &programDirectory, const QString &record)
+{
+    return tr("The record you picked is in the window but not in the database file %1:\n\n%2"
+              "\n\nIt was added here and not saved yet, or another program changed or removed "
+              "it in the file since the search, so nothing was updated. Click Save to write the "
+              "window's changes, then pick the record again to update it.")
+        .arg(databasePathText(programDirectory), record);
+}
+
 QString Messages::searchFailed(const QString &programDirectory, const QString &reason)
 {
     return tr("Could not read the database %1 to search it:\n%2")
@@ -121,8 +130,10 @@ QString Messages::copiesMerged(const QList<CopyReport> &copies)
         if (!copy.unreadable)
             told << tr("%1: %2 records came from it.").arg(copy.name).arg(copy.merge.fromFile) +
                         (copy.withoutAncestor
-                             ? tr(" No earlier version was found to compare it with, so every "
-                                  "record of both was kept.")
+                             ? tr(" No earlier version that both this window and the copy come "
+                                  "from is known, so every record of both was kept. These "
+                                  "records were on one side only:\n") +
+                                   copy.onOneSideOnly.join(u'\n')
                              : QString()) +
                         mergedRecordsText(copy.merge);
     }

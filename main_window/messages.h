@@ -24,6 +24,9 @@ public:
     // file (with `fileStatus`).
     static QString recordNotFound(const QString &programDirectory, bool inView,
                                   RecordStore::FileStatus fileStatus, const QString &record);
+    // An Update on a searched view of a record the view holds and the file
+    // does not.
+    static QString recordOnlyInView(const QString &programDirectory, const QString &record);
     static QString searchFailed(const QString &programDirectory, const QString &reason);
     // The entry fields are named by their labels' captions, box, item, count
     // and type.
