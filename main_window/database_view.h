@@ -42,6 +42,8 @@ public:
     void replaceDatabaseTextKeepingPlace(const QString &text, Undo undo);
     // Appends the text and scrolls it into sight; the caret stays.
     void appendDatabaseText(const QString &text);
+    // Whether the text's last line has characters and no line end.
+    bool endsInOpenLine() const;
 
     // Marks the caret's line as the picked record's.
     void markPickedLine();
