@@ -221,6 +221,12 @@ void DatabaseView::appendDatabaseText(const QString &text)
                     document()->findBlock(std::max(from, document()->characterCount() - 2)));
 }
 
+bool DatabaseView::endsInOpenLine() const
+{
+    // A line end ends a block; the text after the last one is the last block.
+    return document()->lastBlock().length() > 1;
+}
+
 void DatabaseView::scrollIntoSight(const QTextBlock &first, const QTextBlock &last)
 {
     // The scroll bar counts display lines; laying the two lines out makes

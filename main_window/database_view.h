@@ -40,6 +40,8 @@ public:
     void replaceDatabaseTextKeepingPlace(const QString &text);
     // Appends the text and scrolls it into sight; the caret stays.
     void appendDatabaseText(const QString &text);
+    // Whether the text's last line has characters and no line end.
+    bool endsInOpenLine() const;
 
     // Marks the caret's line as the picked record's.
     void markPickedLine();

@@ -2,6 +2,7 @@
 
 #include "main_window/main_window.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -16,6 +17,7 @@
 #include "main_window/count_step.h"
 #include "main_window/database_view.h"
 #include "main_window/messages.h"
+#include "main_window/search_case.h"
 #include "record_store/record_store.h"
 
 using namespace RecordStore;
@@ -44,6 +46,7 @@ Form1::Form1(const QString &programDirectory, QWidget *parent)
 {
     createControls();
     connectHandlers();
+    explainRefusedPastes();
     Form_Load();
     watchDatabaseFile();
     Text1->setFocus();
@@ -108,6 +111,27 @@ void Form1::connectHandlers()
     connect(Text5, &DatabaseView::pickRequested, this, &Form1::Text5_Click);
 }
 
+// A one-line field refuses a pasted text that holds a line break beyond its
+// final line end (see OneLineValidator) and is left as it was; a text the
+// window set keeps its break, and Add and Update name it.
+void Form1::explainRefusedPastes()
+{
+    const std::pair<QLineEdit *, QLabel *> fields[] = {{Text1, Label1},
+                                                       {Text2, Label2},
+                                                       {Text3, Label3},
+                                                       {Combo1->lineEdit(), Label5},
+                                                       {Text4, Label4}};
+    for (const auto &[field, label] : fields) {
+        connect(field, &QLineEdit::inputRejected, this, [this, field = field, label = label] {
+            QTimer::singleShot(0, this, [this, field, label] {
+                const QString text = field->text();
+                if (std::none_of(text.cbegin(), text.cend(), isLineEndCharacter))
+                    warn(Messages::pasteRefused(label->text()));
+            });
+        });
+    }
+}
+
 void Form1::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -150,9 +174,14 @@ void Form1::Command3_Click()
     if (Text1->text().isEmpty() || Text2->text().isEmpty() || !entryFieldsFitRecordLine())
         return;
     EntryRecord = composeRecordLine(entryFields());
-    Text5->appendDatabaseText(EntryRecord);
+    // The record starts a line of its own, also after a line typed into the
+    // view without its line end.
+    const QString lineStart = Text5->endsInOpenLine() ? QStringLiteral("\r\n") : QString();
+    Text5->appendDatabaseText(lineStart + EntryRecord);
     Text2->clear();
     Text3->setText(QStringLiteral("0"));
+    // The next entry starts at its item: the box stays for it.
+    Text2->setFocus();
 }
 
 void Form1::Command4_Click()
@@ -216,7 +245,7 @@ void Form1::Text4_Change()
     if (DatabaseFileExists(m_programDirectory)) {
         found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
         if (found.okOrNoFile() && found.value.isEmpty()) {
-            Text4->setText(Text4->text().toUpper());
+            Text4->setText(retryUpperCase(Text4->text()));
             Text4->setCursorPosition(Text4->text().size());
             if (DatabaseFileExists(m_programDirectory))
                 found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);

@@ -49,7 +49,8 @@ public:
     QString selectedRecord() const;
     QString entryRecord() const;
     // Pixels per fifteen twips of the layout: 1 where the desktop's font fits
-    // the layout as drawn, more where the captions need more room.
+    // the layout as drawn, more where the captions need more room, less where
+    // a high-DPI screen is too small for the table.
     qreal layoutScale() const;
 
 protected:
@@ -77,6 +78,7 @@ private:
     void setTabCycle();
 
     void connectHandlers();
+    void explainRefusedPastes();
     void watchDatabaseFile();
     void watchDatabasePath();
     void followDatabaseFile();

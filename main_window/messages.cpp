@@ -93,6 +93,13 @@ QString Messages::fieldProblem(const FieldProblem &problem, const RecordFields &
         .arg(captions.value(int(problem.field)), problem.reason);
 }
 
+QString Messages::pasteRefused(const QString &caption)
+{
+    return tr("The text pasted into \"%1\" holds more than one line, and the field holds one "
+              "line of a record, so it was not taken.\n\nCopy one line, or one cell, at a time.")
+        .arg(caption);
+}
+
 namespace {
 
 // The records a merge kept in two versions or kept changed.

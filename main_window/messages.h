@@ -33,6 +33,8 @@ public:
     static QString fieldProblem(const RecordStore::FieldProblem &problem,
                                 const RecordStore::RecordFields &fields,
                                 const QStringList &captions);
+    // A text of several lines pasted into the field with this caption.
+    static QString pasteRefused(const QString &caption);
     static QString merged(const QString &programDirectory, const RecordStore::MergeReport &merge);
     // What the sync tools' copies brought, or nothing to tell.
     static QString copiesMerged(const QList<RecordStore::CopyReport> &copies);

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -110,6 +111,7 @@ private slots:
     void twoWindowsLoseNothing();
     void refusesFieldsThatBreakTheLine_data();
     void refusesFieldsThatBreakTheLine();
+    void pastedLineEndIsDropped();
     void failedWriteIsReported();
     void unreadableDatabaseIsNeverOverwritten();
     void unreadableDatabaseDuringSearch();
@@ -273,9 +275,9 @@ void MainWindowTest::countSteps_data()
     QTest::newRow("exponent") << "1e3"
                               << "1001"
                               << "999";
-    QTest::newRow("thousands separator reads the leading number") << "1,500"
-                                                                  << "2"
-                                                                  << "0";
+    QTest::newRow("thousands separator") << "1,500"
+                                         << "1501"
+                                         << "1499";
     QTest::newRow("trailing text") << "5 pcs"
                                    << "5 pcs"
                                    << "5 pcs";
@@ -288,6 +290,10 @@ void MainWindowTest::countSteps_data()
     QTest::newRow("not-a-number is no count") << "nan"
                                               << "nan"
                                               << "nan";
+    // Rows named after a locale run in it.
+    QTest::newRow("de_DE decimal comma") << "12,75"
+                                         << "13,75"
+                                         << "11,75";
 }
 
 void MainWindowTest::countSteps()
@@ -295,6 +301,9 @@ void MainWindowTest::countSteps()
     QFETCH(QString, count);
     QFETCH(QString, plus);
     QFETCH(QString, minus);
+    const QString locale = QString(QTest::currentDataTag()).section(' ', 0, 0);
+    QLocale::setDefault(locale.contains('_') ? QLocale(locale) : QLocale::c());
+    const auto backToC = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
     Window w;
     w.open();
     w->field(2)->setText(count);
@@ -343,7 +352,7 @@ void MainWindowTest::addConditions_data()
         << "" << QStringList{"A", "x", "", "..."} << "[Box]: A [Item]: x [Nr]:  [Type]: ...\r\n";
     QTest::newRow("view without final line end")
         << "free text" << QStringList{"A", "x", "1", "IC"}
-        << "free text[Box]: A [Item]: x [Nr]: 1 [Type]: IC\r\n";
+        << "free text\r\n[Box]: A [Item]: x [Nr]: 1 [Type]: IC\r\n";
     QTest::newRow("same entry twice")
         << r1 << QStringList{"A1", "10k", "25", "Resistor"} << r1 + r1;
 }
@@ -363,6 +372,7 @@ void MainWindowTest::addConditions()
         QCOMPARE(w->entry(), entry);
     else
         QCOMPARE(w->entry(), (QStringList{entry[0], "", "0", entry[3]}));
+    QCOMPARE(w->form().focusWidget(), viewAfter == view ? w->control("Command3") : w->field(1));
     QCOMPARE(w.dir.readDatabase(), QByteArray()); // Add never writes the file
 }
 
@@ -513,6 +523,13 @@ void MainWindowTest::upperCaseRetry()
     QCOMPARE(w->view()->databaseText(), QString());
     w->typeSearch("");
     QCOMPARE(w->view()->databaseText(), r1 + r2 + r3);
+    // µ and ß keep their letters; i is upper-cased as the user's locale does.
+    QLocale::setDefault(QLocale("tr_TR"));
+    const auto backToC = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    w.dir.writeDatabase("4.7µF STRAßE DİRENÇ\r\n");
+    w->search()->insert("4.7µf straße direnç"); // after the empty text
+    QCOMPARE(w->search()->text(), QString("4.7µF STRAßE DİRENÇ"));
+    QCOMPARE(w->view()->databaseText(), QString("4.7µF STRAßE DİRENÇ\r\n"));
 }
 
 void MainWindowTest::updateWithoutPickOnlyClears()
@@ -884,6 +901,23 @@ void MainWindowTest::refusesFieldsThatBreakTheLine()
     QCOMPARE(w->view()->databaseText(), r1);
     QCOMPARE(w.dir.readDatabase(), file);
     QCOMPARE(w->form().selectedRecord(), r1);
+}
+
+void MainWindowTest::pastedLineEndIsDropped()
+{
+    Window w;
+    w.open();
+    MessageCatcher messages;
+    const auto paste = [](QLineEdit *edit, const QString &text) {
+        edit->selectAll();
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        return edit->text();
+    };
+    QCOMPARE(paste(w->field(1), "10k 1%\r\n"), QString("10k 1%"));
+    QCOMPARE(paste(w->field(1), "a\r\nb"), QString("10k 1%")); // refused, and told
+    QCOMPARE(paste(w->type()->lineEdit(), "I\u2029C\r\n"), QString("..."));
+    QTRY_COMPARE(messages.texts().size(), 2);
 }
 
 void MainWindowTest::failedWriteIsReported()

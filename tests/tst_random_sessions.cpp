@@ -135,7 +135,8 @@ struct Model
         };
         view = scan();
         if (view.isEmpty()) {
-            search = search.toUpper();
+            for (QChar &c : search) // µ's capital is Greek: it stays
+                c = c == u'µ' ? c : c.toUpper();
             view = scan();
         }
         searched = view;
@@ -301,10 +302,9 @@ private:
             return Kind::Add;
         }
         ++tally()["Add appended a record"];
-        // A view whose last line lost its line end by hand takes the record
-        // onto that line: the line as it was then leaves the view.
+        // A view whose last line lost its line end by hand gets one first.
         if (!m_model.view.isEmpty() && !m_model.view.endsWith(kCrLf))
-            m_deletedByHand.insert(referenceLines(m_model.view).constLast());
+            m_model.view += kCrLf;
         const QStringList &f = m_model.fields;
         m_model.view += ComposeRecordLine(f[0], f[1], f[2], f[3]);
         m_model.fields[1].clear();
