@@ -5,19 +5,23 @@
 // symbolic link and with its own permissions. In each, the old content stays
 // intact, and where the user acts the window says what went wrong.
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -37,10 +41,22 @@ using TestSupport::WindowDriver;
 
 // While set, renaming a save's temporary file over the database fails, as on
 // a disk that fails at the last step of a save. Flushes of a folder are
-// counted from the last rename on. (Defined here, these stand in for the C
-// library's functions that the store and the toolkit call.)
+// counted from the last rename on, and flushes of a version until a rename.
+// (Defined here, these stand in for the C library's functions that the store
+// and the toolkit call.)
 static bool g_failRename = false;
 static int g_folderFlushesSinceRename = 0;
+static int g_versionFlushes = 0;
+static int g_versionFlushesBeforeRename = 0;
+// Another program that rewrites the database g_otherWrites more times, each
+// just after a save flushed its new content (after the merge, before the
+// rename), adding a line "other <n>" to g_otherText.
+static QString g_otherDatabase;
+static QByteArray g_otherText;
+static int g_otherWrites = 0;
+// While set, the database is replaced by a symbolic link to this path just
+// before the store opens it to read it: after the check, before the open.
+static QByteArray g_linkBeforeOpen;
 extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to)
 {
     using Rename = int (*)(int, const char *, int, const char *);
@@ -50,6 +66,7 @@ extern "C" int renameat(int fromFolder, const char *from, int toFolder, const ch
         return -1;
     }
     g_folderFlushesSinceRename = 0;
+    g_versionFlushesBeforeRename = std::exchange(g_versionFlushes, 0);
     return realRename(fromFolder, from, toFolder, to);
 }
 
@@ -61,9 +78,37 @@ extern "C" int rename(const char *from, const char *to)
 extern "C" int fsync(int fd)
 {
     static const auto realFsync = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
-    struct stat status;
+    struct stat status = {};
     g_folderFlushesSinceRename += int(::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode));
+    if (S_ISREG(status.st_mode)) {
+        const QFileInfo file(QStringLiteral("/proc/self/fd/%1").arg(fd));
+        const bool version = file.symLinkTarget().contains("/stockbook-versions/");
+        g_versionFlushes += int(version);
+        if (!version && g_otherWrites > 0) {
+            g_otherText += "other " + QByteArray::number(g_otherWrites--) + "\r\n";
+            QFile other(g_otherDatabase);
+            if (other.open(QIODevice::WriteOnly))
+                other.write(g_otherText + "\r\n");
+        }
+    }
     return realFsync(fd);
+}
+
+extern "C" int openat(int folder, const char *name, int flags, ...)
+{
+    using Open = int (*)(int, const char *, int, ...);
+    static const auto realOpen = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "openat"));
+    va_list rest;
+    va_start(rest, flags);
+    const bool creates = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE;
+    const mode_t mode = creates ? va_arg(rest, mode_t) : 0;
+    va_end(rest);
+    if (!g_linkBeforeOpen.isEmpty() && qstrcmp(name, "stockbook.txt") == 0 &&
+        (flags & (O_PATH | O_ACCMODE)) == O_RDONLY) {
+        ::unlinkat(folder, name, 0);
+        ::symlinkat(std::exchange(g_linkBeforeOpen, {}).constData(), folder, name);
+    }
+    return realOpen(folder, name, flags, mode);
 }
 
 namespace {
@@ -281,6 +326,11 @@ private slots:
     void fullDisk_data();
     void fullDisk();
     void fullDiskInTheWindow();
+    void largestFileIsRead();
+    void otherWriterBeforeTheRename_data();
+    void otherWriterBeforeTheRename();
+    void versionNotWrittenThroughALink();
+    void linkSwappedInBeforeTheOpen();
     void outOfMemory();
     void killedWhileSaving();
     void symbolicLinkKeptAcrossSaves();
@@ -433,6 +483,15 @@ void FaultsTest::readOnlyDirectory()
     QCOMPARE(messages.texts().size(), 3);
     QVERIFY2(messages.texts()[2].contains("the folder " + dir.path() + " no longer exists"),
              qPrintable(messages.texts()[2]));
+
+    // A version of the file that cannot be kept stops the save.
+    QVERIFY(QDir(dir.path()).mkdir("stockbook-versions"));
+    setMode(dir.path() + "/stockbook-versions", 0555);
+    w.click(Save);
+    QCOMPARE(messages.texts().size(), 4);
+    QVERIFY2(messages.texts()[3].contains("could not be kept in " + dir.path() + "/stockbook-"),
+             qPrintable(messages.texts()[3]));
+    QCOMPARE(dir.readDatabase(), old);
 }
 
 void FaultsTest::directoryNamedLikeTheDatabase()
@@ -528,6 +587,85 @@ void FaultsTest::fullDiskInTheWindow()
     QCOMPARE(g_folderFlushesSinceRename, 1);
 #endif
     QCOMPARE(dir.readDatabase(), (w.viewText() + "\r\n").toUtf8());
+}
+
+void FaultsTest::largestFileIsRead()
+{
+    ProgramDirectory dir(QByteArray{});
+    QVERIFY(QFile::resize(dir.databasePath(), qint64(256) << 20)); // sparse: takes no room
+    const auto found = FilterDatabaseLines(dir.path(), "x");
+    QVERIFY2(found.ok(), qPrintable(found.reason));
+}
+
+void FaultsTest::otherWriterBeforeTheRename_data()
+{
+    QTest::addColumn<int>("writes");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("once: merged again") << 1 << QByteArray("a\r\nother 1\r\nmine\r\n\r\n");
+    QTest::newRow("twice: merged a third time")
+        << 2 << QByteArray("a\r\nother 2\r\nother 1\r\nmine\r\n\r\n");
+    QTest::newRow("at every attempt: refused, theirs kept") << 100 << QByteArray();
+}
+
+void FaultsTest::otherWriterBeforeTheRename()
+{
+#if defined(STOCKBOOK_PORTABLE)
+    QSKIP("the portable file calls flush only as they rename");
+#endif
+    QFETCH(int, writes);
+    QFETCH(QByteArray, file);
+    ProgramDirectory dir("a\r\n");
+    DatabaseSession session(dir.path());
+    QVERIFY(session.load().ok());
+    g_otherDatabase = dir.databasePath();
+    g_otherText = "a\r\n";
+    g_otherWrites = writes;
+    g_versionFlushes = g_versionFlushesBeforeRename = 0;
+    const auto written = session.save("a\r\nmine\r\n");
+    g_otherWrites = 0;
+    QCOMPARE(written.ok(), !file.isEmpty());
+    if (file.isEmpty()) {
+        QVERIFY2(written.reason.contains("kept changing"), qPrintable(written.reason));
+        file = g_otherText + "\r\n";
+    }
+    QCOMPARE(dir.readDatabase(), file);
+    // The version of what the file held is on the disk before the file is replaced.
+    QCOMPARE(g_versionFlushesBeforeRename, int(written.ok()));
+}
+
+void FaultsTest::versionNotWrittenThroughALink()
+{
+    ProgramDirectory dir("a\r\n");
+    QVERIFY(QDir(dir.path()).mkdir("stockbook-versions"));
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int second = 0; second < 3; ++second)
+        QVERIFY(QFile::link(dir.path() + "/aim",
+                            dir.path() + "/stockbook-versions/stockbook-" +
+                                now.addSecs(second).toString("yyyyMMdd-HHmmss") + ".txt"));
+    static_cast<void>(WriteDatabaseFile(dir.path(), "b"));
+    QVERIFY(!QFileInfo::exists(dir.path() + "/aim"));
+}
+
+void FaultsTest::linkSwappedInBeforeTheOpen()
+{
+#if defined(STOCKBOOK_PORTABLE)
+    QSKIP("the portable file calls look the path up again at each step");
+#endif
+    // The identity check alone would refuse the target too, but only after
+    // opening it: a device or a FIFO of the victim's is opened no more.
+    ProgramDirectory dir("[Box]: SECRET\r\n");
+    QVERIFY(QFile::rename(dir.databasePath(), dir.path() + "/aim"));
+    dir.writeDatabase("a\r\n");
+    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(::inotify_add_watch(opens, QFile::encodeName(dir.path() + "/aim"), IN_OPEN) >= 0);
+    g_linkBeforeOpen = QFile::encodeName(dir.path() + "/aim");
+    const auto loaded = LoadDatabaseFile(dir.path());
+    QVERIFY(g_linkBeforeOpen.isEmpty());
+    inotify_event event;
+    const ssize_t opened = ::read(opens, &event, sizeof event);
+    ::close(opens);
+    QVERIFY2(!loaded.ok() && loaded.reason.contains("was replaced"), qPrintable(loaded.reason));
+    QCOMPARE(opened, ssize_t(-1)); // the link's target was not even opened
 }
 
 void FaultsTest::outOfMemory()
