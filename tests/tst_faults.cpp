@@ -35,9 +35,7 @@
 #include "tests/window_driver.h"
 
 using namespace RecordStore;
-using TestSupport::MessageCatcher;
-using TestSupport::ProgramDirectory;
-using TestSupport::WindowDriver;
+using namespace TestSupport;
 
 // While set, renaming a save's temporary file over the database fails, as on
 // a disk that fails at the last step of a save. Flushes of a folder are
@@ -112,8 +110,6 @@ extern "C" int openat(int folder, const char *name, int flags, ...)
 }
 
 namespace {
-
-enum Command { Plus = 1, Minus, Add, Save, Quit, Update };
 
 const QString r1 = ComposeRecordLine("A1", "10k", "25", "Resistor");
 const QString r2 = ComposeRecordLine("B2", "BC547", "4", "Transistor");
