@@ -4,6 +4,7 @@
 // by a directory, on a full disk, written by a process that is killed, behind a
 // symbolic link and with its own permissions. In each, the old content stays
 // intact, and where the user acts the window says what went wrong.
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -284,26 +285,58 @@ FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QSt
             QString::fromUtf8(report.mid(1))};
 }
 
+// What another user swaps in: `name` in the program folder, with `link`, a
+// link of theirs to `target` in the folder's parent.
+struct Swap
+{
+    const char *name;
+    const char *link;
+    const char *target;
+};
+
 // Run as another user, a member of the group of the program folder `path`:
-// swaps its stockbook.txt with a link of its own to the stockbook.txt of the
-// folder's parent, over and over (the link made anew when a save replaced
-// it), until a file "stop" appears, which it removes, or ten seconds passed.
-void swapInLinks(const QByteArray &path)
+// swaps each of `swaps` over and over (a link made anew when the program
+// replaced or moved it, a name that the program moved away made anew as a
+// file of theirs), until a file "stop" appears, which it removes, or ten
+// seconds passed.
+void swapUntilStopped(const QByteArray &path, std::initializer_list<Swap> swaps)
 {
     const int folder = ::open(path.constData(), O_RDONLY | O_DIRECTORY);
-    const QByteArray target = path.left(path.lastIndexOf('/')) + "/stockbook.txt";
+    const QByteArray parent = path.left(path.lastIndexOf('/')) + '/';
     struct stat entry;
     const auto isLink = [&](const char *name) {
         return ::fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode);
     };
     for (const time_t end = ::time(nullptr) + 10;
          ::unlinkat(folder, "stop", 0) != 0 && ::time(nullptr) < end;) {
-        if (!isLink("link") && !isLink("stockbook.txt")) {
-            ::unlinkat(folder, "link", 0);
-            ::symlinkat(target.constData(), folder, "link");
+        for (const Swap &swap : swaps) {
+            if (!isLink(swap.link) && !isLink(swap.name)) {
+                ::unlinkat(folder, swap.link, 0);
+                ::symlinkat(QByteArray(parent + swap.target).constData(), folder, swap.link);
+            }
+            if (::fstatat(folder, swap.name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int file = ::openat(folder, swap.name, O_WRONLY | O_CREAT | O_EXCL, 0644);
+                [[maybe_unused]] const ssize_t written = ::write(file, "[Box]: THEIRS\r\n", 15);
+                ::close(file);
+            }
+            ::renameat2(folder, swap.link, folder, swap.name, RENAME_EXCHANGE);
         }
-        ::renameat2(folder, "link", folder, "stockbook.txt", RENAME_EXCHANGE);
     }
+}
+
+// The database, with a link to the parent's stockbook.txt.
+void swapInLinks(const QByteArray &path)
+{
+    swapUntilStopped(path, {{"stockbook.txt", "link", "stockbook.txt"}});
+}
+
+// The versions folder, with a link to the parent's folder "private", and a
+// conflict copy of theirs, with a link to the parent's stockbook.txt.
+void swapInLinksBeside(const QByteArray &path)
+{
+    swapUntilStopped(path, {{"stockbook-versions", "versions-link", "private"},
+                            {"stockbook.sync-conflict-20261208-100000-ABCDEFG.txt", "copy-link",
+                             "stockbook.txt"}});
 }
 
 } // namespace
@@ -812,17 +845,33 @@ void FaultsTest::linkSwappedInWhileSavingAndSearching()
 #if defined(STOCKBOOK_PORTABLE)
     QSKIP("the portable file calls look the path up again at each step");
 #endif
-    // The victim's private file is the database of `home`; the program folder
-    // in it is shared with the group, of which the attacker is a member.
+    // The victim's private file is the database of `home`, and its private
+    // folder holds as many files named like versions as a versions folder
+    // keeps; the program folder in `home` is shared with the group, of which
+    // the attacker is a member.
     const QByteArray secret = "[Box]: SECRET [Item]: of the victim\r\n";
     ProgramDirectory home(secret);
     const QString shared = home.path() + "/shared";
-    QVERIFY(QDir(home.path()).mkdir("shared"));
+    const QDir privateFolder(home.path() + "/private");
+    QVERIFY(QDir(home.path()).mkdir("shared") && QDir(home.path()).mkdir("private"));
+    for (int k = 10; k < 60; ++k)
+        QVERIFY(QFile(privateFolder.filePath(QString("stockbook-20200101-0000%1.txt").arg(k)))
+                    .open(QIODevice::WriteOnly));
+    const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden;
+    const QStringList privateFiles = privateFolder.entryList(entries);
     setMode(home.databasePath(), 0600);
+    setMode(privateFolder.path(), 0700);
     setMode(home.path(), 0710);
     setMode(shared, 0770);
-    const QString text = database(20, "mine");
-    QVERIFY(WriteDatabaseFile(shared, text).ok());
+    // Saves alternate two texts, so that each keeps a version.
+    const QString texts[] = {database(20, "mine"), database(21, "mine")};
+    QVERIFY(WriteDatabaseFile(shared, texts[1]).ok() && WriteDatabaseFile(shared, texts[0]).ok());
+    const auto stopSwapping = [&] {
+        QVERIFY(QFile(shared + "/stop").open(QIODevice::WriteOnly));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(shared + "/stop"), 15000);
+    };
+
+    // The database swapped while the victim saves, searches and loads.
     if (!TestSupport::startAsAnotherUser(swapInLinks, QFile::encodeName(shared)))
         QSKIP("only root can start a process of another user");
     int rounds = 0;
@@ -832,15 +881,43 @@ void FaultsTest::linkSwappedInWhileSavingAndSearching()
     for (time.start(); rounds < 3000 && time.elapsed() < 3000; ++rounds) {
         const auto found = FilterDatabaseLines(shared, "");
         const auto loaded = LoadDatabaseFile(shared);
-        refused +=
-            int(!WriteDatabaseFile(shared, text).ok()) + !found.okOrNoFile() + !loaded.okOrNoFile();
+        refused += int(!WriteDatabaseFile(shared, texts[0]).ok()) + !found.okOrNoFile() +
+                   !loaded.okOrNoFile();
         readsOfTarget += found.value.contains("SECRET") || loaded.value.text.contains("SECRET");
     }
-    QVERIFY(QFile(shared + "/stop").open(QIODevice::WriteOnly));
-    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(shared + "/stop"), 15000);
+    stopSwapping();
     qInfo("%d rounds of save, search and load in %lld ms: %d refused the link, %d read the target",
           rounds, time.elapsed(), refused, readsOfTarget);
+
+    // The versions folder and a conflict copy swapped while the victim saves
+    // (the database put back first, if the link was left in its place).
+    if (QFileInfo(shared + "/stockbook.txt").isSymLink())
+        QVERIFY(QFile::remove(shared + "/stockbook.txt"));
+    QVERIFY(WriteDatabaseFile(shared, texts[1]).ok());
+    DatabaseSession session(shared);
+    QVERIFY(session.load().ok());
+    QVERIFY(TestSupport::startAsAnotherUser(swapInLinksBeside, QFile::encodeName(shared)));
+    int saves = 0;
+    int copies = 0;
+    for (time.start(); saves < 3000 && time.elapsed() < 3000; ++saves) {
+        const auto saved = session.save(texts[saves % 2]);
+        copies += int(saved.value.copies.size());
+        readsOfTarget += saved.value.text.contains("SECRET");
+    }
+    stopSwapping();
+    const QStringList privateNow = privateFolder.entryList(entries);
+    const auto notIn = [](const QStringList &names, const QStringList &others) {
+        return int(std::count_if(names.cbegin(), names.cend(),
+                                 [&](const QString &name) { return !others.contains(name); }));
+    };
+    const int created = notIn(privateNow, privateFiles);
+    const int removed = notIn(privateFiles, privateNow);
+    qInfo("%d saves in %lld ms, %d copies merged or refused: %d read the target, %d files "
+          "created and %d removed in the private folder",
+          saves, time.elapsed(), copies, readsOfTarget, created, removed);
     QCOMPARE(readsOfTarget, 0);
+    QCOMPARE(created, 0);
+    QCOMPARE(removed, 0);
     QCOMPARE(home.readDatabase(), secret);
     if (refused == 0)
         QSKIP("the link was never in place: this file system cannot swap two names");
