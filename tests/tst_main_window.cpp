@@ -631,27 +631,27 @@ void MainWindowTest::otherWritersChangesAreMerged_data()
         << "a\r\nb\r\nc\r\n"
         << "a\r\nb\r\nc\r\nw\r\n"
         << QByteArray("a\r\nB\r\nc\r\n\r\n") << "a\r\nB\r\nc\r\nw\r\n"
-        << "1 records came from there and 0 were removed";
+        << "1 record came from there and 0 were removed";
     QTest::newRow("removed in the file, a change in the window")
         << "a\r\nb\r\nc\r\n"
         << "A\r\nb\r\nc\r\n"
         << QByteArray("a\r\nc\r\n") << "A\r\nc\r\n"
-        << "0 records came from there and 1 were removed";
+        << "0 records came from there and 1 was removed";
     QTest::newRow("the same change on both sides, once")
         << "a\r\nb\r\n"
         << "a\r\nB\r\n"
         << QByteArray("a\r\nB\r\nf\r\n") << "a\r\nB\r\nf\r\n"
-        << "1 records came";
+        << "1 record came";
     QTest::newRow("two appends: the file's first")
         << "a\r\n"
         << "a\r\nw1\r\nw2\r\n"
         << QByteArray("a\r\nf1\r\n") << "a\r\nf1\r\nw1\r\nw2\r\n"
-        << "1 records came";
+        << "1 record came";
     QTest::newRow("neighbouring lines changed on each side")
         << "a\r\nb\r\n"
         << "A\r\nb\r\n"
         << QByteArray("a\r\nB\r\n") << "A\r\nB\r\n"
-        << "1 records came";
+        << "1 record came";
     QTest::newRow("one line changed differently: both kept, told")
         << "a\r\nb\r\n"
         << "a\r\nX\r\n"
@@ -671,7 +671,7 @@ void MainWindowTest::otherWritersChangesAreMerged_data()
         << "a25\r\nb\r\n"
         << "a25\r\nb\r\nw\r\n"
         << QByteArray("a52\r\nb\r\n\r\n") << "a52\r\nb\r\nw\r\n"
-        << "1 records came";
+        << "1 record came";
     QTest::newRow("only re-encoded with LF line ends: no change")
         << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
         << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";

@@ -683,6 +683,7 @@ void RecordStoreTest::conflictCopies_data()
     QTest::addColumn<QStringList>("listed");
     for (const char *copy :
          {"stockbook.sync-conflict-20261208-094300-INARWTP.txt",
+          "stockbook.sync-conflict-20261208-094300-AB2C3D7.txt",
           "stockbook (conflicted copy 2026-12-08 094301).txt",
           "stockbook (conflicted copy alice 2026-12-08 094300).txt",
           "stockbook (conflicted copy 2026-12-08 094300) (2).txt",
@@ -697,7 +698,8 @@ void RecordStoreTest::conflictCopies_data()
           "stockbook.sync-conflict-2026128-094300-INARWTP.txt",
           "stockbook.sync-conflict-20261208-094300-inarwtp.txt",
           "Stockbook_conflict-20261208-094300.txt", "stockbook (Ann's conflicted copy).txt",
-          "parts.sync-conflict-20261208-094300-INARWTP.txt"})
+          "parts.sync-conflict-20261208-094300-INARWTP.txt",
+          "stockbook-old (conflicted copy 2026-12-08 094300).txt"})
         QTest::newRow(qPrintable(QString("not a copy: ") + other))
             << QStringList{other} << QStringList();
     QTest::newRow("oldest first, a day from its midnight, then the number")
