@@ -15,6 +15,7 @@
 #include <QNetworkReply>
 #include <QtTest>
 
+#include "main_window/database_view.h"
 #include "record_store/record_store.h"
 #include "tests/window_driver.h"
 
@@ -141,6 +142,8 @@ struct Outcome
 
     const QString tag;
     QStringList expected;
+    // Lines that were changed or removed on one side: none may stay.
+    QStringList replaced;
     QStringList timings;
 };
 
@@ -163,7 +166,7 @@ private:
     void pick(WindowDriver &w, int line, const QString &count);
     void addOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b);
     void updateOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b, bool sameRecord);
-    void changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver &b);
+    void changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver &b, bool removal);
     QStringList faults(const Outcome &outcome, char kind, const QStringList &told) const;
 
     Syncthing m_a{"A"};
@@ -249,6 +252,7 @@ void SyncTest::scenario_data()
     QTest::newRow("b: both Update different records within a second") << 'b';
     QTest::newRow("c: both Update the same record") << 'c';
     QTest::newRow("d: B paused while both Update, Add and save, then resumed") << 'd';
+    QTest::newRow("e: B paused while A Updates a record that B removes, both Add and save") << 'e';
 }
 
 void SyncTest::scenario()
@@ -270,7 +274,7 @@ void SyncTest::scenario()
     else if (kind == 'b' || kind == 'c')
         updateOnBoth(outcome, a, b, kind == 'c');
     else
-        changeWhilePaused(outcome, a, b);
+        changeWhilePaused(outcome, a, b, kind == 'e');
     if (QTest::currentTestFailed())
         return;
     // The next Save on both sides.
@@ -319,18 +323,26 @@ void SyncTest::updateOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b, 
     settle(outcome);
 }
 
-// B paused while both Update, Add and save, then resumed.
-void SyncTest::changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver &b)
+// B paused while both Update (A the first record, B the second), Add and
+// save, then resumed; with `removal`, B removes by hand the record A Updates.
+void SyncTest::changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver &b, bool removal)
 {
     const qint64 paused = m_b.lastEvent();
     m_b.setPaused(true);
     QVERIFY(m_b.awaitEvent(paused, "FolderPaused") >= 0);
     QVERIFY(m_b.get("/rest/config/folders/" + kFolder)["paused"].toBool());
-    for (auto [side, w, who, line] : {std::tuple(&m_a, &a, "A", 0), std::tuple(&m_b, &b, "B", 1)}) {
-        pick(*w, line, outcome.tag + who);
-        const QStringList fields = w->entry();
-        outcome.expected << ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
-        QVERIFY(outcome.write(*side, *w, 6, side == &m_b));
+    for (auto [side, w, who, line] :
+         {std::tuple(&m_a, &a, "A", int(removal)), std::tuple(&m_b, &b, "B", 1)}) {
+        const QString old = w->viewText().split("\r\n")[line] + "\r\n";
+        outcome.replaced << old;
+        if (removal && side == &m_b) {
+            w->view()->setDatabaseText(QString(w->viewText()).remove(old));
+        } else {
+            pick(*w, line, outcome.tag + who);
+            const QStringList fields = w->entry();
+            outcome.expected << ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
+            QVERIFY(outcome.write(*side, *w, 6, side == &m_b));
+        }
         outcome.records(*w, who, 1);
         QVERIFY(outcome.write(*side, *w, 4, side == &m_b));
     }
@@ -352,6 +364,10 @@ QStringList SyncTest::faults(const Outcome &outcome, char kind, const QStringLis
     for (const QString &line : outcome.expected) {
         if (!QString::fromUtf8(fileA).contains(line))
             found << "missing from A's file: " + line.trimmed();
+    }
+    for (const QString &line : outcome.replaced) {
+        if (QString::fromUtf8(fileA).contains(line))
+            found << "kept in its old version too: " + line.trimmed();
     }
     for (const QString &folder : {m_a.folder, m_b.folder}) {
         if (!ListConflictCopies(folder).isEmpty())
