@@ -7,7 +7,9 @@
 #include <QString>
 
 // "+" and "-" on the count field. The count steps only when it is numeric in
-// the user's locale; the value stepped is the number at the start of the text
-// read with "." as the decimal separator. "-" never steps a count of 0 or
-// below. Returns the new text, or nothing when the count stays as it is.
+// the user's locale, by the value that locale reads in it ("1,000" is a
+// thousand in English, "2,5" two and a half in German); the result is written
+// as the locale writes numbers, without group separators. "-" never steps a
+// count of 0 or below. Returns the new text, or nothing when the count stays
+// as it is.
 std::optional<QString> steppedCount(const QString &count, int step);

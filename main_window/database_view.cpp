@@ -194,19 +194,13 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     verticalScrollBar()->setValue(scrolledTo);
 }
 
-void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text, Undo undo)
+void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
 {
     const QTextCursor caret = textCursor();
     const int line = caret.blockNumber();
     const int column = caret.positionInBlock();
     const int scrolledTo = verticalScrollBar()->value();
-    if (undo == Undo::With) {
-        QTextCursor all(document());
-        all.select(QTextCursor::Document);
-        all.insertText(text);
-    } else {
-        setDatabaseText(text);
-    }
+    setDatabaseText(text);
     const QTextBlock block =
         document()->findBlockByNumber(qMin(line, document()->blockCount() - 1));
     QTextCursor placed(block);
@@ -225,6 +219,12 @@ void DatabaseView::appendDatabaseText(const QString &text)
     // one when it ends in a line end.
     scrollIntoSight(document()->findBlock(from),
                     document()->findBlock(std::max(from, document()->characterCount() - 2)));
+}
+
+bool DatabaseView::endsInOpenLine() const
+{
+    // A line end ends a block; the text after the last one is the last block.
+    return document()->lastBlock().length() > 1;
 }
 
 void DatabaseView::scrollIntoSight(const QTextBlock &first, const QTextBlock &last)

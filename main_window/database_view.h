@@ -36,12 +36,12 @@ public:
     // marked line that is replaced stays marked in its new text.
     void replaceInDatabaseText(const QString &text, const QString &before, const QString &after);
     // Sets the text, keeping the caret's line and column and the scroll
-    // position where the new text has them; with Undo::With as one edit that
-    // Ctrl+Z takes back.
-    enum class Undo { With, Without };
-    void replaceDatabaseTextKeepingPlace(const QString &text, Undo undo);
+    // position where the new text has them; the undo history ends there.
+    void replaceDatabaseTextKeepingPlace(const QString &text);
     // Appends the text and scrolls it into sight; the caret stays.
     void appendDatabaseText(const QString &text);
+    // Whether the text's last line has characters and no line end.
+    bool endsInOpenLine() const;
 
     // Marks the caret's line as the picked record's.
     void markPickedLine();

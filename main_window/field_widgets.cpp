@@ -1,11 +1,29 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The search field's click and the type field's face to screen readers.
+// The search field's click, the type field's face to screen readers, and the
+// one-line fields' line ends.
 #include "main_window/field_widgets.h"
+
+#include <algorithm>
 
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QMouseEvent>
+
+#include "record_store/record_store.h"
+
+QValidator::State OneLineValidator::validate(QString &input, int &pos) const
+{
+    // The caret stands behind the text just inserted, so its line end, if
+    // any, stands just before the caret.
+    qsizetype lineEnd = 0;
+    if (pos > 0 && RecordStore::isLineEndCharacter(input.at(pos - 1)))
+        lineEnd = pos > 1 && input.at(pos - 2) == u'\r' && input.at(pos - 1) == u'\n' ? 2 : 1;
+    input.remove(pos - lineEnd, lineEnd);
+    pos -= int(lineEnd);
+    return std::any_of(input.cbegin(), input.cend(), RecordStore::isLineEndCharacter) ? Invalid
+                                                                                      : Acceptable;
+}
 
 SearchField::SearchField(const QString &placeholder, QWidget *parent)
     : QLineEdit(placeholder, parent), m_placeholder(placeholder)

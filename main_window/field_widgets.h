@@ -1,12 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The window's two fields that act beyond their Qt class: the search field,
-// whose placeholder a click selects, and the type field, as screen readers
-// see it.
+// The window's fields where they act beyond their Qt class: the search field,
+// whose placeholder a click selects, the type field, as screen readers see
+// it, and every one-line field, which holds one line.
 #pragma once
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QValidator>
+
+// Keeps a one-line field to what it shows. The line end that a pasted or
+// dropped text ends with (a spreadsheet cell's CR LF, say) is dropped; a text
+// that still holds a line break is refused, the field keeping what it held and
+// signalling inputRejected. A text the program sets loses its final line end
+// too, but is kept otherwise.
+class OneLineValidator final : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override;
+};
 
 // The search field. A click into it while it holds its placeholder selects
 // the placeholder, as Tab does, so that typing replaces it.

@@ -82,8 +82,9 @@ const Form1::LayoutRow Form1::kLayout[] = {
 namespace {
 
 // A control of the table's kind, as the window wants it: captions translated,
-// fields without a length limit, buttons that are no default button, a type
-// field whose text is the user's, never completed from its list.
+// fields without a length limit that hold one line, buttons that are no
+// default button, a type field whose text is the user's, never completed from
+// its list.
 QWidget *makeControl(Kind kind, const char *text, QWidget *container)
 {
     const QString caption = Form1::tr(text);
@@ -99,12 +100,14 @@ QWidget *makeControl(Kind kind, const char *text, QWidget *container)
     case Kind::Field: {
         auto *field = new QLineEdit(initial, container);
         field->setMaxLength(kNoLengthLimit);
+        field->setValidator(new OneLineValidator(field));
         control = field;
         break;
     }
     case Kind::SearchField: {
         auto *field = new SearchField(initial, container);
         field->setMaxLength(kNoLengthLimit);
+        field->setValidator(new OneLineValidator(field));
         control = field;
         break;
     }
@@ -121,6 +124,7 @@ QWidget *makeControl(Kind kind, const char *text, QWidget *container)
         type->setInsertPolicy(QComboBox::NoInsert);
         type->setCompleter(nullptr);
         type->lineEdit()->setMaxLength(kNoLengthLimit);
+        type->setValidator(new OneLineValidator(type));
         type->setEditText(initial);
         control = type;
         break;

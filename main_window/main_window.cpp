@@ -2,6 +2,7 @@
 
 #include "main_window/main_window.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -16,6 +17,7 @@
 #include "main_window/count_step.h"
 #include "main_window/database_view.h"
 #include "main_window/messages.h"
+#include "main_window/search_case.h"
 #include "record_store/record_store.h"
 
 using namespace RecordStore;
@@ -44,6 +46,7 @@ Form1::Form1(const QString &programDirectory, QWidget *parent)
 {
     createControls();
     connectHandlers();
+    explainRefusedPastes();
     Form_Load();
     watchDatabaseFile();
     Text1->setFocus();
@@ -76,8 +79,12 @@ void Form1::watchDatabasePath()
 void Form1::followDatabaseFile()
 {
     watchDatabasePath();
-    if (const std::optional<QString> text = m_session.followFile(Text5->databaseText()))
-        Text5->replaceDatabaseTextKeepingPlace(*text, DatabaseView::Undo::Without);
+    std::optional<QString> text = m_session.followFile(Text5->databaseText());
+    if (!text)
+        return;
+    const QList<CopyReport> copies = m_session.mergeConflictCopies(*text);
+    Text5->replaceDatabaseTextKeepingPlace(*text);
+    reportCopies(copies);
 }
 
 QString Form1::selectedRecord() const
@@ -102,6 +109,27 @@ void Form1::connectHandlers()
     connect(Text4, &QLineEdit::textEdited, this, &Form1::Text4_Change);
     connect(Text5, &DatabaseView::clicked, this, &Form1::Text5_Click);
     connect(Text5, &DatabaseView::pickRequested, this, &Form1::Text5_Click);
+}
+
+// A one-line field refuses a pasted text that holds a line break beyond its
+// final line end (see OneLineValidator) and is left as it was; a text the
+// window set keeps its break, and Add and Update name it.
+void Form1::explainRefusedPastes()
+{
+    const std::pair<QLineEdit *, QLabel *> fields[] = {{Text1, Label1},
+                                                       {Text2, Label2},
+                                                       {Text3, Label3},
+                                                       {Combo1->lineEdit(), Label5},
+                                                       {Text4, Label4}};
+    for (const auto &[field, label] : fields) {
+        connect(field, &QLineEdit::inputRejected, this, [this, field = field, label = label] {
+            QTimer::singleShot(0, this, [this, field, label] {
+                const QString text = field->text();
+                if (std::none_of(text.cbegin(), text.cend(), isLineEndCharacter))
+                    warn(Messages::pasteRefused(label->text()));
+            });
+        });
+    }
 }
 
 void Form1::showEvent(QShowEvent *event)
@@ -146,16 +174,22 @@ void Form1::Command3_Click()
     if (Text1->text().isEmpty() || Text2->text().isEmpty() || !entryFieldsFitRecordLine())
         return;
     EntryRecord = composeRecordLine(entryFields());
-    Text5->appendDatabaseText(EntryRecord);
+    // The record starts a line of its own, also after a line typed into the
+    // view without its line end.
+    const QString lineStart = Text5->endsInOpenLine() ? QStringLiteral("\r\n") : QString();
+    Text5->appendDatabaseText(lineStart + EntryRecord);
     Text2->clear();
     Text3->setText(QStringLiteral("0"));
+    // The next entry starts at its item: the box stays for it.
+    Text2->setFocus();
 }
 
 void Form1::Command4_Click()
 {
-    if (Text4->text() != kPlaceholder || !m_session.viewHoldsWholeDatabase() || writingIsRefused())
+    const QString view = Text5->databaseText();
+    if (!m_session.hasSomethingToSave(view) || writingIsRefused())
         return;
-    const FileResult<WrittenDatabase> written = m_session.save(Text5->databaseText());
+    const FileResult<WrittenDatabase> written = m_session.save(view);
     if (!showWritten(written))
         return;
     QMessageBox message(QMessageBox::NoIcon, Messages::applicationTitle(),
@@ -195,13 +229,15 @@ void Form1::Command6_Click()
 
 void Form1::warnRecordNotFound(FileStatus fileStatus)
 {
-    warn(Messages::recordNotFound(m_programDirectory, m_session.viewHoldsWholeDatabase(),
-                                  fileStatus, SelectedRecord.chopped(2)));
+    const bool inView = m_session.viewHoldsWholeDatabase();
+    if (!inView && !m_session.searchShowed(SelectedRecord))
+        return warn(Messages::recordOnlyInView(m_programDirectory, SelectedRecord.chopped(2)));
+    warn(Messages::recordNotFound(m_programDirectory, inView, fileStatus,
+                                  SelectedRecord.chopped(2)));
 }
 
 void Form1::Text4_Change()
 {
-    m_session.searchStarted();
     FileResult<QString> found;
     // Both passes of one key stroke search one read of the file; the second
     // reads it again only when the file was replaced or changed in between.
@@ -209,13 +245,14 @@ void Form1::Text4_Change()
     if (DatabaseFileExists(m_programDirectory)) {
         found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
         if (found.okOrNoFile() && found.value.isEmpty()) {
-            Text4->setText(Text4->text().toUpper());
+            Text4->setText(retryUpperCase(Text4->text()));
             Text4->setCursorPosition(Text4->text().size());
             if (DatabaseFileExists(m_programDirectory))
                 found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
         }
     }
     Text5->setDatabaseText(found.value);
+    m_session.searchShown(found.value);
     // A failure is told once, not on every key stroke, until a search reads
     // the file again.
     if (found.okOrNoFile())
@@ -278,8 +315,10 @@ bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
         warn(Messages::saveFailed(m_programDirectory, written.reason));
         return false;
     }
-    if (written.value.tookInOtherChanges())
-        Text5->replaceDatabaseTextKeepingPlace(written.value.text, DatabaseView::Undo::With);
+    // Taking in another writer's records ends the view's undo history, so
+    // that no key press takes them back.
+    if (written.value.tookInOtherChanges() && m_session.viewHoldsWholeDatabase())
+        Text5->replaceDatabaseTextKeepingPlace(written.value.text);
     return true;
 }
 

@@ -33,7 +33,8 @@ public:
     QString selectedRecord() const;
     QString entryRecord() const;
     // Pixels per fifteen twips of the layout: 1 where the desktop's font fits
-    // the layout as drawn, more where the captions need more room.
+    // the layout as drawn, more where the captions need more room, less where
+    // a high-DPI screen is too small for the table.
     qreal layoutScale() const;
 
 protected:
@@ -41,15 +42,15 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private slots:
-    void Form_Load();
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void Command4_Click();
-    void Command5_Click();
-    void Command6_Click();
-    void Text4_Change();
-    void Text5_Click();
+    void Form_Load();      // start-up: load the database
+    void Command1_Click(); // +: count up
+    void Command2_Click(); // -: count down
+    void Command3_Click(); // Add: the entry onto the view
+    void Command4_Click(); // Save: the view into the file
+    void Command5_Click(); // Quit
+    void Command6_Click(); // Update: the picked record, and the file
+    void Text4_Change();   // Find typed into: the file's matching lines
+    void Text5_Click();    // click in the view: pick the record
 
 private:
     // layout.cpp
@@ -61,6 +62,7 @@ private:
     void setTabCycle();
 
     void connectHandlers();
+    void explainRefusedPastes();
     void watchDatabaseFile();
     void watchDatabasePath();
     void followDatabaseFile();
@@ -99,23 +101,23 @@ private:
     // Every control's place in twips, in its container, and the layout's scale.
     TwipsLayout m_layout;
 
-    QGroupBox *Frame1 = nullptr;
-    QGroupBox *Frame2 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label2 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QLabel *Label5 = nullptr;
-    QLineEdit *Text1 = nullptr;
-    QLineEdit *Text2 = nullptr;
-    QLineEdit *Text3 = nullptr;
-    QLineEdit *Text4 = nullptr;
-    DatabaseView *Text5 = nullptr;
-    QComboBox *Combo1 = nullptr;
-    QPushButton *Command1 = nullptr;
-    QPushButton *Command2 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QPushButton *Command4 = nullptr;
-    QPushButton *Command5 = nullptr;
-    QPushButton *Command6 = nullptr;
+    QGroupBox *Frame1 = nullptr;     // "Database": the entry fields and commands
+    QGroupBox *Frame2 = nullptr;     // "Search": the search field and the view
+    QLabel *Label1 = nullptr;        // "Box Name"
+    QLabel *Label2 = nullptr;        // "Component Name"
+    QLabel *Label3 = nullptr;        // "Number"
+    QLabel *Label4 = nullptr;        // "Find"
+    QLabel *Label5 = nullptr;        // "Type"
+    QLineEdit *Text1 = nullptr;      // box field
+    QLineEdit *Text2 = nullptr;      // item field
+    QLineEdit *Text3 = nullptr;      // count field
+    QLineEdit *Text4 = nullptr;      // search field (Find)
+    DatabaseView *Text5 = nullptr;   // database view
+    QComboBox *Combo1 = nullptr;     // type field
+    QPushButton *Command1 = nullptr; // +
+    QPushButton *Command2 = nullptr; // -
+    QPushButton *Command3 = nullptr; // Add
+    QPushButton *Command4 = nullptr; // Save
+    QPushButton *Command5 = nullptr; // Quit
+    QPushButton *Command6 = nullptr; // Update
 };

@@ -5,8 +5,71 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTranslator>
 
 using namespace RecordStore;
+
+namespace {
+
+// A text that tells a count, in its form for any count but one (the form tr()
+// is given, with %n for the count) and in its form for one.
+struct CountedText
+{
+    const char *many;
+    const char *one;
+};
+
+constexpr CountedText kFromThere{QT_TRANSLATE_N_NOOP("Form1", "%n records came from there"),
+                                 "%n record came from there"};
+constexpr CountedText kRemovedThere{QT_TRANSLATE_N_NOOP("Form1", "%n were removed there"),
+                                    "%n was removed there"};
+constexpr CountedText kFromCopy{QT_TRANSLATE_N_NOOP("Form1", "%1: %n records came from it."),
+                                "%1: %n record came from it."};
+constexpr CountedText kCopiesMerged{
+    QT_TRANSLATE_N_NOOP("Form1",
+                        "Merged into the database view the copies that a sync tool left beside "
+                        "the database, which hold another machine's changes. Save writes them; "
+                        "the copies then move into stockbook-versions.\n\n"),
+    "Merged into the database view the copy that a sync tool left beside the database, which "
+    "holds another machine's changes. Save writes it; the copy then moves into "
+    "stockbook-versions.\n\n"};
+constexpr CountedText kCountedTexts[] = {kFromThere, kRemovedThere, kFromCopy, kCopiesMerged};
+
+// The plural forms of the texts' own language, English. Qt takes the form for
+// a count from a translation; without one every count would read as many ("1
+// records"). A translation of the user's language, installed after this one,
+// is asked first.
+class EnglishPluralForms final : public QTranslator
+{
+public:
+    using QTranslator::QTranslator;
+
+    bool isEmpty() const override
+    {
+        return false;
+    }
+
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override
+    {
+        if (n != 1 || disambiguation || qstrcmp(context, "Form1") != 0)
+            return QString();
+        for (const CountedText &text : kCountedTexts) {
+            if (qstrcmp(sourceText, text.many) == 0)
+                return QString::fromUtf8(text.one);
+        }
+        return QString();
+    }
+};
+
+void installEnglishPluralForms()
+{
+    QCoreApplication::installTranslator(new EnglishPluralForms(QCoreApplication::instance()));
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installEnglishPluralForms)
 
 namespace {
 
@@ -63,6 +126,15 @@ QString Messages::recordNotFound(const QString &programDirectory, bool inView,
         .arg(where, record);
 }
 
+QString Messages::recordOnlyInView(const QString &programDirectory, const QString &record)
+{
+    return tr("The record you picked is in the window but not in the database file %1:\n\n%2"
+              "\n\nIt was added here and not saved yet, or another program changed or removed "
+              "it in the file since the search, so nothing was updated. Click Save to write the "
+              "window's changes, then pick the record again to update it.")
+        .arg(databasePathText(programDirectory), record);
+}
+
 QString Messages::searchFailed(const QString &programDirectory, const QString &reason)
 {
     return tr("Could not read the database %1 to search it:\n%2")
@@ -82,6 +154,13 @@ QString Messages::fieldProblem(const FieldProblem &problem, const RecordFields &
     return tr("The field \"%1\" holds %2, which would break the record line.\n\nRemove it and "
               "try again; nothing was changed.")
         .arg(captions.value(int(problem.field)), problem.reason);
+}
+
+QString Messages::pasteRefused(const QString &caption)
+{
+    return tr("The text pasted into \"%1\" holds more than one line, and the field holds one "
+              "line of a record, so it was not taken.\n\nCopy one line, or one cell, at a time.")
+        .arg(caption);
 }
 
 namespace {
@@ -106,11 +185,10 @@ QString mergedRecordsText(const MergeReport &merge)
 QString Messages::merged(const QString &programDirectory, const MergeReport &merge)
 {
     return tr("The database %1 had been changed by another program since Stockbook last read "
-              "it. Its changes were merged with yours: %2 records came from there and %3 were "
-              "removed there.")
-               .arg(databasePathText(programDirectory))
-               .arg(merge.fromFile)
-               .arg(merge.removedInFile) +
+              "it. Its changes were merged with yours: %2 and %3.")
+               .arg(databasePathText(programDirectory),
+                    tr(kFromThere.many, nullptr, merge.fromFile),
+                    tr(kRemovedThere.many, nullptr, merge.removedInFile)) +
            mergedRecordsText(merge);
 }
 
@@ -119,19 +197,18 @@ QString Messages::copiesMerged(const QList<CopyReport> &copies)
     QStringList told;
     for (const CopyReport &copy : copies) {
         if (!copy.unreadable)
-            told << tr("%1: %2 records came from it.").arg(copy.name).arg(copy.merge.fromFile) +
+            told << tr(kFromCopy.many, nullptr, copy.merge.fromFile).arg(copy.name) +
                         (copy.withoutAncestor
-                             ? tr(" No earlier version was found to compare it with, so every "
-                                  "record of both was kept.")
+                             ? tr(" No earlier version that both this window and the copy come "
+                                  "from is known, so every record of both was kept. These "
+                                  "records were on one side only:\n") +
+                                   copy.onOneSideOnly.join(u'\n')
                              : QString()) +
                         mergedRecordsText(copy.merge);
     }
     if (told.isEmpty())
         return QString();
-    return tr("Merged into the database view the copies that a sync tool left beside the "
-              "database, which hold another machine's changes. Save writes them; the copies "
-              "then move into stockbook-versions.\n\n") +
-           told.join(QStringLiteral("\n\n"));
+    return tr(kCopiesMerged.many, nullptr, int(told.size())) + told.join(QStringLiteral("\n\n"));
 }
 
 QString Messages::copyUnreadable(const CopyReport &copy)

@@ -24,12 +24,17 @@ public:
     // file (with `fileStatus`).
     static QString recordNotFound(const QString &programDirectory, bool inView,
                                   RecordStore::FileStatus fileStatus, const QString &record);
+    // An Update on a searched view of a record the view holds and the file
+    // does not.
+    static QString recordOnlyInView(const QString &programDirectory, const QString &record);
     static QString searchFailed(const QString &programDirectory, const QString &reason);
     // The entry fields are named by their labels' captions, box, item, count
     // and type.
     static QString fieldProblem(const RecordStore::FieldProblem &problem,
                                 const RecordStore::RecordFields &fields,
                                 const QStringList &captions);
+    // A text of several lines pasted into the field with this caption.
+    static QString pasteRefused(const QString &caption);
     static QString merged(const QString &programDirectory, const RecordStore::MergeReport &merge);
     // What the sync tools' copies brought, or nothing to tell.
     static QString copiesMerged(const QList<RecordStore::CopyReport> &copies);

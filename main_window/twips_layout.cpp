@@ -132,11 +132,15 @@ void TwipsLayout::fitToFont()
         else
             tooSmall = middle;
     }
-    // A layout grown wider or higher than the screen's available area grows
-    // only as far as fits, never below the table's size.
-    const QSize room = m_window->screen()->availableGeometry().size();
-    enough = std::max<qreal>(1, std::min({enough, room.width() * 15.0 / m_clientArea.width(),
-                                          room.height() * 15.0 / m_clientArea.height()}));
+    // A layout grown wider or higher than the screen's available area shrinks
+    // until it fits, never below the table's size in the screen's own pixels.
+    // Those count the desktop's scale factor and the font's DPI, which Qt
+    // both takes into the pixel ratio.
+    const QScreen *screen = m_window->screen();
+    const QSize room = screen->availableGeometry().size();
+    enough = std::max(1 / screen->devicePixelRatio(),
+                      std::min({enough, room.width() * 15.0 / m_clientArea.width(),
+                                room.height() * 15.0 / m_clientArea.height()}));
     applyScale(enough);
     m_window->setFixedSize(scaledRect(m_clientArea, enough).size());
 }

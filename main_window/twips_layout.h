@@ -21,7 +21,8 @@ public:
     // and fixes the window's size to it; with no control placed yet, nothing.
     void fitToFont();
     // Pixels per fifteen twips: 1 where the desktop's font fits the layout as
-    // drawn, more where the captions need more room.
+    // drawn, more where the captions need more room, less where a high-DPI
+    // screen is too small for the table.
     qreal scale() const;
 
 private:

@@ -6,13 +6,11 @@
 #include <algorithm>
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 
 #include "record_store/file_system.h"
-#include "record_store/internal.h"
+#include "record_store/history.h"
 
 namespace RecordStore {
 
@@ -27,8 +25,10 @@ const QList<QRegularExpression> &conflictCopyPatterns()
     static const QList<QRegularExpression> patterns = {
         // Syncthing: the date and time the copy was made and the short id
         // (seven characters of base 32) of the device that made the change.
-        QRegularExpression(QStringLiteral(
-            R"(^stockbook\.sync-conflict-(?<date>\d{8})-(?<time>\d{6})-[A-Z2-7]{7}\.txt$)")),
+        // A conflict of such a copy adds a second such part to its name.
+        QRegularExpression(
+            QStringLiteral(R"(^stockbook\.sync-conflict-(?<date>\d{8})-(?<time>\d{6})-[A-Z2-7]{7})"
+                           R"((?:\.sync-conflict-\d{8}-\d{6}-[A-Z2-7]{7})*\.txt$)")),
         // Nextcloud, and ownCloud from its version 2.5: the file's time, the
         // user's name (without parentheses) when the server keeps the copies.
         QRegularExpression(
@@ -87,126 +87,115 @@ QStringList ListConflictCopies(const QString &programDirectory)
 
 FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QString &copyName)
 {
-    const auto failed = [](const QString &reason) {
-        return FileResult<QString>{FileStatus::Failed, reason, QString()};
-    };
+    using Internal::failure;
     if (programDirectory.isEmpty() || !QDir::isAbsolutePath(programDirectory))
-        return failed(Texts::tr("Stockbook does not know the folder it was started from"));
+        return failure<QString>(
+            Texts::tr("Stockbook does not know the folder it was started from"));
     if (sortKeyOf(copyName).isEmpty())
-        return failed(Texts::tr("%1 is no sync tool's copy of the database").arg(copyName));
-    const QString folder = DatabaseVersionsPath(programDirectory);
-    if (const std::optional<QString> unusable = Internal::versionsFolderRefusal(programDirectory))
-        return failed(*unusable);
-    const QString source = programDirectory + u'/' + copyName;
-    if (!QFileInfo::exists(source))
-        return failed(Texts::tr("%1 is no longer there").arg(copyName));
-    // QFile::rename never replaces a file that is there: a name that is taken
-    // gets "-2", "-3", ... before its ".txt".
+        return failure<QString>(
+            Texts::tr("%1 is no sync tool's copy of the database").arg(copyName));
+    const FileResult<FileSystem::Folder> program = FileSystem::openProgramFolder(programDirectory);
+    if (!program.ok())
+        return failure<QString>(program.reason);
+    const FileResult<FileSystem::Folder> versions =
+        FileSystem::openFolderIn(program.value, QStringLiteral("stockbook-versions"), true);
+    if (!versions.ok())
+        return failure<QString>(versions.reason);
+    // A name that is taken gets "-2", "-3", ... before its ".txt".
     const QString stem = copyName.chopped(4); // every copy's name ends in ".txt"
     for (int n = 1; n < 1000; ++n) {
-        const QString target =
-            folder + u'/' +
-            (n == 1 ? copyName : stem + u'-' + QString::number(n) + QStringLiteral(".txt"));
-        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
-            continue;
-        QFile file(source);
-        if (file.rename(target)) {
-            FileSystem::syncDirectory(folder);
-            FileSystem::syncDirectory(programDirectory);
-            return {FileStatus::Ok, QString(), target};
-        }
-        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
-            continue; // taken in between
-        return failed(file.errorString());
+        const QString name =
+            n == 1 ? copyName : stem + u'-' + QString::number(n) + QStringLiteral(".txt");
+        const std::optional<QString> reason =
+            FileSystem::moveFileBetween(program.value, copyName, versions.value, name);
+        if (!reason)
+            return {FileStatus::Ok, QString(),
+                    DatabaseVersionsPath(programDirectory) + u'/' + name};
+        if (FileSystem::readFileIn(program.value, copyName, 0).noFile())
+            return failure<QString>(Texts::tr("%1 is no longer there").arg(copyName));
+        if (!FileSystem::listFolder(versions.value).value.contains(name))
+            return failure<QString>(*reason);
     }
-    return failed(Texts::tr("Too many copies named %1 in %2").arg(copyName, folder));
+    return failure<QString>(Texts::tr("Too many copies named %1 in %2")
+                                .arg(copyName, DatabaseVersionsPath(programDirectory)));
 }
 
 namespace Internal {
 
 namespace {
 
-using LineCounts = QHash<QStringView, int>;
-
-LineCounts countLines(const Lines &lines)
+// Whether `text`, decoded from a copy's bytes, can be a database text: a
+// line of a database never holds a control character but the tab.
+bool holdsDatabaseText(QStringView text)
 {
-    LineCounts counts;
-    for (const QStringView line : lines)
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != u'\t' && u != u'\r' && u != u'\n') || (u >= 0x7f && u < 0xa0);
+    });
+}
+
+// The lines of `a` that `b` does not hold, as many times as `a` holds them
+// more often.
+QStringList linesMissingFrom(const Lines &a, const Lines &b)
+{
+    QHash<QStringView, int> counts;
+    for (const QStringView line : b)
         ++counts[line];
-    return counts;
-}
-
-// How many lines two texts differ in, equal lines being interchangeable.
-qsizetype linesDiffering(const LineCounts &a, const LineCounts &b)
-{
-    qsizetype differing = 0;
-    for (auto it = a.cbegin(); it != a.cend(); ++it)
-        differing += qAbs(it.value() - b.value(it.key()));
-    for (auto it = b.cbegin(); it != b.cend(); ++it)
-        if (!a.contains(it.key()))
-            differing += it.value();
-    return differing;
-}
-
-// The bytes of a file beside the database, not through another user's link
-// in a folder that others may write to.
-FileResult<QByteArray> readBeside(const QString &programDirectory, const QString &path)
-{
-    if (const std::optional<QString> untrusted =
-            FileSystem::untrustedLinkReason(programDirectory, path))
-        return failure<QByteArray>(*untrusted);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failure<QByteArray>(file.errorString());
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return failure<QByteArray>(file.errorString());
-    return {FileStatus::Ok, QString(), bytes};
+    QStringList missing;
+    for (const QStringView line : a)
+        if (--counts[line] < 0)
+            missing.append(line.toString());
+    return missing;
 }
 
 } // namespace
 
-FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const QString &name,
-                                         QString &text)
+CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
+                            const QString &name, QString &text, const ContentId &textBase)
 {
-    CopyReport report;
-    report.name = name;
+    CopyMerge result;
+    result.report.name = name;
     const FileResult<QByteArray> copy =
-        readBeside(programDirectory, programDirectory + u'/' + name);
+        FileSystem::readFileIn(programFolder, name, kLargestDatabaseFile);
     if (!copy.ok()) {
-        report.unreadable = copy.reason;
-        return {FileStatus::Failed, copy.reason, report};
+        result.report.unreadable = copy.noFile() ? Texts::tr("it is no longer there") : copy.reason;
+        return result;
     }
     const QString copyText = databaseTextOf(copy.value);
-    const Lines mine = linesOf(text);
-    const Lines theirs = linesOf(copyText);
-    const LineCounts mineCounts = countLines(mine);
-    const LineCounts theirCounts = countLines(theirs);
-    QString ancestor;
-    qsizetype closest = -1;
-    const QDir versions(DatabaseVersionsPath(programDirectory));
-    for (const QString &version : versions.entryList(QDir::Files, QDir::Name)) {
-        const FileResult<QByteArray> bytes =
-            readBeside(programDirectory, versions.filePath(version));
-        if (!bytes.ok())
-            continue;
-        QString candidate = databaseTextOf(bytes.value);
-        const LineCounts counts = countLines(linesOf(candidate));
-        const qsizetype distance =
-            linesDiffering(counts, mineCounts) + linesDiffering(counts, theirCounts);
-        if (closest < 0 || distance < closest) {
-            closest = distance;
-            ancestor = std::move(candidate);
-        }
+    if (copy.value.contains('\0') || !holdsDatabaseText(copyText)) {
+        result.report.unreadable =
+            Texts::tr("it holds bytes that no database text holds, so it is no database");
+        return result;
     }
-    report.withoutAncestor = closest < 0;
-    std::optional<MergedText> merged = mergeTexts(ancestor, text, copyText);
-    if (!merged)
-        return {FileStatus::Failed, Texts::tr("the copy could not be merged"), report};
+    result.id = contentIdOf(copy.value);
+    result.bytes = copy.value;
+    const std::optional<QByteArray> base =
+        history ? history->mergeBase(textBase, result.id) : std::nullopt;
+    MergeReport &report = result.report.merge;
+    if (!base) {
+        // Without a content both are known to descend from, nothing is
+        // removed: every line of both stays, and the lines one side lacks
+        // are named.
+        const Lines mine = linesOf(text);
+        const Lines theirs = linesOf(copyText);
+        const QStringList fromCopy = linesMissingFrom(theirs, mine);
+        result.report.withoutAncestor = true;
+        result.report.onOneSideOnly = linesMissingFrom(mine, theirs) + fromCopy;
+        report.fromFile = int(fromCopy.size());
+        report.merged = true;
+        for (const QString &line : fromCopy)
+            text += line + kCrLf;
+        return result;
+    }
+    std::optional<MergedText> merged = mergeTexts(databaseTextOf(*base), text, copyText);
+    if (!merged) {
+        result.report.unreadable = Texts::tr("the copy could not be merged");
+        return result;
+    }
     text = std::move(merged->text);
-    report.merge = std::move(merged->report);
-    report.merge.merged = true;
-    return {FileStatus::Ok, QString(), report};
+    report = std::move(merged->report);
+    report.merged = true;
+    return result;
 }
 
 } // namespace Internal

@@ -9,6 +9,7 @@
 #include <QStringMatcher>
 
 #include "record_store/file_system.h"
+#include "record_store/history.h"
 #include "record_store/internal.h"
 
 namespace RecordStore {
@@ -26,18 +27,6 @@ FileResult<FileSystem::Location> locateDatabase(const QString &programDirectory)
     if (located.ok() && located.value.entry == FileSystem::Location::UntrustedLink)
         return Internal::failure<FileSystem::Location>(located.value.reason);
     return located;
-}
-
-// Keeps what the file holds `now` in the versions folder; why it could not,
-// if it could not (a file that is gone has nothing to keep).
-std::optional<QString> keptAsVersion(const QString &programDirectory,
-                                     const FileResult<Internal::FileBytes> &now)
-{
-    if (now.noFile())
-        return std::nullopt;
-    if (!now.ok())
-        return now.reason;
-    return Internal::keepVersion(programDirectory, now.value.bytes);
 }
 
 } // namespace
@@ -170,43 +159,68 @@ QString CollapseBlankLines(const QString &text)
 FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text,
                                             const std::optional<ContentDigest> &expected)
 {
-    return unlessOutOfMemory<ContentDigest>([&] {
+    const FileResult<WrittenContent> written =
+        writeDatabase(programDirectory, text, expected, WriteRecord{});
+    return written.with(written.value.digest);
+}
+
+namespace Internal {
+
+FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const QString &text,
+                                         const std::optional<ContentDigest> &expected,
+                                         const WriteRecord &record)
+{
+    return unlessOutOfMemory<WrittenContent>([&] {
+        if (record.programFolder.state) {
+            const FileResult<FileSystem::Folder> now =
+                FileSystem::openProgramFolder(programDirectory);
+            if (now.ok() && !FileSystem::sameFolder(now.value, record.programFolder))
+                return failure<WrittenContent>(
+                    Texts::tr("the folder %1 is no longer the one Stockbook started from (a "
+                              "removed disk, or another folder moved into its place)")
+                        .arg(QDir::toNativeSeparators(programDirectory)));
+        }
         // Where the file is: through the folder found here, the new content
         // goes beside it and replaces it, however its path changes meanwhile.
         const FileResult<FileSystem::Location> target = locateDatabase(programDirectory);
         if (!target.ok())
-            return failure<ContentDigest>(target.reason);
+            return failure<WrittenContent>(target.reason);
         QByteArray bytes = text.toUtf8();
         bytes.append("\r\n");
 
         const FileResult<FileSystem::TemporaryFile> temporary =
             FileSystem::createTemporary(target.value);
         if (!temporary.ok())
-            return failure<ContentDigest>(temporary.reason);
+            return failure<WrittenContent>(temporary.reason);
         std::optional<QString> reason = FileSystem::writeAll(temporary.value, bytes);
         if (!reason)
             reason = FileSystem::flushToDisk(temporary.value);
         if (reason)
-            return failure<ContentDigest>(*reason);
+            return failure<WrittenContent>(*reason);
 
         // Just before the rename, with the new content on the disk and the old
         // file still in place: the file as it is now must be the one the
-        // caller expects, and what it holds is kept as a version.
+        // caller expects, and the write is recorded in the history.
         const FileResult<FileBytes> now = readDatabaseBytes(programDirectory);
         if (expected && digestOf(now) != *expected)
-            return FileResult<ContentDigest>{FileStatus::Changed, QString(), ContentDigest{}};
-        if (const std::optional<QString> notKept = keptAsVersion(programDirectory, now))
-            return failure<ContentDigest>(
-                Texts::tr("its present content could not be kept in %1 (%2)")
-                    .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)),
-                         *notKept));
+            return FileResult<WrittenContent>{FileStatus::Changed, QString(), WrittenContent{}};
+        if (!now.okOrNoFile())
+            return failure<WrittenContent>(now.reason);
+        const ContentId id = contentIdOf(bytes);
+        if (const std::optional<QString> notKept =
+                recordWrite(programDirectory, now, bytes, id, record))
+            return failure<WrittenContent>(*notKept);
 
         reason = FileSystem::renameInto(temporary.value, target.value);
         if (reason)
-            return failure<ContentDigest>(*reason);
+            return failure<WrittenContent>(*reason);
         FileSystem::syncFolder(target.value.folder);
-        return FileResult<ContentDigest>{FileStatus::Ok, QString(), digestOf(bytes)};
+        pruneVersions(programDirectory, id);
+        return FileResult<WrittenContent>{FileStatus::Ok, QString(),
+                                          WrittenContent{digestOf(bytes), id}};
     });
 }
+
+} // namespace Internal
 
 } // namespace RecordStore

@@ -2,10 +2,11 @@
 
 // The database session: what the window last read from or wrote to the
 // database file, and what Save and Update write, merged with the changes
-// another program (a second window, a sync tool, an editor) made meanwhile.
-#include <QScopeGuard>
+// another program (a second window, a sync tool, an editor) made meanwhile
+// and with the copies sync tools leave beside the file.
+#include "record_store/database_session.h"
 
-#include "record_store/internal.h"
+#include "record_store/history.h"
 
 namespace RecordStore {
 
@@ -43,22 +44,37 @@ namespace {
 // merged again, this many times at most.
 constexpr int kWriteAttempts = 8;
 
+FileResult<WrittenDatabase> written(WrittenDatabase database)
+{
+    return {FileStatus::Ok, QString(), std::move(database)};
+}
+
 } // namespace
 
 DatabaseSession::DatabaseSession(const QString &programDirectory)
-    : m_programDirectory(programDirectory)
+    : m_programDirectory(programDirectory), m_folder(std::make_shared<ProgramFolder>())
 {
 }
 
 FileResult<QString> DatabaseSession::load()
 {
-    const FileResult<DatabaseText> loaded = LoadDatabaseFile(m_programDirectory);
+    if (const FileResult<FileSystem::Folder> folder =
+            FileSystem::openProgramFolder(m_programDirectory);
+        folder.ok())
+        m_folder->folder = folder.value;
+    const FileResult<QString> loaded = unlessOutOfMemory<QString>([&] {
+        const FileResult<FileBytes> file = readDatabaseBytes(m_programDirectory);
+        if (!file.ok())
+            return file.with(QString());
+        m_known = digestOf(file);
+        m_knownId = contentIdOf(file.value.bytes);
+        return file.with(databaseTextOf(file.value.bytes));
+    });
     if (!loaded.okOrNoFile())
         m_unreadableReason = loaded.reason;
-    m_ancestor = loaded.value.text;
+    m_ancestor = loaded.value;
     m_written.reset();
-    m_known = loaded.value.digest;
-    return loaded.with(loaded.value.text);
+    return loaded;
 }
 
 std::optional<QString> DatabaseSession::unreadableReason() const
@@ -71,14 +87,25 @@ bool DatabaseSession::viewHoldsWholeDatabase() const
     return m_viewHoldsWholeDatabase;
 }
 
-void DatabaseSession::searchStarted()
+void DatabaseSession::searchShown(const QString &result)
 {
     m_viewHoldsWholeDatabase = false;
+    m_searchResult = result;
 }
 
-bool DatabaseSession::holdsNothingOfItsOwn(const QString &view) const
+bool DatabaseSession::holdsNothingOfItsOwn(const QString &view)
 {
     return m_viewHoldsWholeDatabase && view == ancestor();
+}
+
+bool DatabaseSession::searchShowed(const QString &text) const
+{
+    return m_searchResult.contains(text);
+}
+
+bool DatabaseSession::hasSomethingToSave(const QString &view) const
+{
+    return m_viewHoldsWholeDatabase || view != m_searchResult;
 }
 
 std::optional<QString> DatabaseSession::followFile(const QString &view)
@@ -89,7 +116,9 @@ std::optional<QString> DatabaseSession::followFile(const QString &view)
     const ContentDigest nowDigest = digestOf(now);
     if (now.status != FileStatus::Ok || nowDigest == m_known || !holdsNothingOfItsOwn(view))
         return std::nullopt;
+    // What was followed is what the window's next changes descend from.
     m_known = nowDigest;
+    m_knownId = contentIdOf(now.value.bytes);
     const QString text = databaseTextOf(now.value.bytes);
     if (text == ancestor())
         return std::nullopt;
@@ -99,7 +128,9 @@ std::optional<QString> DatabaseSession::followFile(const QString &view)
 
 FileResult<WrittenDatabase> DatabaseSession::save(const QString &view)
 {
-    return writeMerged(view);
+    if (m_unreadableReason)
+        return failure<WrittenDatabase>(*m_unreadableReason);
+    return m_viewHoldsWholeDatabase ? writeWholeView(view) : writeSearchedView(view);
 }
 
 FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const QString &before,
@@ -107,19 +138,20 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
 {
     if (m_viewHoldsWholeDatabase) {
         if (!view.contains(before))
-            return {FileStatus::Ok, QString(), {view, {}, {}, false}};
-        return writeMerged(QString(view).replace(before, after));
+            return written({view, {}, {}, false});
+        return save(QString(view).replace(before, after));
     }
     if (m_unreadableReason)
         return failure<WrittenDatabase>(*m_unreadableReason);
     // A searched view holds only some records: the change goes into the
     // file's text as it is now, so that the hidden records stay.
+    // What the search showed stays the ancestor of the view: the change
+    // made in both the view and the file is the same change on both sides.
     return writeComposed([&](const FileResult<FileBytes> &now) {
         QString text = now.status == FileStatus::Ok ? databaseTextOf(now.value.bytes) : QString();
         if (!text.contains(before))
             return now.with(WrittenDatabase{text, {}, {}, false});
-        text.replace(before, after);
-        return FileResult<WrittenDatabase>{FileStatus::Ok, QString(), {text, {}, {}, true}};
+        return written({text.replace(before, after), {}, {}, true});
     });
 }
 
@@ -132,13 +164,17 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
         const FileResult<WrittenDatabase> composed = compose(now);
         if (!composed.okOrNoFile() || !composed.value.recordFound)
             return composed;
-        const FileResult<ContentDigest> written =
-            WriteDatabaseFile(m_programDirectory, composed.value.text, digestOf(now));
-        if (written.status == FileStatus::Changed)
+        WriteRecord record{{m_knownId}, {}, m_known, m_knownId, m_folder->folder};
+        for (const MergedCopy &copy : std::as_const(m_mergedCopies))
+            record.copies.append({copy.id, copy.bytes});
+        const FileResult<WrittenContent> done =
+            writeDatabase(m_programDirectory, composed.value.text, digestOf(now), record);
+        if (done.status == FileStatus::Changed)
             continue;
-        if (!written.ok())
-            return failure<WrittenDatabase>(written.reason);
-        remember(composed.value.text, written.value);
+        if (!done.ok())
+            return failure<WrittenDatabase>(done.reason);
+        remember(composed.value.text, done.value.digest, done.value.id);
+        removeMergedCopies();
         return composed;
     }
     return failure<WrittenDatabase>(
@@ -147,46 +183,58 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
 
 QList<CopyReport> DatabaseSession::mergeConflictCopies(QString &text)
 {
+    return mergeCopiesInto(text, m_knownId);
+}
+
+QList<CopyReport> DatabaseSession::mergeCopiesInto(QString &text, const QByteArray &textBase)
+{
     QList<CopyReport> reports;
-    for (const QString &name : ListConflictCopies(m_programDirectory)) {
-        if (m_mergedCopies.contains(name))
+    const QStringList names = ListConflictCopies(m_programDirectory);
+    if (names.isEmpty() || !m_folder->folder.state)
+        return reports;
+    const FileResult<History> history = History::open(m_folder->folder, m_programDirectory, false);
+    for (const QString &name : names) {
+        if (std::any_of(m_mergedCopies.cbegin(), m_mergedCopies.cend(),
+                        [&name](const MergedCopy &copy) { return copy.name == name; }))
             continue;
-        const FileResult<CopyReport> merged = mergeConflictCopy(m_programDirectory, name, text);
-        if (merged.ok())
-            m_mergedCopies.append(name);
-        reports.append(merged.value);
+        CopyMerge merged = mergeConflictCopy(
+            m_folder->folder, history.ok() ? &history.value : nullptr, name, text, textBase);
+        if (!merged.report.unreadable)
+            m_mergedCopies.append({name, merged.id, merged.bytes});
+        reports.append(merged.report);
     }
     return reports;
 }
 
-void DatabaseSession::moveMergedCopies()
+void DatabaseSession::removeMergedCopies()
 {
-    // A copy that cannot be moved stays, and is merged again next time,
-    // which changes nothing more.
-    for (const QString &name : std::as_const(m_mergedCopies))
-        static_cast<void>(MoveConflictCopy(m_programDirectory, name));
+    // The copies are kept in the versions folder by the write. One that
+    // changed since it was merged stays, and is merged again next time.
+    for (const MergedCopy &copy : std::as_const(m_mergedCopies)) {
+        const FileResult<QByteArray> now =
+            FileSystem::readFileIn(m_folder->folder, copy.name, kLargestDatabaseFile);
+        if (now.ok() && contentIdOf(now.value) == copy.id)
+            static_cast<void>(FileSystem::removeFileIn(m_folder->folder, copy.name));
+    }
     m_mergedCopies.clear();
 }
 
-FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &view)
+FileResult<WrittenDatabase> DatabaseSession::writeWholeView(const QString &view)
 {
-    if (m_unreadableReason)
-        return failure<WrittenDatabase>(*m_unreadableReason);
     // The copies merged here are merged again after a failed write.
-    const QStringList mergedBefore = m_mergedCopies;
-    auto forgetCopies = qScopeGuard([&] { m_mergedCopies = mergedBefore; });
+    const QList<MergedCopy> mergedBefore = m_mergedCopies;
     QString text = view;
     const QList<CopyReport> copies = mergeConflictCopies(text);
-    const FileResult<WrittenDatabase> written =
+    const FileResult<WrittenDatabase> result =
         writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
             WrittenDatabase out{text, {}, copies, true};
             // A file that is gone is written anew; one that only changed its
             // encoding or line ends holds no change of another program.
             if (now.status != FileStatus::Ok || digestOf(now) == m_known)
-                return {FileStatus::Ok, QString(), out};
+                return written(out);
             const QString fileText = databaseTextOf(now.value.bytes);
             if (fileText == ancestor())
-                return {FileStatus::Ok, QString(), out};
+                return written(out);
             std::optional<MergedText> merged = mergeTexts(ancestor(), text, fileText);
             if (!merged)
                 return failure<WrittenDatabase>(
@@ -194,23 +242,54 @@ FileResult<WrittenDatabase> DatabaseSession::writeMerged(const QString &view)
             out.text = std::move(merged->text);
             out.merge = std::move(merged->report);
             out.merge.merged = true;
-            return {FileStatus::Ok, QString(), out};
+            return written(out);
         });
-    if (written.ok()) {
-        forgetCopies.dismiss();
-        moveMergedCopies();
-    }
-    return written;
+    if (!result.ok())
+        m_mergedCopies = mergedBefore;
+    return result;
 }
 
-void DatabaseSession::remember(const QString &written, const ContentDigest &digest)
+FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &view)
+{
+    // The changes the window made to the search's result since the search go
+    // into the file's text as it is now (with the copies merged into it);
+    // what the search hid stays. The view keeps showing the search's lines.
+    const QList<MergedCopy> mergedBefore = m_mergedCopies;
+    const FileResult<WrittenDatabase> result =
+        writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
+            m_mergedCopies = mergedBefore;
+            QString fileText;
+            QByteArray fileId;
+            if (now.status == FileStatus::Ok) {
+                fileText = databaseTextOf(now.value.bytes);
+                fileId = contentIdOf(now.value.bytes);
+            }
+            const QList<CopyReport> copies = mergeCopiesInto(fileText, fileId);
+            std::optional<MergedText> merged = mergeTexts(m_searchResult, view, fileText);
+            if (!merged)
+                return failure<WrittenDatabase>(
+                    Texts::tr("another program's changes to the file could not be merged"));
+            // What the search hid is no news, and a record changed both in
+            // the view and in the file is kept in both versions.
+            return written({merged->text, {}, copies, true});
+        });
+    if (result.ok())
+        m_searchResult = view;
+    else
+        m_mergedCopies = mergedBefore;
+    return result;
+}
+
+void DatabaseSession::remember(const QString &written, const ContentDigest &digest,
+                               const QByteArray &id)
 {
     m_ancestor.clear();
     m_written = written;
     m_known = digest;
+    m_knownId = id;
 }
 
-const QString &DatabaseSession::ancestor() const
+const QString &DatabaseSession::ancestor()
 {
     // What a load of the written file gives, worked out when first needed.
     if (m_written) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <QList>
@@ -19,6 +20,7 @@ namespace RecordStore {
 
 namespace Internal {
 struct FileBytes;
+struct ProgramFolder;
 } // namespace Internal
 
 // What a write took in from another program's changes to the file, when it
@@ -38,14 +40,16 @@ struct MergeReport
 };
 
 // What a sync tool's conflict copy (see ListConflictCopies) brought into the
-// window's text: its name, the merge, and whether no earlier version could
-// serve as the common ancestor, so that every line of both was kept; or why
-// it could not be read.
+// window's text: its name and the merge; whether no content that both are
+// known to descend from was found, so that every line of both was kept, and
+// then the lines one side lacked; or why it was not merged (it could not be
+// read, or holds no database text).
 struct CopyReport
 {
     QString name;
     MergeReport merge;
     bool withoutAncestor = false;
+    QStringList onOneSideOnly;
     std::optional<QString> unreadable;
 };
 
@@ -72,14 +76,9 @@ struct WrittenDatabase
 // (the common ancestor of a merge), whether the view holds the whole
 // database, and what Save and Update write. When another program changed the
 // file since the session last read or wrote it, a write merges three ways,
-// line by line: the ancestor, the window's text and the file's text now,
-// compared as decoded lines (another encoding or other line ends are no
-// change). A change on one side is taken; the same change on both sides once;
-// lines added at one place on both sides all, the file's first; a line
-// changed differently on both sides is kept in both versions, and a line
-// changed on one side and removed on the other is kept; both are reported.
-// If the file changes again between the merge and the write, the write
-// merges again.
+// line by line: the ancestor, the window's text and the file's text now (see
+// merge.cpp). Every write is recorded in the history of the versions folder
+// (see history.h), against which the sync tools' copies are merged.
 class DatabaseSession
 {
 public:
@@ -94,15 +93,22 @@ public:
     // Whether the view holds the whole database: true until the first
     // search replaces it by the lines that match.
     bool viewHoldsWholeDatabase() const;
-    void searchStarted();
+    // A search replaced the view by `result`, the file's lines that match.
+    void searchShown(const QString &result);
     // Whether `view` holds the whole database exactly as the session last
     // read or wrote it, so that it holds nothing of its own.
-    bool holdsNothingOfItsOwn(const QString &view) const;
+    bool holdsNothingOfItsOwn(const QString &view);
+    // Whether Save has anything to write: always for the whole database, for
+    // a searched view only a change since the search.
+    bool hasSomethingToSave(const QString &view) const;
+    // Whether the last search showed `text`.
+    bool searchShowed(const QString &text) const;
 
-    // Merges into `text` the sync tools' conflict copies beside the database
-    // that the session has not merged yet. The copies move into the versions
-    // folder after the next write of the session; save() and update() call
-    // this themselves.
+    // Merges into `text`, the whole database as the session last read or
+    // wrote it or the window changed it since, the sync tools' conflict
+    // copies beside the database that the session has not merged yet. The
+    // copies leave the folder after the next write of the session; save()
+    // and update() call this themselves.
     QList<CopyReport> mergeConflictCopies(QString &text);
 
     // When `view` holds nothing of its own and another program changed the
@@ -111,7 +117,9 @@ public:
     // is gone or cannot be read) nothing.
     std::optional<QString> followFile(const QString &view);
 
-    // Writes the whole view's text, merged with another program's changes.
+    // Writes the view's text, merged with another program's changes. A
+    // searched view's changes since the search go into the file's text as
+    // it is now, and the records the search hides stay.
     FileResult<WrittenDatabase> save(const QString &view);
     // Replaces every occurrence of `before` by `after`: in the view, which
     // is then saved as by save(), while it holds the whole database; else in
@@ -121,28 +129,42 @@ public:
                                        const QString &after);
 
 private:
-    FileResult<WrittenDatabase> writeMerged(const QString &text);
+    FileResult<WrittenDatabase> writeWholeView(const QString &text);
+    FileResult<WrittenDatabase> writeSearchedView(const QString &view);
     // Writes what `compose` makes of the file's bytes as they are now, and
     // composes again when the file changes before the rename; a result that
     // is no success, or finds no record, is returned unwritten.
     using Compose =
         std::function<FileResult<WrittenDatabase>(const FileResult<Internal::FileBytes> &now)>;
     FileResult<WrittenDatabase> writeComposed(const Compose &compose);
-    void moveMergedCopies();
-    void remember(const QString &written, const ContentDigest &digest);
-    const QString &ancestor() const;
+    QList<CopyReport> mergeCopiesInto(QString &text, const QByteArray &textBase);
+    void removeMergedCopies();
+    void remember(const QString &written, const ContentDigest &digest, const QByteArray &id);
+    const QString &ancestor();
 
     QString m_programDirectory;
     std::optional<QString> m_unreadableReason;
     bool m_viewHoldsWholeDatabase = true;
+    // What the last search showed, the ancestor of a searched view's Save.
+    QString m_searchResult;
     // The database text as a load of the file would give it, and the digest
-    // of the file's bytes, as the session last read or wrote them; after a
-    // write, the text written until the ancestor is needed.
-    mutable QString m_ancestor;
-    mutable std::optional<QString> m_written;
-    // The conflict copies merged and not yet moved into the versions folder.
-    QStringList m_mergedCopies;
+    // and the history's id of the file's bytes, as the session last read or
+    // wrote them; after a write, the text written until the ancestor is
+    // needed.
+    QString m_ancestor;
+    std::optional<QString> m_written;
     ContentDigest m_known;
+    QByteArray m_knownId;
+    // The program folder as found at start-up.
+    std::shared_ptr<Internal::ProgramFolder> m_folder;
+    // The conflict copies merged and not yet written: name, id and content.
+    struct MergedCopy
+    {
+        QString name;
+        QByteArray id;
+        QByteArray bytes;
+    };
+    QList<MergedCopy> m_mergedCopies;
 };
 
 } // namespace RecordStore

@@ -10,8 +10,8 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include "record_store/internal.h"
 
@@ -79,11 +79,38 @@ std::optional<QString> renameInto(const TemporaryFile &file, const Location &loc
 // effort.
 void syncFolder(const Folder &folder);
 
-// For the files beside the database, looked up by path: why the symbolic link
-// `path` in `directory` may not be followed by the rule of locate, or nothing;
-// flushing an open file (false, errno set, on failure); flushing a folder.
-std::optional<QString> untrustedLinkReason(const QString &directory, const QString &path);
-bool syncFile(QFile &file);
-void syncDirectory(const QString &directory);
+// The files beside the database (the versions folder, the history, the sync
+// tools' copies), named through an open folder and never through a symbolic
+// link that another user could swap in.
+
+// The program folder itself, opened once; a link to it is followed.
+FileResult<Folder> openProgramFolder(const QString &programDirectory);
+// Whether two open folders are one folder (the same device and inode; where
+// the system cannot tell, the same path).
+bool sameFolder(const Folder &a, const Folder &b);
+// The folder `name` in `parent`, made when missing and `create` is set. In a
+// folder that others may write to, a symbolic link in its place is refused;
+// a file in its place is refused, saying so. Missing when there is none and
+// none was made.
+FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool create);
+// The names of the entries of `folder`, "." and ".." left out.
+FileResult<QStringList> listFolder(const Folder &folder);
+// The bytes of the file `name` in `folder`, opened without following a link
+// and without waiting for a writer (a FIFO or device is refused), when it is
+// a regular file of at most `limit` bytes. Missing when there is none.
+FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit);
+// Creates `name` in `folder` (refused when anything has that name), writes
+// `bytes` and flushes it to disk; on failure nothing is left behind.
+std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
+                                      QByteArrayView bytes);
+// Appends `bytes` to the regular file `name` in `folder`, made when missing,
+// and flushes it to disk.
+std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
+                                      QByteArrayView bytes);
+std::optional<QString> removeFileIn(const Folder &folder, const QString &name);
+// Renames `name` in `from` to `newName` in `to`, never replacing an entry
+// there (the system's "File exists" when one is there).
+std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
+                                       const QString &newName);
 
 } // namespace RecordStore::FileSystem

@@ -12,6 +12,7 @@
 // - no descriptor of a folder: the path is looked up again at each step, so a
 //   link swapped in between checking and using the file is followed;
 // - no flush of a folder: QSaveFile flushes the file before its rename.
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -32,6 +33,12 @@ struct TemporaryState
 };
 
 namespace {
+
+bool othersMayWrite(const Folder &folder)
+{
+    return QFileInfo(folder.state->path).permissions() &
+           (QFileDevice::WriteGroup | QFileDevice::WriteOther);
+}
 
 QString pathOf(const Location &location)
 {
@@ -54,9 +61,12 @@ FileResult<Location> locate(const QString &programDirectory)
     at.name = QByteArrayLiteral("stockbook.txt");
     QFileInfo info(pathOf(at));
     if (info.isSymLink()) {
-        if (std::optional<QString> untrusted = untrustedLinkReason(programDirectory, pathOf(at))) {
+        if (othersMayWrite(at.folder)) {
             at.entry = Location::UntrustedLink;
-            at.reason = std::move(*untrusted);
+            at.reason = Texts::tr("%1 is a symbolic link in a folder that others may write to, "
+                                  "and this system does not tell who made it, so Stockbook "
+                                  "does not follow it")
+                            .arg(info.fileName());
             return {FileStatus::Ok, QString(), at};
         }
         const QString canonical = info.canonicalFilePath();
@@ -127,21 +137,135 @@ std::optional<QString> renameInto(const TemporaryFile &file, const Location &)
 
 void syncFolder(const Folder &) {}
 
-std::optional<QString> untrustedLinkReason(const QString &directory, const QString &path)
+FileResult<Folder> openProgramFolder(const QString &programDirectory)
 {
-    const auto othersMayWrite = QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (!QFileInfo(path).isSymLink() || !(QFileInfo(directory).permissions() & othersMayWrite))
-        return std::nullopt;
-    return Texts::tr("%1 is a symbolic link in a folder that others may write to, and "
-                     "this system does not tell who made it, so Stockbook does not follow it")
-        .arg(QFileInfo(path).fileName());
+    if (!QFileInfo(programDirectory).isDir())
+        return {FileStatus::Missing, Texts::tr("The folder does not exist"), Folder{}};
+    return {FileStatus::Ok, QString(),
+            Folder{std::make_shared<FolderState>(FolderState{programDirectory})}};
 }
 
-bool syncFile(QFile &file)
+bool sameFolder(const Folder &a, const Folder &b)
 {
-    return file.flush();
+    return a.state && b.state && a.state->path == b.state->path && QFileInfo(a.state->path).isDir();
 }
 
-void syncDirectory(const QString &) {}
+namespace {
+
+QString pathIn(const Folder &folder, const QString &name)
+{
+    return folder.state->path + u'/' + name;
+}
+
+template <typename T> FileResult<T> failed(const QString &reason)
+{
+    return {FileStatus::Failed, reason, T{}};
+}
+
+} // namespace
+
+FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool create)
+{
+    const QString path = pathIn(parent, name);
+    const QFileInfo info(path);
+    if (info.isSymLink() && othersMayWrite(parent))
+        return failed<Folder>(Texts::tr("%1 is a symbolic link in a folder that others may "
+                                        "write to, so Stockbook does not follow it")
+                                  .arg(name));
+    if (info.exists() && !info.isDir())
+        return failed<Folder>(
+            Texts::tr("a file named %1 is in the way of the folder of that name").arg(name));
+    if (!info.exists()) {
+        if (!create)
+            return {FileStatus::Missing, QString(), Folder{}};
+        if (!QDir(parent.state->path).mkdir(name) && !QFileInfo(path).isDir())
+            return failed<Folder>(Texts::tr("the folder %1 could not be made").arg(path));
+    }
+    return {FileStatus::Ok, QString(), Folder{std::make_shared<FolderState>(FolderState{path})}};
+}
+
+FileResult<QStringList> listFolder(const Folder &folder)
+{
+    const QDir dir(folder.state->path);
+    if (!dir.exists())
+        return failed<QStringList>(Texts::tr("The folder does not exist"));
+    return {FileStatus::Ok, QString(),
+            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)};
+}
+
+FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit)
+{
+    const QFileInfo info(pathIn(folder, name));
+    if (!info.exists() && !info.isSymLink())
+        return {FileStatus::Missing, QString(), QByteArray()};
+    if (info.isSymLink())
+        return failed<QByteArray>(Texts::tr("it is a symbolic link"));
+    if (!info.isFile())
+        return failed<QByteArray>(Texts::tr("it is not a plain file"));
+    if (info.size() > limit)
+        return failed<QByteArray>(Internal::tooLargeReason(info.size(), limit));
+    QFile file(info.filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return failed<QByteArray>(file.errorString());
+    QByteArray bytes = file.read(limit + 1);
+    if (file.error() != QFileDevice::NoError)
+        return failed<QByteArray>(file.errorString());
+    if (bytes.size() > limit)
+        return failed<QByteArray>(Internal::tooLargeReason(bytes.size(), limit));
+    return {FileStatus::Ok, QString(), bytes};
+}
+
+namespace {
+
+std::optional<QString> writeTo(QFile &file, QIODevice::OpenMode mode, QByteArrayView bytes)
+{
+    if (!file.open(mode))
+        return file.errorString();
+    if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.flush())
+        return file.errorString();
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
+                                      QByteArrayView bytes)
+{
+    QFile file(pathIn(folder, name));
+    std::optional<QString> reason = writeTo(file, QIODevice::WriteOnly | QIODevice::NewOnly, bytes);
+    if (reason && file.isOpen())
+        file.remove();
+    return reason;
+}
+
+std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
+                                      QByteArrayView bytes)
+{
+    const QFileInfo info(pathIn(folder, name));
+    if (info.isSymLink())
+        return Texts::tr("%1 is a symbolic link").arg(name);
+    if (info.exists() && !info.isFile())
+        return Texts::tr("%1 is not a plain file").arg(name);
+    QFile file(info.filePath());
+    return writeTo(file, QIODevice::WriteOnly | QIODevice::Append, bytes);
+}
+
+std::optional<QString> removeFileIn(const Folder &folder, const QString &name)
+{
+    QFile file(pathIn(folder, name));
+    if (!file.remove())
+        return file.errorString();
+    return std::nullopt;
+}
+
+std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
+                                       const QString &newName)
+{
+    // QFile::rename never replaces a file that is there.
+    QFile file(pathIn(from, name));
+    if (!file.rename(pathIn(to, newName)))
+        return file.errorString();
+    return std::nullopt;
+}
 
 } // namespace RecordStore::FileSystem

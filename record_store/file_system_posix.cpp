@@ -9,12 +9,13 @@
 // file_system_portable.cpp is the counterpart in Qt alone.
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include "record_store/file_system.h"
@@ -347,35 +348,209 @@ void syncFolder(const Folder &folder)
     ::fsync(folder.state->fd);
 }
 
-std::optional<QString> untrustedLinkReason(const QString &directory, const QString &path)
+FileResult<Folder> openProgramFolder(const QString &programDirectory)
 {
-    struct stat link;
-    const QByteArray name = QFile::encodeName(path);
-    if (::lstat(name.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
-        return std::nullopt;
-    const int folder =
-        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
+    std::optional<Folder> folder = openFolder(AT_FDCWD, QFile::encodeName(programDirectory));
+    if (!folder)
+        return {errno == ENOENT || errno == ENOTDIR ? FileStatus::Missing : FileStatus::Failed,
+                systemReason(), Folder{}};
+    return {FileStatus::Ok, QString(), *folder};
+}
+
+bool sameFolder(const Folder &a, const Folder &b)
+{
+    struct stat x, y;
+    return a.state && b.state && ::fstat(a.state->fd, &x) == 0 && ::fstat(b.state->fd, &y) == 0 &&
+           x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+namespace {
+
+bool othersMayWrite(int folder)
+{
+    struct stat status;
+    return ::fstat(folder, &status) != 0 || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+template <typename T> FileResult<T> failed(const QString &reason)
+{
+    return {FileStatus::Failed, reason, T{}};
+}
+
+} // namespace
+
+FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool create)
+{
+    const int at = parent.state->fd;
+    const QByteArray entry = QFile::encodeName(name);
+    // In a folder that others may write to, a link in the folder's place is
+    // never followed; in one that only its owner writes to, nobody else can
+    // have put it there.
+    const int noFollow = othersMayWrite(at) ? O_NOFOLLOW : 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd =
+            ::openat(at, entry.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow);
+        if (fd >= 0) {
+            Folder folder{std::make_shared<FolderState>()};
+            folder.state->fd = fd;
+            return {FileStatus::Ok, QString(), folder};
+        }
+        if (errno == ELOOP)
+            return failed<Folder>(Texts::tr("%1 is a symbolic link in a folder that others may "
+                                            "write to, so Stockbook does not follow it")
+                                      .arg(name));
+        if (errno == ENOTDIR)
+            return failed<Folder>(
+                Texts::tr("a file named %1 is in the way of the folder of that name").arg(name));
+        if (errno != ENOENT)
+            return failed<Folder>(systemReason());
+        if (!create)
+            return {FileStatus::Missing, QString(), Folder{}};
+        if (::mkdirat(at, entry.constData(), 0777) != 0 && errno != EEXIST)
+            return failed<Folder>(systemReason());
+    }
+    return failed<Folder>(systemReason());
+}
+
+FileResult<QStringList> listFolder(const Folder &folder)
+{
+    const int fd = ::openat(folder.state->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        const QString reason = systemReason();
+        if (fd >= 0)
+            ::close(fd);
+        return failed<QStringList>(reason);
+    }
+    QStringList names;
+    while (const struct dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(QFile::decodeName(name));
+    }
+    ::closedir(dir);
+    return {FileStatus::Ok, QString(), names};
+}
+
+FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit)
+{
+    const int fd = ::openat(folder.state->fd, QFile::encodeName(name).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return {FileStatus::Missing, QString(), QByteArray()};
+        return failed<QByteArray>(errno == ELOOP ? Texts::tr("it is a symbolic link")
+                                                 : systemReason());
+    }
+    struct stat status;
+    std::optional<QString> reason;
+    if (::fstat(fd, &status) != 0)
+        reason = systemReason();
+    else if (!S_ISREG(status.st_mode))
+        reason = Texts::tr("it is not a plain file");
+    else if (status.st_size > limit)
+        reason = Internal::tooLargeReason(status.st_size, limit);
+    QByteArray bytes;
+    if (!reason) {
+        bytes = QByteArray(status.st_size, Qt::Uninitialized);
+        reason = readToEnd(fd, bytes, limit);
+        if (!reason && bytes.size() > limit)
+            reason = Internal::tooLargeReason(bytes.size(), limit);
+    }
+    ::close(fd);
+    if (reason)
+        return failed<QByteArray>(*reason);
+    return {FileStatus::Ok, QString(), bytes};
+}
+
+namespace {
+
+std::optional<QString> writeAllTo(int fd, QByteArrayView bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t chunk = ::write(fd, bytes.data() + written, size_t(bytes.size() - written));
+        if (chunk < 0 && errno == EINTR)
+            continue;
+        if (chunk <= 0)
+            return chunk < 0 ? systemReason() : systemReason(EIO);
+        written += chunk;
+    }
+    if (::fsync(fd) != 0)
         return systemReason();
-    const std::optional<QString> reason =
-        untrustedLinkReason(folder, QFile::encodeName(QFileInfo(path).fileName()), link);
-    ::close(folder);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
+                                      QByteArrayView bytes)
+{
+    const QByteArray entry = QFile::encodeName(name);
+    const int fd = ::openat(folder.state->fd, entry.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return systemReason();
+    std::optional<QString> reason = writeAllTo(fd, bytes);
+    ::close(fd);
+    if (reason)
+        ::unlinkat(folder.state->fd, entry.constData(), 0);
+    else
+        ::fsync(folder.state->fd);
     return reason;
 }
 
-bool syncFile(QFile &file)
-{
-    return ::fsync(file.handle()) == 0;
-}
-
-void syncDirectory(const QString &directory)
+std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
+                                      QByteArrayView bytes)
 {
     const int fd =
-        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+        ::openat(folder.state->fd, QFile::encodeName(name).constData(),
+                 O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == ELOOP ? Texts::tr("%1 is a symbolic link").arg(name) : systemReason();
+    struct stat status;
+    std::optional<QString> reason;
+    if (::fstat(fd, &status) != 0)
+        reason = systemReason();
+    else if (!S_ISREG(status.st_mode))
+        reason = Texts::tr("%1 is not a plain file").arg(name);
+    else
+        reason = writeAllTo(fd, bytes);
+    ::close(fd);
+    return reason;
+}
+
+std::optional<QString> removeFileIn(const Folder &folder, const QString &name)
+{
+    if (::unlinkat(folder.state->fd, QFile::encodeName(name).constData(), 0) != 0)
+        return systemReason();
+    return std::nullopt;
+}
+
+std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
+                                       const QString &newName)
+{
+    // A hard link never replaces an entry; the old name goes once the new one
+    // is there. Where links cannot be made, the rename refuses a taken name
+    // where the system can.
+    const QByteArray source = QFile::encodeName(name);
+    const QByteArray target = QFile::encodeName(newName);
+    if (::linkat(from.state->fd, source.constData(), to.state->fd, target.constData(), 0) == 0) {
+        ::unlinkat(from.state->fd, source.constData(), 0);
+    } else if (errno == EEXIST) {
+        return systemReason();
+    } else {
+#if defined(RENAME_NOREPLACE)
+        if (::renameat2(from.state->fd, source.constData(), to.state->fd, target.constData(),
+                        RENAME_NOREPLACE) != 0)
+            return systemReason();
+#else
+        return systemReason();
+#endif
     }
+    ::fsync(to.state->fd);
+    ::fsync(from.state->fd);
+    return std::nullopt;
 }
 
 } // namespace RecordStore::FileSystem

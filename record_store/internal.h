@@ -216,19 +216,6 @@ struct MergedText
 };
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file);
 
-// versions.cpp: keeps `bytes` as the newest version of the database; the
-// reason when it could not.
-std::optional<QString> keepVersion(const QString &programDirectory, const QByteArray &bytes);
-// Makes the versions folder where it is missing; why it cannot be used, if it
-// cannot.
-std::optional<QString> versionsFolderRefusal(const QString &programDirectory);
-
-// conflict_copies.cpp: merges the conflict copy `name` into `text`, taking
-// as their common ancestor the version in the versions folder that differs
-// from both in the fewest lines.
-FileResult<CopyReport> mergeConflictCopy(const QString &programDirectory, const QString &name,
-                                         QString &text);
-
 } // namespace Internal
 
 } // namespace RecordStore

@@ -1,20 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The versions folder: before a write replaces the database file, the bytes
-// the file held go into stockbook-versions beside it, as
-// stockbook-YYYYMMDD-HHMMSS.txt (local time; -2, -3, ... for further versions
-// of the same second). The newest kVersionsKept are kept. Nothing in the
-// folder but those versions is ever removed.
-#include <algorithm>
-#include <cerrno>
-
-#include <QDateTime>
+// The versions folder as a write uses it: just before the rename, the
+// content the file holds and the content written are kept and the write is
+// recorded in this machine's log; after it, what no machine needs any more
+// goes.
 #include <QDir>
-#include <QFile>
-#include <QRegularExpression>
 
-#include "record_store/file_system.h"
-#include "record_store/internal.h"
+#include "record_store/history.h"
 
 namespace RecordStore {
 
@@ -27,108 +19,70 @@ namespace Internal {
 
 namespace {
 
-struct Version
+QString notKeptReason(const QString &programDirectory, const QString &reason)
 {
-    QString name;
-    QString stamp; // YYYYMMDD-HHMMSS
-    int number = 1;
-};
-
-bool olderThan(const Version &a, const Version &b)
-{
-    return a.stamp != b.stamp ? a.stamp < b.stamp : a.number < b.number;
-}
-
-// The versions in the folder, oldest first.
-std::vector<Version> versionsIn(const QDir &folder)
-{
-    static const QRegularExpression pattern(
-        QStringLiteral("^stockbook-(\\d{8}-\\d{6})(?:-(\\d{1,6}))?\\.txt$"));
-    std::vector<Version> versions;
-    const QStringList names = folder.entryList({QStringLiteral("stockbook-*.txt")}, QDir::Files);
-    for (const QString &name : names) {
-        const QRegularExpressionMatch match = pattern.match(name);
-        if (match.hasMatch())
-            versions.push_back(
-                {name, match.captured(1), match.hasCaptured(2) ? match.captured(2).toInt() : 1});
-    }
-    std::sort(versions.begin(), versions.end(), olderThan);
-    return versions;
-}
-
-bool holds(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes;
-}
-
-// Creates `name` in `folder` (never through a link or over a file), writes
-// `bytes` into it and flushes it to disk; else the reason.
-std::optional<QString> writeNewFile(const QDir &folder, const QString &name,
-                                    const QByteArray &bytes)
-{
-    QFile file(folder.filePath(name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return file.errorString();
-    std::optional<QString> reason;
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        reason = file.errorString();
-    else if (!FileSystem::syncFile(file))
-        reason = qt_error_string(errno);
-    if (reason)
-        file.remove();
-    return reason;
+    return Texts::tr("its present content could not be kept in %1 (%2)")
+        .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)), reason);
 }
 
 } // namespace
 
-std::optional<QString> versionsFolderRefusal(const QString &programDirectory)
+std::optional<QString> recordWrite(const QString &programDirectory,
+                                   const FileResult<FileBytes> &now, QByteArrayView written,
+                                   const ContentId &writtenId, const WriteRecord &record)
 {
-    const QString path = DatabaseVersionsPath(programDirectory);
-    if (FileSystem::untrustedLinkReason(programDirectory, path))
-        return Texts::tr("stockbook-versions is a symbolic link that belongs to another user, in "
-                         "a folder that others may write to");
-    if (!QDir(path).exists() && !QDir(programDirectory).mkdir(QStringLiteral("stockbook-versions")))
-        return Texts::tr("the folder %1 could not be made").arg(QDir::toNativeSeparators(path));
+    const FileResult<FileSystem::Folder> program = FileSystem::openProgramFolder(programDirectory);
+    if (!program.ok())
+        return notKeptReason(programDirectory, program.reason);
+    FileResult<History> history = History::open(program.value, programDirectory, true);
+    if (!history.ok())
+        return notKeptReason(programDirectory, history.reason);
+    QList<ContentId> parents = record.parents;
+    if (now.ok()) {
+        const ContentId replaced = !record.knownId.isEmpty() && digestOf(now) == record.knownDigest
+                                       ? record.knownId
+                                       : contentIdOf(now.value.bytes);
+        // Writing what the file holds is no new step of the history, so
+        // repeated Saves of one content push no version out.
+        if (replaced == writtenId && record.copies.isEmpty())
+            return std::nullopt;
+        if (std::optional<QString> reason = history.value.keep(replaced, now.value.bytes))
+            return notKeptReason(programDirectory, *reason);
+        parents.prepend(replaced);
+    }
+    for (const auto &[id, bytes] : record.copies) {
+        if (std::optional<QString> reason = history.value.keep(id, bytes))
+            return notKeptReason(programDirectory, *reason);
+        parents.append(id);
+    }
+    std::optional<QString> reason = history.value.keep(writtenId, written);
+    if (!reason)
+        reason = history.value.record(writtenId, parents);
+    if (reason)
+        return notKeptReason(programDirectory, *reason);
     return std::nullopt;
 }
 
-std::optional<QString> keepVersion(const QString &programDirectory, const QByteArray &bytes)
+void pruneVersions(const QString &programDirectory, const ContentId &written)
 {
-    if (std::optional<QString> unusable = versionsFolderRefusal(programDirectory))
-        return unusable;
-    QDir folder(DatabaseVersionsPath(programDirectory));
-    std::vector<Version> versions = versionsIn(folder);
-    // The content the newest version holds already is not kept twice.
-    if (!versions.empty() && holds(folder.filePath(versions.back().name), bytes))
-        return std::nullopt;
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    int number = 1;
-    for (const Version &version : versions)
-        if (version.stamp == stamp)
-            number = qMax(number, version.number + 1);
-    std::optional<QString> reason = Texts::tr("no free name for a version of this second");
-    for (int tries = 0; tries < 100; ++tries, ++number) {
-        const QString name = number == 1
-                                 ? QStringLiteral("stockbook-%1.txt").arg(stamp)
-                                 : QStringLiteral("stockbook-%1-%2.txt").arg(stamp).arg(number);
-        if (folder.exists(name))
-            continue;
-        reason = writeNewFile(folder, name, bytes);
-        if (reason)
-            return reason;
-        versions.push_back({name, stamp, number});
-        break;
+    const FileResult<FileSystem::Folder> program = FileSystem::openProgramFolder(programDirectory);
+    if (!program.ok())
+        return;
+    FileResult<History> history = History::open(program.value, programDirectory, false);
+    if (!history.ok())
+        return;
+    // A copy still waiting to be merged keeps the version it will be merged
+    // against.
+    QList<ContentId> pending;
+    for (const QString &name : ListConflictCopies(programDirectory)) {
+        const FileResult<QByteArray> copy =
+            FileSystem::readFileIn(program.value, name, kLargestDatabaseFile);
+        if (copy.ok())
+            if (const std::optional<ContentId> base =
+                    history.value.mergeBaseId(written, contentIdOf(copy.value)))
+                pending.append(*base);
     }
-    if (reason)
-        return reason;
-    // The new version stays even when the clock went back behind older ones.
-    const QString kept = versions.back().name;
-    std::sort(versions.begin(), versions.end(), olderThan);
-    for (size_t k = 0; k + kVersionsKept < versions.size(); ++k)
-        if (versions[k].name != kept)
-            folder.remove(versions[k].name);
-    return std::nullopt;
+    history.value.prune(pending);
 }
 
 } // namespace Internal

@@ -206,12 +206,14 @@ for gone in "$program" "$entry" "$svg" "$prefix"/share/icons/hicolor/{16x16,24x2
     [ ! -e "$gone" ] || fail "make uninstall left $gone"
 done
 cmp -s "$database" "$work/database.kept" || fail "make uninstall removed or changed the database"
-left=$(find "$HOME" -type f | sort)
+# The database and its history stay.
+left=$(find "$HOME" -type f -not -path "$program_dir/stockbook-versions/*" | sort)
 [ "$left" = "$database" ] || fail "after make uninstall these files are left: $left"
+[ -n "$(ls "$program_dir/stockbook-versions")" ] || fail "make uninstall removed the history"
 echo "uninstalled; the database stays: $database"
 
-# Without the database, the emptied program folder goes too.
-rm "$database"
+# Without the database and its history, the emptied program folder goes too.
+rm -r "$database" "$program_dir/stockbook-versions"
 make_target uninstall >/dev/null || fail "make uninstall with nothing installed"
 [ ! -e "$program_dir" ] || fail "make uninstall left the empty $program_dir"
 

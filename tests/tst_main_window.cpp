@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,7 @@
 #include "tests/window_driver.h"
 
 using RecordStore::ComposeRecordLine;
+using RecordStore::WriteDatabaseFile;
 using TestSupport::MessageCatcher;
 using TestSupport::ProgramDirectory;
 using TestSupport::WindowDriver;
@@ -109,6 +111,7 @@ private slots:
     void twoWindowsLoseNothing();
     void refusesFieldsThatBreakTheLine_data();
     void refusesFieldsThatBreakTheLine();
+    void pastedLineEndIsDropped();
     void failedWriteIsReported();
     void unreadableDatabaseIsNeverOverwritten();
     void unreadableDatabaseDuringSearch();
@@ -272,9 +275,9 @@ void MainWindowTest::countSteps_data()
     QTest::newRow("exponent") << "1e3"
                               << "1001"
                               << "999";
-    QTest::newRow("thousands separator reads the leading number") << "1,500"
-                                                                  << "2"
-                                                                  << "0";
+    QTest::newRow("thousands separator") << "1,500"
+                                         << "1501"
+                                         << "1499";
     QTest::newRow("trailing text") << "5 pcs"
                                    << "5 pcs"
                                    << "5 pcs";
@@ -287,6 +290,10 @@ void MainWindowTest::countSteps_data()
     QTest::newRow("not-a-number is no count") << "nan"
                                               << "nan"
                                               << "nan";
+    // Rows named after a locale run in it.
+    QTest::newRow("de_DE decimal comma") << "12,75"
+                                         << "13,75"
+                                         << "11,75";
 }
 
 void MainWindowTest::countSteps()
@@ -294,6 +301,9 @@ void MainWindowTest::countSteps()
     QFETCH(QString, count);
     QFETCH(QString, plus);
     QFETCH(QString, minus);
+    const QString locale = QString(QTest::currentDataTag()).section(' ', 0, 0);
+    QLocale::setDefault(locale.contains('_') ? QLocale(locale) : QLocale::c());
+    const auto backToC = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
     Window w;
     w.open();
     w->field(2)->setText(count);
@@ -342,7 +352,7 @@ void MainWindowTest::addConditions_data()
         << "" << QStringList{"A", "x", "", "..."} << "[Box]: A [Item]: x [Nr]:  [Type]: ...\r\n";
     QTest::newRow("view without final line end")
         << "free text" << QStringList{"A", "x", "1", "IC"}
-        << "free text[Box]: A [Item]: x [Nr]: 1 [Type]: IC\r\n";
+        << "free text\r\n[Box]: A [Item]: x [Nr]: 1 [Type]: IC\r\n";
     QTest::newRow("same entry twice")
         << r1 << QStringList{"A1", "10k", "25", "Resistor"} << r1 + r1;
 }
@@ -362,36 +372,48 @@ void MainWindowTest::addConditions()
         QCOMPARE(w->entry(), entry);
     else
         QCOMPARE(w->entry(), (QStringList{entry[0], "", "0", entry[3]}));
+    QCOMPARE(w->form().focusWidget(), viewAfter == view ? w->control("Command3") : w->field(1));
     QCOMPARE(w.dir.readDatabase(), QByteArray()); // Add never writes the file
 }
 
 void MainWindowTest::saveRule_data()
 {
+    // After a search, Save writes the view's changes since the search into
+    // the file and keeps the records the search hid.
     QTest::addColumn<QStringList>("typed");
-    QTest::addColumn<bool>("saves");
-    QTest::newRow("placeholder untouched") << QStringList() << true;
-    QTest::newRow("search field empty") << QStringList{""} << false;
-    QTest::newRow("placeholder with a blank") << QStringList{"... "} << false;
-    QTest::newRow("other text") << QStringList{"A1"} << false;
-    QTest::newRow("placeholder typed back after a search") << QStringList{"A1", "..."} << false;
+    QTest::addColumn<QString>("added");
+    QTest::addColumn<QByteArray>("written");
+    const QByteArray both = (r1 + r2).toUtf8();
+    QTest::newRow("placeholder untouched")
+        << QStringList() << "edited by hand" << both + "edited by hand\r\n";
+    QTest::newRow("search field empty")
+        << QStringList{""} << "edited by hand" << both + "edited by hand\r\n\r\n";
+    QTest::newRow("placeholder with a blank") << QStringList{"... "} << "edited by hand\r\n"
+                                              << both + "edited by hand\r\n\r\n";
+    QTest::newRow("other text") << QStringList{"A1"} << r3 << both + r3.toUtf8() + "\r\n";
+    QTest::newRow("placeholder typed back after a search")
+        << QStringList{"A1", "..."} << "edited by hand" << both + "edited by hand\r\n\r\n";
+    QTest::newRow("searched view unchanged: nothing written")
+        << QStringList{"A1"} << "" << QByteArray();
 }
 
 void MainWindowTest::saveRule()
 {
     QFETCH(QStringList, typed);
-    QFETCH(bool, saves);
+    QFETCH(QString, added);
+    QFETCH(QByteArray, written);
     const QByteArray file = (r1 + r2 + "\r\n").toUtf8();
     Window w(file);
     w.open();
     for (const QString &text : typed)
         w->typeSearch(text);
-    w->view()->appendDatabaseText("edited by hand");
+    w->view()->appendDatabaseText(added);
     const QString view = w->view()->databaseText();
     MessageCatcher messages;
     w->click(4);
     QTest::qWait(20);
-    QCOMPARE(messages.texts().size(), saves ? 1 : 0);
-    QCOMPARE(w.dir.readDatabase(), saves ? (view + "\r\n").toUtf8() : file);
+    QCOMPARE(messages.texts().size(), written.isEmpty() ? 0 : 1);
+    QCOMPARE(w.dir.readDatabase(), written.isEmpty() ? file : written);
     QCOMPARE(w->view()->databaseText(), view);
 }
 
@@ -501,6 +523,13 @@ void MainWindowTest::upperCaseRetry()
     QCOMPARE(w->view()->databaseText(), QString());
     w->typeSearch("");
     QCOMPARE(w->view()->databaseText(), r1 + r2 + r3);
+    // µ and ß keep their letters; i is upper-cased as the user's locale does.
+    QLocale::setDefault(QLocale("tr_TR"));
+    const auto backToC = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+    w.dir.writeDatabase("4.7µF STRAßE DİRENÇ\r\n");
+    w->search()->insert("4.7µf straße direnç"); // after the empty text
+    QCOMPARE(w->search()->text(), QString("4.7µF STRAßE DİRENÇ"));
+    QCOMPARE(w->view()->databaseText(), QString("4.7µF STRAßE DİRENÇ\r\n"));
 }
 
 void MainWindowTest::updateWithoutPickOnlyClears()
@@ -548,6 +577,9 @@ void MainWindowTest::updateThatFindsNothingSaysSo_data()
     QTest::newRow("file removed") << "A1"
                                   << "remove"
                                   << "which no longer exists";
+    QTest::newRow("added after the search, not saved") << "A1"
+                                                       << "add"
+                                                       << "added here and not saved yet";
 }
 
 void MainWindowTest::updateThatFindsNothingSaysSo()
@@ -559,22 +591,27 @@ void MainWindowTest::updateThatFindsNothingSaysSo()
     w.open();
     if (search != "...")
         w->typeSearch(search);
-    w->clickLine(0, 5);
+    if (change == "add")
+        w->add("C3", "new");
+    w->clickLine(change == "add" ? 1 : 0, 5);
     w->click(1);
     const QByteArray other = (r2 + r3 + "\r\n").toUtf8();
     if (change == "view")
         w->view()->setDatabaseText(r2 + r3);
     else if (change == "file")
         w.dir.writeDatabase(other);
-    else
+    else if (change == "remove")
         QVERIFY(QFile::remove(w.dir.databasePath()));
     const QString view = w->view()->databaseText();
     MessageCatcher messages;
     w->click(6);
     QTRY_COMPARE(messages.texts().size(), 1);
     QVERIFY2(messages.texts()[0].contains(said), qPrintable(messages.texts()[0]));
-    QVERIFY(messages.texts()[0].contains("[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor"));
-    QCOMPARE(w->entry(), (QStringList{"A1", "10k", "26", "Resistor"}));
+    QVERIFY(messages.texts()[0].contains(change == "add" ? "[Box]: C3 [Item]: new [Nr]: 0"
+                                                         : "[Box]: A1 [Item]: 10k [Nr]: 25 "
+                                                           "[Type]: Resistor"));
+    QCOMPARE(w->entry().mid(0, 3),
+             (change == "add" ? QStringList{"C3", "new", "1"} : QStringList{"A1", "10k", "26"}));
     QCOMPARE(w->view()->databaseText(), view);
     QCOMPARE(QFile::exists(w.dir.databasePath()), change != "remove");
     if (change != "remove")
@@ -594,27 +631,27 @@ void MainWindowTest::otherWritersChangesAreMerged_data()
         << "a\r\nb\r\nc\r\n"
         << "a\r\nb\r\nc\r\nw\r\n"
         << QByteArray("a\r\nB\r\nc\r\n\r\n") << "a\r\nB\r\nc\r\nw\r\n"
-        << "1 records came from there and 0 were removed";
+        << "1 record came from there and 0 were removed";
     QTest::newRow("removed in the file, a change in the window")
         << "a\r\nb\r\nc\r\n"
         << "A\r\nb\r\nc\r\n"
         << QByteArray("a\r\nc\r\n") << "A\r\nc\r\n"
-        << "0 records came from there and 1 were removed";
+        << "0 records came from there and 1 was removed";
     QTest::newRow("the same change on both sides, once")
         << "a\r\nb\r\n"
         << "a\r\nB\r\n"
         << QByteArray("a\r\nB\r\nf\r\n") << "a\r\nB\r\nf\r\n"
-        << "1 records came";
+        << "1 record came";
     QTest::newRow("two appends: the file's first")
         << "a\r\n"
         << "a\r\nw1\r\nw2\r\n"
         << QByteArray("a\r\nf1\r\n") << "a\r\nf1\r\nw1\r\nw2\r\n"
-        << "1 records came";
+        << "1 record came";
     QTest::newRow("neighbouring lines changed on each side")
         << "a\r\nb\r\n"
         << "A\r\nb\r\n"
         << QByteArray("a\r\nB\r\n") << "A\r\nB\r\n"
-        << "1 records came";
+        << "1 record came";
     QTest::newRow("one line changed differently: both kept, told")
         << "a\r\nb\r\n"
         << "a\r\nX\r\n"
@@ -634,7 +671,7 @@ void MainWindowTest::otherWritersChangesAreMerged_data()
         << "a25\r\nb\r\n"
         << "a25\r\nb\r\nw\r\n"
         << QByteArray("a52\r\nb\r\n\r\n") << "a52\r\nb\r\nw\r\n"
-        << "1 records came";
+        << "1 record came";
     QTest::newRow("only re-encoded with LF line ends: no change")
         << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
         << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";
@@ -695,44 +732,75 @@ void MainWindowTest::viewFollowsTheFile()
 
 void MainWindowTest::conflictCopiesAreMerged_data()
 {
+    // The window holds a, b, e; the copy's content, and whether the history
+    // knows both to descend from a, b, c.
     QTest::addColumn<QString>("copy");
-    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("history");
     QTest::addColumn<QString>("merged");
     QTest::addColumn<QString>("told");
-    QTest::newRow("Syncthing's, its ancestor among the versions")
-        << "stockbook.sync-conflict-20261208-094300-INARWTP.txt" << QByteArray("a\r\nb\r\nc\r\n")
-        << "a\r\nB\r\ne\r\nd\r\n"
+    const QString syncthing = "stockbook.sync-conflict-20261208-094300-INARWTP.txt";
+    QTest::newRow("Syncthing's, both known to descend from one content")
+        << syncthing << QByteArray("a\r\nB\r\nd\r\n") << true << "a\r\nB\r\ne\r\nd\r\n"
         << "2 records came from it.";
-    QTest::newRow("Dropbox's, no earlier version: every line of both")
-        << "stockbook (Ann's conflicted copy 2026-12-08).txt" << QByteArray()
-        << "a\r\nB\r\nd\r\nb\r\ne\r\n"
+    QTest::newRow("Dropbox's, no known ancestor: every line of both")
+        << "stockbook (Ann's conflicted copy 2026-12-08).txt" << QByteArray("a\r\nB\r\nd\r\n")
+        << false << "a\r\nb\r\ne\r\nB\r\nd\r\n"
         << "every record of both was kept";
+    QTest::newRow("empty copy removes nothing")
+        << syncthing << QByteArray() << true << "a\r\nb\r\ne\r\n"
+        << "on one side only:\na\nb\ne";
+    QTest::newRow("cut-short copy removes nothing")
+        << syncthing << QByteArray("a\r\nB") << true << "a\r\nb\r\ne\r\nB\r\n"
+        << "every record of both was kept";
+    QTest::newRow("binary copy left where it is")
+        << syncthing << QByteArrayLiteral("a\r\nB\0d\r\n") << true << "a\r\nb\r\ne\r\n"
+        << "so it is no database";
+    QTest::newRow("conflict of a conflict copy")
+        << "stockbook.sync-conflict-20261208-100000-AAAAAAA.sync-conflict-20261208-130000-"
+           "CCCCCCC.txt"
+        << QByteArray("a\r\nB\r\nd\r\n") << true << "a\r\nB\r\ne\r\nd\r\n"
+        << "2 records came from it.";
 }
 
 void MainWindowTest::conflictCopiesAreMerged()
 {
     QFETCH(QString, copy);
-    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, history);
     QFETCH(QString, merged);
     QFETCH(QString, told);
-    Window w("a\r\nb\r\ne\r\n");
-    QFile copyFile(w.dir.path() + "/" + copy);
-    QVERIFY(copyFile.open(QIODevice::WriteOnly) && copyFile.write("a\r\nB\r\nd\r\n") > 0);
+    ProgramDirectory dir("a\r\nb\r\nc\r\n");
+    if (history) {
+        // This machine wrote a, b, c, then the copy's content; the copy went
+        // aside, and a, b, e was written over a, b, c.
+        QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nb\r\nc").ok());
+        QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nB\r\nd").ok());
+        dir.writeDatabase("a\r\nb\r\nc\r\n");
+    }
+    QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nb\r\ne").ok());
+    QFile copyFile(dir.path() + "/" + copy);
+    QVERIFY(copyFile.open(QIODevice::WriteOnly) && copyFile.write(content) == content.size());
     copyFile.close();
-    QDir(w.dir.path()).mkdir("stockbook-versions");
-    QFile old(w.dir.path() + "/stockbook-versions/stockbook-20261208-090000.txt");
-    QVERIFY(version.isEmpty() || (old.open(QIODevice::WriteOnly) && old.write(version) > 0));
-    old.close();
     MessageCatcher messages;
-    w.open();
-    QCOMPARE(w->view()->databaseText(), merged);
+    WindowDriver w(dir.path());
+    QCOMPARE(w.viewText(), merged);
     QTRY_COMPARE(messages.texts().size(), 1);
-    QVERIFY2(messages.texts()[0].contains(copy + ": ") && messages.texts()[0].contains(told),
+    QVERIFY2(messages.texts()[0].contains(copy) && messages.texts()[0].contains(told),
              qPrintable(messages.texts()[0]));
-    w->click("Command4");
-    QCOMPARE(w.dir.readDatabase(), (merged + "\r\n").toUtf8());
-    QVERIFY(!copyFile.exists());
-    QVERIFY(QFile::exists(w.dir.path() + "/stockbook-versions/" + copy));
+    w.click(4);
+    QCOMPARE(dir.readDatabase(), (merged + "\r\n").toUtf8());
+    const bool database = !content.contains('\0');
+    QCOMPARE(copyFile.exists(), !database);
+    // A merged copy's content is kept among the versions.
+    const QDir versions(dir.path() + "/stockbook-versions");
+    QList<QByteArray> kept;
+    for (const QString &name : versions.entryList({"stockbook-*.txt"}, QDir::Files)) {
+        QFile file(versions.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        kept << file.readAll();
+    }
+    QCOMPARE(kept.contains(content), database);
 }
 
 void MainWindowTest::oneSlipIsUndone()
@@ -746,13 +814,23 @@ void MainWindowTest::oneSlipIsUndone()
     w->click("Command4");
     QCOMPARE(w.dir.readDatabase(), QByteArray("x\r\n"));
     const QDir versions(w.dir.path() + "/stockbook-versions");
-    const QStringList kept = versions.entryList(QDir::Files);
-    QCOMPARE(kept.size(), 1);
-    QFile old(versions.filePath(kept[0]));
-    QVERIFY(old.open(QIODevice::ReadOnly));
-    QCOMPARE(old.readAll(), (r1 + r2 + "\r\n").toUtf8());
+    QList<QByteArray> kept;
+    for (const QString &name : versions.entryList({"stockbook-*.txt"}, QDir::Files)) {
+        QFile old(versions.filePath(name));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        kept << old.readAll();
+    }
+    QCOMPARE(kept.size(), 2);
+    QVERIFY(kept.contains((r1 + r2 + "\r\n").toUtf8()));
     QTest::keyClick(w->view(), Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(w->view()->databaseText(), r1 + r2);
+    // Another writer's record, taken in by a merge, is not taken back by
+    // Ctrl+Z.
+    w.dir.writeDatabase(("x\r\n" + r3 + "\r\n").toUtf8());
+    w->click("Command4");
+    QTest::keyClick(w->view(), Qt::Key_Z, Qt::ControlModifier);
+    w->click("Command4");
+    QCOMPARE(w.dir.readDatabase(), (r1 + r3 + r2 + "\r\n").toUtf8());
 }
 
 void MainWindowTest::twoWindowsLoseNothing()
@@ -823,6 +901,23 @@ void MainWindowTest::refusesFieldsThatBreakTheLine()
     QCOMPARE(w->view()->databaseText(), r1);
     QCOMPARE(w.dir.readDatabase(), file);
     QCOMPARE(w->form().selectedRecord(), r1);
+}
+
+void MainWindowTest::pastedLineEndIsDropped()
+{
+    Window w;
+    w.open();
+    MessageCatcher messages;
+    const auto paste = [](QLineEdit *edit, const QString &text) {
+        edit->selectAll();
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        return edit->text();
+    };
+    QCOMPARE(paste(w->field(1), "10k 1%\r\n"), QString("10k 1%"));
+    QCOMPARE(paste(w->field(1), "a\r\nb"), QString("10k 1%")); // refused, and told
+    QCOMPARE(paste(w->type()->lineEdit(), "I\u2029C\r\n"), QString("..."));
+    QTRY_COMPARE(messages.texts().size(), 2);
 }
 
 void MainWindowTest::failedWriteIsReported()

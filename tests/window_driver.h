@@ -19,6 +19,14 @@ class QMessageBox;
 
 namespace TestSupport {
 
+// The window's commands, by the number of their button (Command1..Command6),
+// for click().
+enum Command { Plus = 1, Minus, Add, Save, Quit, Update };
+
+// The entry fields and the search field, in the order field(), typeInto()
+// and entry() count them (Text1..Text3, Combo1, Text4).
+enum EntryField { Box, Item, Count, Type, Search };
+
 // Closes each message box that is shown while it lives and keeps its text,
 // title and icon. A box is answered with its escape button, else with OK.
 class MessageCatcher final : public QObject
@@ -62,7 +70,7 @@ public:
     {
         return qobject_cast<T *>(namedControl(name));
     }
-    QLineEdit *field(int k) const; // 0 box, 1 item, 2 count (Text1..Text3)
+    QLineEdit *field(int k) const; // Box, Item or Count
     QComboBox *type() const;
     QLineEdit *search() const;
     DatabaseView *view() const;
@@ -71,13 +79,13 @@ public:
     // Sets the four entry fields' texts, without typing.
     void setEntry(const QStringList &texts) const;
     QString viewText() const;
-    // Replaces a field's text by typing: select all, erase, type (0 box, 1 item,
-    // 2 count, 3 type, 4 search).
+    // Replaces a field's text by typing: select all, erase, type (an
+    // EntryField).
     void typeInto(int field, const QString &text) const;
     void typeSearch(const QString &text) const;
     // Types a box and an item into their fields and clicks Add.
     void add(const QString &box, const QString &item) const;
-    // Clicks "Command1".."Command6", by number or by name.
+    // Clicks "Command1".."Command6", by its Command or by name.
     void click(int command) const;
     void click(const QString &name) const;
     // Clicks into the view `column` characters into line `line`; returns the

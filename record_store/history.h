@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// The recorded history of the database's contents in the versions folder:
+// each content a write replaced or wrote, kept as a file named by its
+// content, and for each machine a log of its writes, so that the last content
+// two contents both descend from can be found.
+#pragma once
+
+#include <optional>
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include "record_store/file_system.h"
+
+namespace RecordStore::Internal {
+
+// A content's name in the history: 32 hexadecimal digits of its BLAKE2b hash.
+using ContentId = QByteArray;
+ContentId contentIdOf(QByteArrayView bytes);
+
+// What a write records besides the content it replaced: what else the
+// content it writes descends from (the text the session last read or wrote,
+// the conflict copies it merged), and, where the caller knows it, the id of
+// the content it expects to replace.
+struct WriteRecord
+{
+    QList<ContentId> parents;
+    // The conflict copies merged, kept as versions too.
+    QList<std::pair<ContentId, QByteArray>> copies;
+    ContentDigest knownDigest;
+    ContentId knownId;
+    // The program folder as the session found it: a write refuses a folder
+    // that its path names now and that is another one (a removed disk whose
+    // mount point stayed, say).
+    FileSystem::Folder programFolder;
+};
+
+// The program folder as the session found it.
+struct ProgramFolder
+{
+    FileSystem::Folder folder;
+};
+
+// What a write wrote: the digest and the id of its bytes.
+struct WrittenContent
+{
+    ContentDigest digest;
+    ContentId id;
+};
+
+// WriteDatabaseFile, recording the write in the history with `record`.
+FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const QString &text,
+                                         const std::optional<ContentDigest> &expected,
+                                         const WriteRecord &record);
+// versions.cpp: keeps the content the file holds `now` and the content
+// written, and records the write; the reason when it could not.
+std::optional<QString> recordWrite(const QString &programDirectory,
+                                   const FileResult<FileBytes> &now, QByteArrayView written,
+                                   const ContentId &writtenId, const WriteRecord &record);
+// After a write of `written`: removes the versions no machine needs any more
+// (see History::prune), keeping those that a waiting conflict copy will be
+// merged against.
+void pruneVersions(const QString &programDirectory, const ContentId &written);
+
+// This machine's name in the history: a hash of the machine's id and the
+// program folder's path, so that two machines, and two program folders on
+// one machine, never write the same log.
+QByteArray machineName(const QString &programDirectory);
+
+class History
+{
+public:
+    // The history in the versions folder of `programFolder`, read from every
+    // machine's log; with `create`, the folder is made where it is missing.
+    static FileResult<History> open(const FileSystem::Folder &programFolder,
+                                    const QString &programDirectory, bool create);
+
+    // Keeps `bytes`, whose id is `id`, as a version, unless it is kept already.
+    std::optional<QString> keep(const ContentId &id, QByteArrayView bytes);
+    // Appends to this machine's log that `written` descends from `parents`.
+    std::optional<QString> record(const ContentId &written, const QList<ContentId> &parents);
+    // The content that `a` and `b` both descend from, nearest to them first,
+    // whose version is kept; nothing when none is known.
+    std::optional<QByteArray> mergeBase(const ContentId &a, const ContentId &b) const;
+    std::optional<ContentId> mergeBaseId(const ContentId &a, const ContentId &b) const;
+    // Whether any log knows `id`.
+    bool knows(const ContentId &id) const;
+    // Removes the versions no machine's newest kVersionsKept writes name,
+    // except those in `keepAlso`; versions no log names are never removed.
+    void prune(const QList<ContentId> &keepAlso);
+
+    const FileSystem::Folder &folder() const
+    {
+        return m_folder;
+    }
+    static QString versionName(const ContentId &id);
+
+private:
+    QList<ContentId> ancestorsByDistance(const ContentId &from) const;
+
+    FileSystem::Folder m_folder;
+    QByteArray m_machine;
+    // Every recorded write's parents, by the content written.
+    QHash<ContentId, QList<ContentId>> m_parents;
+    // Each log's writes, oldest first.
+    QHash<QString, QList<ContentId>> m_logs;
+    QStringList m_files;
+};
+
+// conflict_copies.cpp: what a conflict copy brought into a text, and its
+// content and id when it was merged.
+struct CopyMerge
+{
+    CopyReport report;
+    ContentId id;
+    QByteArray bytes;
+};
+// Merges the conflict copy `name` into `text`, whose content descends from
+// `textBase`, against the content both are known to descend from; without
+// one, every line of both is kept. A copy that cannot be read, or holds no
+// database text, is left out, saying why.
+CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
+                            const QString &name, QString &text, const ContentId &textBase);
+
+} // namespace RecordStore::Internal
