@@ -174,11 +174,8 @@ QString CollapseBlankLines(const QString &text);
 FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text,
                                             const std::optional<ContentDigest> &expected = {});
 
-// The folder beside the database that keeps the contents the writes
-// replaced: stockbook-versions, holding stockbook-YYYYMMDD-HHMMSS.txt (local
-// time; -2, -3, ... for further versions of one second), the newest
-// kVersionsKept of them. A content equal to the newest version is not kept
-// again.
+// stockbook-versions beside the database: the history of its contents (see
+// history.h). Each machine's newest kVersionsKept writes keep their versions.
 QString DatabaseVersionsPath(const QString &programDirectory);
 inline constexpr int kVersionsKept = 50;
 
