@@ -169,6 +169,10 @@ namespace {
 QString mergedRecordsText(const MergeReport &merge)
 {
     QString text;
+    if (merge.withoutAncestor)
+        text += Messages::tr(" No earlier version that both sides come from is known, so every "
+                             "record of both was kept. These records were on one side only:\n") +
+                merge.onOneSideOnly.join(u'\n');
     if (!merge.inTwoVersions.isEmpty())
         text += Messages::tr("\n\nThese records were changed both here and there, so both "
                              "versions are kept (this window's first):\n") +
@@ -198,12 +202,6 @@ QString Messages::copiesMerged(const QList<CopyReport> &copies)
     for (const CopyReport &copy : copies) {
         if (!copy.unreadable)
             told << tr(kFromCopy.many, nullptr, copy.merge.fromFile).arg(copy.name) +
-                        (copy.withoutAncestor
-                             ? tr(" No earlier version that both this window and the copy come "
-                                  "from is known, so every record of both was kept. These "
-                                  "records were on one side only:\n") +
-                                   copy.onOneSideOnly.join(u'\n')
-                             : QString()) +
                         mergedRecordsText(copy.merge);
     }
     if (told.isEmpty())

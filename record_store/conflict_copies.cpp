@@ -113,8 +113,8 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
                     DatabaseVersionsPath(programDirectory) + u'/' + name};
         if (FileSystem::readFileIn(program.value, copyName, 0).noFile())
             return failure<QString>(Texts::tr("%1 is no longer there").arg(copyName));
-        if (!FileSystem::listFolder(versions.value).value.contains(name))
-            return failure<QString>(*reason);
+        if (FileSystem::readFileIn(versions.value, name, 0).noFile())
+            return failure<QString>(*reason); // not for a name that is taken
     }
     return failure<QString>(Texts::tr("Too many copies named %1 in %2")
                                 .arg(copyName, DatabaseVersionsPath(programDirectory)));
@@ -132,20 +132,6 @@ bool holdsDatabaseText(QStringView text)
         const char16_t u = c.unicode();
         return (u < 0x20 && u != u'\t' && u != u'\r' && u != u'\n') || (u >= 0x7f && u < 0xa0);
     });
-}
-
-// The lines of `a` that `b` does not hold, as many times as `a` holds them
-// more often.
-QStringList linesMissingFrom(const Lines &a, const Lines &b)
-{
-    QHash<QStringView, int> counts;
-    for (const QStringView line : b)
-        ++counts[line];
-    QStringList missing;
-    for (const QStringView line : a)
-        if (--counts[line] < 0)
-            missing.append(line.toString());
-    return missing;
 }
 
 } // namespace
@@ -173,18 +159,9 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
         history ? history->mergeBase(textBase, result.id) : std::nullopt;
     MergeReport &report = result.report.merge;
     if (!base) {
-        // Without a content both are known to descend from, nothing is
-        // removed: every line of both stays, and the lines one side lacks
-        // are named.
-        const Lines mine = linesOf(text);
-        const Lines theirs = linesOf(copyText);
-        const QStringList fromCopy = linesMissingFrom(theirs, mine);
-        result.report.withoutAncestor = true;
-        result.report.onOneSideOnly = linesMissingFrom(mine, theirs) + fromCopy;
-        report.fromFile = int(fromCopy.size());
-        report.merged = true;
-        for (const QString &line : fromCopy)
-            text += line + kCrLf;
+        MergedText kept = mergeWithoutAncestor(text, copyText);
+        text = std::move(kept.text);
+        report = std::move(kept.report);
         return result;
     }
     std::optional<MergedText> merged = mergeTexts(databaseTextOf(*base), text, copyText);

@@ -235,7 +235,9 @@ FileResult<WrittenDatabase> DatabaseSession::writeWholeView(const QString &view)
             const QString fileText = databaseTextOf(now.value.bytes);
             if (fileText == ancestor())
                 return written(out);
-            std::optional<MergedText> merged = mergeTexts(ancestor(), text, fileText);
+            const std::optional<QString> base = ancestorOf(now.value.bytes);
+            std::optional<MergedText> merged =
+                base ? mergeTexts(*base, text, fileText) : mergeWithoutAncestor(text, fileText);
             if (!merged)
                 return failure<WrittenDatabase>(
                     Texts::tr("another program's changes to the file could not be merged"));
@@ -278,6 +280,23 @@ FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &vi
     else
         m_mergedCopies = mergedBefore;
     return result;
+}
+
+std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
+{
+    // A file that the history does not know (an editor's, say) was made
+    // from what the file held, as was one that the history knows to descend
+    // from it. A sync tool's winner of a conflict may not: then the content
+    // both are known to descend from, if any.
+    const FileResult<History> history =
+        m_folder->folder.state ? History::open(m_folder->folder, m_programDirectory, false)
+                               : FileResult<History>{FileStatus::Missing, QString(), History{}};
+    const ContentId id = contentIdOf(file);
+    if (!history.ok() || !history.value.knows(id) || history.value.descendsFrom(id, m_knownId))
+        return ancestor();
+    if (const std::optional<QByteArray> base = history.value.mergeBase(m_knownId, id))
+        return databaseTextOf(*base);
+    return std::nullopt;
 }
 
 void DatabaseSession::remember(const QString &written, const ContentDigest &digest,

@@ -37,19 +37,20 @@ struct MergeReport
     QStringList inTwoVersions;
     // Lines changed on one side and removed on the other, kept.
     QStringList changedAndRemoved;
+    // Whether no content that both sides are known to descend from was
+    // found, so that every line of both was kept; then the lines one side
+    // lacked.
+    bool withoutAncestor = false;
+    QStringList onOneSideOnly;
 };
 
 // What a sync tool's conflict copy (see ListConflictCopies) brought into the
-// window's text: its name and the merge; whether no content that both are
-// known to descend from was found, so that every line of both was kept, and
-// then the lines one side lacked; or why it was not merged (it could not be
-// read, or holds no database text).
+// window's text: its name and the merge, or why it was not merged (it could
+// not be read, or holds no database text).
 struct CopyReport
 {
     QString name;
     MergeReport merge;
-    bool withoutAncestor = false;
-    QStringList onOneSideOnly;
     std::optional<QString> unreadable;
 };
 
@@ -139,6 +140,9 @@ private:
     FileResult<WrittenDatabase> writeComposed(const Compose &compose);
     QList<CopyReport> mergeCopiesInto(QString &text, const QByteArray &textBase);
     void removeMergedCopies();
+    // The text the file's bytes `file` and the window's text both descend
+    // from; nothing when none is known.
+    std::optional<QString> ancestorOf(const QByteArray &file);
     void remember(const QString &written, const ContentDigest &digest, const QByteArray &id);
     const QString &ancestor();
 

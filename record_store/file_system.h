@@ -93,7 +93,7 @@ bool sameFolder(const Folder &a, const Folder &b);
 // a file in its place is refused, saying so. Missing when there is none and
 // none was made.
 FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool create);
-// The names of the entries of `folder`, "." and ".." left out.
+// The names of the plain files in `folder` (no links, folders or FIFOs).
 FileResult<QStringList> listFolder(const Folder &folder);
 // The bytes of the file `name` in `folder`, opened without following a link
 // and without waiting for a writer (a FIFO or device is refused), when it is

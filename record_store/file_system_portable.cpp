@@ -190,7 +190,7 @@ FileResult<QStringList> listFolder(const Folder &folder)
     if (!dir.exists())
         return failed<QStringList>(Texts::tr("The folder does not exist"));
     return {FileStatus::Ok, QString(),
-            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)};
+            dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)};
 }
 
 FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit)

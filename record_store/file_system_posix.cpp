@@ -424,9 +424,12 @@ FileResult<QStringList> listFolder(const Folder &folder)
     }
     QStringList names;
     while (const struct dirent *entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..")
-            names.append(QFile::decodeName(name));
+        struct stat status;
+        if (entry->d_type == DT_REG ||
+            (entry->d_type == DT_UNKNOWN &&
+             ::fstatat(folder.state->fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+             S_ISREG(status.st_mode)))
+            names.append(QFile::decodeName(entry->d_name));
     }
     ::closedir(dir);
     return {FileStatus::Ok, QString(), names};

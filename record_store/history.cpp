@@ -159,6 +159,11 @@ bool History::knows(const ContentId &id) const
                        [&id](const QList<ContentId> &parents) { return parents.contains(id); });
 }
 
+bool History::descendsFrom(const ContentId &id, const ContentId &ancestor) const
+{
+    return ancestorsByDistance(id).contains(ancestor);
+}
+
 QList<ContentId> History::ancestorsByDistance(const ContentId &from) const
 {
     QList<ContentId> order{from};

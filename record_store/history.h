@@ -86,6 +86,8 @@ public:
     // whose version is kept; nothing when none is known.
     std::optional<QByteArray> mergeBase(const ContentId &a, const ContentId &b) const;
     std::optional<ContentId> mergeBaseId(const ContentId &a, const ContentId &b) const;
+    // Whether the logs know `id` to descend from `ancestor` (or to be it).
+    bool descendsFrom(const ContentId &id, const ContentId &ancestor) const;
     // Whether any log knows `id`.
     bool knows(const ContentId &id) const;
     // Removes the versions no machine's newest kVersionsKept writes name,

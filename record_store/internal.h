@@ -215,6 +215,9 @@ struct MergedText
     MergeReport report;
 };
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file);
+// The merge where no ancestor is known: every line of both kept, the lines
+// one side lacks named.
+MergedText mergeWithoutAncestor(QStringView window, QStringView other);
 
 } // namespace Internal
 

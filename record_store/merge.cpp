@@ -258,4 +258,41 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
     return MergedText{text, std::move(merged->report)};
 }
 
+namespace {
+
+// The lines of `a` that `b` does not hold, as many times as `a` holds them
+// more often.
+QStringList linesMissingFrom(const Lines &a, const Lines &b)
+{
+    QHash<QStringView, int> counts;
+    for (const QStringView line : b)
+        ++counts[line];
+    QStringList missing;
+    for (const QStringView line : a)
+        if (--counts[line] < 0)
+            missing.append(line.toString());
+    return missing;
+}
+
+} // namespace
+
+MergedText mergeWithoutAncestor(QStringView window, QStringView other)
+{
+    // Without a content both are known to descend from, nothing can be told
+    // removed: the window's lines stay as they stand, and the other side's
+    // lines the window lacks follow them.
+    const Lines mine = linesOf(window);
+    const Lines theirs = linesOf(other);
+    const QStringList fromOther = linesMissingFrom(theirs, mine);
+    MergedText merged{window.toString(), {}};
+    for (const QString &line : fromOther)
+        merged.text += line + kCrLf;
+    MergeReport &report = merged.report;
+    report.merged = true;
+    report.withoutAncestor = true;
+    report.fromFile = int(fromOther.size());
+    report.onOneSideOnly = linesMissingFrom(mine, theirs) + fromOther;
+    return merged;
+}
+
 } // namespace RecordStore::Internal
