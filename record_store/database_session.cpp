@@ -286,13 +286,14 @@ std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
 {
     // A file that the history does not know (an editor's, say) was made
     // from what the file held, as was one that the history knows to descend
-    // from it. A sync tool's winner of a conflict may not: then the content
+    // from it, and any file where there was none. A sync tool's winner of a conflict may not: then the content
     // both are known to descend from, if any.
     const FileResult<History> history =
         m_folder->folder.state ? History::open(m_folder->folder, m_programDirectory, false)
                                : FileResult<History>{FileStatus::Missing, QString(), History{}};
     const ContentId id = contentIdOf(file);
-    if (!history.ok() || !history.value.knows(id) || history.value.descendsFrom(id, m_knownId))
+    if (m_knownId.isEmpty() || !history.ok() || !history.value.knows(id) ||
+        history.value.descendsFrom(id, m_knownId))
         return ancestor();
     if (const std::optional<QByteArray> base = history.value.mergeBase(m_knownId, id))
         return databaseTextOf(*base);

@@ -28,6 +28,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include "main_window/main_window.h"
@@ -542,6 +543,22 @@ void FaultsTest::directoryNamedLikeTheDatabase()
     QCOMPARE(messages.texts().size(), 1);
     QVERIFY(QFileInfo(dir.databasePath()).isDir());
     QCOMPARE(strayEntries(dir.path()), QStringList());
+
+    // A file in the place of the versions folder is named as such.
+    QVERIFY(QDir(dir.path()).rmdir("stockbook.txt"));
+    QVERIFY(QFile(dir.path() + "/stockbook-versions").open(QIODevice::WriteOnly));
+    saveIsRefused(w, messages, dir.databasePath(), {"A2", "x"}, 1);
+    QVERIFY2(messages.texts()[1].contains("a file named stockbook-versions is in the way"),
+             qPrintable(messages.texts()[1]));
+    // A folder that took the program folder's place (a removed disk whose
+    // mount point stayed) is not written to.
+    const QString away = dir.path() + ".away";
+    QVERIFY(QDir().rename(dir.path(), away) && QDir().mkdir(dir.path()));
+    const auto removeAway = qScopeGuard([&] { QDir(away).removeRecursively(); });
+    saveIsRefused(w, messages, dir.databasePath(), {"A3", "x"}, 2);
+    QVERIFY2(messages.texts()[2].contains("no longer the one Stockbook started from"),
+             qPrintable(messages.texts()[2]));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 void FaultsTest::fullDisk_data()

@@ -701,29 +701,42 @@ void MainWindowTest::otherWritersChangesAreMerged()
 void MainWindowTest::viewFollowsTheFile_data()
 {
     QTest::addColumn<QString>("own");
-    QTest::addColumn<bool>("follows");
-    QTest::newRow("nothing of its own: reloaded") << "" << true;
-    QTest::newRow("a record added: kept") << "add" << false;
-    QTest::newRow("a searched view: kept") << "search" << false;
+    QTest::addColumn<QString>("followed"); // empty: the view is kept
+    QTest::newRow("nothing of its own: reloaded") << "" << r1 + r2 + r3;
+    QTest::newRow("a sync tool's copy beside: merged with it")
+        << "copy" << r1 + r2 + r3 + "copied\r\n";
+    QTest::newRow("a record added: kept") << "add"
+                                          << "";
+    QTest::newRow("a searched view: kept") << "search"
+                                           << "";
 }
 
 void MainWindowTest::viewFollowsTheFile()
 {
     QFETCH(QString, own);
-    QFETCH(bool, follows);
+    QFETCH(QString, followed);
     Window w((r1 + r2 + "\r\n").toUtf8());
     w.open();
+    MessageCatcher messages;
     if (own == "add")
         w->add("D4", "x");
     else if (own == "search")
         w->typeSearch("A1");
     w->clickLine(1, 3);
     const QString before = w->view()->databaseText();
+    QFile copy(w.dir.path() + "/stockbook (conflicted copy 2026-12-08 094300).txt");
+    QVERIFY(own != "copy" ||
+            (copy.open(QIODevice::WriteOnly) && copy.write(r1.toUtf8() + "copied")));
+    copy.close();
     // Replaced by a rename, as sync tools do.
     QVERIFY(RecordStore::WriteDatabaseFile(w.dir.path(), r1 + r2 + r3).ok());
-    if (follows) {
-        QTRY_COMPARE(w->view()->databaseText(), r1 + r2 + r3);
+    if (!followed.isEmpty()) {
+        QTRY_COMPARE(w->view()->databaseText(), followed);
         QCOMPARE(w->view()->textCursor().blockNumber(), 1);
+        QTRY_COMPARE(messages.texts().size(), int(own == "copy"));
+        // Following the file is no edit that Ctrl+Z takes back.
+        QTest::keyClick(w->view(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w->view()->databaseText(), followed);
     } else {
         QTest::qWait(600);
         QCOMPARE(w->view()->databaseText(), before);
@@ -928,12 +941,21 @@ void MainWindowTest::failedWriteIsReported()
     w->setEntry({"A", "x", "1", "IC"});
     w->click(3);
     MessageCatcher messages;
+    QFile copy(w.dir.path() + "/stockbook.sync-conflict-20261208-100000-AAAAAAA.txt");
+    QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write((r2 + "\r\n").toUtf8()) > 0);
+    copy.close();
     w->click(4);
     QTRY_COMPARE(messages.texts().size(), 1);
     QVERIFY(messages.texts()[0].contains(w.dir.databasePath()));
     QVERIFY(!messages.texts()[0].contains("Database saved in"));
     QCOMPARE(messages.icons()[0], int(QMessageBox::Warning));
     QCOMPARE(w->view()->databaseText(), ComposeRecordLine("A", "x", "1", "IC"));
+    // The copy the failed Save merged is merged again by the next, and told.
+    QVERIFY(QDir(w.dir.path()).rmdir("stockbook.txt"));
+    w->click(4);
+    QTRY_COMPARE(messages.texts().size(), 3);
+    QVERIFY(messages.texts()[2].contains(copy.fileName().section('/', -1)));
+    QCOMPARE(w.dir.readDatabase(), (ComposeRecordLine("A", "x", "1", "IC") + r2 + "\r\n").toUtf8());
 
     // Update in a read-only directory keeps the file, the view and the fields.
     const QByteArray file = (r1 + "\r\n").toUtf8();
@@ -944,12 +966,12 @@ void MainWindowTest::failedWriteIsReported()
     QVERIFY(
         QFile::setPermissions(readOnly.dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     readOnly->click(6);
-    QTRY_COMPARE(messages.texts().size(), 2);
+    QTRY_COMPARE(messages.texts().size(), 4);
     QFile::setPermissions(readOnly.dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(messages.texts()[1].count(readOnly.dir.path()), 1);
-    QVERIFY(messages.texts()[1].contains("the folder " + readOnly.dir.path() + " is not writable"));
-    QVERIFY(messages.texts()[1].contains("your changes are still in the window"));
+    QCOMPARE(messages.texts()[3].count(readOnly.dir.path()), 1);
+    QVERIFY(messages.texts()[3].contains("the folder " + readOnly.dir.path() + " is not writable"));
+    QVERIFY(messages.texts()[3].contains("your changes are still in the window"));
     QCOMPARE(readOnly.dir.readDatabase(), file);
     QCOMPARE(readOnly->view()->databaseText(), r1);
     QCOMPARE(readOnly->entry(), (QStringList{"A1", "10k", "26", "Resistor"}));
