@@ -1,25 +1,27 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 
-# Wraps CMake. `make run` and `make test` first install what a fresh Debian 12
-# machine is missing, then configure into build/, build, and run. `make run`
-# builds the program alone; `make test` (and `make build`) everything, the
-# tests and the benchmark too.
+# Wraps CMake. Each target first installs the Debian packages it needs that a
+# Debian 12 machine is missing, then configures into build/ and builds:
+# `make build`, `make run` and `make install` the program alone, `make test`
+# and the other test targets everything, the tests and the benchmark too.
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-# Debian packages the build and the tests need.
-PACKAGES = g++ cmake make pkg-config qt6-base-dev libgl-dev libgit2-dev fonts-dejavu-core
-# The desktop checks of `make test`: an X server for the screenshots and the
-# launcher, a robot to click in the window, the desktop entry tools, and the
-# session bus tools that ordinary desktops have.
-PACKAGES += xvfb xauth xdotool imagemagick desktop-file-utils libglib2.0-bin dbus-x11
-# `make test-sync`: two Syncthing instances, and ss to see where their sockets go.
-PACKAGES += syncthing iproute2
+# What building and running the program need (the fonts come with Qt).
+PACKAGES = g++ cmake make pkg-config qt6-base-dev libgl-dev libgit2-dev
+# What the tests need besides: an X server for the screenshots and the
+# launcher, a robot to click in the window, the desktop entry tools and the
+# session bus tools that ordinary desktops have; for `make test-sync` two
+# Syncthing instances, and ss to see where their sockets go.
+TEST_PACKAGES = xvfb xauth xdotool imagemagick desktop-file-utils libglib2.0-bin dbus-x11
+TEST_PACKAGES += syncthing iproute2
 SUDO = $(shell [ "$$(id -u)" = 0 ] && echo "" || (command -v sudo >/dev/null && echo sudo) || echo NONE)
 
-.PHONY: all deps build run test clean install uninstall
+# apt-get installs for one step at a time: the steps run in order.
+.NOTPARALLEL:
+.PHONY: all deps test-deps build build-all run test clean install uninstall
 
 all: build
 
@@ -37,31 +39,38 @@ deps:
 	    $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends$$missing; \
 	fi
 
+test-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(TEST_PACKAGES)"
+
 $(BUILD_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
+# The program alone.
 build: deps $(BUILD_DIR)/CMakeCache.txt
-	cmake --build $(BUILD_DIR) --parallel $(JOBS)
-
-run: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) --target stockbook --parallel $(JOBS)
+
+run: build
 	./$(BUILD_DIR)/stockbook
 
-test: build
+# The program, the tests and the benchmark.
+build-all: test-deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) --parallel $(JOBS)
+
+test: build-all
 	cd $(BUILD_DIR) && ctest --output-on-failure --parallel $(JOBS)
 
 # Two machines that share the database folder through Syncthing, as two
 # instances on this machine that talk over 127.0.0.1 only, and a window on each
 # folder driven through the sync scenarios (a minute or two).
 .PHONY: test-sync
-test-sync: build
+test-sync: build-all
 	cmake --build $(BUILD_DIR) --target tst_sync --parallel $(JOBS)
 	scripts/sync_test.sh $(BUILD_DIR)
 
 # Times the record store and the window on generated databases of 1,000 to
 # 1,000,000 records and prints one table (several minutes; the window offscreen).
 .PHONY: bench
-bench: build
+bench: build-all
 	QT_QPA_PLATFORM=offscreen ./$(BUILD_DIR)/bench/stockbook_bench
 
 # The program goes to $(PREFIX)/opt/stockbook, where its database is written,
@@ -102,14 +111,14 @@ FUZZ_PACKAGES = clang libclang-rt-14-dev
 $(PORTABLE_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(PORTABLE_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DSTOCKBOOK_PORTABLE=ON
 
-test-portable: deps $(PORTABLE_DIR)/CMakeCache.txt
+test-portable: test-deps $(PORTABLE_DIR)/CMakeCache.txt
 	cmake --build $(PORTABLE_DIR) --parallel $(JOBS)
 	cd $(PORTABLE_DIR) && ctest --output-on-failure --parallel $(JOBS)
 
 $(SANITIZE_DIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)"
 
-test-sanitize: deps $(SANITIZE_DIR)/CMakeCache.txt
+test-sanitize: test-deps $(SANITIZE_DIR)/CMakeCache.txt
 	cmake --build $(SANITIZE_DIR) --parallel $(JOBS)
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 \
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
@@ -118,7 +127,7 @@ test-sanitize: deps $(SANITIZE_DIR)/CMakeCache.txt
 	    ctest --output-on-failure --parallel $(JOBS)
 
 fuzz-build:
-	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(FUZZ_PACKAGES)"
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(TEST_PACKAGES) $(FUZZ_PACKAGES)"
 	@[ -f $(FUZZ_DIR)/CMakeCache.txt ] || cmake -S . -B $(FUZZ_DIR) -DSTOCKBOOK_FUZZ=ON \
 	    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(FUZZ_DIR) --parallel $(JOBS)

@@ -1,25 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The Stockbook window.
-//
-// How data flows: the database view (Text5) holds the working copy of the
-// database text. Start-up loads it from stockbook.txt; Add appends record lines
-// to it; a click in it picks the record under the caret into the four entry
-// fields and remembers it as SelectedRecord; Update replaces SelectedRecord by
-// the edited entry and writes the database; Save writes the view. Typing into
-// the search field (Text4) replaces the view by the file's matching lines, and
-// from then on the view is no longer the whole database, so Save writes nothing
-// and Update applies its change to the file's own text. Every handler reads the
-// controls, calls the record store and writes the controls back.
-//
-// Names: the window's and the record store's established names stay as they
-// are, on purpose: Form1; the controls Text1 to Text5, Combo1 and Command1 to
-// Command6; the handlers Form_Load, Command1_Click to Command6_Click,
-// Text4_Change and Text5_Click; the members SelectedRecord and EntryRecord; and
-// the record store's operations (ComposeRecordLine, PickRecordFields,
-// ReadDatabaseLines, WriteDatabaseFile and the other capitalised functions of
-// record_store/record_store.h). Everything else is in Qt's style: types
-// capitalised, functions and variables camelCase, data members with m_.
+// The Stockbook window, Form1. Its handlers read the controls, call the record
+// store and write the controls back; the data flow and why the established
+// names (Form1, Text5, Command3_Click, SelectedRecord, ...) stay are in
+// docs/architecture.md.
 #pragma once
 
 #include <QFileSystemWatcher>

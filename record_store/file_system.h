@@ -1,14 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The file system calls of the record store that differ from system to system:
-// file_system_posix.cpp uses the POSIX calls, file_system_portable.cpp only Qt
-// and standard C++; CMake builds one of them.
-//
-// The database file is found once from the program folder (locate), and from
-// then on named only through the folder it was found in: it is read, and a
-// new version written beside it and renamed over it, without the path being
-// looked up again. In a folder that others may write to, another user cannot
-// swap in a link of theirs between the check and the use.
+// The record store's file system calls that differ from system to system, in
+// file_system_posix.cpp or file_system_portable.cpp (CMake builds one). The
+// database file is found once (locate) and then named only through its folder.
 #pragma once
 
 #include <memory>

@@ -1,36 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The record store: the record line, the database file, the search filter and
-// the record pick.
-//
-// How data flows: the window owns the database text (the text of its view).
-// At start-up a DatabaseSession loads the file into that text; Add and Update
-// build record lines with ComposeRecordLine; Save and Update hand the text back
-// to the session, which writes it, merged with what other programs changed.
-// The search filter rereads the file on every change of the search text and
-// returns the matching lines as a new database text. A click in the view hands
-// the text and the caret offset to PickRecordFields, which takes the record
-// line under the caret apart into its four fields.
-//
-// Everything here works on QString texts and on one file, stockbook.txt, in the
-// directory that the caller names; an empty or relative directory names no
-// file, and reading and writing then fail.
-//
-// How results are given: an operation on the file gives a FileResult, which
-// says how it ended (done; done, but there is no file; failed, with the
-// system's reason; or, for a write, not done because the file changed) and
-// carries its value. A value that may be absent is a std::optional. Nothing
-// here throws (running out of memory included) or shows anything.
-//
-// The sources, one concern each: record_line.cpp (the record line, the field
-// check and the pick), decoding.cpp (the file's bytes as text),
-// byte_scan_*.cpp (the byte scans), database_file.cpp with file_system_*.cpp
-// (reading and writing the file), versions.cpp (the versions folder),
-// database_session.cpp and merge.cpp (the window's session and its merge),
-// search_filter.cpp (the search) and conflict_copies.cpp (the sync tools'
-// copies of the file). The window's session, which reads and writes the file
-// for it, is declared in database_session.h; what the sources share and the
-// program does not see, in internal.h.
+// the record pick, on QString texts and one file, stockbook.txt, in the folder
+// the caller names (an empty or relative folder names no file). Nothing here
+// throws or shows anything. The data flow and the sources: docs/architecture.md.
 #pragma once
 
 #include <memory>
@@ -53,10 +26,8 @@ struct SnapshotRead;
 // had changed.
 enum class FileStatus { Ok, Missing, Failed, Changed };
 
-// What an operation on the database file gives: how it ended, the system's
-// reason when it failed ("Permission denied", "No space left on device", ...),
-// and its value (empty when it failed or found no file). A caller says which
-// endings it accepts: ok() only a file that was there, okOrNoFile() also none.
+// How an operation on the file ended, the system's reason when it failed, and
+// its value (empty when it failed or found no file).
 template <typename T> struct [[nodiscard]] FileResult
 {
     FileStatus status = FileStatus::Ok;
@@ -117,17 +88,13 @@ struct FieldProblem
     QString reason;
 };
 
-// The first field whose text holds a line end (CR, LF, or another character
-// that ends a line, see isLineEndCharacter) or one of the four field labels,
-// any of which would make the composed line unreadable by PickRecordFields;
-// else, when box, item and count together are longer than
-// kPickableFieldsLength, the longest of them, as TooLong; else nothing.
+// The first field holding a line end (see isLineEndCharacter) or a field
+// label; else, when box, item and count together exceed kPickableFieldsLength,
+// the longest of them as TooLong; else nothing.
 std::optional<FieldProblem> findFieldProblem(const RecordFields &fields);
 
-// Besides CR and LF, U+2028 (line separator), U+2029 (paragraph separator) and
-// the noncharacters U+FDD0 and U+FDD1 end a line wherever the database is
-// read: the window's text view shows each of them as a line break, so a line
-// holding one could never be shown, searched and picked as one line.
+// CR, LF, U+2028, U+2029, U+FDD0 and U+FDD1: each ends a line wherever the
+// database is read, since the window's text view shows each as a line break.
 bool isLineEndCharacter(QChar c);
 
 // What a pick took from the record line under the caret: the fields in the
@@ -163,16 +130,8 @@ QString DatabaseFilePath(const QString &programDirectory);
 inline constexpr qint64 kLargestDatabaseFile = qint64(256) << 20;
 
 // True for a regular file, or a symbolic link to one, at DatabaseFilePath, and
-// for a link that is not followed. Which links are followed: in a program
-// folder that others than its owner may write to, a stockbook.txt that is a
-// symbolic link is followed only when the link belongs to the user running
-// Stockbook or to root (the rule the kernel applies in sticky folders), since
-// another user could otherwise point it at a file of this user's; reading and
-// writing through any other such link fail, saying why. Every operation finds
-// the file once and then uses it through its open folder, so that a link
-// swapped in meanwhile is not followed either. (Where the system cannot tell
-// who owns a link, no link in such a folder is followed, and a swap in between
-// is not noticed.)
+// for a link that is not followed (another user's, in a folder that others may
+// write to: reading and writing through it fail; see FileSystem::locate).
 bool DatabaseFileExists(const QString &programDirectory);
 
 // The file's lines in order, each without its line end. CR LF, a lone LF, a
@@ -183,10 +142,7 @@ FileResult<QStringList> ReadDatabaseLines(const QString &programDirectory);
 
 // What the database file held when it was read or written: whether it
 // existed, and its size and a hash of its bytes. Two digests differ when the
-// content differs; a file that was only touched keeps its digest. This is how
-// the session and the write tell another program's change. (The search's
-// snapshot tells a changed file by its stamp instead, see DatabaseSnapshot:
-// it must know without reading the file, where a digest needs the bytes.)
+// content differs; a file that was only touched keeps its digest.
 struct ContentDigest
 {
     bool exists = false;
@@ -211,21 +167,15 @@ FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory);
 // behind the four replaced characters.
 QString CollapseBlankLines(const QString &text);
 
-// Replaces the file by `text` followed by CR LF, in UTF-8, and gives the
-// digest of what it wrote. The new content is written beside the old file,
-// flushed to disk and renamed over it, so on any failure the old file stays
-// exactly as it was. Just before the rename the file is read once more: when
-// `expected` is given and the file no longer holds that content, nothing is
-// written (Changed); else what it holds is kept in the versions folder first,
-// and when it cannot be kept, nothing is written.
+// Replaces the file by `text` followed by CR LF, in UTF-8, whole or not at
+// all, and gives the digest of what it wrote. Nothing is written when
+// `expected` is given and the file no longer holds that content (Changed), or
+// when the content it replaces cannot be kept in the versions folder.
 FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text,
                                             const std::optional<ContentDigest> &expected = {});
 
-// The folder beside the database that keeps the contents the writes
-// replaced: stockbook-versions, holding stockbook-YYYYMMDD-HHMMSS.txt (local
-// time; -2, -3, ... for further versions of one second), the newest
-// kVersionsKept of them. A content equal to the newest version is not kept
-// again.
+// stockbook-versions beside the database: the history of its contents (see
+// history.h). Each machine's newest kVersionsKept writes keep their versions.
 QString DatabaseVersionsPath(const QString &programDirectory);
 inline constexpr int kVersionsKept = 50;
 
@@ -234,12 +184,9 @@ inline constexpr int kVersionsKept = 50;
 // matches every other line. A missing file gives the empty text, as Missing.
 FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText);
 
-// One read of the database file, for the searches of one key stroke. The
-// first search through a snapshot reads the file into it; a further search
-// through the same snapshot searches those bytes again instead of rereading
-// the file, as long as the path still names the same file, unchanged in
-// size, modification and change time, and the file did not change while it
-// was read. Otherwise it reads the file afresh.
+// One read of the database file, for the searches of one key stroke: a
+// further search through the same snapshot searches the same bytes again
+// while the file's stamp is unchanged, and otherwise reads the file afresh.
 class DatabaseSnapshot
 {
 public:
@@ -258,16 +205,10 @@ private:
 FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText,
                                         DatabaseSnapshot &snapshot);
 
-// The sync tools' copies of the database file beside it, which hold another
-// machine's version after both changed the file at once: Syncthing's
-// "stockbook.sync-conflict-YYYYMMDD-HHMMSS-XXXXXXX.txt", Nextcloud's and
-// ownCloud's "stockbook (conflicted copy [USER ]YYYY-MM-DD HHMMSS).txt",
-// older ownCloud's "stockbook_conflict[-USER]-YYYYMMDD-HHMMSS.txt" and
-// Dropbox's "stockbook (NAME's conflicted copy YYYY-MM-DD).txt", each also
-// with a number in parentheses where the tool adds one. Gives their file
-// names, oldest first by the date and time their names hold (a day alone
-// counts from its midnight), then by that number, then by name. Other names,
-// the database file itself and temporary files never match.
+// The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
+// and Dropbox leave beside the database (the patterns in conflict_copies.cpp),
+// oldest first by the date and time their names hold (a day alone counts from
+// its midnight), then by the number a tool adds, then by name.
 QStringList ListConflictCopies(const QString &programDirectory);
 
 // Moves the conflict copy `copyName` into DatabaseVersionsPath, creating the

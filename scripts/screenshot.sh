@@ -23,7 +23,7 @@
 #
 # Usage: scripts/screenshot.sh BUILD_DIR [OUT_DIR]
 #   OUT_DIR defaults to docs/ of the repository, whose screenshot.png (default
-#   font) and screenshot-14pt.png the README shows.
+#   font) the README shows and screenshot-14pt.png the user guide.
 # Needs xvfb-run, xauth, xdotool and ImageMagick (import, convert, compare);
 # exits with 77 (skipped) when one is missing.
 set -euo pipefail

@@ -17,7 +17,7 @@ set -euo pipefail
 
 build_dir=$(cd "${1:?usage: sync_test.sh BUILD_DIR}" && pwd)
 shift
-command -v syncthing >/dev/null || { echo "syncthing is not installed (make deps)"; exit 1; }
+command -v syncthing >/dev/null || { echo "syncthing is not installed (make test-deps)"; exit 1; }
 test_program="$build_dir/tests/tst_sync"
 [ -x "$test_program" ] || { echo "$test_program is missing"; exit 1; }
 
@@ -157,7 +157,7 @@ done
 # Every socket of the two instances must stay on 127.0.0.1 (or the loopback
 # of IPv6): listening or connected, TCP or UDP.
 check_loopback_only() {
-    command -v ss >/dev/null || { echo "ss is not installed (make deps)"; return 1; }
+    command -v ss >/dev/null || { echo "ss is not installed (make test-deps)"; return 1; }
     local pattern bad
     pattern=$(printf 'pid=%s,|' $(all_pids))
     bad=$(ss -Htunap 2>/dev/null | grep -E "${pattern%|}" |
