@@ -192,13 +192,13 @@ void Form1::nameForScreenReaders()
 void Form1::explainControls()
 {
     const std::pair<QWidget *, QString> explained[] = {
-        {Command4, tr("Writes the whole database to stockbook.txt.\nDoes nothing once the Find "
-                      "field has been changed, until Stockbook is started again.")},
+        {Command4, tr("Writes the database to stockbook.txt.\nAfter a search, writes the changes "
+                      "made in the view since the search; the records it hides stay.")},
         {Command6, tr("Writes the edited fields over the record last clicked in the view and "
                       "saves the database.\nWithout a clicked record, as after an Update, it only "
                       "empties the fields.")},
-        {Text4, tr("Shows the lines of the database file that contain this text.\nOnce it has "
-                   "been changed, Save does nothing until Stockbook is started again.")}};
+        {Text4, tr("Shows the lines of the database file that contain this text.\nRecords added "
+                   "and not saved leave the view: save before you search.")}};
     for (const auto &[control, text] : explained) {
         control->setToolTip(text);
         control->setAccessibleDescription(text);

@@ -192,16 +192,17 @@ void TestDesktop::commandsSayWhenTheyDoNothing_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("text");
     QTest::newRow("Save") << "Command4"
-                          << "Writes the whole database to stockbook.txt.\nDoes nothing once the "
-                             "Find field has been changed, until Stockbook is started again.";
+                          << "Writes the database to stockbook.txt.\nAfter a search, writes the "
+                             "changes made in the view since the search; the records it hides "
+                             "stay.";
     QTest::newRow("Update") << "Command6"
                             << "Writes the edited fields over the record last clicked in the view "
                                "and saves the database.\nWithout a clicked record, as after an "
                                "Update, it only empties the fields.";
     QTest::newRow("search field") << "Text4"
                                   << "Shows the lines of the database file that contain this "
-                                     "text.\nOnce it has been changed, Save does nothing until "
-                                     "Stockbook is started again.";
+                                     "text.\nRecords added and not saved leave the view: save "
+                                     "before you search.";
 }
 
 void TestDesktop::commandsSayWhenTheyDoNothing()
