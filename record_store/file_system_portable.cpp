@@ -12,6 +12,8 @@
 // - no descriptor of a folder: the path is looked up again at each step, so a
 //   link swapped in between checking and using the file is followed;
 // - no flush of a folder: QSaveFile flushes the file before its rename.
+#include <cerrno>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -221,8 +223,11 @@ std::optional<QString> writeTo(QFile &file, QIODevice::OpenMode mode, QByteArray
 {
     if (!file.open(mode))
         return file.errorString();
+    // QFile says "Unknown error" where a write fails part way ("No space
+    // left on device", "File too large"): the system's reason is said.
+    errno = 0;
     if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.flush())
-        return file.errorString();
+        return errno != 0 ? qt_error_string(errno) : file.errorString();
     return std::nullopt;
 }
 
