@@ -90,8 +90,11 @@ struct Model
     QStringList fields = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
     QString search = kPlaceholder;
     QString view;
-    // What the last search showed.
+    // What the last search showed, and the records an Update replaced in the
+    // file since (a line of the view that is no whole occurrence keeps the
+    // old text, and a Save takes the file's change for it).
     QString searched;
+    QSet<QString> updatedAway;
     QString selected;
     bool viewWhole = true;
     std::optional<QByteArray> file;
@@ -123,6 +126,7 @@ struct Model
         viewWhole = false;
         view.clear();
         searched.clear();
+        updatedAway.clear();
         if (!file)
             return;
         auto scan = [this] {
@@ -326,7 +330,8 @@ private:
                 nonEmptyLineCounts(referenceDecode(m_dir.readDatabase()));
             const QHash<QString, int> shownLines = nonEmptyLineCounts(m_model.view);
             for (auto line = shownLines.cbegin(); line != shownLines.cend(); ++line)
-                if (now.value(line.key()) < line.value())
+                if (now.value(line.key()) < line.value() &&
+                    !m_model.updatedAway.contains(line.key()))
                     m_problem = QStringLiteral("the line %1 was not saved").arg(shown(line.key()));
             m_model.file = m_dir.readDatabase();
             m_model.searched = m_model.view;
@@ -419,6 +424,8 @@ private:
         const QString view = QString(m_model.view).replace(m_model.selected, entry);
         const QString database = QString(target).replace(m_model.selected, entry);
         m_model.file = (database + kCrLf).toUtf8();
+        if (!m_model.viewWhole)
+            m_model.updatedAway.insert(m_model.selected.chopped(2));
         m_model.view = view;
         m_model.selected.clear();
         m_model.fields = cleared;
