@@ -49,6 +49,11 @@ FileResult<WrittenDatabase> written(WrittenDatabase database)
     return {FileStatus::Ok, QString(), std::move(database)};
 }
 
+FileResult<WrittenDatabase> recordNotFound()
+{
+    return {FileStatus::NotFound, QString(), WrittenDatabase{}};
+}
+
 } // namespace
 
 DatabaseSession::DatabaseSession(const QString &programDirectory)
@@ -138,7 +143,7 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
 {
     if (m_viewHoldsWholeDatabase) {
         if (!view.contains(before))
-            return written({view, {}, {}, false});
+            return recordNotFound();
         return save(QString(view).replace(before, after));
     }
     if (m_unreadableReason)
@@ -150,8 +155,8 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
     return writeComposed([&](const FileResult<FileBytes> &now) {
         QString text = now.status == FileStatus::Ok ? databaseTextOf(now.value.bytes) : QString();
         if (!text.contains(before))
-            return now.with(WrittenDatabase{text, {}, {}, false});
-        return written({text.replace(before, after), {}, {}, true});
+            return recordNotFound();
+        return written({text.replace(before, after), {}, {}});
     });
 }
 
@@ -162,7 +167,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
         if (!now.okOrNoFile())
             return failure<WrittenDatabase>(now.reason);
         const FileResult<WrittenDatabase> composed = compose(now);
-        if (!composed.okOrNoFile() || !composed.value.recordFound)
+        if (!composed.okOrNoFile())
             return composed;
         WriteRecord record{{m_knownId}, {}, m_known, m_knownId, m_folder->folder};
         for (const MergedCopy &copy : std::as_const(m_mergedCopies))
@@ -227,7 +232,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeWholeView(const QString &view)
     const QList<CopyReport> copies = mergeConflictCopies(text);
     const FileResult<WrittenDatabase> result =
         writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
-            WrittenDatabase out{text, {}, copies, true};
+            WrittenDatabase out{text, {}, copies};
             // A file that is gone is written anew; one that only changed its
             // encoding or line ends holds no change of another program.
             if (now.status != FileStatus::Ok || digestOf(now) == m_known)
@@ -273,7 +278,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &vi
                     Texts::tr("another program's changes to the file could not be merged"));
             // What the search hid is no news, and a record changed both in
             // the view and in the file is kept in both versions.
-            return written({merged->text, {}, copies, true});
+            return written({merged->text, {}, copies});
         });
     if (result.ok())
         m_searchResult = view;
@@ -286,8 +291,8 @@ std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
 {
     // A file that the history does not know (an editor's, say) was made
     // from what the file held, as was one that the history knows to descend
-    // from it, and any file where there was none. A sync tool's winner of a conflict may not: then the content
-    // both are known to descend from, if any.
+    // from it, and any file where there was none. A sync tool's winner of a conflict may not: then
+    // the content both are known to descend from, if any.
     const FileResult<History> history =
         m_folder->folder.state ? History::open(m_folder->folder, m_programDirectory, false)
                                : FileResult<History>{FileStatus::Missing, QString(), History{}};

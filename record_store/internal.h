@@ -188,8 +188,7 @@ template <typename T, typename Work> FileResult<T> unlessOutOfMemory(Work work)
     try {
         return work();
     } catch (const std::bad_alloc &) {
-        return {FileStatus::Failed,
-                Texts::tr("There is not enough memory left to hold the database"), T{}};
+        return failure<T>(Texts::tr("There is not enough memory left to hold the database"));
     }
 }
 
