@@ -6,35 +6,11 @@
 // and with the copies sync tools leave beside the file.
 #include "record_store/database_session.h"
 
+#include "record_store/database_file.h"
 #include "record_store/history.h"
+#include "record_store/merge.h"
 
 namespace RecordStore {
-
-namespace Internal {
-
-Lines linesOf(QStringView text)
-{
-    Lines lines;
-    lines.reserve(text.size() / 48 + 1);
-    forEachLine(text, [&lines](QStringView line) { lines.append(line); });
-    return lines;
-}
-
-QString textOf(const Lines &lines)
-{
-    qsizetype size = 0;
-    for (const QStringView line : lines)
-        size += line.size() + 2;
-    QString text;
-    text.reserve(size);
-    for (const QStringView line : lines) {
-        text.append(line);
-        text.append(kCrLf);
-    }
-    return text;
-}
-
-} // namespace Internal
 
 using namespace Internal;
 

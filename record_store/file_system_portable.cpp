@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "record_store/database_file.h"
 #include "record_store/file_system.h"
 #include "record_store/internal.h"
 

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include "record_store/database_file.h"
 #include "record_store/file_system.h"
 #include "record_store/internal.h"
 

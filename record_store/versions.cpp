@@ -6,6 +6,7 @@
 // goes.
 #include <QDir>
 
+#include "record_store/database_file.h"
 #include "record_store/history.h"
 
 namespace RecordStore {
