@@ -67,6 +67,13 @@ test-sync: build-all
 	cmake --build $(BUILD_DIR) --target tst_sync --parallel $(JOBS)
 	scripts/sync_test.sh $(BUILD_DIR)
 
+# Several machines and a sync tool simulated in one process, over more seeds
+# than `make test` runs (HISTORY_SEEDS; a replay: STOCKBOOK_SIMULATION_SEED).
+HISTORY_SEEDS ?= 3000
+.PHONY: test-history
+test-history: build-all
+	cd $(BUILD_DIR) && STOCKBOOK_SIMULATION_SEEDS=$(HISTORY_SEEDS) ./tests/tst_history_simulation
+
 # Times the record store and the window on generated databases of 1,000 to
 # 1,000,000 records and prints one table (several minutes; the window offscreen).
 .PHONY: bench

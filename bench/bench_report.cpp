@@ -135,6 +135,8 @@ QList<Row> storeRows(const SizeRun &smallest)
         {"WriteDatabaseFile", "write", fig("write"), fig("write_floor")},
         {"Save, one record changed (session)", "write", fig("save"), fig("write_floor")},
         {"Save merging another writer's change", "Save", fig("save_merge"), fig("save")},
+        {"Save of a searched view, one record added", "merging Save", fig("save_searched"),
+         fig("save_merge")},
     };
 }
 
@@ -156,6 +158,8 @@ QList<Row> windowRows(const SizeRun &smallest)
          fig("click")},
         {"Update on the whole view", "text + write", fig("update"),
          sum("to_plain_text", "write_floor")},
+        {"… merging another writer's change (its message closed at once)", "Update + set",
+         fig("update_merge"), sum("update", "set_whole_hidden")},
         {"peak memory, database loaded", "editor", fig("peak"), fig("peak_floor"), true},
     };
 }
@@ -311,6 +315,8 @@ QString targetsAt(const SizeRun &at)
          1.3},
         {"start-up / (load + set)", fig("startup"), sum("load", "set_whole_hidden"), 1.3},
         {"Save that merges / plain Save", fig("save_merge"), fig("save"), 2.0},
+        {"Save of a searched view / Save that merges", fig("save_searched"), fig("save_merge"),
+         1.0},
     };
     QString out = "\nTargets at 100,000 records:\n\n";
     for (const Target &t : targets) {
@@ -320,6 +326,8 @@ QString targetsAt(const SizeRun &at)
                 .arg(t.text, formatRatio(ratio), formatRatio(t.limit), verdict(ratio <= t.limit));
     }
     const Figures &f = at.figures;
+    out += QStringLiteral("- versions folder after 50 Saves of one changed record each: %1 MB\n")
+               .arg(f.at("versions_mb_50_saves"), 0, 'f', 1);
     for (const char *key : {"key_selective", "key_first"})
         out += QStringLiteral("- %1 key stroke, 0.1 %: %2 (under 50 ms): %3\n")
                    .arg(QString::fromLatin1(key) == "key_first" ? "first" : "further",

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -100,6 +101,28 @@ void timeSaves(Figures &f, const QString &directory, const QString &loaded, int 
         const FileResult<WrittenDatabase> saved = session.save(mine);
         check(saved.ok() && saved.value.merge.fromFile == 1, "merge");
     });
+    // A searched view with one record added, saved into the whole file.
+    const QString found = FilterDatabaseLines(directory, kSelective).value;
+    const QString added = ComposeRecordLine("NEW", "part", "1", "IC");
+    f["save_searched"] = medianMs(
+        reps,
+        [&] {
+            startSession(false)();
+            session.searchShown(found);
+        },
+        [&] { check(session.save(found + added).ok(), "searched save"); });
+    // The versions folder after a day of 50 Saves, each of one changed record.
+    writeDatabase(directory, loaded);
+    QDir(directory + "/stockbook-versions").removeRecursively();
+    session = DatabaseSession(directory);
+    check(session.load().ok(), "load");
+    for (int k = 0; k < 50; ++k)
+        check(session.save(QString(loaded).insert(secondLine - 2, QString::number(k))).ok(),
+              "save");
+    qint64 bytes = 0;
+    for (const QFileInfo &file : QDir(directory + "/stockbook-versions").entryInfoList(QDir::Files))
+        bytes += file.size();
+    f["versions_mb_50_saves"] = double(bytes) / 1e6;
 }
 
 // The pick, the writes and their floor.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 
 #include "bench/bench_support.h"
 #include "main_window/main_window.h"
@@ -185,8 +187,11 @@ void timeClickHandler(LastLineClick &last, int reps)
            }));
 }
 
-// Update on the whole view: pick the last line, change its count, click.
-void timeUpdate(LastLineClick &last, int reps, qsizetype lines)
+// Update on the whole view: pick the last line, change its count, click;
+// with `merging`, after another writer changed the first record in the file,
+// so that the Update merges, sets the merged text and says so.
+void timeUpdate(LastLineClick &last, int reps, qsizetype lines, const QString &directory,
+                bool merging)
 {
     auto *countField = child<QLineEdit>(last.window, "Text3");
     auto *update = child<QPushButton>(last.window, "Command6");
@@ -196,11 +201,24 @@ void timeUpdate(LastLineClick &last, int reps, qsizetype lines)
         last.click();
         check(!last.window->selectedRecord().isEmpty(), "no record picked");
         countField->setText(QString::number(++round));
+        if (merging) {
+            QString file = LoadDatabaseFile(directory).value.text;
+            file.insert(file.indexOf(u'\r'), QString::number(round));
+            check(WriteDatabaseFile(directory, file).ok(), "the other writer could not write");
+        }
         QCoreApplication::processEvents();
     };
-    report("update", medianMs(reps, prepare, [&] {
+    // The merge's message closes as soon as it shows.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
+    });
+    report(merging ? "update_merge" : "update", medianMs(reps, prepare, [&] {
+               closer.start(1);
                QTest::mouseClick(update, Qt::LeftButton);
                QCoreApplication::processEvents();
+               closer.stop();
                check(countField->text() == "0", "Update did not run");
            }));
     check(last.view->blockCount() == lines + 1, "Update lost lines");
@@ -317,7 +335,8 @@ int runWindow(const QString &directory, int reps)
     timeClick(last, reps);
     timeColdClick(last, reps);
     timeClickHandler(last, reps);
-    timeUpdate(last, reps, lines);
+    timeUpdate(last, reps, lines, directory, false);
+    timeUpdate(last, reps, lines, directory, true);
     timeToPlainText(last.view, reps);
     timeKeyStrokes(window, directory, texts, reps);
     delete window;

@@ -336,8 +336,9 @@ void Form1::reportMerge(const WrittenDatabase &written)
 // not be read.
 void Form1::reportCopies(const QList<CopyReport> &copies)
 {
+    // A copy left where it is is told once, not at every Save.
     for (const CopyReport &copy : copies) {
-        if (copy.unreadable)
+        if (copy.unreadable && !std::exchange(m_copiesLeftTold[copy.name], true))
             warn(Messages::copyUnreadable(copy));
     }
     const QString told = Messages::copiesMerged(copies);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QFileSystemWatcher>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -96,6 +97,8 @@ private:
     // The sync tools' copies merged into the view at start-up, told once the
     // window shows.
     QList<RecordStore::CopyReport> m_copiesAtStartUp;
+    // The copies left unmerged that the user was told of.
+    QHash<QString, bool> m_copiesLeftTold;
     bool m_searchFailureShown = false;
 
     // Every control's place in twips, in its container, and the layout's scale.

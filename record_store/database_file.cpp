@@ -209,15 +209,17 @@ FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const 
         if (!now.okOrNoFile())
             return failure<WrittenContent>(now.reason);
         const ContentId id = contentIdOf(bytes);
+        std::optional<History> history;
         if (const std::optional<QString> notKept =
-                recordWrite(programDirectory, now, bytes, id, record))
+                recordWrite(programDirectory, now, bytes, id, record, history))
             return failure<WrittenContent>(*notKept);
 
         reason = FileSystem::renameInto(temporary.value, target.value);
         if (reason)
             return failure<WrittenContent>(*reason);
         FileSystem::syncFolder(target.value.folder);
-        pruneVersions(programDirectory, id);
+        if (history)
+            pruneVersions(programDirectory, *history, id);
         return FileResult<WrittenContent>{FileStatus::Ok, QString(),
                                           WrittenContent{digestOf(bytes), id}};
     });

@@ -145,7 +145,8 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
         const FileResult<WrittenDatabase> composed = compose(now);
         if (!composed.okOrNoFile())
             return composed;
-        WriteRecord record{{m_knownId}, {}, m_known, m_knownId, m_folder->folder};
+        WriteRecord record{{m_knownId}, {}, m_idsSeen, m_folder->folder};
+        record.knownIds.append({m_known, m_knownId});
         for (const MergedCopy &copy : std::as_const(m_mergedCopies))
             record.copies.append({copy.id, copy.bytes});
         const FileResult<WrittenContent> done =
@@ -154,6 +155,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
             continue;
         if (!done.ok())
             return failure<WrittenDatabase>(done.reason);
+        m_idsSeen.clear();
         remember(composed.value.text, done.value.digest, done.value.id);
         removeMergedCopies();
         return composed;
@@ -245,7 +247,9 @@ FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &vi
             QByteArray fileId;
             if (now.status == FileStatus::Ok) {
                 fileText = databaseTextOf(now.value.bytes);
-                fileId = contentIdOf(now.value.bytes);
+                // The copies' merge base needs the file's id.
+                if (!ListConflictCopies(m_programDirectory).isEmpty())
+                    fileId = contentIdOf(now.value.bytes);
             }
             const QList<CopyReport> copies = mergeCopiesInto(fileText, fileId);
             std::optional<MergedText> merged = mergeTexts(m_searchResult, view, fileText);
@@ -273,6 +277,7 @@ std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
         m_folder->folder.state ? History::open(m_folder->folder, m_programDirectory, false)
                                : FileResult<History>{FileStatus::Missing, QString(), History{}};
     const ContentId id = contentIdOf(file);
+    m_idsSeen.append({digestOf(file), id});
     if (m_knownId.isEmpty() || !history.ok() || !history.value.knows(id) ||
         history.value.descendsFrom(id, m_knownId))
         return ancestor();

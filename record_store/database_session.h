@@ -157,6 +157,8 @@ private:
     std::optional<QString> m_written;
     ContentDigest m_known;
     QByteArray m_knownId;
+    // The ids of the file's contents hashed while composing a write.
+    QList<std::pair<ContentDigest, QByteArray>> m_idsSeen;
     // The program folder as found at start-up.
     std::shared_ptr<Internal::ProgramFolder> m_folder;
     // The conflict copies merged and not yet written: name, id and content.

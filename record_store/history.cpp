@@ -85,6 +85,7 @@ FileResult<History> History::open(const FileSystem::Folder &programFolder,
     if (!folder.ok())
         return folder.with(History{});
     History history;
+    history.m_programFolder = programFolder;
     history.m_folder = folder.value;
     history.m_machine = machineName(programDirectory);
     const FileResult<QStringList> names = FileSystem::listFolder(folder.value);

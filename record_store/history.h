@@ -24,15 +24,15 @@ ContentId contentIdOf(QByteArrayView bytes);
 
 // What a write records besides the content it replaced: what else the
 // content it writes descends from (the text the session last read or wrote,
-// the conflict copies it merged), and, where the caller knows it, the id of
-// the content it expects to replace.
+// the conflict copies it merged), and the ids of contents the caller has
+// hashed already, by their digests, so that the content replaced need not be
+// hashed again.
 struct WriteRecord
 {
     QList<ContentId> parents;
     // The conflict copies merged, kept as versions too.
     QList<std::pair<ContentId, QByteArray>> copies;
-    ContentDigest knownDigest;
-    ContentId knownId;
+    QList<std::pair<ContentDigest, ContentId>> knownIds;
     // The program folder as the session found it: a write refuses a folder
     // that its path names now and that is another one (a removed disk whose
     // mount point stayed, say).
@@ -44,32 +44,6 @@ struct ProgramFolder
 {
     FileSystem::Folder folder;
 };
-
-// What a write wrote: the digest and the id of its bytes.
-struct WrittenContent
-{
-    ContentDigest digest;
-    ContentId id;
-};
-
-// WriteDatabaseFile, recording the write in the history with `record`.
-FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const QString &text,
-                                         const std::optional<ContentDigest> &expected,
-                                         const WriteRecord &record);
-// versions.cpp: keeps the content the file holds `now` and the content
-// written, and records the write; the reason when it could not.
-std::optional<QString> recordWrite(const QString &programDirectory,
-                                   const FileResult<FileBytes> &now, QByteArrayView written,
-                                   const ContentId &writtenId, const WriteRecord &record);
-// After a write of `written`: removes the versions no machine needs any more
-// (see History::prune), keeping those that a waiting conflict copy will be
-// merged against.
-void pruneVersions(const QString &programDirectory, const ContentId &written);
-
-// This machine's name in the history: a hash of the machine's id and the
-// program folder's path, so that two machines, and two program folders on
-// one machine, never write the same log.
-QByteArray machineName(const QString &programDirectory);
 
 class History
 {
@@ -95,15 +69,16 @@ public:
     // except those in `keepAlso`; versions no log names are never removed.
     void prune(const QList<ContentId> &keepAlso);
 
-    const FileSystem::Folder &folder() const
+    const FileSystem::Folder &programFolder() const
     {
-        return m_folder;
+        return m_programFolder;
     }
     static QString versionName(const ContentId &id);
 
 private:
     QList<ContentId> ancestorsByDistance(const ContentId &from) const;
 
+    FileSystem::Folder m_programFolder;
     FileSystem::Folder m_folder;
     QByteArray m_machine;
     // Every recorded write's parents, by the content written.
@@ -112,6 +87,34 @@ private:
     QHash<QString, QList<ContentId>> m_logs;
     QStringList m_files;
 };
+
+// What a write wrote: the digest and the id of its bytes.
+struct WrittenContent
+{
+    ContentDigest digest;
+    ContentId id;
+};
+
+// WriteDatabaseFile, recording the write in the history with `record`.
+FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const QString &text,
+                                         const std::optional<ContentDigest> &expected,
+                                         const WriteRecord &record);
+// versions.cpp: keeps the content the file holds `now` and the content
+// written, and records the write; the reason when it could not.
+// `history` is left open for pruneVersions, where the write was recorded.
+std::optional<QString> recordWrite(const QString &programDirectory,
+                                   const FileResult<FileBytes> &now, QByteArrayView written,
+                                   const ContentId &writtenId, const WriteRecord &record,
+                                   std::optional<History> &history);
+// After a write of `written`: removes the versions no machine needs any more
+// (see History::prune), keeping those that a waiting conflict copy will be
+// merged against.
+void pruneVersions(const QString &programDirectory, History &history, const ContentId &written);
+
+// This machine's name in the history: a hash of the machine's id and the
+// program folder's path, so that two machines, and two program folders on
+// one machine, never write the same log.
+QByteArray machineName(const QString &programDirectory);
 
 // conflict_copies.cpp: what a conflict copy brought into a text, and its
 // content and id when it was merged.

@@ -4,6 +4,8 @@
 // content the file holds and the content written are kept and the write is
 // recorded in this machine's log; after it, what no machine needs any more
 // goes.
+#include <algorithm>
+
 #include <QDir>
 
 #include "record_store/database_file.h"
@@ -30,60 +32,58 @@ QString notKeptReason(const QString &programDirectory, const QString &reason)
 
 std::optional<QString> recordWrite(const QString &programDirectory,
                                    const FileResult<FileBytes> &now, QByteArrayView written,
-                                   const ContentId &writtenId, const WriteRecord &record)
+                                   const ContentId &writtenId, const WriteRecord &record,
+                                   std::optional<History> &history)
 {
+    // Writing what the file holds is no new step of the history, so repeated
+    // Saves of one content push no version out.
+    if (now.ok() && now.value.bytes == written && record.copies.isEmpty())
+        return std::nullopt;
     const FileResult<FileSystem::Folder> program = FileSystem::openProgramFolder(programDirectory);
     if (!program.ok())
         return notKeptReason(programDirectory, program.reason);
-    FileResult<History> history = History::open(program.value, programDirectory, true);
-    if (!history.ok())
-        return notKeptReason(programDirectory, history.reason);
+    FileResult<History> opened = History::open(program.value, programDirectory, true);
+    if (!opened.ok())
+        return notKeptReason(programDirectory, opened.reason);
+    History &kept = history.emplace(std::move(opened.value));
     QList<ContentId> parents = record.parents;
     if (now.ok()) {
-        const ContentId replaced = !record.knownId.isEmpty() && digestOf(now) == record.knownDigest
-                                       ? record.knownId
-                                       : contentIdOf(now.value.bytes);
-        // Writing what the file holds is no new step of the history, so
-        // repeated Saves of one content push no version out.
-        if (replaced == writtenId && record.copies.isEmpty())
-            return std::nullopt;
-        if (std::optional<QString> reason = history.value.keep(replaced, now.value.bytes))
+        const ContentDigest digest = digestOf(now);
+        const auto known = std::find_if(record.knownIds.cbegin(), record.knownIds.cend(),
+                                        [&](const auto &id) { return id.first == digest; });
+        const ContentId replaced =
+            known != record.knownIds.cend() ? known->second : contentIdOf(now.value.bytes);
+        if (std::optional<QString> reason = kept.keep(replaced, now.value.bytes))
             return notKeptReason(programDirectory, *reason);
         parents.prepend(replaced);
     }
     for (const auto &[id, bytes] : record.copies) {
-        if (std::optional<QString> reason = history.value.keep(id, bytes))
+        if (std::optional<QString> reason = kept.keep(id, bytes))
             return notKeptReason(programDirectory, *reason);
         parents.append(id);
     }
-    std::optional<QString> reason = history.value.keep(writtenId, written);
+    std::optional<QString> reason = kept.keep(writtenId, written);
     if (!reason)
-        reason = history.value.record(writtenId, parents);
+        reason = kept.record(writtenId, parents);
     if (reason)
         return notKeptReason(programDirectory, *reason);
     return std::nullopt;
 }
 
-void pruneVersions(const QString &programDirectory, const ContentId &written)
+void pruneVersions(const QString &programDirectory, History &history, const ContentId &written)
 {
-    const FileResult<FileSystem::Folder> program = FileSystem::openProgramFolder(programDirectory);
-    if (!program.ok())
-        return;
-    FileResult<History> history = History::open(program.value, programDirectory, false);
-    if (!history.ok())
-        return;
     // A copy still waiting to be merged keeps the version it will be merged
     // against.
     QList<ContentId> pending;
     for (const QString &name : ListConflictCopies(programDirectory)) {
         const FileResult<QByteArray> copy =
-            FileSystem::readFileIn(program.value, name, kLargestDatabaseFile);
+            FileSystem::readFileIn(history.programFolder(), name, kLargestDatabaseFile);
         if (copy.ok())
             if (const std::optional<ContentId> base =
-                    history.value.mergeBaseId(written, contentIdOf(copy.value)))
+                    history.mergeBaseId(written, contentIdOf(copy.value)))
                 pending.append(*base);
     }
-    history.value.prune(pending);
+    history.prune(pending);
 }
 
 } // namespace Internal
