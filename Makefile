@@ -10,7 +10,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # What building and running the program need (the fonts come with Qt).
-PACKAGES = g++ cmake make pkg-config qt6-base-dev libgl-dev libgit2-dev
+PACKAGES = g++ cmake make pkg-config qt6-base-dev libgl-dev libgit2-dev libssl-dev
 # What the tests need besides: an X server for the screenshots and the
 # launcher, a robot to click in the window, the desktop entry tools and the
 # session bus tools that ordinary desktops have; for `make test-sync` two

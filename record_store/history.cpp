@@ -11,6 +11,10 @@
 // history comes from these links alone, never from clocks or names.
 #include "record_store/history.h"
 
+#if defined(STOCKBOOK_OPENSSL)
+#include <openssl/sha.h>
+#endif
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -52,7 +56,15 @@ ContentId idOfVersionName(const QString &name)
 
 ContentId contentIdOf(QByteArrayView bytes)
 {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Blake2b_256).toHex().left(kIdLength);
+    // SHA-256, through OpenSSL where it is there (several times faster, on
+    // processors with SHA instructions), else through Qt: the same ids.
+#if defined(STOCKBOOK_OPENSSL)
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    ::SHA256(reinterpret_cast<const unsigned char *>(bytes.data()), size_t(bytes.size()), digest);
+    return QByteArray(reinterpret_cast<const char *>(digest), sizeof digest).toHex().left(kIdLength);
+#else
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(kIdLength);
+#endif
 }
 
 QByteArray machineName(const QString &programDirectory)

@@ -18,7 +18,8 @@
 
 namespace RecordStore::Internal {
 
-// A content's name in the history: 32 hexadecimal digits of its BLAKE2b hash.
+// A content's name in the history: the first 32 hexadecimal digits of its
+// SHA-256 hash.
 using ContentId = QByteArray;
 ContentId contentIdOf(QByteArrayView bytes);
 

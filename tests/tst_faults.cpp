@@ -588,6 +588,15 @@ void FaultsTest::fullDisk()
     const auto fits = writeWithSizeLimit(dir.path(), text, rlim_t((text + "\r\n").toUtf8().size()));
     QVERIFY2(fits.ok(), qPrintable(fits.reason));
     QCOMPARE(dir.readDatabase(), (text + "\r\n").toUtf8());
+
+    // Room for the new content, not for the version of the larger one it
+    // replaces: nothing is written, and the system's reason is said.
+    const QByteArray large = (database(4000, "large") + "\r\n").toUtf8();
+    dir.writeDatabase(large);
+    const auto notKept = writeWithSizeLimit(dir.path(), "small", 4096);
+    QVERIFY2(notKept.reason.contains("could not be kept") && notKept.reason.contains(reason(EFBIG)),
+             qPrintable(notKept.reason));
+    QCOMPARE(dir.readDatabase(), large);
 }
 
 void FaultsTest::fullDiskInTheWindow()
@@ -685,7 +694,7 @@ void FaultsTest::versionNotWrittenThroughALink()
     // is written (their content's hashes).
     ProgramDirectory dir("a\r\n");
     QVERIFY(QDir(dir.path()).mkdir("stockbook-versions"));
-    for (const char *id : {"52e3e7842286541902fc2b76b3e39d4b", "7cda4cad3585b80e64975fa428d36f85"})
+    for (const char *id : {"8e4621379786ef42a4fec155cd525c29", "679e273f78fc8f8ba114db23c2dce80c"})
         QVERIFY(QFile::link(dir.path() + "/aim",
                             dir.path() + "/stockbook-versions/stockbook-" + id + ".txt"));
     QVERIFY(!WriteDatabaseFile(dir.path(), "b").ok());
