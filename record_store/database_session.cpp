@@ -252,7 +252,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &vi
                     fileId = contentIdOf(now.value.bytes);
             }
             const QList<CopyReport> copies = mergeCopiesInto(fileText, fileId);
-            std::optional<MergedText> merged = mergeTexts(m_searchResult, view, fileText);
+            std::optional<MergedText> merged = mergeIntoWhole(m_searchResult, view, fileText);
             if (!merged)
                 return failure<WrittenDatabase>(
                     Texts::tr("another program's changes to the file could not be merged"));

@@ -260,6 +260,54 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
     return MergedText{text, std::move(merged->report)};
 }
 
+std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, QStringView whole)
+{
+    // Where each line of the part stands in the whole, in order; when one is
+    // no longer there, the plain three-way merge decides.
+    const Lines ancestor = linesOf(part);
+    const Lines file = linesOf(whole);
+    std::vector<qsizetype> at;
+    at.reserve(size_t(ancestor.size()));
+    qsizetype k = 0;
+    for (const QStringView line : ancestor) {
+        while (k < file.size() && file[k] != line)
+            ++k;
+        if (k == file.size())
+            return mergeTexts(part, window, whole);
+        at.push_back(k++);
+    }
+    if (!libgit2Ready())
+        return std::nullopt;
+    const Lines mine = linesOf(window);
+    Tokens tokens;
+    const QByteArray ancestorTokens = tokens.tokenize(ancestor);
+    const std::optional<SideEdits> edits =
+        diff(ancestorTokens, ancestor.size(), tokens.tokenize(mine));
+    if (!edits)
+        return std::nullopt;
+    // The whole's other lines stay; the window's edits of the part are made
+    // where the part's lines stand, its additions after the other lines
+    // before the next of them, as the three-way merge places them.
+    Lines merged;
+    merged.reserve(file.size() + mine.size());
+    qsizetype next = 0;
+    for (qsizetype g = 0; g <= ancestor.size(); ++g) {
+        const qsizetype stop = g < ancestor.size() ? at[size_t(g)] : file.size();
+        merged.append(file.mid(next, stop - next));
+        const auto [from, to] = edits->added[size_t(g)];
+        merged.append(mine.mid(from, to - from));
+        if (g == ancestor.size())
+            break;
+        const int change = edits->change[size_t(g)];
+        if (change == SideEdits::kKept)
+            merged.append(file[stop]);
+        else if (change >= 0)
+            merged.append(mine[change]);
+        next = stop + 1;
+    }
+    return MergedText{textOf(merged), {}};
+}
+
 namespace {
 
 // The lines of `a` that `b` does not hold, as many times as `a` holds them

@@ -36,6 +36,11 @@ struct MergedText
     MergeReport report;
 };
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file);
+// The merge of a window that showed `part`, some of the lines of `whole` in
+// their order (a search's result), into `whole`: as mergeTexts(part, window,
+// whole) gives it, without diffing the whole, while every line of the part
+// still stands in the whole in that order.
+std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, QStringView whole);
 // The merge where no ancestor is known: every line of both kept, the lines
 // one side lacks named.
 MergedText mergeWithoutAncestor(QStringView window, QStringView other);
