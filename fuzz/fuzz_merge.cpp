@@ -9,7 +9,7 @@
 #include <QHash>
 
 #include "fuzz/fuzz_support.h"
-#include "record_store/internal.h"
+#include "record_store/merge.h"
 
 using namespace Fuzz;
 

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include "fuzz/fuzz_support.h"
-#include "record_store/internal.h"
+#include "record_store/decoding.h"
 #include "tests/reference.h"
 
 using namespace Fuzz;

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The window's controls: the layout table (name, kind, the member that holds
-// the control, its container, place in twips, caption or initial text), read
-// by createControls; the screen-reader names, the tooltips and the tab cycle.
+// The window's controls: the layout table (name, the helper that makes the
+// control into its member, its container, place in twips, caption or initial
+// text), read by createControls; the screen-reader names, the tooltips and the
+// tab cycle.
 #include <limits>
-#include <type_traits>
 #include <utility>
-#include <variant>
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -28,8 +27,6 @@ static void initIconResource()
 
 namespace {
 
-enum class Kind { Frame, Label, Field, Button, TypeField, SearchField, View };
-
 // A member of the window that holds a control.
 template <typename Control> using Member = Control *Form1::*;
 
@@ -37,15 +34,75 @@ template <typename Control> using Member = Control *Form1::*;
 constexpr QRect kClientArea(0, 0, 11295, 4935);
 constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
 
+// One helper a kind of control: it makes the control as the window wants it
+// and keeps it in the member that the row names. Captions are translated,
+// fields have no length limit and hold one line, buttons are no default button,
+// and the type field's text is the user's, never completed from its list.
+using MakeControl = QWidget *(*)(Form1 &form, const char *text, QWidget *container);
+
+template <Member<QGroupBox> member>
+QWidget *frame(Form1 &form, const char *text, QWidget *container)
+{
+    return form.*member = new QGroupBox(Form1::tr(text), container);
+}
+
+template <Member<QLabel> member> QWidget *label(Form1 &form, const char *text, QWidget *container)
+{
+    return form.*member = new QLabel(Form1::tr(text), container);
+}
+
+template <typename Field> Field *holdingOneLine(Field *field)
+{
+    field->setMaxLength(kNoLengthLimit);
+    field->setValidator(new OneLineValidator(field));
+    return field;
+}
+
+template <Member<QLineEdit> member>
+QWidget *field(Form1 &form, const char *text, QWidget *container)
+{
+    return form.*member = holdingOneLine(new QLineEdit(QString::fromLatin1(text), container));
+}
+
+template <Member<QLineEdit> member>
+QWidget *searchField(Form1 &form, const char *text, QWidget *container)
+{
+    return form.*member = holdingOneLine(new SearchField(QString::fromLatin1(text), container));
+}
+
+template <Member<QPushButton> member>
+QWidget *button(Form1 &form, const char *text, QWidget *container)
+{
+    auto *button = new QPushButton(Form1::tr(text), container);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return form.*member = button;
+}
+
+template <Member<QComboBox> member>
+QWidget *typeField(Form1 &form, const char *text, QWidget *container)
+{
+    auto *type = new TypeField(container);
+    type->setEditable(true);
+    type->setInsertPolicy(QComboBox::NoInsert);
+    type->setCompleter(nullptr);
+    type->lineEdit()->setMaxLength(kNoLengthLimit);
+    type->setValidator(new OneLineValidator(type));
+    type->setEditText(QString::fromLatin1(text));
+    return form.*member = type;
+}
+
+template <Member<DatabaseView> member> QWidget *view(Form1 &form, const char *, QWidget *container)
+{
+    return form.*member = new DatabaseView(container);
+}
+
 } // namespace
 
 struct Form1::LayoutRow
 {
     const char *name;
-    Kind kind;
-    std::variant<Member<QGroupBox>, Member<QLabel>, Member<QLineEdit>, Member<QPushButton>,
-                 Member<QComboBox>, Member<DatabaseView>>
-        member;
+    MakeControl make;
     // The frame the control stands in; null for the window itself.
     Member<QGroupBox> container;
     QRect twips; // left, top, width, height in the container
@@ -57,86 +114,27 @@ struct Form1::LayoutRow
 // The layout table, in the order of the window's tab indexes.
 // clang-format off
 const Form1::LayoutRow Form1::kLayout[] = {
-    {"Frame1", Kind::Frame, &Form1::Frame1, nullptr, QRect(360, 240, 3855, 4455), QT_TRANSLATE_NOOP("Form1", "Database")},
-    {"Label1", Kind::Label, &Form1::Label1, &Form1::Frame1, QRect(240, 600, 1215, 255), QT_TRANSLATE_NOOP("Form1", "Box Name")},
-    {"Text1", Kind::Field, &Form1::Text1, &Form1::Frame1, QRect(1800, 600, 1455, 285), ""},
-    {"Label2", Kind::Label, &Form1::Label2, &Form1::Frame1, QRect(240, 960, 1455, 255), QT_TRANSLATE_NOOP("Form1", "Component Name")},
-    {"Text2", Kind::Field, &Form1::Text2, &Form1::Frame1, QRect(1800, 960, 1455, 285), ""},
-    {"Label3", Kind::Label, &Form1::Label3, &Form1::Frame1, QRect(240, 1320, 855, 255), QT_TRANSLATE_NOOP("Form1", "Number")},
-    {"Text3", Kind::Field, &Form1::Text3, &Form1::Frame1, QRect(1800, 1320, 615, 285), "0"},
-    {"Command1", Kind::Button, &Form1::Command1, &Form1::Frame1, QRect(2520, 1320, 375, 255), QT_TRANSLATE_NOOP("Form1", "+")},
-    {"Command2", Kind::Button, &Form1::Command2, &Form1::Frame1, QRect(3000, 1320, 375, 255), QT_TRANSLATE_NOOP("Form1", "-")},
-    {"Label5", Kind::Label, &Form1::Label5, &Form1::Frame1, QRect(240, 1680, 735, 255), QT_TRANSLATE_NOOP("Form1", "Type")},
-    {"Combo1", Kind::TypeField, &Form1::Combo1, &Form1::Frame1, QRect(1800, 1680, 1455, 315), "..."},
-    {"Command3", Kind::Button, &Form1::Command3, &Form1::Frame1, QRect(120, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Add")},
-    {"Command4", Kind::Button, &Form1::Command4, &Form1::Frame1, QRect(960, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Save")},
-    {"Command6", Kind::Button, &Form1::Command6, &Form1::Frame1, QRect(1800, 2280, 855, 375), QT_TRANSLATE_NOOP("Form1", "Update")},
-    {"Command5", Kind::Button, &Form1::Command5, &Form1::Frame1, QRect(2760, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Quit")},
-    {"Frame2", Kind::Frame, &Form1::Frame2, nullptr, QRect(4440, 240, 6495, 4455), QT_TRANSLATE_NOOP("Form1", "Search")},
-    {"Label4", Kind::Label, &Form1::Label4, &Form1::Frame2, QRect(240, 600, 855, 255), QT_TRANSLATE_NOOP("Form1", "Find")},
-    {"Text4", Kind::SearchField, &Form1::Text4, &Form1::Frame2, QRect(1320, 600, 2175, 285), "..."},
-    {"Text5", Kind::View, &Form1::Text5, &Form1::Frame2, QRect(360, 1320, 5775, 2655), ""},
+    {"Frame1", frame<&Form1::Frame1>, nullptr, QRect(360, 240, 3855, 4455), QT_TRANSLATE_NOOP("Form1", "Database")},
+    {"Label1", label<&Form1::Label1>, &Form1::Frame1, QRect(240, 600, 1215, 255), QT_TRANSLATE_NOOP("Form1", "Box Name")},
+    {"Text1", field<&Form1::Text1>, &Form1::Frame1, QRect(1800, 600, 1455, 285), ""},
+    {"Label2", label<&Form1::Label2>, &Form1::Frame1, QRect(240, 960, 1455, 255), QT_TRANSLATE_NOOP("Form1", "Component Name")},
+    {"Text2", field<&Form1::Text2>, &Form1::Frame1, QRect(1800, 960, 1455, 285), ""},
+    {"Label3", label<&Form1::Label3>, &Form1::Frame1, QRect(240, 1320, 855, 255), QT_TRANSLATE_NOOP("Form1", "Number")},
+    {"Text3", field<&Form1::Text3>, &Form1::Frame1, QRect(1800, 1320, 615, 285), "0"},
+    {"Command1", button<&Form1::Command1>, &Form1::Frame1, QRect(2520, 1320, 375, 255), QT_TRANSLATE_NOOP("Form1", "+")},
+    {"Command2", button<&Form1::Command2>, &Form1::Frame1, QRect(3000, 1320, 375, 255), QT_TRANSLATE_NOOP("Form1", "-")},
+    {"Label5", label<&Form1::Label5>, &Form1::Frame1, QRect(240, 1680, 735, 255), QT_TRANSLATE_NOOP("Form1", "Type")},
+    {"Combo1", typeField<&Form1::Combo1>, &Form1::Frame1, QRect(1800, 1680, 1455, 315), "..."},
+    {"Command3", button<&Form1::Command3>, &Form1::Frame1, QRect(120, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Add")},
+    {"Command4", button<&Form1::Command4>, &Form1::Frame1, QRect(960, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Save")},
+    {"Command6", button<&Form1::Command6>, &Form1::Frame1, QRect(1800, 2280, 855, 375), QT_TRANSLATE_NOOP("Form1", "Update")},
+    {"Command5", button<&Form1::Command5>, &Form1::Frame1, QRect(2760, 2280, 735, 375), QT_TRANSLATE_NOOP("Form1", "Quit")},
+    {"Frame2", frame<&Form1::Frame2>, nullptr, QRect(4440, 240, 6495, 4455), QT_TRANSLATE_NOOP("Form1", "Search")},
+    {"Label4", label<&Form1::Label4>, &Form1::Frame2, QRect(240, 600, 855, 255), QT_TRANSLATE_NOOP("Form1", "Find")},
+    {"Text4", searchField<&Form1::Text4>, &Form1::Frame2, QRect(1320, 600, 2175, 285), "..."},
+    {"Text5", view<&Form1::Text5>, &Form1::Frame2, QRect(360, 1320, 5775, 2655), ""},
 };
 // clang-format on
-
-namespace {
-
-// A control of the table's kind, as the window wants it: captions translated,
-// fields without a length limit that hold one line, buttons that are no
-// default button, a type field whose text is the user's, never completed from
-// its list.
-QWidget *makeControl(Kind kind, const char *text, QWidget *container)
-{
-    const QString caption = Form1::tr(text);
-    const QString initial = QString::fromLatin1(text);
-    QWidget *control = nullptr;
-    switch (kind) {
-    case Kind::Frame:
-        control = new QGroupBox(caption, container);
-        break;
-    case Kind::Label:
-        control = new QLabel(caption, container);
-        break;
-    case Kind::Field: {
-        auto *field = new QLineEdit(initial, container);
-        field->setMaxLength(kNoLengthLimit);
-        field->setValidator(new OneLineValidator(field));
-        control = field;
-        break;
-    }
-    case Kind::SearchField: {
-        auto *field = new SearchField(initial, container);
-        field->setMaxLength(kNoLengthLimit);
-        field->setValidator(new OneLineValidator(field));
-        control = field;
-        break;
-    }
-    case Kind::Button: {
-        auto *button = new QPushButton(caption, container);
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        control = button;
-        break;
-    }
-    case Kind::TypeField: {
-        auto *type = new TypeField(container);
-        type->setEditable(true);
-        type->setInsertPolicy(QComboBox::NoInsert);
-        type->setCompleter(nullptr);
-        type->lineEdit()->setMaxLength(kNoLengthLimit);
-        type->setValidator(new OneLineValidator(type));
-        type->setEditText(initial);
-        control = type;
-        break;
-    }
-    case Kind::View:
-        control = new DatabaseView(container);
-        break;
-    }
-    return control;
-}
-
-} // namespace
 
 void Form1::createControls()
 {
@@ -152,15 +150,8 @@ void Form1::createControls()
     m_layout.setWindow(this, kClientArea);
     for (const LayoutRow &row : kLayout) {
         QWidget *container = row.container ? this->*row.container : static_cast<QWidget *>(this);
-        QWidget *control = makeControl(row.kind, row.text, container);
+        QWidget *control = row.make(*this, row.text, container);
         control->setObjectName(QLatin1String(row.name));
-        // The member that the row names, of its own control type, holds it.
-        std::visit(
-            [this, control](auto member) {
-                using Control = std::remove_reference_t<decltype(*(this->*member))>;
-                this->*member = qobject_cast<Control *>(control);
-            },
-            row.member);
         m_layout.place(control, row.twips);
     }
     m_layout.fitToFont();

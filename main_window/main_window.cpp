@@ -214,8 +214,8 @@ void Form1::Command6_Click()
         return;
     const QString view = Text5->databaseText();
     const FileResult<WrittenDatabase> written = m_session.update(view, SelectedRecord, EntryRecord);
-    if (written.okOrNoFile() && !written.value.recordFound)
-        return warnRecordNotFound(written.status);
+    if (written.status == FileStatus::NotFound)
+        return warnRecordNotFound();
     if (!showWritten(written))
         return;
     if (!written.value.tookInOtherChanges() && EntryRecord != SelectedRecord &&
@@ -227,12 +227,13 @@ void Form1::Command6_Click()
     reportMerge(written.value);
 }
 
-void Form1::warnRecordNotFound(FileStatus fileStatus)
+void Form1::warnRecordNotFound()
 {
     const bool inView = m_session.viewHoldsWholeDatabase();
     if (!inView && !m_session.searchShowed(SelectedRecord))
         return warn(Messages::recordOnlyInView(m_programDirectory, SelectedRecord.chopped(2)));
-    warn(Messages::recordNotFound(m_programDirectory, inView, fileStatus,
+    warn(Messages::recordNotFound(m_programDirectory, inView,
+                                  DatabaseFileExists(m_programDirectory),
                                   SelectedRecord.chopped(2)));
 }
 

@@ -76,7 +76,7 @@ private:
     bool showWritten(const RecordStore::FileResult<RecordStore::WrittenDatabase> &written);
     void reportMerge(const RecordStore::WrittenDatabase &written);
     void reportCopies(const QList<RecordStore::CopyReport> &copies);
-    void warnRecordNotFound(RecordStore::FileStatus fileStatus);
+    void warnRecordNotFound();
     void warn(const QString &text);
     void warnUnreadableDatabase();
 

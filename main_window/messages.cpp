@@ -112,12 +112,12 @@ QString Messages::saveFailed(const QString &programDirectory, const QString &rea
         .arg(databasePathText(programDirectory), reason);
 }
 
-QString Messages::recordNotFound(const QString &programDirectory, bool inView,
-                                 FileStatus fileStatus, const QString &record)
+QString Messages::recordNotFound(const QString &programDirectory, bool inView, bool fileExists,
+                                 const QString &record)
 {
     const QString path = databasePathText(programDirectory);
     const QString where = inView ? tr("the database view")
-                          : fileStatus == FileStatus::Ok
+                          : fileExists
                               ? tr("the database file %1").arg(path)
                               : tr("the database file %1, which no longer exists").arg(path);
     return tr("The record you picked is no longer in %1:\n\n%2\n\nIt was changed or removed "

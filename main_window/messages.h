@@ -21,9 +21,9 @@ public:
     // gone or cannot be written to.
     static QString saveFailed(const QString &programDirectory, const QString &reason);
     // `inView`: whether the record was looked for in the view, else in the
-    // file (with `fileStatus`).
-    static QString recordNotFound(const QString &programDirectory, bool inView,
-                                  RecordStore::FileStatus fileStatus, const QString &record);
+    // file, which `fileExists` or no longer does.
+    static QString recordNotFound(const QString &programDirectory, bool inView, bool fileExists,
+                                  const QString &record);
     // An Update on a searched view of a record the view holds and the file
     // does not.
     static QString recordOnlyInView(const QString &programDirectory, const QString &record);

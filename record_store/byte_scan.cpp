@@ -4,6 +4,8 @@
 // a text, telling ASCII, telling a file of plain CR LF lines. The plain loops
 // here go on where the system's vector scan (byte_scan_sse2.cpp, or none:
 // byte_scan_portable.cpp) stopped.
+#include "record_store/byte_scan.h"
+
 #include <cstring>
 
 #include "record_store/internal.h"

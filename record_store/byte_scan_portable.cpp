@@ -2,7 +2,7 @@
 
 // The portable counterpart of byte_scan_sse2.cpp: no vector scan at all, so the
 // plain loops of byte_scan.cpp do the whole of each scan.
-#include "record_store/internal.h"
+#include "record_store/byte_scan.h"
 
 namespace RecordStore::Internal::Vector {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <emmintrin.h>
 
-#include "record_store/internal.h"
+#include "record_store/byte_scan.h"
 
 namespace RecordStore::Internal::Vector {
 

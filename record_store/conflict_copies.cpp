@@ -9,8 +9,10 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include "record_store/database_file.h"
 #include "record_store/file_system.h"
 #include "record_store/history.h"
+#include "record_store/merge.h"
 
 namespace RecordStore {
 

@@ -4,11 +4,13 @@
 // and lines, the start-up load with its blank-line collapse, the digest that
 // tells whether another program changed it, and the write that replaces it
 // whole or not at all.
+#include "record_store/database_file.h"
+
 #include <QDir>
 #include <QHash>
 #include <QStringMatcher>
 
-#include "record_store/file_system.h"
+#include "record_store/decoding.h"
 #include "record_store/history.h"
 #include "record_store/internal.h"
 

@@ -6,35 +6,11 @@
 // and with the copies sync tools leave beside the file.
 #include "record_store/database_session.h"
 
+#include "record_store/database_file.h"
 #include "record_store/history.h"
+#include "record_store/merge.h"
 
 namespace RecordStore {
-
-namespace Internal {
-
-Lines linesOf(QStringView text)
-{
-    Lines lines;
-    lines.reserve(text.size() / 48 + 1);
-    forEachLine(text, [&lines](QStringView line) { lines.append(line); });
-    return lines;
-}
-
-QString textOf(const Lines &lines)
-{
-    qsizetype size = 0;
-    for (const QStringView line : lines)
-        size += line.size() + 2;
-    QString text;
-    text.reserve(size);
-    for (const QStringView line : lines) {
-        text.append(line);
-        text.append(kCrLf);
-    }
-    return text;
-}
-
-} // namespace Internal
 
 using namespace Internal;
 
@@ -47,6 +23,11 @@ constexpr int kWriteAttempts = 8;
 FileResult<WrittenDatabase> written(WrittenDatabase database)
 {
     return {FileStatus::Ok, QString(), std::move(database)};
+}
+
+FileResult<WrittenDatabase> recordNotFound()
+{
+    return {FileStatus::NotFound, QString(), WrittenDatabase{}};
 }
 
 } // namespace
@@ -138,7 +119,7 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
 {
     if (m_viewHoldsWholeDatabase) {
         if (!view.contains(before))
-            return written({view, {}, {}, false});
+            return recordNotFound();
         return save(QString(view).replace(before, after));
     }
     if (m_unreadableReason)
@@ -150,8 +131,8 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
     return writeComposed([&](const FileResult<FileBytes> &now) {
         QString text = now.status == FileStatus::Ok ? databaseTextOf(now.value.bytes) : QString();
         if (!text.contains(before))
-            return now.with(WrittenDatabase{text, {}, {}, false});
-        return written({text.replace(before, after), {}, {}, true});
+            return recordNotFound();
+        return written({text.replace(before, after), {}, {}});
     });
 }
 
@@ -162,7 +143,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
         if (!now.okOrNoFile())
             return failure<WrittenDatabase>(now.reason);
         const FileResult<WrittenDatabase> composed = compose(now);
-        if (!composed.okOrNoFile() || !composed.value.recordFound)
+        if (!composed.okOrNoFile())
             return composed;
         WriteRecord record{{m_knownId}, {}, m_idsSeen, m_folder->folder};
         record.knownIds.append({m_known, m_knownId});
@@ -229,7 +210,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeWholeView(const QString &view)
     const QList<CopyReport> copies = mergeConflictCopies(text);
     const FileResult<WrittenDatabase> result =
         writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
-            WrittenDatabase out{text, {}, copies, true};
+            WrittenDatabase out{text, {}, copies};
             // A file that is gone is written anew; one that only changed its
             // encoding or line ends holds no change of another program.
             if (now.status != FileStatus::Ok || digestOf(now) == m_known)
@@ -277,7 +258,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &vi
                     Texts::tr("another program's changes to the file could not be merged"));
             // What the search hid is no news, and a record changed both in
             // the view and in the file is kept in both versions.
-            return written({merged->text, {}, copies, true});
+            return written({merged->text, {}, copies});
         });
     if (result.ok())
         m_searchResult = view;

@@ -45,8 +45,8 @@ struct MergeReport
 };
 
 // What a sync tool's conflict copy (see ListConflictCopies) brought into the
-// window's text: its name and the merge, or why it was not merged (it could
-// not be read, or holds no database text).
+// window's text: its name and the merge, or, in `unreadable` alone, why it
+// was not merged (it could not be read, or holds no database text).
 struct CopyReport
 {
     QString name;
@@ -55,15 +55,13 @@ struct CopyReport
 };
 
 // What a write of the session put into the file: the database text (the
-// view's text after a write of the whole view), what it merged from the
-// file and from conflict copies, and for an Update whether the picked record
-// was there to replace.
+// view's text after a write of the whole view), and what it merged from the
+// file and from conflict copies.
 struct WrittenDatabase
 {
     QString text;
     MergeReport merge;
     QList<CopyReport> copies;
-    bool recordFound = true;
 
     // Whether the text holds more than the window's own changes.
     bool tookInOtherChanges() const
@@ -124,8 +122,8 @@ public:
     FileResult<WrittenDatabase> save(const QString &view);
     // Replaces every occurrence of `before` by `after`: in the view, which
     // is then saved as by save(), while it holds the whole database; else in
-    // the file's text as it is now. recordFound is false, and nothing is
-    // written, when `before` is not there (Missing: there is no file).
+    // the file's text as it is now. NotFound, with nothing written, when
+    // `before` is not there.
     FileResult<WrittenDatabase> update(const QString &view, const QString &before,
                                        const QString &after);
 
@@ -134,7 +132,7 @@ private:
     FileResult<WrittenDatabase> writeSearchedView(const QString &view);
     // Writes what `compose` makes of the file's bytes as they are now, and
     // composes again when the file changes before the rename; a result that
-    // is no success, or finds no record, is returned unwritten.
+    // is neither ok() nor noFile() is returned unwritten.
     using Compose =
         std::function<FileResult<WrittenDatabase>(const FileResult<Internal::FileBytes> &now)>;
     FileResult<WrittenDatabase> writeComposed(const Compose &compose);

@@ -5,8 +5,11 @@
 // own, as UTF-8 when its bytes are valid UTF-8 and else as Windows-1252, so
 // that one line's encoding never changes another line. Also here: the quick
 // way to the text of a file as the program writes it.
+#include "record_store/decoding.h"
+
 #include <QStringDecoder>
 
+#include "record_store/byte_scan.h"
 #include "record_store/internal.h"
 
 namespace RecordStore {
@@ -14,6 +17,8 @@ namespace RecordStore {
 namespace Internal {
 
 namespace {
+
+constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
 
 // Windows-1252's characters for the bytes 0x80 to 0x9F. The five bytes the
 // code page leaves undefined stand for the control characters of the same

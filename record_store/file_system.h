@@ -2,7 +2,8 @@
 
 // The record store's file system calls that differ from system to system, in
 // file_system_posix.cpp or file_system_portable.cpp (CMake builds one). The
-// database file is found once (locate) and then named only through its folder.
+// database file is found once (locate) and then named only through its folder;
+// a read gives its bytes and its stamp.
 #pragma once
 
 #include <memory>
@@ -14,6 +15,32 @@
 #include <QStringList>
 
 #include "record_store/internal.h"
+
+namespace RecordStore::Internal {
+
+// Which file a read found, and as of when: device, inode, size and the
+// modification and change times in nanoseconds. Only the search's snapshot
+// compares stamps (see DatabaseSnapshot and ContentDigest).
+struct FileStamp
+{
+    qint64 device = -1;
+    qint64 inode = -1;
+    qint64 size = -1;
+    qint64 modified = -1;
+    qint64 changed = -1;
+};
+
+// The bytes of one read of the file, the file's stamp after the read, and
+// whether the file stayed unchanged while it was read. (Where the system
+// gives no such stamp, `unchanged` is always false.)
+struct FileBytes
+{
+    QByteArray bytes;
+    FileStamp stamp;
+    bool unchanged = false;
+};
+
+} // namespace RecordStore::Internal
 
 namespace RecordStore::FileSystem {
 

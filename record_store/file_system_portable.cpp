@@ -18,10 +18,13 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "record_store/database_file.h"
 #include "record_store/file_system.h"
 #include "record_store/internal.h"
 
 namespace RecordStore::FileSystem {
+
+using Internal::failure;
 
 struct FolderState
 {
@@ -86,24 +89,23 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
     FileBytes read;
     if (file.open(QIODevice::ReadOnly)) {
         if (file.size() > limit)
-            return {FileStatus::Failed, Internal::tooLargeReason(file.size(), limit), FileBytes{}};
+            return failure<FileBytes>(Internal::tooLargeReason(file.size(), limit));
         read.bytes = file.readAll();
     }
     if (file.error() != QFileDevice::NoError)
-        return {FileStatus::Failed, file.errorString(), FileBytes{}};
+        return failure<FileBytes>(file.errorString());
     if (read.bytes.size() > limit)
-        return {FileStatus::Failed, Internal::tooLargeReason(read.bytes.size(), limit),
-                FileBytes{}};
+        return failure<FileBytes>(Internal::tooLargeReason(read.bytes.size(), limit));
     return {FileStatus::Ok, QString(), read};
 }
 
 FileResult<TemporaryFile> createTemporary(const Location &location)
 {
     if (!location.folder.state)
-        return {FileStatus::Failed, location.reason, TemporaryFile{}};
+        return failure<TemporaryFile>(location.reason);
     TemporaryFile file{std::make_shared<TemporaryState>(pathOf(location))};
     if (!file.state->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return {FileStatus::Failed, file.state->file.errorString(), TemporaryFile{}};
+        return failure<TemporaryFile>(file.state->file.errorString());
     return {FileStatus::Ok, QString(), file};
 }
 
@@ -159,11 +161,6 @@ QString pathIn(const Folder &folder, const QString &name)
     return folder.state->path + u'/' + name;
 }
 
-template <typename T> FileResult<T> failed(const QString &reason)
-{
-    return {FileStatus::Failed, reason, T{}};
-}
-
 } // namespace
 
 FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool create)
@@ -171,17 +168,17 @@ FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool 
     const QString path = pathIn(parent, name);
     const QFileInfo info(path);
     if (info.isSymLink() && othersMayWrite(parent))
-        return failed<Folder>(Texts::tr("%1 is a symbolic link in a folder that others may "
-                                        "write to, so Stockbook does not follow it")
-                                  .arg(name));
+        return failure<Folder>(Texts::tr("%1 is a symbolic link in a folder that others may "
+                                         "write to, so Stockbook does not follow it")
+                                   .arg(name));
     if (info.exists() && !info.isDir())
-        return failed<Folder>(
+        return failure<Folder>(
             Texts::tr("a file named %1 is in the way of the folder of that name").arg(name));
     if (!info.exists()) {
         if (!create)
             return {FileStatus::Missing, QString(), Folder{}};
         if (!QDir(parent.state->path).mkdir(name) && !QFileInfo(path).isDir())
-            return failed<Folder>(Texts::tr("the folder %1 could not be made").arg(path));
+            return failure<Folder>(Texts::tr("the folder %1 could not be made").arg(path));
     }
     return {FileStatus::Ok, QString(), Folder{std::make_shared<FolderState>(FolderState{path})}};
 }
@@ -190,7 +187,7 @@ FileResult<QStringList> listFolder(const Folder &folder)
 {
     const QDir dir(folder.state->path);
     if (!dir.exists())
-        return failed<QStringList>(Texts::tr("The folder does not exist"));
+        return failure<QStringList>(Texts::tr("The folder does not exist"));
     return {FileStatus::Ok, QString(),
             dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)};
 }
@@ -201,19 +198,19 @@ FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qin
     if (!info.exists() && !info.isSymLink())
         return {FileStatus::Missing, QString(), QByteArray()};
     if (info.isSymLink())
-        return failed<QByteArray>(Texts::tr("it is a symbolic link"));
+        return failure<QByteArray>(Texts::tr("it is a symbolic link"));
     if (!info.isFile())
-        return failed<QByteArray>(Texts::tr("it is not a plain file"));
+        return failure<QByteArray>(Texts::tr("it is not a plain file"));
     if (info.size() > limit)
-        return failed<QByteArray>(Internal::tooLargeReason(info.size(), limit));
+        return failure<QByteArray>(Internal::tooLargeReason(info.size(), limit));
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly))
-        return failed<QByteArray>(file.errorString());
+        return failure<QByteArray>(file.errorString());
     QByteArray bytes = file.read(limit + 1);
     if (file.error() != QFileDevice::NoError)
-        return failed<QByteArray>(file.errorString());
+        return failure<QByteArray>(file.errorString());
     if (bytes.size() > limit)
-        return failed<QByteArray>(Internal::tooLargeReason(bytes.size(), limit));
+        return failure<QByteArray>(Internal::tooLargeReason(bytes.size(), limit));
     return {FileStatus::Ok, QString(), bytes};
 }
 

@@ -18,10 +18,13 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include "record_store/database_file.h"
 #include "record_store/file_system.h"
 #include "record_store/internal.h"
 
 namespace RecordStore::FileSystem {
+
+using Internal::failure;
 
 struct FolderState
 {
@@ -154,7 +157,7 @@ FileResult<Location> locate(const QString &programDirectory)
     if (!folder && (errno == ENOENT || errno == ENOTDIR))
         return noFolder();
     if (!folder)
-        return {FileStatus::Failed, systemReason(), Location{}};
+        return failure<Location>(systemReason());
     Location at;
     at.folder = *folder;
     at.name = QByteArrayLiteral("stockbook.txt");
@@ -167,7 +170,7 @@ FileResult<Location> locate(const QString &programDirectory)
                 return {FileStatus::Ok, QString(), at};
             if (errno == EAGAIN)
                 continue;
-            return {FileStatus::Failed, systemReason(), Location{}};
+            return failure<Location>(systemReason());
         }
         if (!S_ISLNK(entry.st_mode)) {
             at.entry = S_ISREG(entry.st_mode) ? Location::File : Location::Other;
@@ -190,7 +193,7 @@ FileResult<Location> locate(const QString &programDirectory)
         }
         at.name = target.mid(slash + 1);
     }
-    return {FileStatus::Failed, systemReason(ELOOP), Location{}};
+    return failure<Location>(systemReason(ELOOP));
 }
 
 namespace {
@@ -227,9 +230,6 @@ std::optional<QString> readToEnd(int fd, QByteArray &bytes, qint64 limit)
 
 FileResult<FileBytes> readFile(const Location &location, qint64 limit)
 {
-    auto failure = [](const QString &reason) {
-        return FileResult<FileBytes>{FileStatus::Failed, reason, FileBytes{}};
-    };
     // Not the file that was located: a link now (O_NOFOLLOW fails), or
     // another file.
     const QString replaced = Texts::tr("%1 was replaced while Stockbook opened it; try again")
@@ -237,15 +237,16 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
     const int fd = ::openat(location.folder.state->fd, location.name.constData(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return failure(errno == ELOOP ? replaced : systemReason());
+        return failure<FileBytes>(errno == ELOOP ? replaced : systemReason());
     struct stat status = {};
     const bool opened = ::fstat(fd, &status) == 0;
     const FileStamp before = stampFrom(status);
     if (!opened || !location.stamp || before.device != location.stamp->device ||
         before.inode != location.stamp->inode || before.size > limit) {
         ::close(fd);
-        return failure(opened && before.size > limit ? Internal::tooLargeReason(before.size, limit)
-                                                     : replaced);
+        return failure<FileBytes>(opened && before.size > limit
+                                      ? Internal::tooLargeReason(before.size, limit)
+                                      : replaced);
     }
     FileBytes read;
     read.bytes = QByteArray(before.size, Qt::Uninitialized);
@@ -254,9 +255,10 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
     const bool after = ::fstat(fd, &status) == 0;
     ::close(fd);
     if (reason)
-        return failure(*reason);
+        return failure<FileBytes>(*reason);
     if (got > limit)
-        return failure(Internal::tooLargeReason(qMax<qint64>(got, status.st_size), limit));
+        return failure<FileBytes>(
+            Internal::tooLargeReason(qMax<qint64>(got, status.st_size), limit));
     // Unchanged while it was read: the same stamp before and after, and as
     // many bytes as the file holds.
     if (after) {
@@ -268,20 +270,17 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
 
 FileResult<TemporaryFile> createTemporary(const Location &location)
 {
-    auto failure = [](const QString &reason) {
-        return FileResult<TemporaryFile>{FileStatus::Failed, reason, TemporaryFile{}};
-    };
     if (!location.folder.state)
-        return failure(location.reason);
+        return failure<TemporaryFile>(location.reason);
     const int folder = location.folder.state->fd;
     struct stat existing;
     const bool exists =
         ::fstatat(folder, location.name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(existing.st_mode))
-        return failure(systemReason(EISDIR));
+        return failure<TemporaryFile>(systemReason(EISDIR));
     if (exists &&
         ::faccessat(folder, location.name.constData(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
-        return failure(systemReason());
+        return failure<TemporaryFile>(systemReason());
     TemporaryFile file{std::make_shared<TemporaryState>()};
     file.state->folder = location.folder;
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -300,11 +299,11 @@ FileResult<TemporaryFile> createTemporary(const Location &location)
     if (file.state->fd < 0) {
         const QString reason = systemReason();
         file.state->renamed = true; // nothing to remove
-        return failure(reason);
+        return failure<TemporaryFile>(reason);
     }
     // The new file keeps the permissions of the one it replaces.
     if (exists && ::fchmod(file.state->fd, existing.st_mode & 0777) != 0)
-        return failure(systemReason());
+        return failure<TemporaryFile>(systemReason());
     return {FileStatus::Ok, QString(), file};
 }
 
@@ -372,11 +371,6 @@ bool othersMayWrite(int folder)
     return ::fstat(folder, &status) != 0 || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
-template <typename T> FileResult<T> failed(const QString &reason)
-{
-    return {FileStatus::Failed, reason, T{}};
-}
-
 } // namespace
 
 FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool create)
@@ -396,20 +390,20 @@ FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool 
             return {FileStatus::Ok, QString(), folder};
         }
         if (errno == ELOOP)
-            return failed<Folder>(Texts::tr("%1 is a symbolic link in a folder that others may "
-                                            "write to, so Stockbook does not follow it")
-                                      .arg(name));
+            return failure<Folder>(Texts::tr("%1 is a symbolic link in a folder that others may "
+                                             "write to, so Stockbook does not follow it")
+                                       .arg(name));
         if (errno == ENOTDIR)
-            return failed<Folder>(
+            return failure<Folder>(
                 Texts::tr("a file named %1 is in the way of the folder of that name").arg(name));
         if (errno != ENOENT)
-            return failed<Folder>(systemReason());
+            return failure<Folder>(systemReason());
         if (!create)
             return {FileStatus::Missing, QString(), Folder{}};
         if (::mkdirat(at, entry.constData(), 0777) != 0 && errno != EEXIST)
-            return failed<Folder>(systemReason());
+            return failure<Folder>(systemReason());
     }
-    return failed<Folder>(systemReason());
+    return failure<Folder>(systemReason());
 }
 
 FileResult<QStringList> listFolder(const Folder &folder)
@@ -420,7 +414,7 @@ FileResult<QStringList> listFolder(const Folder &folder)
         const QString reason = systemReason();
         if (fd >= 0)
             ::close(fd);
-        return failed<QStringList>(reason);
+        return failure<QStringList>(reason);
     }
     QStringList names;
     while (const struct dirent *entry = ::readdir(dir)) {
@@ -442,8 +436,8 @@ FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qin
     if (fd < 0) {
         if (errno == ENOENT)
             return {FileStatus::Missing, QString(), QByteArray()};
-        return failed<QByteArray>(errno == ELOOP ? Texts::tr("it is a symbolic link")
-                                                 : systemReason());
+        return failure<QByteArray>(errno == ELOOP ? Texts::tr("it is a symbolic link")
+                                                  : systemReason());
     }
     struct stat status;
     std::optional<QString> reason;
@@ -462,7 +456,7 @@ FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qin
     }
     ::close(fd);
     if (reason)
-        return failed<QByteArray>(*reason);
+        return failure<QByteArray>(*reason);
     return {FileStatus::Ok, QString(), bytes};
 }
 

@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 
+#include "record_store/database_session.h"
 #include "record_store/file_system.h"
 
 namespace RecordStore::Internal {

@@ -1,21 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// What the record store's sources share and the program does not see: the
-// line iteration that every reader uses, the byte scans, the decoding, the
-// read of the file's bytes and its stamp, and the merge. The tests and the
-// fuzz targets use it too.
+// What every source of the record store shares and the program does not see:
+// the texts of its reasons, the line iteration that every reader uses, and the
+// one way to fail. What one source gives the others is in a header beside it
+// (byte_scan.h, decoding.h, database_file.h, file_system.h, merge.h,
+// history.h).
 #pragma once
 
 #include <new>
-#include <optional>
 
-#include <QByteArray>
-#include <QByteArrayView>
 #include <QCoreApplication>
 #include <QString>
 #include <QStringView>
 
-#include "record_store/database_session.h"
+#include "record_store/record_store.h"
 
 namespace RecordStore {
 
@@ -29,36 +27,6 @@ struct Texts
 namespace Internal {
 
 inline constexpr QStringView kCrLf = u"\r\n";
-
-// Which file a read found, and as of when: device, inode, size and the
-// modification and change times in nanoseconds. Only the search's snapshot
-// compares stamps (see DatabaseSnapshot and ContentDigest).
-struct FileStamp
-{
-    qint64 device = -1;
-    qint64 inode = -1;
-    qint64 size = -1;
-    qint64 modified = -1;
-    qint64 changed = -1;
-};
-
-// The bytes of one read of the file, the file's stamp after the read, and
-// whether the file stayed unchanged while it was read. (Where the system
-// gives no such stamp, `unchanged` is always false.)
-struct FileBytes
-{
-    QByteArray bytes;
-    FileStamp stamp;
-    bool unchanged = false;
-};
-
-// What a DatabaseSnapshot holds: the read, once taken.
-struct SnapshotRead
-{
-    std::optional<FileResult<FileBytes>> read;
-};
-
-inline constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
 
 inline bool isLineEnd(char c)
 {
@@ -99,87 +67,11 @@ template <typename OnLine> void forEachLine(QStringView text, OnLine onLine)
     });
 }
 
-// byte_scan.cpp: the scans over the file's bytes.
-
-// The first position at or after `from` at which `needle` occurs in `bytes`,
-// or -1.
-qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from);
-// Whether every byte is below 0x80.
-bool isAscii(QByteArrayView bytes);
-// True when every line of `bytes` is non-empty and ends in CR LF: the bytes
-// start with neither CR nor LF, every CR, and only a CR, is followed by an LF,
-// and no LF by a CR. The caller sees to the last bytes.
-bool allLinesPlain(QByteArrayView bytes);
-
-// The vector part of those scans: byte_scan_sse2.cpp, or
-// byte_scan_portable.cpp, which leaves all of the work to the plain loops.
-// Each does what it can from the start and says where the plain loop goes on.
-namespace Vector {
-// Screens the start positions from `from` on; returns the first it did not
-// screen, or -1 after setting `hit` to the needle's first position. The needle
-// is at least two bytes long.
-qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from, qsizetype &hit);
-// How many bytes from the start it found below 0x80, or -1 when it found one
-// that is not.
-qsizetype asciiPrefix(QByteArrayView bytes);
-// How many bytes from the start it found to hold only plain CR LF pairs (the
-// byte after the last of them is checked too), or -1 when one is not.
-qsizetype plainLinesPrefix(QByteArrayView bytes);
-} // namespace Vector
-
-// decoding.cpp.
-
-// Decodes the bytes of a database file. A file that starts with a UTF-16
-// byte-order mark (either byte order) is UTF-16. Otherwise each line is decoded
-// on its own: as UTF-8 when its bytes are valid UTF-8, else as Windows-1252,
-// whose five undefined bytes become the control characters of the same value;
-// a UTF-8 byte-order mark that starts a UTF-8 first line is dropped. Line ends
-// are kept as they stand.
-QString decodeDatabaseBytes(const QByteArray &bytes);
-
-bool isAscii(QStringView text);
-// Whether `text` holds a line end other than CR and LF.
-bool holdsOtherLineEnds(QStringView text);
-// UTF-8 bytes as text, every character kept, a first U+FEFF too.
-QString utf8Text(QByteArrayView bytes);
-// One line of a file that is not UTF-16, without its line end: UTF-8 when its
-// bytes are valid UTF-8, else Windows-1252. The file's byte-order mark is not
-// part of a UTF-8 first line.
-void appendLine(QString &out, QByteArrayView line, bool firstLine);
-bool hasUtf16ByteOrderMark(QByteArrayView bytes);
-// The text of a file whose lines are all non-empty and end in CR LF, except
-// that the last line may lack its line end and that one empty line may close
-// the file (as WriteDatabaseFile leaves it), and that holds no other line end
-// character. For such a file the load and the every-line search both give
-// that text, with CR LF after an unended last line and without the closing
-// empty line. Nothing when the file is not such a file, or starts with a
-// byte-order mark.
-std::optional<QString> plainDatabaseText(const QByteArray &bytes);
-
-// The lines of a database text, as views into it, and the text of lines,
-// each followed by CR LF.
-using Lines = QList<QStringView>;
-Lines linesOf(QStringView text);
-QString textOf(const Lines &lines);
-
+// A failed result: `reason` says why, the value is empty (see FileResult).
 template <typename T> FileResult<T> failure(const QString &reason)
 {
     return {FileStatus::Failed, reason, T{}};
 }
-
-// database_file.cpp.
-
-// The digest of the bytes of a file, or of a read: no file, or the bytes read.
-ContentDigest digestOf(const QByteArray &bytes);
-ContentDigest digestOf(const FileResult<FileBytes> &read);
-
-// The database text that a load of a file holding `bytes` gives.
-QString databaseTextOf(const QByteArray &bytes);
-
-bool sameStamp(const FileStamp &a, const FileStamp &b);
-
-// Why a file of `size` bytes is not read.
-QString tooLargeReason(qint64 size, qint64 limit);
 
 // What `work` gives, or, when memory runs out on the way, a failure that says
 // so: the program goes on, the file stays as it was.
@@ -188,41 +80,9 @@ template <typename T, typename Work> FileResult<T> unlessOutOfMemory(Work work)
     try {
         return work();
     } catch (const std::bad_alloc &) {
-        return {FileStatus::Failed,
-                Texts::tr("There is not enough memory left to hold the database"), T{}};
+        return failure<T>(Texts::tr("There is not enough memory left to hold the database"));
     }
 }
-
-// The file's bytes; Missing when there is no file, Failed when the program
-// directory names none or the file may not or cannot be read.
-FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory);
-
-// merge.cpp: the three-way merge of lines (see DatabaseSession); nothing
-// when libgit2 could not diff them.
-// The merged lines are views into the three inputs.
-struct MergedLines
-{
-    Lines lines;
-    MergeReport report;
-};
-std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window,
-                                      const Lines &file);
-// The same on database texts, whose lines end in CR LF: what all three share
-// at the start and the end is not split into lines at all.
-struct MergedText
-{
-    QString text;
-    MergeReport report;
-};
-std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file);
-// The merge of a window that showed `part`, some of the lines of `whole` in
-// their order (a search's result), into `whole`: as mergeTexts(part, window,
-// whole) gives it, without diffing the whole, while every line of the part
-// still stands in the whole in that order.
-std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, QStringView whole);
-// The merge where no ancestor is known: every line of both kept, the lines
-// one side lacks named.
-MergedText mergeWithoutAncestor(QStringView window, QStringView other);
 
 } // namespace Internal
 

@@ -16,6 +16,8 @@
 // one side and a removal on the other keep the changed line. Lines added at
 // one place on both sides all stay, the file's first, and a line added there
 // by both sides stands once.
+#include "record_store/merge.h"
+
 #include <algorithm>
 #include <git2.h>
 
@@ -341,6 +343,28 @@ MergedText mergeWithoutAncestor(QStringView window, QStringView other)
     report.fromFile = int(fromOther.size());
     report.onOneSideOnly = linesMissingFrom(mine, theirs) + fromOther;
     return merged;
+}
+
+Lines linesOf(QStringView text)
+{
+    Lines lines;
+    lines.reserve(text.size() / 48 + 1);
+    forEachLine(text, [&lines](QStringView line) { lines.append(line); });
+    return lines;
+}
+
+QString textOf(const Lines &lines)
+{
+    qsizetype size = 0;
+    for (const QStringView line : lines)
+        size += line.size() + 2;
+    QString text;
+    text.reserve(size);
+    for (const QStringView line : lines) {
+        text.append(line);
+        text.append(kCrLf);
+    }
+    return text;
 }
 
 } // namespace RecordStore::Internal

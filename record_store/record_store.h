@@ -21,13 +21,15 @@ struct SnapshotRead;
 } // namespace Internal
 
 // How an operation on the database file ended: done; done, but there is no
-// file (which reads as an empty database); failed; or, for a write that
-// expected the file to hold a certain content, not done because the file
-// had changed.
-enum class FileStatus { Ok, Missing, Failed, Changed };
+// file (which reads as an empty database); failed; for a write that expected
+// the file to hold a certain content, not done because the file had changed;
+// or, for an Update, not done because the record to replace is not there.
+enum class FileStatus { Ok, Missing, Failed, Changed, NotFound };
 
-// How an operation on the file ended, the system's reason when it failed, and
-// its value (empty when it failed or found no file).
+// How an operation on the file ended, its reason and its value. One rule for
+// every operation of the store: the value means something only when ok() or
+// noFile(), and is left empty otherwise; why an operation did not succeed
+// travels in `reason` alone (Internal::failure makes such a result).
 template <typename T> struct [[nodiscard]] FileResult
 {
     FileStatus status = FileStatus::Ok;

@@ -6,10 +6,22 @@
 // read of the file.
 #include <QStringMatcher>
 
-#include "record_store/file_system.h"
+#include "record_store/byte_scan.h"
+#include "record_store/database_file.h"
+#include "record_store/decoding.h"
 #include "record_store/internal.h"
 
 namespace RecordStore {
+
+namespace Internal {
+
+// What a DatabaseSnapshot holds: the read, once taken.
+struct SnapshotRead
+{
+    std::optional<FileResult<FileBytes>> read;
+};
+
+} // namespace Internal
 
 namespace {
 

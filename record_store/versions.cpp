@@ -8,6 +8,7 @@
 
 #include <QDir>
 
+#include "record_store/database_file.h"
 #include "record_store/history.h"
 
 namespace RecordStore {

@@ -414,7 +414,7 @@ void FaultsTest::unreadableAtStartUp()
     // Nor is an Update of it.
     w.clickLine(0, 3);
     QCOMPARE(w.entry()[0], QString("Z9"));
-    w.typeInto(2, "5");
+    w.typeInto(Count, "5");
     w.click(Update);
     QCOMPARE(messages.texts().size(), 3);
     QVERIFY(!messages.texts()[2].startsWith("Database saved"));
@@ -481,10 +481,10 @@ void FaultsTest::readOnlyDirectory()
     WindowDriver w(dir.path());
     setMode(dir.path(), 0555);
 
-    w.typeInto(0, "C3");
-    w.typeInto(1, "NE555");
-    w.typeInto(2, "7");
-    w.typeInto(3, "IC");
+    w.typeInto(Box, "C3");
+    w.typeInto(Item, "NE555");
+    w.typeInto(Count, "7");
+    w.typeInto(Type, "IC");
     w.click(Add);
     w.click(Save);
     // Both say which folder to make writable.

@@ -125,7 +125,7 @@ private:
             if (!line.isEmpty()) {
                 const QString changed = record();
                 const auto written = m.session->update(m.view, line + u"\r\n", changed);
-                if (written.ok() && written.value.recordFound) {
+                if (written.ok()) {
                     m_removed.insert(line);
                     took(m, QString(m.view).replace(line + u"\r\n", changed), written.value);
                 }

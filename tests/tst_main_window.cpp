@@ -24,9 +24,7 @@
 
 using RecordStore::ComposeRecordLine;
 using RecordStore::WriteDatabaseFile;
-using TestSupport::MessageCatcher;
-using TestSupport::ProgramDirectory;
-using TestSupport::WindowDriver;
+using namespace TestSupport;
 
 namespace {
 
@@ -128,7 +126,7 @@ void MainWindowTest::startsInItsInitialState()
     Window w(QByteArray(), false);
     MessageCatcher messages;
     w.open();
-    QTRY_COMPARE(QApplication::focusWidget(), w->field(0));
+    QTRY_COMPARE(QApplication::focusWidget(), w->field(Box));
     QCOMPARE(w->entry(), (QStringList{"", "", "0", "..."}));
     QCOMPARE(w->search()->text(), QString("..."));
     QCOMPARE(w->view()->databaseText(), QString());
@@ -221,7 +219,7 @@ void MainWindowTest::tabCycle()
     w.open();
     w->form().activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w->form()));
-    w->field(0)->setFocus();
+    w->field(Box)->setFocus();
     const QStringList cycle{"Text2",  "Text3",    "Command1", "Command2", "Text4",    "Text5",
                             "Combo1", "Command3", "Command4", "Command5", "Command6", "Text1"};
     QStringList visited;
@@ -306,12 +304,12 @@ void MainWindowTest::countSteps()
     const auto backToC = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
     Window w;
     w.open();
-    w->field(2)->setText(count);
-    w->click(1);
-    QCOMPARE(w->field(2)->text(), plus);
-    w->field(2)->setText(count);
-    w->click(2);
-    QCOMPARE(w->field(2)->text(), minus);
+    w->field(Count)->setText(count);
+    w->click(Plus);
+    QCOMPARE(w->field(Count)->text(), plus);
+    w->field(Count)->setText(count);
+    w->click(Minus);
+    QCOMPARE(w->field(Count)->text(), minus);
     QCOMPARE(w->view()->databaseText(), QString());
 }
 
@@ -319,19 +317,19 @@ void MainWindowTest::newEntryRoad()
 {
     Window w(r1.toUtf8() + "\r\n");
     w.open();
-    QTest::keyClicks(w->field(0), "A3");
-    QTest::keyClicks(w->field(1), "BC547");
+    QTest::keyClicks(w->field(Box), "A3");
+    QTest::keyClicks(w->field(Item), "BC547");
     for (int k = 0; k < 25; ++k)
-        w->click(1);
+        w->click(Plus);
     w->type()->setCurrentIndex(w->type()->findText("Transistor"));
-    w->click(3);
+    w->click(Add);
     const QString added = ComposeRecordLine("A3", "BC547", "25", "Transistor");
     QCOMPARE(w->form().entryRecord(), added);
     QCOMPARE(w->view()->databaseText(), r1 + added);
     QCOMPARE(w->entry(), (QStringList{"A3", "", "0", "Transistor"}));
 
     MessageCatcher messages;
-    w->click(4);
+    w->click(Save);
     QCOMPARE(messages.texts(), QStringList("Database saved in " + w.dir.databasePath()));
     QCOMPARE(messages.titles(), QStringList("Stockbook"));
     QCOMPARE(messages.icons(), QList<int>{QMessageBox::NoIcon});
@@ -366,13 +364,13 @@ void MainWindowTest::addConditions()
     w.open();
     w->view()->setDatabaseText(view);
     w->setEntry(entry);
-    w->click(3);
+    w->click(Add);
     QCOMPARE(w->view()->databaseText(), viewAfter);
     if (viewAfter == view)
         QCOMPARE(w->entry(), entry);
     else
         QCOMPARE(w->entry(), (QStringList{entry[0], "", "0", entry[3]}));
-    QCOMPARE(w->form().focusWidget(), viewAfter == view ? w->control("Command3") : w->field(1));
+    QCOMPARE(w->form().focusWidget(), viewAfter == view ? w->control("Command3") : w->field(Item));
     QCOMPARE(w.dir.readDatabase(), QByteArray()); // Add never writes the file
 }
 
@@ -410,7 +408,7 @@ void MainWindowTest::saveRule()
     w->view()->appendDatabaseText(added);
     const QString view = w->view()->databaseText();
     MessageCatcher messages;
-    w->click(4);
+    w->click(Save);
     QTest::qWait(20);
     QCOMPARE(messages.texts().size(), written.isEmpty() ? 0 : 1);
     QCOMPARE(w.dir.readDatabase(), written.isEmpty() ? file : written);
@@ -427,8 +425,8 @@ void MainWindowTest::changeOfCountRoad()
     w->pickWithKey(Qt::SHIFT | Qt::Key_F10); // the caret stands at the start
     QCOMPARE(w->entry(), (QStringList{"B2", "BC547", "4", "Transistor"}));
     QCOMPARE(w->form().selectedRecord(), r2);
-    w->click(1);
-    w->click(6);
+    w->click(Plus);
+    w->click(Update);
     const QString changed = ComposeRecordLine("B2", "BC547", "5", "Transistor");
     QCOMPARE(w->view()->databaseText(), changed);
     QCOMPARE(w.dir.readDatabase(), (r1 + changed + r3 + "\r\n").toUtf8());
@@ -441,8 +439,8 @@ void MainWindowTest::changeOfCountRoad()
     whole.open();
     whole->view()->appendDatabaseText(r3);
     whole->pickWithKey(Qt::Key_Menu);
-    whole->field(2)->setText("30");
-    whole->click(6);
+    whole->field(Count)->setText("30");
+    whole->click(Update);
     const QString r1changed = ComposeRecordLine("A1", "10k", "30", "Resistor");
     QCOMPARE(whole.dir.readDatabase(), (r1changed + r2 + r3 + "\r\n").toUtf8());
 }
@@ -479,7 +477,7 @@ void MainWindowTest::pickNeedsLineEnd()
     w->clickLine(1, 5);
     QCOMPARE(w->entry(), (QStringList{"Q9", "10k", "25", "Resistor"}));
     QCOMPARE(w->form().selectedRecord(), QString());
-    w->click(6);
+    w->click(Update);
     QCOMPARE(w.dir.readDatabase(), r1.toUtf8());
 }
 
@@ -501,8 +499,8 @@ void MainWindowTest::viewShowsWhatWasDone()
     QCOMPARE(mark(), QString("[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor"));
     QVERIFY(!view->textCursor().hasSelection()); // shown, not selected
     view->moveCursor(QTextCursor::Start);        // scrolled to the top
-    w->field(2)->setText("2");
-    w->click(6);
+    w->field(Count)->setText("2");
+    w->click(Update);
     QVERIFY(inSight(59) && mark().isEmpty());
     w->clickLine(3, 5);
     w->typeSearch("A1");
@@ -537,16 +535,16 @@ void MainWindowTest::updateWithoutPickOnlyClears()
     Window w((r1 + r2 + "\r\n").toUtf8());
     w.open();
     w->setEntry({"A", "B", "3", "IC"});
-    w->click(6);
+    w->click(Update);
     QCOMPARE(w->entry(), (QStringList{"", "", "0", "..."}));
     QCOMPARE(w.dir.readDatabase(), (r1 + r2 + "\r\n").toUtf8());
 
     // After an Update the selection is used up: a second Update touches nothing.
     w->clickLine(0, 5);
-    w->click(6);
+    w->click(Update);
     const QByteArray afterFirst = w.dir.readDatabase();
     QCOMPARE(afterFirst, (r1 + r2 + "\r\n").toUtf8());
-    w->click(6);
+    w->click(Update);
     QCOMPARE(w.dir.readDatabase(), afterFirst);
     QCOMPARE(w->view()->databaseText(), r1 + r2);
 }
@@ -556,8 +554,8 @@ void MainWindowTest::updateReplacesEveryOccurrence()
     Window w((r1 + r2 + r1 + "\r\n").toUtf8());
     w.open();
     w->clickLine(2, 10);
-    w->field(1)->setText("22k");
-    w->click(6);
+    w->field(Item)->setText("22k");
+    w->click(Update);
     const QString changed = ComposeRecordLine("A1", "22k", "25", "Resistor");
     QCOMPARE(w->view()->databaseText(), changed + r2 + changed);
     QCOMPARE(w.dir.readDatabase(), (changed + r2 + changed + "\r\n").toUtf8());
@@ -594,7 +592,7 @@ void MainWindowTest::updateThatFindsNothingSaysSo()
     if (change == "add")
         w->add("C3", "new");
     w->clickLine(change == "add" ? 1 : 0, 5);
-    w->click(1);
+    w->click(Plus);
     const QByteArray other = (r2 + r3 + "\r\n").toUtf8();
     if (change == "view")
         w->view()->setDatabaseText(r2 + r3);
@@ -604,7 +602,7 @@ void MainWindowTest::updateThatFindsNothingSaysSo()
         QVERIFY(QFile::remove(w.dir.databasePath()));
     const QString view = w->view()->databaseText();
     MessageCatcher messages;
-    w->click(6);
+    w->click(Update);
     QTRY_COMPARE(messages.texts().size(), 1);
     QVERIFY2(messages.texts()[0].contains(said), qPrintable(messages.texts()[0]));
     QVERIFY(messages.texts()[0].contains(change == "add" ? "[Box]: C3 [Item]: new [Nr]: 0"
@@ -801,7 +799,7 @@ void MainWindowTest::conflictCopiesAreMerged()
     QTRY_COMPARE(messages.texts().size(), 1);
     QVERIFY2(messages.texts()[0].contains(copy) && messages.texts()[0].contains(told),
              qPrintable(messages.texts()[0]));
-    w.click(4);
+    w.click(Save);
     QCOMPARE(dir.readDatabase(), (merged + "\r\n").toUtf8());
     QCOMPARE(messages.texts().size(), 2); // the copy is not told of again
     const bool database = !content.contains('\0');
@@ -855,18 +853,18 @@ void MainWindowTest::twoWindowsLoseNothing()
     WindowDriver b(dir.path());
     for (int round = 0; round < 5; ++round) {
         a.add("A", QString::number(round));
-        a.click(4);
+        a.click(Save);
         b.add("B", QString::number(round));
-        b.click(4);
+        b.click(Save);
     }
     // Updates of two records in turn, each window on its old view.
     a.clickLine(0, 2);
-    a.typeInto(1, "0 changed in A");
-    a.click(6);
+    a.typeInto(Item, "0 changed in A");
+    a.click(Update);
     b.clickLine(1, 2);
-    b.typeInto(1, "0 changed in B");
-    b.click(6);
-    a.click(4);
+    b.typeInto(Item, "0 changed in B");
+    b.click(Update);
+    a.click(Save);
     const QString file = QString::fromUtf8(dir.readDatabase());
     for (int round = 1; round < 5; ++round)
         QVERIFY(file.contains(QString("[Box]: A [Item]: %1 ").arg(round)) &&
@@ -928,8 +926,8 @@ void MainWindowTest::pastedLineEndIsDropped()
         QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
         return edit->text();
     };
-    QCOMPARE(paste(w->field(1), "10k 1%\r\n"), QString("10k 1%"));
-    QCOMPARE(paste(w->field(1), "a\r\nb"), QString("10k 1%")); // refused, and told
+    QCOMPARE(paste(w->field(Item), "10k 1%\r\n"), QString("10k 1%"));
+    QCOMPARE(paste(w->field(Item), "a\r\nb"), QString("10k 1%")); // refused, and told
     QCOMPARE(paste(w->type()->lineEdit(), "I\u2029C\r\n"), QString("..."));
     QTRY_COMPARE(messages.texts().size(), 2);
 }
@@ -940,12 +938,12 @@ void MainWindowTest::failedWriteIsReported()
     QVERIFY(QDir(w.dir.path()).mkdir("stockbook.txt"));
     w.open();
     w->setEntry({"A", "x", "1", "IC"});
-    w->click(3);
+    w->click(Add);
     MessageCatcher messages;
     QFile copy(w.dir.path() + "/stockbook.sync-conflict-20261208-100000-AAAAAAA.txt");
     QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write((r2 + "\r\n").toUtf8()) > 0);
     copy.close();
-    w->click(4);
+    w->click(Save);
     QTRY_COMPARE(messages.texts().size(), 1);
     QVERIFY(messages.texts()[0].contains(w.dir.databasePath()));
     QVERIFY(!messages.texts()[0].contains("Database saved in"));
@@ -953,7 +951,7 @@ void MainWindowTest::failedWriteIsReported()
     QCOMPARE(w->view()->databaseText(), ComposeRecordLine("A", "x", "1", "IC"));
     // The copy the failed Save merged is merged again by the next, and told.
     QVERIFY(QDir(w.dir.path()).rmdir("stockbook.txt"));
-    w->click(4);
+    w->click(Save);
     QTRY_COMPARE(messages.texts().size(), 3);
     QVERIFY(messages.texts()[2].contains(copy.fileName().section('/', -1)));
     QCOMPARE(w.dir.readDatabase(), (ComposeRecordLine("A", "x", "1", "IC") + r2 + "\r\n").toUtf8());
@@ -963,10 +961,10 @@ void MainWindowTest::failedWriteIsReported()
     Window readOnly(file);
     readOnly.open();
     readOnly->clickLine(0, 3);
-    readOnly->field(2)->setText("26");
+    readOnly->field(Count)->setText("26");
     QVERIFY(
         QFile::setPermissions(readOnly.dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    readOnly->click(6);
+    readOnly->click(Update);
     QTRY_COMPARE(messages.texts().size(), 4);
     QFile::setPermissions(readOnly.dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -992,11 +990,11 @@ void MainWindowTest::unreadableDatabaseIsNeverOverwritten()
     QCOMPARE(w->view()->databaseText(), QString());
 
     w->setEntry({"A", "x", "1", "IC"});
-    w->click(3);
-    w->click(4);
+    w->click(Add);
+    w->click(Save);
     QTRY_COMPARE(messages.texts().size(), 2);
     w->clickLine(0, 3);
-    w->click(6);
+    w->click(Update);
     QTRY_COMPARE(messages.texts().size(), 3);
     QVERIFY(QFile::setPermissions(w.dir.databasePath(),
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner));

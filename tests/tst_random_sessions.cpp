@@ -36,9 +36,7 @@
 #include "tests/window_driver.h"
 
 using RecordStore::ComposeRecordLine;
-using TestSupport::MessageCatcher;
-using TestSupport::ProgramDirectory;
-using TestSupport::WindowDriver;
+using namespace TestSupport;
 
 namespace {
 
@@ -279,7 +277,7 @@ private:
         if (k < 2 && m_random.bounded(3) == 0)
             text += pick(*texts[k]);
         m_log << QStringLiteral("type %1 into field %2").arg(shown(text)).arg(k);
-        m_window->typeInto(k, text);
+        m_window->typeInto(EntryField(k), text);
         m_model.fields[k] = text;
         return Kind::Field;
     }
@@ -288,7 +286,7 @@ private:
     {
         const bool plus = m_random.bounded(2) == 0;
         m_log << (plus ? QStringLiteral("click +") : QStringLiteral("click -"));
-        m_window->click(plus ? 1 : 2);
+        m_window->click(plus ? Plus : Minus);
         if (const auto count = steppedCount(m_model.fields[2], plus ? +1 : -1))
             m_model.fields[2] = *count;
         return Kind::Step;
@@ -297,7 +295,7 @@ private:
     Kind add()
     {
         m_log << QStringLiteral("click Add");
-        m_window->click(3);
+        m_window->click(Add);
         if (m_model.fields[0].isEmpty() || m_model.fields[1].isEmpty())
             return Kind::Add;
         if (breaksRecordLine(m_model.fields)) {
@@ -319,7 +317,7 @@ private:
     Kind save()
     {
         m_log << QStringLiteral("click Save");
-        m_window->click(4);
+        m_window->click(Save);
         if (m_model.viewWhole) {
             m_model.file = (m_model.view + kCrLf).toUtf8();
             ++tally()["Save wrote the file"];
@@ -398,7 +396,7 @@ private:
     Kind update()
     {
         m_log << QStringLiteral("click Update");
-        m_window->click(6);
+        m_window->click(Update);
         const QStringList cleared = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
         if (m_model.selected.isEmpty()) {
             m_model.fields = cleared;
@@ -464,7 +462,7 @@ private:
     Kind restart()
     {
         m_log << QStringLiteral("quit and start again");
-        m_window->click(5);
+        m_window->click(Quit);
         m_window = std::make_unique<WindowDriver>(m_dir.path());
         m_model.start();
         return Kind::Restart;

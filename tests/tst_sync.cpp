@@ -20,8 +20,7 @@
 #include "tests/window_driver.h"
 
 using namespace RecordStore;
-using TestSupport::MessageCatcher;
-using TestSupport::WindowDriver;
+using namespace TestSupport;
 
 namespace {
 
@@ -124,7 +123,7 @@ struct Outcome
     }
     // Clicks Save or Update; when the file changed, waits for the scan that
     // takes it in (not while the folder is paused).
-    bool write(Syncthing &side, WindowDriver &w, int command, bool paused = false)
+    bool write(Syncthing &side, WindowDriver &w, Command command, bool paused = false)
     {
         const QByteArray before = fileOf(side.folder);
         const qint64 since = side.lastEvent();
@@ -242,7 +241,7 @@ qint64 SyncTest::awaitSettled()
 void SyncTest::pick(WindowDriver &w, int line, const QString &count)
 {
     w.clickLine(line, 3);
-    w.typeInto(int(RecordStore::Field::Count), count);
+    w.typeInto(Count, count);
 }
 
 void SyncTest::scenario_data()
@@ -279,7 +278,7 @@ void SyncTest::scenario()
         return;
     // The next Save on both sides.
     for (auto [side, w] : {std::pair(&m_a, &a), std::pair(&m_b, &b)}) {
-        QVERIFY(outcome.write(*side, *w, 4));
+        QVERIFY(outcome.write(*side, *w, Save));
         settle(outcome);
     }
     const QStringList found = faults(outcome, kind, catcher.texts());
@@ -300,10 +299,10 @@ void SyncTest::settle(Outcome &outcome)
 void SyncTest::addOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b)
 {
     outcome.records(a, "A", 3);
-    QVERIFY(outcome.write(m_a, a, 4));
+    QVERIFY(outcome.write(m_a, a, Save));
     settle(outcome);
     outcome.records(b, "B", 2);
-    QVERIFY(outcome.write(m_b, b, 4));
+    QVERIFY(outcome.write(m_b, b, Save));
     settle(outcome);
 }
 
@@ -317,8 +316,8 @@ void SyncTest::updateOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b, 
     outcome.expected << ComposeRecordLine(recordA[0], recordA[1], recordA[2], recordA[3])
                      << ComposeRecordLine(recordB[0], recordB[1], recordB[2], recordB[3]);
     const qint64 sinceA = m_a.lastEvent(), sinceB = m_b.lastEvent();
-    a.click(6);
-    b.click(6); // within a second of A's
+    a.click(Update);
+    b.click(Update); // within a second of A's
     QVERIFY(outcome.scanned(m_a.awaitEvent(sinceA)) && outcome.scanned(m_b.awaitEvent(sinceB)));
     settle(outcome);
 }
@@ -341,10 +340,10 @@ void SyncTest::changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver
             pick(*w, line, outcome.tag + who);
             const QStringList fields = w->entry();
             outcome.expected << ComposeRecordLine(fields[0], fields[1], fields[2], fields[3]);
-            QVERIFY(outcome.write(*side, *w, 6, side == &m_b));
+            QVERIFY(outcome.write(*side, *w, Update, side == &m_b));
         }
         outcome.records(*w, who, 1);
-        QVERIFY(outcome.write(*side, *w, 4, side == &m_b));
+        QVERIFY(outcome.write(*side, *w, Save, side == &m_b));
     }
     const qint64 since = m_b.lastEvent();
     m_b.setPaused(false);

@@ -68,7 +68,7 @@ QWidget *WindowDriver::namedControl(const char *name) const
     return m_form->findChild<QWidget *>(QLatin1String(name));
 }
 
-QLineEdit *WindowDriver::field(int k) const
+QLineEdit *WindowDriver::field(EntryField k) const
 {
     const char *names[] = {"Text1", "Text2", "Text3"};
     return m_form->findChild<QLineEdit *>(QLatin1String(names[k]));
@@ -91,13 +91,13 @@ DatabaseView *WindowDriver::view() const
 
 QStringList WindowDriver::entry() const
 {
-    return {field(0)->text(), field(1)->text(), field(2)->text(), type()->currentText()};
+    return {field(Box)->text(), field(Item)->text(), field(Count)->text(), type()->currentText()};
 }
 
 void WindowDriver::setEntry(const QStringList &texts) const
 {
     for (int k = 0; k < 3; ++k)
-        field(k)->setText(texts[k]);
+        field(EntryField(k))->setText(texts[k]);
     type()->setEditText(texts[3]);
 }
 
@@ -106,9 +106,9 @@ QString WindowDriver::viewText() const
     return view()->databaseText();
 }
 
-void WindowDriver::typeInto(int k, const QString &text) const
+void WindowDriver::typeInto(EntryField k, const QString &text) const
 {
-    QLineEdit *edit = k < 3 ? field(k) : k == 3 ? type()->lineEdit() : search();
+    QLineEdit *edit = k < Type ? field(k) : k == Type ? type()->lineEdit() : search();
     edit->setFocus();
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
@@ -117,17 +117,17 @@ void WindowDriver::typeInto(int k, const QString &text) const
 
 void WindowDriver::typeSearch(const QString &text) const
 {
-    typeInto(4, text);
+    typeInto(Search, text);
 }
 
 void WindowDriver::add(const QString &box, const QString &item) const
 {
-    typeInto(0, box);
-    typeInto(1, item);
-    click(3);
+    typeInto(Box, box);
+    typeInto(Item, item);
+    click(Add);
 }
 
-void WindowDriver::click(int command) const
+void WindowDriver::click(Command command) const
 {
     click(QStringLiteral("Command%1").arg(command));
 }

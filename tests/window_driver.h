@@ -70,7 +70,7 @@ public:
     {
         return qobject_cast<T *>(namedControl(name));
     }
-    QLineEdit *field(int k) const; // Box, Item or Count
+    QLineEdit *field(EntryField k) const; // Box, Item or Count
     QComboBox *type() const;
     QLineEdit *search() const;
     DatabaseView *view() const;
@@ -79,14 +79,13 @@ public:
     // Sets the four entry fields' texts, without typing.
     void setEntry(const QStringList &texts) const;
     QString viewText() const;
-    // Replaces a field's text by typing: select all, erase, type (an
-    // EntryField).
-    void typeInto(int field, const QString &text) const;
+    // Replaces a field's text by typing: select all, erase, type.
+    void typeInto(EntryField field, const QString &text) const;
     void typeSearch(const QString &text) const;
     // Types a box and an item into their fields and clicks Add.
     void add(const QString &box, const QString &item) const;
     // Clicks "Command1".."Command6", by its Command or by name.
-    void click(int command) const;
+    void click(Command command) const;
     void click(const QString &name) const;
     // Clicks into the view `column` characters into line `line`; returns the
     // caret's position in the document afterwards.

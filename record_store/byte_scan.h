@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// The scans over the file's bytes that the search and the decoding use:
+// byte_scan.cpp, with the vector part in byte_scan_sse2.cpp or
+// byte_scan_portable.cpp.
+#pragma once
+
+#include <QByteArrayView>
+
+namespace RecordStore::Internal {
+
+// The first position at or after `from` at which `needle` occurs in `bytes`,
+// or -1.
+qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from);
+// Whether every byte is below 0x80.
+bool isAscii(QByteArrayView bytes);
+// True when every line of `bytes` is non-empty and ends in CR LF: the bytes
+// start with neither CR nor LF, every CR, and only a CR, is followed by an LF,
+// and no LF by a CR. The caller sees to the last bytes.
+bool allLinesPlain(QByteArrayView bytes);
+
+// The vector part of those scans: byte_scan_sse2.cpp, or
+// byte_scan_portable.cpp, which leaves all of the work to the plain loops.
+// Each does what it can from the start and says where the plain loop goes on.
+namespace Vector {
+// Screens the start positions from `from` on; returns the first it did not
+// screen, or -1 after setting `hit` to the needle's first position. The needle
+// is at least two bytes long.
+qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from, qsizetype &hit);
+// How many bytes from the start it found below 0x80, or -1 when it found one
+// that is not.
+qsizetype asciiPrefix(QByteArrayView bytes);
+// How many bytes from the start it found to hold only plain CR LF pairs (the
+// byte after the last of them is checked too), or -1 when one is not.
+qsizetype plainLinesPrefix(QByteArrayView bytes);
+} // namespace Vector
+
+} // namespace RecordStore::Internal

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// What database_file.cpp gives the other sources: the read of the file's
+// bytes, their digest and database text, and the size limit's reason.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "record_store/file_system.h"
+
+namespace RecordStore::Internal {
+
+// The digest of the bytes of a file, or of a read: no file, or the bytes read.
+ContentDigest digestOf(const QByteArray &bytes);
+ContentDigest digestOf(const FileResult<FileBytes> &read);
+
+// The database text that a load of a file holding `bytes` gives.
+QString databaseTextOf(const QByteArray &bytes);
+
+bool sameStamp(const FileStamp &a, const FileStamp &b);
+
+// Why a file of `size` bytes is not read.
+QString tooLargeReason(qint64 size, qint64 limit);
+
+// The file's bytes; Missing when there is no file, Failed when the program
+// directory names none or the file may not or cannot be read.
+FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory);
+
+} // namespace RecordStore::Internal
