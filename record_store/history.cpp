@@ -61,7 +61,9 @@ ContentId contentIdOf(QByteArrayView bytes)
 #if defined(STOCKBOOK_OPENSSL)
     unsigned char digest[SHA256_DIGEST_LENGTH];
     ::SHA256(reinterpret_cast<const unsigned char *>(bytes.data()), size_t(bytes.size()), digest);
-    return QByteArray(reinterpret_cast<const char *>(digest), sizeof digest).toHex().left(kIdLength);
+    return QByteArray(reinterpret_cast<const char *>(digest), sizeof digest)
+        .toHex()
+        .left(kIdLength);
 #else
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(kIdLength);
 #endif
