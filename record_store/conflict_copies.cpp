@@ -3,6 +3,8 @@
 // The copies of the database file that sync tools leave beside it when two
 // machines changed it at once, found by their names, and their move into the
 // versions folder once they have been taken in.
+#include "record_store/conflict_copies.h"
+
 #include <algorithm>
 
 #include <QDir>
@@ -11,7 +13,6 @@
 
 #include "record_store/database_file.h"
 #include "record_store/file_system.h"
-#include "record_store/history.h"
 #include "record_store/merge.h"
 
 namespace RecordStore {

@@ -11,8 +11,8 @@
 #include <QStringMatcher>
 
 #include "record_store/decoding.h"
-#include "record_store/history.h"
 #include "record_store/internal.h"
+#include "record_store/versions.h"
 
 namespace RecordStore {
 

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // What database_file.cpp gives the other sources: the read of the file's
-// bytes, their digest and database text, and the size limit's reason.
+// bytes, their digest and database text, the size limit's reason, and the
+// write that records itself in the history.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 
 #include "record_store/file_system.h"
+#include "record_store/history.h"
 
 namespace RecordStore::Internal {
 
@@ -27,4 +29,15 @@ QString tooLargeReason(qint64 size, qint64 limit);
 // directory names none or the file may not or cannot be read.
 FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory);
 
+// What a write wrote: the digest and the id of its bytes.
+struct WrittenContent
+{
+    ContentDigest digest;
+    ContentId id;
+};
+
+// WriteDatabaseFile, recording the write in the history with `record`.
+FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const QString &text,
+                                         const std::optional<ContentDigest> &expected,
+                                         const WriteRecord &record);
 } // namespace RecordStore::Internal

@@ -6,8 +6,8 @@
 // and with the copies sync tools leave beside the file.
 #include "record_store/database_session.h"
 
+#include "record_store/conflict_copies.h"
 #include "record_store/database_file.h"
-#include "record_store/history.h"
 #include "record_store/merge.h"
 
 namespace RecordStore {

@@ -13,7 +13,6 @@
 #include <QList>
 #include <QString>
 
-#include "record_store/database_session.h"
 #include "record_store/file_system.h"
 
 namespace RecordStore::Internal {
@@ -89,47 +88,9 @@ private:
     QStringList m_files;
 };
 
-// What a write wrote: the digest and the id of its bytes.
-struct WrittenContent
-{
-    ContentDigest digest;
-    ContentId id;
-};
-
-// WriteDatabaseFile, recording the write in the history with `record`.
-FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const QString &text,
-                                         const std::optional<ContentDigest> &expected,
-                                         const WriteRecord &record);
-// versions.cpp: keeps the content the file holds `now` and the content
-// written, and records the write; the reason when it could not.
-// `history` is left open for pruneVersions, where the write was recorded.
-std::optional<QString> recordWrite(const QString &programDirectory,
-                                   const FileResult<FileBytes> &now, QByteArrayView written,
-                                   const ContentId &writtenId, const WriteRecord &record,
-                                   std::optional<History> &history);
-// After a write of `written`: removes the versions no machine needs any more
-// (see History::prune), keeping those that a waiting conflict copy will be
-// merged against.
-void pruneVersions(const QString &programDirectory, History &history, const ContentId &written);
-
 // This machine's name in the history: a hash of the machine's id and the
 // program folder's path, so that two machines, and two program folders on
 // one machine, never write the same log.
 QByteArray machineName(const QString &programDirectory);
-
-// conflict_copies.cpp: what a conflict copy brought into a text, and its
-// content and id when it was merged.
-struct CopyMerge
-{
-    CopyReport report;
-    ContentId id;
-    QByteArray bytes;
-};
-// Merges the conflict copy `name` into `text`, whose content descends from
-// `textBase`, against the content both are known to descend from; without
-// one, every line of both is kept. A copy that cannot be read, or holds no
-// database text, is left out, saying why.
-CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
-                            const QString &name, QString &text, const ContentId &textBase);
 
 } // namespace RecordStore::Internal

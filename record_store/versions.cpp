@@ -4,12 +4,13 @@
 // content the file holds and the content written are kept and the write is
 // recorded in this machine's log; after it, what no machine needs any more
 // goes.
+#include "record_store/versions.h"
+
 #include <algorithm>
 
 #include <QDir>
 
 #include "record_store/database_file.h"
-#include "record_store/history.h"
 
 namespace RecordStore {
 

@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// What conflict_copies.cpp gives the session: the merge of one conflict copy.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "record_store/database_session.h"
+#include "record_store/history.h"
+
+namespace RecordStore::Internal {
+
+// What a conflict copy brought into a text, and its
+// content and id when it was merged.
+struct CopyMerge
+{
+    CopyReport report;
+    ContentId id;
+    QByteArray bytes;
+};
+// Merges the conflict copy `name` into `text`, whose content descends from
+// `textBase`, against the content both are known to descend from; without
+// one, every line of both is kept. A copy that cannot be read, or holds no
+// database text, is left out, saying why.
+CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
+                            const QString &name, QString &text, const ContentId &textBase);
+
+} // namespace RecordStore::Internal
