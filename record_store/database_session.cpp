@@ -248,8 +248,10 @@ FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &vi
             if (now.status == FileStatus::Ok) {
                 fileText = databaseTextOf(now.value.bytes);
                 // The copies' merge base needs the file's id.
-                if (!ListConflictCopies(m_programDirectory).isEmpty())
+                if (!ListConflictCopies(m_programDirectory).isEmpty()) {
                     fileId = contentIdOf(now.value.bytes);
+                    m_idsSeen.append({digestOf(now), fileId});
+                }
             }
             const QList<CopyReport> copies = mergeCopiesInto(fileText, fileId);
             std::optional<MergedText> merged = mergeIntoWhole(m_searchResult, view, fileText);
