@@ -370,6 +370,7 @@ private slots:
     void permissionsKeptAcrossSaves_data();
     void permissionsKeptAcrossSaves();
     void readOnlyFileIsNotReplaced();
+    void copiesThatAreNoFilesAreLeft();
 };
 
 void FaultsTest::initTestCase()
@@ -991,6 +992,29 @@ void FaultsTest::readOnlyFileIsNotReplaced()
     QCOMPARE(dir.readDatabase(), old);
     QCOMPARE(modeOf(dir.databasePath()), mode_t(0444));
     QCOMPARE(strayEntries(dir.path()), QStringList());
+}
+
+void FaultsTest::copiesThatAreNoFilesAreLeft()
+{
+    // A FIFO named like a copy would block a plain open for good; a copy
+    // larger than the database's limit would fill the memory.
+    const QByteArray file = (r1 + "\r\n").toUtf8();
+    ProgramDirectory dir(file);
+    const QString fifo = dir.path() + "/stockbook.sync-conflict-20261208-100000-ABCDEFG.txt";
+    const QString huge = dir.path() + "/stockbook (conflicted copy 2026-12-08 094300).txt";
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QVERIFY(QFile(huge).open(QIODevice::WriteOnly) && QFile::resize(huge, qint64(300) << 20));
+    MessageCatcher messages;
+    WindowDriver w(dir.path());
+    QTRY_COMPARE(messages.texts().size(), 2);
+    QVERIFY2(messages.texts()[0].contains("(300 MiB), more than") &&
+                 messages.texts()[1].contains("it is not a plain file"),
+             qPrintable(messages.texts().join('|')));
+    QCOMPARE(w.viewText(), r1);
+    w.click(Save);
+    QCOMPARE(messages.texts().size(), 3);
+    QCOMPARE(dir.readDatabase(), file);
+    QVERIFY(QFileInfo::exists(fifo) && QFileInfo(huge).size() == qint64(300) << 20);
 }
 
 STOCKBOOK_TEST_MAIN(FaultsTest, QApplication)
