@@ -28,7 +28,7 @@ namespace RecordStore::Internal {
 namespace {
 
 constexpr qsizetype kIdLength = 32;
-// A log is read up to this size; a larger one only from its end.
+// A log is read up to this size (half a million writes); a larger one is not.
 constexpr qint64 kLargestLog = qint64(64) << 20;
 
 bool isContentId(QByteArrayView token)
@@ -109,7 +109,7 @@ FileResult<History> History::open(const FileSystem::Folder &programFolder,
     for (const QString &name : names.value) {
         if (!isLogName(name))
             continue;
-        // A log that cannot be read tells nothing: what it would have named
+        // A log that cannot be read (or is larger) tells nothing: what it names
         // is merged as without a known ancestor, and never pruned.
         const FileResult<QByteArray> log = FileSystem::readFileIn(folder.value, name, kLargestLog);
         if (!log.ok())
