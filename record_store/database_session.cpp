@@ -166,22 +166,24 @@ FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compos
 
 QList<CopyReport> DatabaseSession::mergeConflictCopies(QString &text)
 {
-    return mergeCopiesInto(text, m_knownId);
+    return mergeCopiesInto(text, [this] { return m_knownId; });
 }
 
-QList<CopyReport> DatabaseSession::mergeCopiesInto(QString &text, const QByteArray &textBase)
+QList<CopyReport> DatabaseSession::mergeCopiesInto(QString &text,
+                                                   const std::function<QByteArray()> &textBase)
 {
     QList<CopyReport> reports;
     const QStringList names = ListConflictCopies(m_programDirectory);
     if (names.isEmpty() || !m_folder->folder.state)
         return reports;
     const FileResult<History> history = History::open(m_folder->folder, m_programDirectory, false);
+    const QByteArray base = textBase();
     for (const QString &name : names) {
         if (std::any_of(m_mergedCopies.cbegin(), m_mergedCopies.cend(),
                         [&name](const MergedCopy &copy) { return copy.name == name; }))
             continue;
         CopyMerge merged = mergeConflictCopy(
-            m_folder->folder, history.ok() ? &history.value : nullptr, name, text, textBase);
+            m_folder->folder, history.ok() ? &history.value : nullptr, name, text, base);
         if (!merged.report.unreadable)
             m_mergedCopies.append({name, merged.id, merged.bytes});
         reports.append(merged.report);
@@ -243,17 +245,16 @@ FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &vi
     const FileResult<WrittenDatabase> result =
         writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
             m_mergedCopies = mergedBefore;
-            QString fileText;
-            QByteArray fileId;
-            if (now.status == FileStatus::Ok) {
-                fileText = databaseTextOf(now.value.bytes);
-                // The copies' merge base needs the file's id.
-                if (!ListConflictCopies(m_programDirectory).isEmpty()) {
-                    fileId = contentIdOf(now.value.bytes);
-                    m_idsSeen.append({digestOf(now), fileId});
-                }
-            }
-            const QList<CopyReport> copies = mergeCopiesInto(fileText, fileId);
+            const bool file = now.status == FileStatus::Ok;
+            QString fileText = file ? databaseTextOf(now.value.bytes) : QString();
+            // The copies' merge base needs the file's id.
+            const QList<CopyReport> copies = mergeCopiesInto(fileText, [&]() -> QByteArray {
+                if (!file)
+                    return {};
+                const QByteArray id = contentIdOf(now.value.bytes);
+                m_idsSeen.append({digestOf(now), id});
+                return id;
+            });
             std::optional<MergedText> merged = mergeIntoWhole(m_searchResult, view, fileText);
             if (!merged)
                 return failure<WrittenDatabase>(
@@ -273,8 +274,9 @@ std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
 {
     // A file that the history does not know (an editor's, say) was made
     // from what the file held, as was one that the history knows to descend
-    // from it, and any file where there was none. A sync tool's winner of a conflict may not: then
-    // the content both are known to descend from, if any.
+    // from it, and any file where there was none. A sync tool's winner of a
+    // conflict may not: then the content both are known to descend from, if
+    // any.
     const FileResult<History> history =
         m_folder->folder.state ? History::open(m_folder->folder, m_programDirectory, false)
                                : FileResult<History>{FileStatus::Missing, QString(), History{}};

@@ -136,7 +136,9 @@ private:
     using Compose =
         std::function<FileResult<WrittenDatabase>(const FileResult<Internal::FileBytes> &now)>;
     FileResult<WrittenDatabase> writeComposed(const Compose &compose);
-    QList<CopyReport> mergeCopiesInto(QString &text, const QByteArray &textBase);
+    // Merges the copies into `text`, whose content's id `textBase` gives,
+    // asked only when there is a copy.
+    QList<CopyReport> mergeCopiesInto(QString &text, const std::function<QByteArray()> &textBase);
     void removeMergedCopies();
     // The text the file's bytes `file` and the window's text both descend
     // from; nothing when none is known.
