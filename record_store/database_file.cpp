@@ -173,15 +173,14 @@ FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const 
                                          const WriteRecord &record)
 {
     return unlessOutOfMemory<WrittenContent>([&] {
-        if (record.programFolder.state) {
-            const FileResult<FileSystem::Folder> now =
-                FileSystem::openProgramFolder(programDirectory);
-            if (now.ok() && !FileSystem::sameFolder(now.value, record.programFolder))
-                return failure<WrittenContent>(
-                    Texts::tr("the folder %1 is no longer the one Stockbook started from (a "
-                              "removed disk, or another folder moved into its place)")
-                        .arg(QDir::toNativeSeparators(programDirectory)));
-        }
+        const FileResult<FileSystem::Folder> program =
+            FileSystem::openProgramFolder(programDirectory);
+        if (record.programFolder.state && program.ok() &&
+            !FileSystem::sameFolder(program.value, record.programFolder))
+            return failure<WrittenContent>(
+                Texts::tr("the folder %1 is no longer the one Stockbook started from (a "
+                          "removed disk, or another folder moved into its place)")
+                    .arg(QDir::toNativeSeparators(programDirectory)));
         // Where the file is: through the folder found here, the new content
         // goes beside it and replaces it, however its path changes meanwhile.
         const FileResult<FileSystem::Location> target = locateDatabase(programDirectory);
@@ -211,7 +210,7 @@ FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const 
         const ContentId id = contentIdOf(bytes);
         std::optional<History> history;
         if (const std::optional<QString> notKept =
-                recordWrite(programDirectory, now, bytes, id, record, history))
+                recordWrite(programDirectory, program, now, bytes, id, record, history))
             return failure<WrittenContent>(*notKept);
 
         reason = FileSystem::renameInto(temporary.value, target.value);

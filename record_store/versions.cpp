@@ -32,6 +32,7 @@ QString notKeptReason(const QString &programDirectory, const QString &reason)
 } // namespace
 
 std::optional<QString> recordWrite(const QString &programDirectory,
+                                   const FileResult<FileSystem::Folder> &program,
                                    const FileResult<FileBytes> &now, QByteArrayView written,
                                    const ContentId &writtenId, const WriteRecord &record,
                                    std::optional<History> &history)
@@ -40,7 +41,6 @@ std::optional<QString> recordWrite(const QString &programDirectory,
     // Saves of one content push no version out.
     if (now.ok() && now.value.bytes == written && record.copies.isEmpty())
         return std::nullopt;
-    const FileResult<FileSystem::Folder> program = FileSystem::openProgramFolder(programDirectory);
     if (!program.ok())
         return notKeptReason(programDirectory, program.reason);
     FileResult<History> opened = History::open(program.value, programDirectory, true);

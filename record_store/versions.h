@@ -16,7 +16,9 @@ namespace RecordStore::Internal {
 // Keeps the content the file holds `now` and the content
 // written, and records the write; the reason when it could not.
 // `history` is left open for pruneVersions, where the write was recorded.
+// `program` is the program folder as the write opened it.
 std::optional<QString> recordWrite(const QString &programDirectory,
+                                   const FileResult<FileSystem::Folder> &program,
                                    const FileResult<FileBytes> &now, QByteArrayView written,
                                    const ContentId &writtenId, const WriteRecord &record,
                                    std::optional<History> &history);
