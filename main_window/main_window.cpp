@@ -229,27 +229,24 @@ void Form1::Command6_Click()
 
 void Form1::warnRecordNotFound()
 {
-    const bool inView = m_session.viewHoldsWholeDatabase();
-    if (!inView && !m_session.searchShowed(SelectedRecord))
-        return warn(Messages::recordOnlyInView(m_programDirectory, SelectedRecord.chopped(2)));
-    warn(Messages::recordNotFound(m_programDirectory, inView,
-                                  DatabaseFileExists(m_programDirectory),
-                                  SelectedRecord.chopped(2)));
+    warn(Messages::recordNotFound(m_session.viewHoldsWholeDatabase(), SelectedRecord.chopped(2)));
 }
 
 void Form1::Text4_Change()
 {
+    // The view's unsaved changes stay in the session, and the search shows them.
+    m_session.keepViewChanges(Text5->databaseText());
     FileResult<QString> found;
     // Both passes of one key stroke search one read of the file; the second
     // reads it again only when the file was replaced or changed in between.
     DatabaseSnapshot snapshot;
-    if (DatabaseFileExists(m_programDirectory)) {
-        found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
+    if (DatabaseFileExists(m_programDirectory) || m_session.holdsUnsavedChanges()) {
+        found = m_session.filter(Text4->text(), snapshot);
         if (found.okOrNoFile() && found.value.isEmpty()) {
             Text4->setText(retryUpperCase(Text4->text()));
             Text4->setCursorPosition(Text4->text().size());
-            if (DatabaseFileExists(m_programDirectory))
-                found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
+            if (DatabaseFileExists(m_programDirectory) || m_session.holdsUnsavedChanges())
+                found = m_session.filter(Text4->text(), snapshot);
         }
     }
     Text5->setDatabaseText(found.value);
@@ -317,9 +314,17 @@ bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
         return false;
     }
     // Taking in another writer's records ends the view's undo history, so
-    // that no key press takes them back.
-    if (written.value.tookInOtherChanges() && m_session.viewHoldsWholeDatabase())
+    // that no key press takes them back; a searched view shows the search's
+    // lines of what was written.
+    if (!written.value.tookInOtherChanges())
+        return true;
+    if (m_session.viewHoldsWholeDatabase()) {
         Text5->replaceDatabaseTextKeepingPlace(written.value.text);
+    } else {
+        const QString shown = m_session.filterWritten(Text4->text());
+        Text5->replaceDatabaseTextKeepingPlace(shown);
+        m_session.searchShown(shown);
+    }
     return true;
 }
 

@@ -112,27 +112,16 @@ QString Messages::saveFailed(const QString &programDirectory, const QString &rea
         .arg(databasePathText(programDirectory), reason);
 }
 
-QString Messages::recordNotFound(const QString &programDirectory, bool inView, bool fileExists,
-                                 const QString &record)
+QString Messages::recordNotFound(bool inView, const QString &record)
 {
-    const QString path = databasePathText(programDirectory);
-    const QString where = inView ? tr("the database view")
-                          : fileExists
-                              ? tr("the database file %1").arg(path)
-                              : tr("the database file %1, which no longer exists").arg(path);
+    const QString where =
+        inView ? tr("the database view")
+               : tr("the database as this window holds it (the file with the window's unsaved "
+                    "changes)");
     return tr("The record you picked is no longer in %1:\n\n%2\n\nIt was changed or removed "
               "there since you picked it, so nothing was updated. The fields keep your entry; "
               "pick the record again to update it.")
         .arg(where, record);
-}
-
-QString Messages::recordOnlyInView(const QString &programDirectory, const QString &record)
-{
-    return tr("The record you picked is in the window but not in the database file %1:\n\n%2"
-              "\n\nIt was added here and not saved yet, or another program changed or removed "
-              "it in the file since the search, so nothing was updated. Click Save to write the "
-              "window's changes, then pick the record again to update it.")
-        .arg(databasePathText(programDirectory), record);
 }
 
 QString Messages::searchFailed(const QString &programDirectory, const QString &reason)

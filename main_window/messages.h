@@ -22,11 +22,9 @@ public:
     static QString saveFailed(const QString &programDirectory, const QString &reason);
     // `inView`: whether the record was looked for in the view, else in the
     // file, which `fileExists` or no longer does.
-    static QString recordNotFound(const QString &programDirectory, bool inView, bool fileExists,
-                                  const QString &record);
+    static QString recordNotFound(bool inView, const QString &record);
     // An Update on a searched view of a record the view holds and the file
     // does not.
-    static QString recordOnlyInView(const QString &programDirectory, const QString &record);
     static QString searchFailed(const QString &programDirectory, const QString &reason);
     // The entry fields are named by their labels' captions, box, item, count
     // and type.

@@ -9,6 +9,7 @@
 #include "record_store/conflict_copies.h"
 #include "record_store/database_file.h"
 #include "record_store/merge.h"
+#include "record_store/search_filter.h"
 
 namespace RecordStore {
 
@@ -30,6 +31,18 @@ FileResult<WrittenDatabase> recordNotFound()
     return {FileStatus::NotFound, QString(), WrittenDatabase{}};
 }
 
+// Adds what a further merge took in to `into`.
+void addReport(MergeReport &into, const MergeReport &from)
+{
+    into.merged = true;
+    into.fromFile += from.fromFile;
+    into.removedInFile += from.removedInFile;
+    into.inTwoVersions += from.inTwoVersions;
+    into.changedAndRemoved += from.changedAndRemoved;
+    into.withoutAncestor = into.withoutAncestor || from.withoutAncestor;
+    into.onOneSideOnly += from.onOneSideOnly;
+}
+
 } // namespace
 
 DatabaseSession::DatabaseSession(const QString &programDirectory)
@@ -47,9 +60,9 @@ FileResult<QString> DatabaseSession::load()
         const FileResult<FileBytes> file = readDatabaseBytes(m_programDirectory);
         if (!file.ok())
             return file.with(QString());
-        m_known = digestOf(file);
-        m_knownId = contentIdOf(file.value.bytes);
-        return file.with(databaseTextOf(file.value.bytes));
+        QString text = databaseTextOf(file.value.bytes);
+        readAsBase(file, text);
+        return file.with(std::move(text));
     });
     if (!loaded.okOrNoFile())
         m_unreadableReason = loaded.reason;
@@ -68,6 +81,39 @@ bool DatabaseSession::viewHoldsWholeDatabase() const
     return m_viewHoldsWholeDatabase;
 }
 
+void DatabaseSession::keepViewChanges(const QString &view)
+{
+    if (!m_viewHoldsWholeDatabase) {
+        // A fold that fails keeps the changes held so far; the view's own
+        // are then left out, as a search before this one left them.
+        static_cast<void>(wholeText(view));
+        return;
+    }
+    if (view == ancestor())
+        m_unsaved.reset();
+    else
+        m_unsaved = view;
+}
+
+bool DatabaseSession::holdsUnsavedChanges() const
+{
+    return m_unsaved.has_value();
+}
+
+FileResult<QString> DatabaseSession::filter(const QString &searchText, DatabaseSnapshot &snapshot)
+{
+    const FileResult<bool> file = catchUp();
+    if (!m_unsaved)
+        return FilterDatabaseLines(m_programDirectory, searchText, snapshot);
+    // The window's changes are shown also where the file cannot be read.
+    return file.with(filterDatabaseText(*m_unsaved, searchText));
+}
+
+QString DatabaseSession::filterWritten(const QString &searchText)
+{
+    return filterDatabaseText(ancestor(), searchText);
+}
+
 void DatabaseSession::searchShown(const QString &result)
 {
     m_viewHoldsWholeDatabase = false;
@@ -79,14 +125,73 @@ bool DatabaseSession::holdsNothingOfItsOwn(const QString &view)
     return m_viewHoldsWholeDatabase && view == ancestor();
 }
 
-bool DatabaseSession::searchShowed(const QString &text) const
-{
-    return m_searchResult.contains(text);
-}
-
 bool DatabaseSession::hasSomethingToSave(const QString &view) const
 {
-    return m_viewHoldsWholeDatabase || view != m_searchResult;
+    return m_viewHoldsWholeDatabase || m_unsaved || view != m_searchResult;
+}
+
+FileResult<QString> DatabaseSession::wholeText(const QString &view)
+{
+    if (m_viewHoldsWholeDatabase)
+        return {FileStatus::Ok, QString(), view};
+    if (view != m_searchResult) {
+        // The view's edits go where the search's lines stand in the whole.
+        std::optional<MergedText> merged =
+            mergeIntoWhole(m_searchResult, view, m_unsaved ? *m_unsaved : ancestor());
+        if (!merged)
+            return failure<QString>(Texts::tr("the window's changes could not be merged"));
+        m_searchResult = view;
+        m_unsaved = std::move(merged->text);
+        if (*m_unsaved == ancestor())
+            m_unsaved.reset();
+    }
+    return {FileStatus::Ok, QString(), m_unsaved ? *m_unsaved : ancestor()};
+}
+
+FileResult<bool> DatabaseSession::catchUp()
+{
+    const FileResult<bool> unchanged{FileStatus::Ok, QString(), false};
+    if (m_knownStamp) {
+        const FileResult<FileSystem::Location> at = FileSystem::locate(m_programDirectory);
+        if (at.ok() && at.value.entry == FileSystem::Location::File && at.value.stamp &&
+            sameStamp(*at.value.stamp, *m_knownStamp))
+            return unchanged;
+    }
+    const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
+    if (!now.ok())
+        return now.with(false);
+    if (digestOf(now) == m_known) {
+        readAsBase(now, std::nullopt);
+        return unchanged;
+    }
+    QString fileText = databaseTextOf(now.value.bytes);
+    if (m_unsaved) {
+        const std::optional<QString> base = ancestorOf(now.value.bytes);
+        std::optional<MergedText> merged = base ? mergeTexts(*base, *m_unsaved, fileText)
+                                                : mergeWithoutAncestor(*m_unsaved, fileText);
+        if (!merged)
+            return failure<bool>(
+                Texts::tr("another program's changes to the file could not be merged"));
+        addReport(m_mergedBySearch, merged->report);
+        m_unsaved = std::move(merged->text);
+    }
+    readAsBase(now, fileText);
+    m_ancestor = std::move(fileText);
+    m_written.reset();
+    if (m_unsaved && *m_unsaved == m_ancestor)
+        m_unsaved.reset();
+    return {FileStatus::Ok, QString(), true};
+}
+
+void DatabaseSession::readAsBase(const FileResult<FileBytes> &read,
+                                 const std::optional<QString> &text)
+{
+    m_knownStamp = read.value.unchanged ? std::make_shared<const FileStamp>(read.value.stamp)
+                                        : nullptr;
+    if (!text)
+        return;
+    m_known = digestOf(read);
+    m_knownId = contentIdOf(read.value.bytes);
 }
 
 std::optional<QString> DatabaseSession::followFile(const QString &view)
@@ -98,9 +203,8 @@ std::optional<QString> DatabaseSession::followFile(const QString &view)
     if (now.status != FileStatus::Ok || nowDigest == m_known || !holdsNothingOfItsOwn(view))
         return std::nullopt;
     // What was followed is what the window's next changes descend from.
-    m_known = nowDigest;
-    m_knownId = contentIdOf(now.value.bytes);
     const QString text = databaseTextOf(now.value.bytes);
+    readAsBase(now, text);
     if (text == ancestor())
         return std::nullopt;
     m_ancestor = text;
@@ -111,29 +215,27 @@ FileResult<WrittenDatabase> DatabaseSession::save(const QString &view)
 {
     if (m_unreadableReason)
         return failure<WrittenDatabase>(*m_unreadableReason);
-    return m_viewHoldsWholeDatabase ? writeWholeView(view) : writeSearchedView(view);
+    const FileResult<QString> whole = wholeText(view);
+    if (!whole.ok())
+        return whole.with(WrittenDatabase{});
+    return writeWhole(whole.value);
 }
 
 FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const QString &before,
                                                     const QString &after)
 {
-    if (m_viewHoldsWholeDatabase) {
-        if (!view.contains(before))
-            return recordNotFound();
-        return save(QString(view).replace(before, after));
-    }
     if (m_unreadableReason)
         return failure<WrittenDatabase>(*m_unreadableReason);
-    // A searched view holds only some records: the change goes into the
-    // file's text as it is now, so that the hidden records stay.
-    // What the search showed stays the ancestor of the view: the change
-    // made in both the view and the file is the same change on both sides.
-    return writeComposed([&](const FileResult<FileBytes> &now) {
-        QString text = now.status == FileStatus::Ok ? databaseTextOf(now.value.bytes) : QString();
-        if (!text.contains(before))
-            return recordNotFound();
-        return written({text.replace(before, after), {}, {}});
-    });
+    const FileResult<QString> whole = wholeText(view);
+    if (!whole.ok())
+        return whole.with(WrittenDatabase{});
+    if (!whole.value.contains(before))
+        return recordNotFound();
+    const FileResult<WrittenDatabase> result = writeWhole(QString(whole.value).replace(before, after));
+    // The window makes the same change in the searched view.
+    if (result.ok() && !m_viewHoldsWholeDatabase)
+        m_searchResult.replace(before, after);
+    return result;
 }
 
 FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compose)
@@ -204,15 +306,15 @@ void DatabaseSession::removeMergedCopies()
     m_mergedCopies.clear();
 }
 
-FileResult<WrittenDatabase> DatabaseSession::writeWholeView(const QString &view)
+FileResult<WrittenDatabase> DatabaseSession::writeWhole(const QString &whole)
 {
     // The copies merged here are merged again after a failed write.
     const QList<MergedCopy> mergedBefore = m_mergedCopies;
-    QString text = view;
+    QString text = whole;
     const QList<CopyReport> copies = mergeConflictCopies(text);
     const FileResult<WrittenDatabase> result =
         writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
-            WrittenDatabase out{text, {}, copies};
+            WrittenDatabase out{text, m_mergedBySearch, copies};
             // A file that is gone is written anew; one that only changed its
             // encoding or line ends holds no change of another program.
             if (now.status != FileStatus::Ok || digestOf(now) == m_known)
@@ -227,46 +329,15 @@ FileResult<WrittenDatabase> DatabaseSession::writeWholeView(const QString &view)
                 return failure<WrittenDatabase>(
                     Texts::tr("another program's changes to the file could not be merged"));
             out.text = std::move(merged->text);
-            out.merge = std::move(merged->report);
-            out.merge.merged = true;
+            addReport(out.merge, merged->report);
             return written(out);
         });
-    if (!result.ok())
+    if (!result.ok()) {
         m_mergedCopies = mergedBefore;
-    return result;
-}
-
-FileResult<WrittenDatabase> DatabaseSession::writeSearchedView(const QString &view)
-{
-    // The changes the window made to the search's result since the search go
-    // into the file's text as it is now (with the copies merged into it);
-    // what the search hid stays. The view keeps showing the search's lines.
-    const QList<MergedCopy> mergedBefore = m_mergedCopies;
-    const FileResult<WrittenDatabase> result =
-        writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
-            m_mergedCopies = mergedBefore;
-            const bool file = now.status == FileStatus::Ok;
-            QString fileText = file ? databaseTextOf(now.value.bytes) : QString();
-            // The copies' merge base needs the file's id.
-            const QList<CopyReport> copies = mergeCopiesInto(fileText, [&]() -> QByteArray {
-                if (!file)
-                    return {};
-                const QByteArray id = contentIdOf(now.value.bytes);
-                m_idsSeen.append({digestOf(now), id});
-                return id;
-            });
-            std::optional<MergedText> merged = mergeIntoWhole(m_searchResult, view, fileText);
-            if (!merged)
-                return failure<WrittenDatabase>(
-                    Texts::tr("another program's changes to the file could not be merged"));
-            // What the search hid is no news, and a record changed both in
-            // the view and in the file is kept in both versions.
-            return written({merged->text, {}, copies});
-        });
-    if (result.ok())
-        m_searchResult = view;
-    else
-        m_mergedCopies = mergedBefore;
+        return result;
+    }
+    m_unsaved.reset();
+    m_mergedBySearch = {};
     return result;
 }
 
@@ -297,6 +368,10 @@ void DatabaseSession::remember(const QString &written, const ContentDigest &dige
     m_written = written;
     m_known = digest;
     m_knownId = id;
+    const FileResult<FileSystem::Location> at = FileSystem::locate(m_programDirectory);
+    m_knownStamp = at.ok() && at.value.stamp && at.value.stamp->size == digest.size
+                       ? std::make_shared<const FileStamp>(*at.value.stamp)
+                       : nullptr;
 }
 
 const QString &DatabaseSession::ancestor()

@@ -20,6 +20,7 @@ namespace RecordStore {
 
 namespace Internal {
 struct FileBytes;
+struct FileStamp;
 struct ProgramFolder;
 } // namespace Internal
 
@@ -92,16 +93,29 @@ public:
     // Whether the view holds the whole database: true until the first
     // search replaces it by the lines that match.
     bool viewHoldsWholeDatabase() const;
-    // A search replaced the view by `result`, the file's lines that match.
+    // Before a search replaces `view`: keeps the changes it holds that no
+    // write has taken yet (records added, lines edited or removed by hand),
+    // so that the searches show them and the next Save writes them.
+    void keepViewChanges(const QString &view);
+    // Whether the window holds changes that no write has taken yet, beyond
+    // what the view shows.
+    bool holdsUnsavedChanges() const;
+    // The lines that hold `searchText`, of the file as it is now with the
+    // window's unsaved changes merged in (as Save would merge them, nothing
+    // written); of the file alone, read through `snapshot`, where there are
+    // none. Another program's change of the file is taken in here: the
+    // window's changes then descend from the file as it is now.
+    FileResult<QString> filter(const QString &searchText, DatabaseSnapshot &snapshot);
+    // The lines of the database as last written that hold `searchText`.
+    QString filterWritten(const QString &searchText);
+    // A search replaced the view by `result`.
     void searchShown(const QString &result);
     // Whether `view` holds the whole database exactly as the session last
     // read or wrote it, so that it holds nothing of its own.
     bool holdsNothingOfItsOwn(const QString &view);
     // Whether Save has anything to write: always for the whole database, for
-    // a searched view only a change since the search.
+    // a searched view only a change since the search or unsaved changes.
     bool hasSomethingToSave(const QString &view) const;
-    // Whether the last search showed `text`.
-    bool searchShowed(const QString &text) const;
 
     // Merges into `text`, the whole database as the session last read or
     // wrote it or the window changed it since, the sync tools' conflict
@@ -116,20 +130,29 @@ public:
     // is gone or cannot be read) nothing.
     std::optional<QString> followFile(const QString &view);
 
-    // Writes the view's text, merged with another program's changes. A
-    // searched view's changes since the search go into the file's text as
-    // it is now, and the records the search hides stay.
+    // Writes the whole database as the window holds it, merged with another
+    // program's changes: the view's text, or for a searched view the
+    // window's unsaved changes with the view's changes since the search.
     FileResult<WrittenDatabase> save(const QString &view);
-    // Replaces every occurrence of `before` by `after`: in the view, which
-    // is then saved as by save(), while it holds the whole database; else in
-    // the file's text as it is now. NotFound, with nothing written, when
-    // `before` is not there.
+    // Replaces every occurrence of `before` by `after` in the whole database
+    // as the window holds it (see save), and in the view, and writes it.
+    // NotFound, with nothing written, when `before` is not there.
     FileResult<WrittenDatabase> update(const QString &view, const QString &before,
                                        const QString &after);
 
 private:
-    FileResult<WrittenDatabase> writeWholeView(const QString &text);
-    FileResult<WrittenDatabase> writeSearchedView(const QString &view);
+    FileResult<WrittenDatabase> writeWhole(const QString &text);
+    // The whole database as the window holds it, with the changes of a
+    // searched `view` since the search taken in.
+    FileResult<QString> wholeText(const QString &view);
+    // Makes the file as it is now, when another program changed it, what
+    // the window's changes descend from, merging them into it; whether it
+    // did. Missing, with nothing changed, when there is no file.
+    FileResult<bool> catchUp();
+    // The read `read` as what the window's changes descend from: its stamp,
+    // and with its database `text`, its digest and id.
+    void readAsBase(const FileResult<Internal::FileBytes> &read,
+                    const std::optional<QString> &text);
     // Writes what `compose` makes of the file's bytes as they are now, and
     // composes again when the file changes before the rename; a result that
     // is neither ok() nor noFile() is returned unwritten.
@@ -149,8 +172,17 @@ private:
     QString m_programDirectory;
     std::optional<QString> m_unreadableReason;
     bool m_viewHoldsWholeDatabase = true;
-    // What the last search showed, the ancestor of a searched view's Save.
+    // What the searched view showed when its changes were last taken in.
     QString m_searchResult;
+    // While a search is shown: the whole database with the window's changes
+    // that no write has taken yet, when there are any.
+    std::optional<QString> m_unsaved;
+    // What a search merged from another program's change into m_unsaved,
+    // told with the next write.
+    MergeReport m_mergedBySearch;
+    // The file's stamp when the session last read or wrote it, so that a key
+    // stroke need not read the file to know it unchanged.
+    std::shared_ptr<const Internal::FileStamp> m_knownStamp;
     // The database text as a load of the file would give it, and the digest
     // and the history's id of the file's bytes, as the session last read or
     // wrote them; after a write, the text written until the ancestor is

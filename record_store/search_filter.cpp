@@ -10,6 +10,7 @@
 #include "record_store/database_file.h"
 #include "record_store/decoding.h"
 #include "record_store/internal.h"
+#include "record_store/search_filter.h"
 
 namespace RecordStore {
 
@@ -128,6 +129,13 @@ QString filterBytes(const QByteArray &bytes, const QString &searchText)
 }
 
 } // namespace
+
+QString Internal::filterDatabaseText(QStringView text, const QString &searchText)
+{
+    if (std::any_of(searchText.cbegin(), searchText.cend(), [](QChar c) { return isLineEnd(c); }))
+        return QString();
+    return filterText(text, searchText);
+}
 
 DatabaseSnapshot::DatabaseSnapshot() : m_read(std::make_unique<SnapshotRead>()) {}
 

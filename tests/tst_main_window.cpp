@@ -99,6 +99,8 @@ private slots:
     void updateReplacesEveryOccurrence();
     void updateThatFindsNothingSaysSo_data();
     void updateThatFindsNothingSaysSo();
+    void searchedUpdateWritesWhatTheWindowHolds_data();
+    void searchedUpdateWritesWhatTheWindowHolds();
     void otherWritersChangesAreMerged_data();
     void otherWritersChangesAreMerged();
     void viewFollowsTheFile_data();
@@ -569,15 +571,9 @@ void MainWindowTest::updateThatFindsNothingSaysSo_data()
     QTest::newRow("edited by hand in the whole view") << "..."
                                                       << "view"
                                                       << "no longer in the database view";
-    QTest::newRow("changed in the file by another program") << "A1"
-                                                            << "file"
-                                                            << "no longer in the database file";
-    QTest::newRow("file removed") << "A1"
-                                  << "remove"
-                                  << "which no longer exists";
-    QTest::newRow("added after the search, not saved") << "A1"
-                                                       << "add"
-                                                       << "added here and not saved yet";
+    QTest::newRow("edited by hand in a searched view") << "A1"
+                                                       << "view"
+                                                       << "no longer in the database as this window";
 }
 
 void MainWindowTest::updateThatFindsNothingSaysSo()
@@ -614,6 +610,60 @@ void MainWindowTest::updateThatFindsNothingSaysSo()
     QCOMPARE(QFile::exists(w.dir.databasePath()), change != "remove");
     if (change != "remove")
         QCOMPARE(w.dir.readDatabase(), change == "file" ? other : (r1 + r2 + "\r\n").toUtf8());
+}
+
+void MainWindowTest::searchedUpdateWritesWhatTheWindowHolds_data()
+{
+    // A searched view's Update writes the whole database as the window holds
+    // it, its unsaved records too, merged with another program's changes.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("removed in the file by another program")
+        << "file"
+        << QByteArray("[Box]: A1 [Item]: 10k [Nr]: 26 [Type]: Resistor\r\n"
+                      "[Box]: B2 [Item]: BC547 [Nr]: 4 [Type]: Transistor\r\n"
+                      "[Box]: C3 [Item]: R1 spare [Nr]: 7 [Type]: Other\r\n\r\n")
+        << "changed in one place and removed in the other";
+    QTest::newRow("file removed") << "remove"
+                                  << QByteArray("[Box]: A1 [Item]: 10k [Nr]: 26 [Type]: Resistor\r\n"
+                                                "[Box]: B2 [Item]: BC547 [Nr]: 4 [Type]: "
+                                                "Transistor\r\n\r\n")
+                                  << "";
+    QTest::newRow("added after the search, not saved")
+        << "add"
+        << QByteArray("[Box]: A1 [Item]: 10k [Nr]: 25 [Type]: Resistor\r\n"
+                      "[Box]: B2 [Item]: BC547 [Nr]: 4 [Type]: Transistor\r\n"
+                      "[Box]: C3 [Item]: new [Nr]: 1 [Type]: ...\r\n\r\n")
+        << "";
+}
+
+void MainWindowTest::searchedUpdateWritesWhatTheWindowHolds()
+{
+    QFETCH(QString, change);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, said);
+    Window w((r1 + r2 + "\r\n").toUtf8());
+    w.open();
+    w->typeSearch("A1");
+    if (change == "add")
+        w->add("C3", "new");
+    w->clickLine(change == "add" ? 1 : 0, 5);
+    w->click(Plus);
+    if (change == "file")
+        w.dir.writeDatabase((r2 + r3 + "\r\n").toUtf8());
+    else if (change == "remove")
+        QVERIFY(QFile::remove(w.dir.databasePath()));
+    MessageCatcher messages;
+    w->click(Update);
+    QTest::qWait(20);
+    QCOMPARE(messages.texts().size(), int(!said.isEmpty()));
+    QVERIFY(said.isEmpty() || messages.texts()[0].contains(said));
+    QCOMPARE(w.dir.readDatabase(), written);
+    // A Save then writes nothing twice.
+    w->click(Save);
+    QTest::qWait(20);
+    QCOMPARE(w.dir.readDatabase(), written);
 }
 
 void MainWindowTest::otherWritersChangesAreMerged_data()

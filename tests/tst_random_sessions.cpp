@@ -88,14 +88,16 @@ struct Model
     QStringList fields = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
     QString search = kPlaceholder;
     QString view;
-    // What the last search showed, and the records an Update replaced in the
-    // file since (a line of the view that is no whole occurrence keeps the
-    // old text, and a Save takes the file's change for it).
+    // What the view showed when its changes were last taken into the whole.
     QString searched;
-    QSet<QString> updatedAway;
     QString selected;
     bool viewWhole = true;
     std::optional<QByteArray> file;
+    // The whole database as the window holds it, unsaved changes included,
+    // and its non-empty lines; after edits of a searched view other than
+    // added lines only the lines are known, not their order.
+    std::optional<QString> whole;
+    QHash<QString, int> wholeLines;
 
     QString fileText() const
     {
@@ -109,8 +111,17 @@ struct Model
             text += line + kCrLf;
         return referenceCollapse(text);
     }
+    void setWhole(const QString &text)
+    {
+        whole = text;
+        wholeLines = nonEmptyLineCounts(text);
+    }
+    bool unsaved() const
+    {
+        return whole ? *whole != loaded() : wholeLines != nonEmptyLineCounts(loaded());
+    }
     // The window as it opens: the file loaded, the fields and search field as
-    // at start-up, nothing selected.
+    // at start-up, nothing selected, nothing unsaved.
     void start()
     {
         fields = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
@@ -118,28 +129,67 @@ struct Model
         view = file ? loaded() : QString();
         selected.clear();
         viewWhole = true;
+        setWhole(view);
+    }
+    // Takes the view's changes into the whole, as a search or a write does:
+    // lines added at the end of a searched view go to the end of the whole.
+    void takeViewChanges()
+    {
+        if (viewWhole)
+            return setWhole(view);
+        if (view == searched)
+            return;
+        // A last line without its line end gets it first.
+        const bool open = !searched.isEmpty() && !searched.endsWith(kCrLf);
+        const QString added = view.mid(searched.size() + (open ? 2 : 0));
+        const QHash<QString, int> addedLines = nonEmptyLineCounts(added);
+        const bool appended =
+            whole && view.startsWith(open ? searched + kCrLf : searched) &&
+            std::none_of(addedLines.keyBegin(), addedLines.keyEnd(),
+                         [this](const QString &line) { return searched.contains(line); });
+        if (appended) {
+            QString text = *whole;
+            if (!text.isEmpty() && !text.endsWith(kCrLf))
+                text += kCrLf;
+            text += added;
+            setWhole(text.endsWith(kCrLf) ? text : text + kCrLf);
+        } else {
+            for (const auto &[line, n] : nonEmptyLineCounts(searched).asKeyValueRange())
+                wholeLines[line] -= n;
+            for (const auto &[line, n] : nonEmptyLineCounts(view).asKeyValueRange())
+                wholeLines[line] += n;
+            wholeLines.removeIf([](const auto &line) { return line.value() == 0; });
+            whole.reset();
+        }
+        searched = view;
+    }
+    // The lines of the whole that the search shows, in order where it is known.
+    QString scan() const
+    {
+        QString found;
+        if (whole) {
+            for (const QString &line : referenceLines(*whole))
+                if (!line.isEmpty() && line.contains(search))
+                    found += line + kCrLf;
+            return found;
+        }
+        for (const auto &[line, n] : wholeLines.asKeyValueRange())
+            if (line.contains(search))
+                found += QString(line + kCrLf).repeated(n);
+        return found;
     }
     void filter()
     {
+        takeViewChanges();
         viewWhole = false;
         view.clear();
-        searched.clear();
-        updatedAway.clear();
-        if (!file)
-            return;
-        auto scan = [this] {
-            QString found;
-            for (const QString &line : referenceLines(fileText())) {
-                if (!line.isEmpty() && line.contains(search))
-                    found += line + kCrLf;
-            }
-            return found;
-        };
-        view = scan();
-        if (view.isEmpty()) {
-            for (QChar &c : search) // µ's capital is Greek: it stays
-                c = c == u'µ' ? c : c.toUpper();
+        if (file || unsaved()) {
             view = scan();
+            if (view.isEmpty()) {
+                for (QChar &c : search) // µ's capital is Greek: it stays
+                    c = c == u'µ' ? c : c.toUpper();
+                view = scan();
+            }
         }
         searched = view;
     }
@@ -317,28 +367,45 @@ private:
     Kind save()
     {
         m_log << QStringLiteral("click Save");
+        const qsizetype messagesBefore = m_messages.texts().size();
         m_window->click(Save);
+        const bool viewChanged = !m_model.viewWhole && m_model.view != m_model.searched;
+        m_model.takeViewChanges();
         if (m_model.viewWhole) {
             m_model.file = (m_model.view + kCrLf).toUtf8();
             ++tally()["Save wrote the file"];
-        } else if (m_model.view != m_model.searched) {
-            // The view's lines join what the search hid (which the file keeps,
-            // see checkFileKeepsLines).
-            const QHash<QString, int> now =
-                nonEmptyLineCounts(referenceDecode(m_dir.readDatabase()));
-            const QHash<QString, int> shownLines = nonEmptyLineCounts(m_model.view);
-            for (auto line = shownLines.cbegin(); line != shownLines.cend(); ++line)
-                if (now.value(line.key()) < line.value() &&
-                    !m_model.updatedAway.contains(line.key()))
-                    m_problem = QStringLiteral("the line %1 was not saved").arg(shown(line.key()));
-            m_model.file = m_dir.readDatabase();
-            m_model.searched = m_model.view;
-            ++tally()["Save merged a searched view"];
+        } else if (m_model.whole) {
+            if (!viewChanged && !m_model.unsaved())
+                return Kind::Save;
+            m_model.file = (*m_model.whole + kCrLf).toUtf8();
+            ++tally()["Save wrote a searched view's whole"];
         } else {
-            return Kind::Save;
+            // Every unsaved change reaches the file, once; a write of the
+            // same content may be told or not.
+            if (!tookWholeLines()) {
+                m_model.setWhole(m_model.loaded());
+                if (m_messages.texts().size() == messagesBefore)
+                    return Kind::Save;
+            }
+            ++tally()["Save wrote a searched view's whole, lines known"];
         }
+        m_model.setWhole(m_model.loaded());
         m_expectedMessage = QStringLiteral("Database saved in ") + m_dir.databasePath();
         return Kind::Save;
+    }
+
+    // Where the model knows the whole's lines but not their order: checks
+    // that the file holds exactly them and takes its order; whether the file
+    // changed.
+    bool tookWholeLines()
+    {
+        const QByteArray now = m_dir.readDatabase();
+        if (nonEmptyLineCounts(referenceDecode(now)) != m_model.wholeLines)
+            m_problem = QStringLiteral("the file holds %1, not the window's lines")
+                            .arg(shown(referenceDecode(now)));
+        const bool changed = !m_model.file || now != *m_model.file;
+        m_model.file = now;
+        return changed;
     }
 
     Kind search()
@@ -355,6 +422,14 @@ private:
             m_model.search += c;
             m_model.filter();
         }
+        if (!m_model.whole) {
+            // The lines are known, their order is the window's.
+            if (nonEmptyLineCounts(m_window->viewText()) != nonEmptyLineCounts(m_model.view))
+                m_problem = QStringLiteral("the search shows %1, expected the lines of %2")
+                                .arg(shown(m_window->viewText()), shown(m_model.view));
+            m_model.view = m_model.searched = m_window->viewText();
+        }
+        ++tally()[m_model.unsaved() ? "search kept unsaved changes" : "search of the file"];
         return Kind::Search;
     }
 
@@ -396,6 +471,7 @@ private:
     Kind update()
     {
         m_log << QStringLiteral("click Update");
+        const qsizetype messagesBefore = m_messages.texts().size();
         m_window->click(Update);
         const QStringList cleared = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
         if (m_model.selected.isEmpty()) {
@@ -407,26 +483,59 @@ private:
             ++tally()["Update refused a field"];
             return Kind::Update;
         }
-        const QString target = m_model.viewWhole ? m_model.view : m_model.loaded();
+        m_model.takeViewChanges();
+        if (!m_model.whole)
+            return updateKnowingLines(m_messages.texts().size() > messagesBefore);
+        const QString target = m_model.viewWhole ? m_model.view : *m_model.whole;
         if (!target.contains(m_model.selected)) {
-            m_expectedMessage = m_model.viewWhole || m_model.searched.contains(m_model.selected)
-                                    ? QStringLiteral("The record you picked is no longer in")
-                                    : QStringLiteral("The record you picked is in the window");
+            m_expectedMessage = QStringLiteral("The record you picked is no longer in");
             ++tally()["Update found the record no more"];
             return Kind::Update;
         }
         ++tally()[m_model.viewWhole ? "Update wrote the whole view"
-                                    : "Update wrote the file's text (searched view)"];
+                                    : "Update wrote a searched view's whole"];
         const QStringList &f = m_model.fields;
         const QString entry = ComposeRecordLine(f[0], f[1], f[2], f[3]);
-        const QString view = QString(m_model.view).replace(m_model.selected, entry);
-        const QString database = QString(target).replace(m_model.selected, entry);
-        m_model.file = (database + kCrLf).toUtf8();
+        m_model.file = (QString(target).replace(m_model.selected, entry) + kCrLf).toUtf8();
+        m_model.setWhole(m_model.loaded());
+        m_model.view.replace(m_model.selected, entry);
         if (!m_model.viewWhole)
-            m_model.updatedAway.insert(m_model.selected.chopped(2));
-        m_model.view = view;
+            m_model.searched = m_model.view;
         m_model.selected.clear();
         m_model.fields = cleared;
+        return Kind::Update;
+    }
+
+    // An Update where the model knows the whole's lines but not their order.
+    Kind updateKnowingLines(bool refused)
+    {
+        if (refused) {
+            m_expectedMessage = QStringLiteral("The record you picked is no longer in");
+            return Kind::Update;
+        }
+        const QStringList &f = m_model.fields;
+        const QString entry = ComposeRecordLine(f[0], f[1], f[2], f[3]);
+        // A record alone on its line: the lines with it replaced.
+        if (m_model.selected.indexOf(kCrLf) != m_model.selected.size() - 2) {
+            m_model.wholeLines = nonEmptyLineCounts(referenceDecode(m_dir.readDatabase()));
+        } else {
+            const QHash<QString, int> before = m_model.wholeLines;
+            for (const auto &[line, n] : before.asKeyValueRange()) {
+                const QString withEnd = line + kCrLf;
+                if (!withEnd.endsWith(m_model.selected))
+                    continue;
+                m_model.wholeLines[line] -= n;
+                m_model.wholeLines[QString(withEnd).replace(m_model.selected, entry).chopped(2)] += n;
+            }
+            m_model.wholeLines.removeIf([](const auto &line) { return line.value() == 0; });
+        }
+        tookWholeLines();
+        m_model.setWhole(m_model.loaded());
+        m_model.view.replace(m_model.selected, entry);
+        m_model.searched = m_model.view;
+        m_model.selected.clear();
+        m_model.fields = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
+        ++tally()["Update wrote a searched view's whole, lines known"];
         return Kind::Update;
     }
 
