@@ -183,13 +183,14 @@ void Form1::nameForScreenReaders()
 void Form1::explainControls()
 {
     const std::pair<QWidget *, QString> explained[] = {
-        {Command4, tr("Writes the database to stockbook.txt.\nAfter a search, writes the changes "
-                      "made in the view since the search; the records it hides stay.")},
+        {Command4, tr("Writes the database to stockbook.txt.\nAfter a search, writes the window's "
+                      "changes, the unsaved ones of earlier searches too; the records it hides "
+                      "stay.")},
         {Command6, tr("Writes the edited fields over the record last clicked in the view and "
                       "saves the database.\nWithout a clicked record, as after an Update, it only "
                       "empties the fields.")},
-        {Text4, tr("Shows the lines of the database file that contain this text.\nRecords added "
-                   "and not saved leave the view: save before you search.")}};
+        {Text4, tr("Shows the lines of the database file that contain this text, with your "
+                   "unsaved changes.\nThey stay in the window until Save writes them.")}};
     for (const auto &[control, text] : explained) {
         control->setToolTip(text);
         control->setAccessibleDescription(text);

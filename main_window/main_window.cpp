@@ -190,12 +190,8 @@ void Form1::Command4_Click()
     if (!m_session.hasSomethingToSave(view) || writingIsRefused())
         return;
     const FileResult<WrittenDatabase> written = m_session.save(view);
-    if (!showWritten(written))
-        return;
-    QMessageBox message(QMessageBox::NoIcon, Messages::applicationTitle(),
-                        Messages::databaseSaved(m_programDirectory), QMessageBox::Ok, this);
-    message.exec();
-    reportMerge(written.value);
+    if (showWritten(written))
+        reportWrite(written.value, true);
 }
 
 void Form1::Command5_Click()
@@ -224,7 +220,7 @@ void Form1::Command6_Click()
     Text5->showAndUnmarkPickedLine();
     SelectedRecord.clear();
     writeEntryFields(kEmptyEntry);
-    reportMerge(written.value);
+    reportWrite(written.value, false);
 }
 
 void Form1::warnRecordNotFound()
@@ -328,13 +324,28 @@ bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
     return true;
 }
 
-// Tells what a write took in from another program's changes.
-void Form1::reportMerge(const WrittenDatabase &written)
+// Tells in one message that the database was `saved`, what the write took
+// in from another program's changes and from the sync tools' copies, and
+// which copies were left where they are.
+void Form1::reportWrite(const WrittenDatabase &written, bool saved)
 {
-    reportCopies(written.copies);
+    QStringList told;
+    if (saved)
+        told << Messages::databaseSaved(m_programDirectory);
     if (written.merge.merged)
-        QMessageBox::information(this, Messages::applicationTitle(),
-                                 Messages::merged(m_programDirectory, written.merge));
+        told << Messages::merged(m_programDirectory, written.merge);
+    if (const QString copies = Messages::copiesMerged(written.copies, true); !copies.isEmpty())
+        told << copies;
+    for (const CopyReport &copy : written.copies) {
+        if (copy.unreadable && !std::exchange(m_copiesLeftTold[copy.name], true))
+            told << Messages::copyUnreadable(copy);
+    }
+    if (told.isEmpty())
+        return;
+    QMessageBox message(saved ? QMessageBox::NoIcon : QMessageBox::Information,
+                        Messages::applicationTitle(), told.join(QStringLiteral("\n\n")),
+                        QMessageBox::Ok, this);
+    message.exec();
 }
 
 // Tells what the sync tools' copies brought into the view, or why one could

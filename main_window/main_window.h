@@ -74,7 +74,7 @@ private:
     bool entryFieldsFitRecordLine();
     bool writingIsRefused();
     bool showWritten(const RecordStore::FileResult<RecordStore::WrittenDatabase> &written);
-    void reportMerge(const RecordStore::WrittenDatabase &written);
+    void reportWrite(const RecordStore::WrittenDatabase &written, bool saved);
     void reportCopies(const QList<RecordStore::CopyReport> &copies);
     void warnRecordNotFound();
     void warn(const QString &text);

@@ -29,11 +29,21 @@ constexpr CountedText kCopiesMerged{
     QT_TRANSLATE_N_NOOP("Form1",
                         "Merged into the database view the copies that a sync tool left beside "
                         "the database, which hold another machine's changes. Save writes them; "
-                        "the copies then move into stockbook-versions.\n\n"),
+                        "their content is then kept in stockbook-versions and the copies are "
+                        "removed.\n\n"),
     "Merged into the database view the copy that a sync tool left beside the database, which "
-    "holds another machine's changes. Save writes it; the copy then moves into "
-    "stockbook-versions.\n\n"};
-constexpr CountedText kCountedTexts[] = {kFromThere, kRemovedThere, kFromCopy, kCopiesMerged};
+    "holds another machine's changes. Save writes it; its content is then kept in "
+    "stockbook-versions and the copy is removed.\n\n"};
+constexpr CountedText kCopiesWritten{
+    QT_TRANSLATE_N_NOOP("Form1",
+                        "Merged into what was written the copies that a sync tool left beside "
+                        "the database, which hold another machine's changes; their content is "
+                        "kept in stockbook-versions and the copies were removed.\n\n"),
+    "Merged into what was written the copy that a sync tool left beside the database, which "
+    "holds another machine's changes; its content is kept in stockbook-versions and the copy "
+    "was removed.\n\n"};
+constexpr CountedText kCountedTexts[] = {kFromThere, kRemovedThere, kFromCopy, kCopiesMerged,
+                                         kCopiesWritten};
 
 // The plural forms of the texts' own language, English. Qt takes the form for
 // a count from a translation; without one every count would read as many ("1
@@ -185,7 +195,7 @@ QString Messages::merged(const QString &programDirectory, const MergeReport &mer
            mergedRecordsText(merge);
 }
 
-QString Messages::copiesMerged(const QList<CopyReport> &copies)
+QString Messages::copiesMerged(const QList<CopyReport> &copies, bool written)
 {
     QStringList told;
     for (const CopyReport &copy : copies) {
@@ -195,7 +205,8 @@ QString Messages::copiesMerged(const QList<CopyReport> &copies)
     }
     if (told.isEmpty())
         return QString();
-    return tr(kCopiesMerged.many, nullptr, int(told.size())) + told.join(QStringLiteral("\n\n"));
+    return tr(written ? kCopiesWritten.many : kCopiesMerged.many, nullptr, int(told.size())) +
+           told.join(QStringLiteral("\n\n"));
 }
 
 QString Messages::copyUnreadable(const CopyReport &copy)

@@ -21,10 +21,8 @@ public:
     // gone or cannot be written to.
     static QString saveFailed(const QString &programDirectory, const QString &reason);
     // `inView`: whether the record was looked for in the view, else in the
-    // file, which `fileExists` or no longer does.
+    // whole database as the window holds it (a searched view).
     static QString recordNotFound(bool inView, const QString &record);
-    // An Update on a searched view of a record the view holds and the file
-    // does not.
     static QString searchFailed(const QString &programDirectory, const QString &reason);
     // The entry fields are named by their labels' captions, box, item, count
     // and type.
@@ -34,8 +32,10 @@ public:
     // A text of several lines pasted into the field with this caption.
     static QString pasteRefused(const QString &caption);
     static QString merged(const QString &programDirectory, const RecordStore::MergeReport &merge);
-    // What the sync tools' copies brought, or nothing to tell.
-    static QString copiesMerged(const QList<RecordStore::CopyReport> &copies);
+    // What the sync tools' copies brought into the view, or, `written`, into
+    // what a write wrote; or nothing to tell.
+    static QString copiesMerged(const QList<RecordStore::CopyReport> &copies,
+                                bool written = false);
     static QString copyUnreadable(const RecordStore::CopyReport &copy);
     static QString writingRefused(const QString &programDirectory, const QString &reason);
     static QString unreadableDatabase(const QString &programDirectory, const QString &reason);

@@ -193,16 +193,16 @@ void TestDesktop::commandsSayWhenTheyDoNothing_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("Save") << "Command4"
                           << "Writes the database to stockbook.txt.\nAfter a search, writes the "
-                             "changes made in the view since the search; the records it hides "
-                             "stay.";
+                             "window's changes, the unsaved ones of earlier searches too; the "
+                             "records it hides stay.";
     QTest::newRow("Update") << "Command6"
                             << "Writes the edited fields over the record last clicked in the view "
                                "and saves the database.\nWithout a clicked record, as after an "
                                "Update, it only empties the fields.";
     QTest::newRow("search field") << "Text4"
                                   << "Shows the lines of the database file that contain this "
-                                     "text.\nRecords added and not saved leave the view: save "
-                                     "before you search.";
+                                     "text, with your unsaved changes.\nThey stay in the window "
+                                     "until Save writes them.";
 }
 
 void TestDesktop::commandsSayWhenTheyDoNothing()
