@@ -246,10 +246,11 @@ void Form1::Text4_Change()
     if (DatabaseFileExists(m_programDirectory)) {
         found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
         if (found.okOrNoFile() && found.value.isEmpty()) {
-            Text4->setText(retryUpperCase(Text4->text()));
-            Text4->setCursorPosition(Text4->text().size());
+            const QStringList forms = retryUpperCaseForms(Text4->text());
             if (DatabaseFileExists(m_programDirectory))
-                found = FilterDatabaseLines(m_programDirectory, Text4->text(), snapshot);
+                found = FilterDatabaseLines(m_programDirectory, forms, snapshot);
+            Text4->setText(shownRetryForm(forms, found.value));
+            Text4->setCursorPosition(Text4->text().size());
         }
     }
     Text5->setDatabaseText(found.value);

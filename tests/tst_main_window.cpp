@@ -528,6 +528,18 @@ void MainWindowTest::upperCaseRetry()
     w->search()->insert("4.7µf straße direnç"); // after the empty text
     QCOMPARE(w->search()->text(), QString("4.7µF STRAßE DİRENÇ"));
     QCOMPARE(w->view()->databaseText(), QString("4.7µF STRAßE DİRENÇ\r\n"));
+    // Latin capitals too: the lines with either, once each; the field shows
+    // the form that found lines, the locale's where both or neither did.
+    const auto retry = [&](const char *typed, const QByteArray &file) {
+        w.dir.writeDatabase(file);
+        w->search()->clear();
+        w->search()->insert(typed);
+        return QStringList{w->search()->text(), w->view()->databaseText()};
+    };
+    QCOMPARE(retry("dip-8", "DIP-8\r\nx\r\nDİP-8 DIP-8\r\nDİP-8\r\n"),
+             (QStringList{"DİP-8", "DIP-8\r\nDİP-8 DIP-8\r\nDİP-8\r\n"}));
+    QCOMPARE(retry("pic16f84", "PIC16F84\r\n"), (QStringList{"PIC16F84", "PIC16F84\r\n"}));
+    QCOMPARE(retry("zi", "PIC16F84\r\n"), (QStringList{"Zİ", ""}));
 }
 
 void MainWindowTest::updateWithoutPickOnlyClears()
