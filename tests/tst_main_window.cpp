@@ -292,6 +292,15 @@ void MainWindowTest::countSteps_data()
     QTest::newRow("de_DE decimal comma") << "12,75"
                                          << "13,75"
                                          << "11,75";
+    QTest::newRow("de_DE written without group separator") << "999"
+                                                           << "1000"
+                                                           << "998";
+    QTest::newRow("de_CH apostrophe as group separator") << "1'000"
+                                                         << "1001"
+                                                         << "999";
+    QTest::newRow("fr_FR no-break space as group separator") << "1\u00a0000"
+                                                             << "1001"
+                                                             << "999";
 }
 
 void MainWindowTest::countSteps()
