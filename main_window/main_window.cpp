@@ -112,7 +112,7 @@ void Form1::connectHandlers()
 }
 
 // A one-line field refuses a pasted text that holds a line break beyond its
-// final line end (see OneLineValidator) and is left as it was; a text the
+// final line ends (see OneLineValidator) and is left as it was; a text the
 // window set keeps its break, and Add and Update name it.
 void Form1::explainRefusedPastes()
 {
@@ -126,7 +126,8 @@ void Form1::explainRefusedPastes()
             QTimer::singleShot(0, this, [this, field, label] {
                 const QString text = field->text();
                 if (std::none_of(text.cbegin(), text.cend(), isLineEndCharacter))
-                    warn(Messages::pasteRefused(label->text()));
+                    warn(field == Text4 ? Messages::searchPasteRefused(label->text())
+                                        : Messages::pasteRefused(label->text()));
             });
         });
     }

@@ -950,7 +950,11 @@ void MainWindowTest::pastedLineEndIsDropped()
     QCOMPARE(paste(w->field(Item), "10k 1%\r\n"), QString("10k 1%"));
     QCOMPARE(paste(w->field(Item), "a\r\nb"), QString("10k 1%")); // refused, and told
     QCOMPARE(paste(w->type()->lineEdit(), "I\u2029C\r\n"), QString("..."));
-    QTRY_COMPARE(messages.texts().size(), 2);
+    QCOMPARE(paste(w->field(Item), "44k\r\n\r\n\r\n"), QString("44k"));
+    QCOMPARE(paste(w->search(), "a\r\nb"), QString("..."));
+    QTRY_COMPARE(messages.texts().size(), 3);
+    QVERIFY(messages.texts()[2].contains("search field \"Find\"") &&
+            !messages.texts()[2].contains("record"));
 }
 
 void MainWindowTest::failedWriteIsReported()
