@@ -702,6 +702,7 @@ void RecordStoreTest::conflictCopies_data()
           "stockbook (conflicted copy 2026-12-08 094300) (2).txt",
           "stockbook_conflict-20261208-094300.txt", "stockbook_conflict_alice-20261208-094300.txt",
           "stockbook (Ann's conflicted copy 2026-12-08).txt",
+          "stockbook (Ann’s conflicted copy 2026-12-08).txt",
           "stockbook (Ann's Laptop (2)'s conflicted copy 2026-12-08) (1).txt",
           "stockbook (Ann's conflicted copy 2026-12-08 (1)).txt"})
         QTest::newRow(copy) << QStringList{copy} << QStringList{copy};
