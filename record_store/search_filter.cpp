@@ -31,7 +31,7 @@ using namespace Internal;
 
 // Calls `onLine(start, length)` for every line of `data` that holds a match,
 // once and in order. `findFrom(pos)` gives the next match at or after `pos`,
-// or -1; `matchLength` is the length of what it matches (at least 1).
+// or -1; `matchLength` is the length of the shortest match (at least 1).
 template <typename Char, typename Find, typename OnLine>
 void forEachMatchingLine(const Char *data, qsizetype size, qsizetype matchLength, Find findFrom,
                          OnLine onLine)
@@ -69,11 +69,12 @@ template <typename FindOne> auto firstOfSearches(qsizetype count, FindOne findOn
     };
 }
 
-qsizetype shortest(const QStringList &texts)
+// The length of the shortest of `texts`, none of which is empty.
+template <typename Texts> qsizetype shortest(const Texts &texts)
 {
     qsizetype length = texts.first().size();
-    for (const QString &text : texts)
-        length = std::min(length, text.size());
+    for (const auto &text : texts)
+        length = std::min(length, qsizetype(text.size()));
     return length;
 }
 
@@ -120,7 +121,7 @@ QString matchingLines(QByteArrayView bytes, const QList<QByteArray> &needles,
                       const QStringList &searchTexts)
 {
     QString out;
-    forEachMatchingLine(bytes.data(), bytes.size(), shortest(searchTexts),
+    forEachMatchingLine(bytes.data(), bytes.size(), shortest(needles),
                         firstOfSearches(needles.size(),
                                         [&](qsizetype k, qsizetype from) {
                                             return findBytes(bytes, needles[k], from);
