@@ -14,13 +14,14 @@
 
 QValidator::State OneLineValidator::validate(QString &input, int &pos) const
 {
-    // The caret stands behind the text just inserted, so its line end, if
-    // any, stands just before the caret.
-    qsizetype lineEnd = 0;
-    if (pos > 0 && RecordStore::isLineEndCharacter(input.at(pos - 1)))
-        lineEnd = pos > 1 && input.at(pos - 2) == u'\r' && input.at(pos - 1) == u'\n' ? 2 : 1;
-    input.remove(pos - lineEnd, lineEnd);
-    pos -= int(lineEnd);
+    // The caret stands behind the text just inserted, so its line ends, if
+    // any (a cell's CR LF, and the empty lines after it), stand just before
+    // the caret.
+    int lineEnds = 0;
+    while (lineEnds < pos && RecordStore::isLineEndCharacter(input.at(pos - lineEnds - 1)))
+        ++lineEnds;
+    input.remove(pos - lineEnds, lineEnds);
+    pos -= lineEnds;
     return std::any_of(input.cbegin(), input.cend(), RecordStore::isLineEndCharacter) ? Invalid
                                                                                       : Acceptable;
 }

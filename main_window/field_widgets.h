@@ -9,11 +9,11 @@
 #include <QLineEdit>
 #include <QValidator>
 
-// Keeps a one-line field to what it shows. The line end that a pasted or
-// dropped text ends with (a spreadsheet cell's CR LF, say) is dropped; a text
-// that still holds a line break is refused, the field keeping what it held and
-// signalling inputRejected. A text the program sets loses its final line end
-// too, but is kept otherwise.
+// Keeps a one-line field to what it shows. The line ends that a pasted or
+// dropped text ends with (a spreadsheet cell's CR LF, say, and any empty lines
+// after it) are dropped; a text that still holds a line break is refused, the
+// field keeping what it held and signalling inputRejected. A text the program
+// sets loses its final line ends too, but is kept otherwise.
 class OneLineValidator final : public QValidator
 {
 public:

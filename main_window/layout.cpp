@@ -210,6 +210,15 @@ qreal Form1::layoutScale() const
     return m_layout.scale();
 }
 
+bool Form1::event(QEvent *event)
+{
+    // The desktop's font changed, which a window whose font the layout set
+    // smaller only hears of so.
+    if (event->type() == QEvent::ApplicationFontChange && m_layout.setsFont())
+        m_layout.fitToFont();
+    return QWidget::event(event);
+}
+
 void Form1::changeEvent(QEvent *event)
 {
     // The desktop's font changed while the window is open.

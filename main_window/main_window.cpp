@@ -112,7 +112,7 @@ void Form1::connectHandlers()
 }
 
 // A one-line field refuses a pasted text that holds a line break beyond its
-// final line end (see OneLineValidator) and is left as it was; a text the
+// final line ends (see OneLineValidator) and is left as it was; a text the
 // window set keeps its break, and Add and Update name it.
 void Form1::explainRefusedPastes()
 {
@@ -126,7 +126,8 @@ void Form1::explainRefusedPastes()
             QTimer::singleShot(0, this, [this, field, label] {
                 const QString text = field->text();
                 if (std::none_of(text.cbegin(), text.cend(), isLineEndCharacter))
-                    warn(Messages::pasteRefused(label->text()));
+                    warn(field == Text4 ? Messages::searchPasteRefused(label->text())
+                                        : Messages::pasteRefused(label->text()));
             });
         });
     }
@@ -237,12 +238,13 @@ void Form1::Text4_Change()
     // reads it again only when the file was replaced or changed in between.
     DatabaseSnapshot snapshot;
     if (DatabaseFileExists(m_programDirectory) || m_session.holdsUnsavedChanges()) {
-        found = m_session.filter(Text4->text(), snapshot);
+        found = m_session.filter({Text4->text()}, snapshot);
         if (found.okOrNoFile() && found.value.isEmpty()) {
-            Text4->setText(retryUpperCase(Text4->text()));
-            Text4->setCursorPosition(Text4->text().size());
+            const QStringList forms = retryUpperCaseForms(Text4->text());
             if (DatabaseFileExists(m_programDirectory) || m_session.holdsUnsavedChanges())
-                found = m_session.filter(Text4->text(), snapshot);
+                found = m_session.filter(forms, snapshot);
+            Text4->setText(shownRetryForm(forms, found.value));
+            Text4->setCursorPosition(Text4->text().size());
         }
     }
     Text5->setDatabaseText(found.value);
@@ -317,7 +319,7 @@ bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
     if (m_session.viewHoldsWholeDatabase()) {
         Text5->replaceDatabaseTextKeepingPlace(written.value.text);
     } else {
-        const QString shown = m_session.filterWritten(Text4->text());
+        const QString shown = m_session.filterWritten({Text4->text()});
         Text5->replaceDatabaseTextKeepingPlace(shown);
         m_session.searchShown(shown);
     }

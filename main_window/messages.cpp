@@ -162,6 +162,14 @@ QString Messages::pasteRefused(const QString &caption)
         .arg(caption);
 }
 
+QString Messages::searchPasteRefused(const QString &caption)
+{
+    return tr("The text pasted into the search field \"%1\" holds more than one line. The search "
+              "shows the lines of the database that contain its text, and no line holds a line "
+              "break, so it was not taken.\n\nCopy one line at a time.")
+        .arg(caption);
+}
+
 namespace {
 
 // The records a merge kept in two versions or kept changed.

@@ -29,8 +29,10 @@ public:
     static QString fieldProblem(const RecordStore::FieldProblem &problem,
                                 const RecordStore::RecordFields &fields,
                                 const QStringList &captions);
-    // A text of several lines pasted into the field with this caption.
+    // A text of several lines pasted into the entry field with this caption,
+    // or into the search field.
     static QString pasteRefused(const QString &caption);
+    static QString searchPasteRefused(const QString &caption);
     static QString merged(const QString &programDirectory, const RecordStore::MergeReport &merge);
     // What the sync tools' copies brought into the view, or, `written`, into
     // what a write wrote; or nothing to tell.

@@ -4,11 +4,13 @@
 
 #include <QLocale>
 
-QString retryUpperCase(const QString &text)
+QStringList retryUpperCaseForms(const QString &text)
 {
     const QLocale locale;
     QString upper;
+    QString plain;
     upper.reserve(text.size());
+    plain.reserve(text.size());
     for (qsizetype at = 0; at < text.size();) {
         const bool pair = text.at(at).isHighSurrogate() && at + 1 < text.size() &&
                           text.at(at + 1).isLowSurrogate();
@@ -17,8 +19,22 @@ QString retryUpperCase(const QString &text)
         const QList<uint> capitalCodes = capital.toUcs4();
         const bool kept = capitalCodes.size() != 1 ||
                           QChar::script(capitalCodes[0]) != QChar::script(character.toUcs4()[0]);
-        upper += kept ? character : capital;
+        const QString shown = kept ? character : capital;
+        const char16_t first = character.at(0).unicode();
+        upper += shown;
+        plain += first >= u'a' && first <= u'z' ? QChar(first - u'a' + u'A') : shown;
         at += character.size();
     }
-    return upper;
+    return plain == upper ? QStringList{upper} : QStringList{upper, plain};
+}
+
+QString shownRetryForm(const QStringList &forms, const QString &found)
+{
+    // A form that holds a line end finds nothing, so a form that occurs in
+    // the found lines occurs within one of them.
+    for (const QString &form : forms) {
+        if (found.contains(form))
+            return form;
+    }
+    return forms.value(0);
 }

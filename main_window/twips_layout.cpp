@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The layout's scaling: twips in pixels at the layout's factor, the room each
-// caption needs and gets, and the search for the smallest factor at which
-// every caption fits.
+// caption needs and gets, the search for the smallest factor at which every
+// caption fits, the largest at which the window fits the screen, and the
+// smaller font where the screen allows less than the captions need.
 #include "main_window/twips_layout.h"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include <QFontMetricsF>
 #include <QGroupBox>
@@ -83,6 +85,21 @@ CaptionRoom captionRoom(const QWidget *control)
     return {QSizeF(std::ceil(drawn) + 1, metrics.height()), QSizeF(room.size())};
 }
 
+// The most pixels of the program's along an edge of `logical` pixels of the
+// screen at the pixel ratio `ratio` that a window can take without running
+// past the screen's own pixels. Qt gives the screen's size in its own pixels
+// divided by the ratio and rounded, and a window's as its size times the ratio
+// rounded; so the screen is taken to have the fewest own pixels that give its
+// size.
+int fittingPixels(int logical, qreal ratio)
+{
+    const int own = int(std::ceil((logical - 0.5) * ratio - 1e-9));
+    int fitting = int(own / ratio);
+    while (qRound((fitting + 1) * ratio) <= own)
+        ++fitting;
+    return fitting;
+}
+
 bool captionFits(const QWidget *control)
 {
     const CaptionRoom fit = captionRoom(control);
@@ -109,13 +126,34 @@ qreal TwipsLayout::scale() const
 
 void TwipsLayout::fitToFont()
 {
-    if (m_placements.isEmpty())
+    // Setting the window's font calls this again, through its FontChange.
+    if (m_placements.isEmpty() || m_fitting)
         return;
+    m_fitting = true;
+    if (std::exchange(m_setsFont, false))
+        m_window->setFont(QFont());
+    // The layout grows with the desktop's font as far as the captions need
+    // and the screen allows; where the screen stops it first, the window's
+    // text is set smaller until every caption fits.
+    const qreal scale = std::min(captionScale(), screenScale());
+    applyScale(scale);
+    if (!captionsFit())
+        shrinkFont();
+    m_window->setFixedSize(scaledRect(m_clientArea, scale).size());
+    m_fitting = false;
+}
+
+bool TwipsLayout::setsFont() const
+{
+    return m_setsFont;
+}
+
+qreal TwipsLayout::captionScale()
+{
     // No control sets a font: each uses the desktop's default for its kind.
     // The layout grows with it instead, by the smallest scale from 1 up at
     // which every caption fits, found by halving the step between a scale
-    // that is too small and one that is enough, unless the screen is too
-    // small for that.
+    // that is too small and one that is enough.
     qreal tooSmall = 0;
     qreal enough = 1;
     applyScale(enough);
@@ -132,17 +170,53 @@ void TwipsLayout::fitToFont()
         else
             tooSmall = middle;
     }
-    // A layout grown wider or higher than the screen's available area shrinks
-    // until it fits, never below the table's size in the screen's own pixels.
-    // Those count the desktop's scale factor and the font's DPI, which Qt
-    // both takes into the pixel ratio.
+    return enough;
+}
+
+qreal TwipsLayout::screenScale() const
+{
+    // The largest scale at which the window, in the screen's own pixels, lies
+    // within the screen's available area; never below the table's size in
+    // those pixels, which count the desktop's scale factor and the font's DPI,
+    // both taken by Qt into the pixel ratio.
     const QScreen *screen = m_window->screen();
+    const qreal ratio = screen->devicePixelRatio();
     const QSize room = screen->availableGeometry().size();
-    enough = std::max(1 / screen->devicePixelRatio(),
-                      std::min({enough, room.width() * 15.0 / m_clientArea.width(),
-                                room.height() * 15.0 / m_clientArea.height()}));
-    applyScale(enough);
-    m_window->setFixedSize(scaledRect(m_clientArea, enough).size());
+    return std::max(1 / ratio,
+                    std::min(fittingPixels(room.width(), ratio) * 15.0 / m_clientArea.width(),
+                             fittingPixels(room.height(), ratio) * 15.0 / m_clientArea.height()));
+}
+
+void TwipsLayout::shrinkFont()
+{
+    // The largest fraction of the desktop's font at which every caption fits
+    // at the layout's scale, by halving as above. Only the size is set, so
+    // each control keeps its kind's font.
+    const QFont desktop = m_window->font();
+    const auto useFraction = [&](qreal fraction) {
+        QFont font;
+        if (desktop.pointSizeF() > 0)
+            font.setPointSizeF(desktop.pointSizeF() * fraction);
+        else
+            font.setPixelSize(std::max(1, qRound(desktop.pixelSize() * fraction)));
+        m_window->setFont(font);
+        return captionsFit();
+    };
+    m_setsFont = true;
+    qreal tooLarge = 1;
+    qreal fits = 0.5;
+    while (!useFraction(fits) && fits > 1 / kLargestScale) {
+        tooLarge = fits;
+        fits /= 2;
+    }
+    for (int step = 0; step < 12; ++step) {
+        const qreal middle = (tooLarge + fits) / 2;
+        if (useFraction(middle))
+            fits = middle;
+        else
+            tooLarge = middle;
+    }
+    useFraction(fits);
 }
 
 void TwipsLayout::applyScale(qreal scale)

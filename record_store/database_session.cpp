@@ -100,18 +100,19 @@ bool DatabaseSession::holdsUnsavedChanges() const
     return m_unsaved.has_value();
 }
 
-FileResult<QString> DatabaseSession::filter(const QString &searchText, DatabaseSnapshot &snapshot)
+FileResult<QString> DatabaseSession::filter(const QStringList &searchTexts,
+                                            DatabaseSnapshot &snapshot)
 {
     const FileResult<bool> file = catchUp();
     if (!m_unsaved)
-        return FilterDatabaseLines(m_programDirectory, searchText, snapshot);
+        return FilterDatabaseLines(m_programDirectory, searchTexts, snapshot);
     // The window's changes are shown also where the file cannot be read.
-    return file.with(filterDatabaseText(*m_unsaved, searchText));
+    return file.with(filterDatabaseText(*m_unsaved, searchTexts));
 }
 
-QString DatabaseSession::filterWritten(const QString &searchText)
+QString DatabaseSession::filterWritten(const QStringList &searchTexts)
 {
-    return filterDatabaseText(ancestor(), searchText);
+    return filterDatabaseText(ancestor(), searchTexts);
 }
 
 void DatabaseSession::searchShown(const QString &result)

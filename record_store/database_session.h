@@ -105,9 +105,10 @@ public:
     // written); of the file alone, read through `snapshot`, where there are
     // none. Another program's change of the file is taken in here: the
     // window's changes then descend from the file as it is now.
-    FileResult<QString> filter(const QString &searchText, DatabaseSnapshot &snapshot);
-    // The lines of the database as last written that hold `searchText`.
-    QString filterWritten(const QString &searchText);
+    FileResult<QString> filter(const QStringList &searchTexts, DatabaseSnapshot &snapshot);
+    // The lines of the database as last written that hold one of
+    // `searchTexts`.
+    QString filterWritten(const QStringList &searchTexts);
     // A search replaced the view by `result`.
     void searchShown(const QString &result);
     // Whether `view` holds the whole database exactly as the session last

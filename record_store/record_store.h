@@ -198,7 +198,7 @@ public:
     DatabaseSnapshot &operator=(const DatabaseSnapshot &) = delete;
 
 private:
-    friend FileResult<QString> FilterDatabaseLines(const QString &, const QString &,
+    friend FileResult<QString> FilterDatabaseLines(const QString &, const QStringList &,
                                                    DatabaseSnapshot &);
     std::unique_ptr<Internal::SnapshotRead> m_read;
 };
@@ -206,6 +206,12 @@ private:
 // FilterDatabaseLines through `snapshot` (see DatabaseSnapshot).
 FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const QString &searchText,
                                         DatabaseSnapshot &snapshot);
+
+// The file's lines that contain any of `searchTexts`, in file order, each once,
+// through `snapshot`: the upper-case retry's search for several forms of a
+// text.
+FileResult<QString> FilterDatabaseLines(const QString &programDirectory,
+                                        const QStringList &searchTexts, DatabaseSnapshot &snapshot);
 
 // The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
 // and Dropbox leave beside the database (the patterns in conflict_copies.cpp),

@@ -4,12 +4,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 namespace RecordStore::Internal {
 
-// The lines of the database text `text` that hold `searchText`, as
+// The lines of the database text `text` that hold one of `searchTexts`, as
 // FilterDatabaseLines finds them in a file.
-QString filterDatabaseText(QStringView text, const QString &searchText);
+QString filterDatabaseText(QStringView text, QStringList searchTexts);
 
 } // namespace RecordStore::Internal

@@ -555,7 +555,8 @@ void RecordStoreTest::filter()
 void RecordStoreTest::filterAgreesWithLineByLineScan()
 {
     // Random files over a small alphabet with every kind of line end, in both
-    // encodings, against the plain definition: each line that contains the text.
+    // encodings, against the plain definition: each line that contains the text
+    // (or one of two texts).
     QRandomGenerator random(20261208);
     const QByteArray alphabet("ab\r\n \xb5"
                               "c");
@@ -566,18 +567,30 @@ void RecordStoreTest::filterAgreesWithLineByLineScan()
             bytes.append(alphabet.at(random.bounded(alphabet.size())));
         if (round % 2)
             bytes = QString::fromLatin1(bytes).toUtf8();
-        QString search;
+        QString search, other; // and lines holding either
         for (int k = random.bounded(3); k > 0; --k)
             search.append(QChar::fromLatin1(alphabet.at(random.bounded(alphabet.size()))));
-        QString expected;
+        for (int k = random.bounded(3); k > 0; --k)
+            other.append(QChar::fromLatin1(alphabet.at(random.bounded(alphabet.size()))));
+        QString expected, either;
         for (const QString &line : referenceLines(referenceDecode(bytes))) {
             if (!line.isEmpty() && line.contains(search))
                 expected += line + "\r\n";
+            if (!line.isEmpty() && (line.contains(search) || line.contains(other)))
+                either += line + "\r\n";
         }
         QCOMPARE(TestSupport::readWritten(
                      bytes, [&](const QString &dir) { return FilterDatabaseLines(dir, search); })
                      .value,
                  expected);
+        DatabaseSnapshot snapshot;
+        QCOMPARE(TestSupport::readWritten(
+                     bytes,
+                     [&](const QString &dir) {
+                         return FilterDatabaseLines(dir, QStringList{search, other}, snapshot);
+                     })
+                     .value,
+                 either);
     }
 }
 
@@ -689,6 +702,7 @@ void RecordStoreTest::conflictCopies_data()
           "stockbook (conflicted copy 2026-12-08 094300) (2).txt",
           "stockbook_conflict-20261208-094300.txt", "stockbook_conflict_alice-20261208-094300.txt",
           "stockbook (Ann's conflicted copy 2026-12-08).txt",
+          "stockbook (Ann’s conflicted copy 2026-12-08).txt",
           "stockbook (Ann's Laptop (2)'s conflicted copy 2026-12-08) (1).txt",
           "stockbook (Ann's conflicted copy 2026-12-08 (1)).txt"})
         QTest::newRow(copy) << QStringList{copy} << QStringList{copy};
