@@ -19,33 +19,49 @@ namespace RecordStore {
 
 namespace {
 
-// One pattern for each way a sync tool names its copy. Each captures the
-// date (named "date": YYYYMMDD or YYYY-MM-DD) and, where the name holds it,
-// the time ("time": HHMMSS) and the number that a second copy of the same
-// moment gets ("number").
-const QList<QRegularExpression> &conflictCopyPatterns()
+// One pattern for each way a sync tool names its copy of a file whose name,
+// before ".txt", `stem` matches (captured as "stem"). Each captures the date
+// (named "date": YYYYMMDD or YYYY-MM-DD) and, where the name holds it, the
+// time ("time": HHMMSS) and the number that a second copy of the same moment
+// gets ("number").
+QList<QRegularExpression> copyPatterns(const QString &stem)
 {
-    static const QList<QRegularExpression> patterns = {
+    const QString file = QStringLiteral("^(?<stem>") + stem + u')';
+    return {
         // Syncthing: the date and time the copy was made and the short id
         // (seven characters of base 32) of the device that made the change.
         // A conflict of such a copy adds a second such part to its name.
         QRegularExpression(
-            QStringLiteral(R"(^stockbook\.sync-conflict-(?<date>\d{8})-(?<time>\d{6})-[A-Z2-7]{7})"
-                           R"((?:\.sync-conflict-\d{8}-\d{6}-[A-Z2-7]{7})*\.txt$)")),
+            file + QStringLiteral(R"(\.sync-conflict-(?<date>\d{8})-(?<time>\d{6})-[A-Z2-7]{7})"
+                                  R"((?:\.sync-conflict-\d{8}-\d{6}-[A-Z2-7]{7})*\.txt$)")),
         // Nextcloud, and ownCloud from its version 2.5: the file's time, the
         // user's name (without parentheses) when the server keeps the copies.
         QRegularExpression(
-            QStringLiteral(R"(^stockbook \(conflicted copy (?:[^()]+ )?(?<date>\d{4}-\d{2}-\d{2}) )"
-                           R"((?<time>\d{6})\)(?: \((?<number>\d+)\))?\.txt$)")),
+            file + QStringLiteral(R"( \(conflicted copy (?:[^()]+ )?(?<date>\d{4}-\d{2}-\d{2}) )"
+                                  R"((?<time>\d{6})\)(?: \((?<number>\d+)\))?\.txt$)")),
         // ownCloud before 2.5, with or without a user's name.
-        QRegularExpression(QStringLiteral(
-            R"(^stockbook_conflict(?:[-_][^/]+)?-(?<date>\d{8})-(?<time>\d{6})\.txt$)")),
+        QRegularExpression(file + QStringLiteral(R"(_conflict(?:[-_][^/]+)?-(?<date>\d{8})-)"
+                                                 R"((?<time>\d{6})\.txt$)")),
         // Dropbox: the name of the person or computer, the day, and a number
         // for a further copy of that day, inside or after the parentheses.
         QRegularExpression(
-            QStringLiteral(R"(^stockbook \((?:.+['’]s )?conflicted copy (?<date>\d{4}-\d{2}-\d{2}))"
-                           R"((?: \((?<number>\d+)\))?\)(?: \((?<number2>\d+)\))?\.txt$)")),
+            file + QStringLiteral(R"( \((?:.+['’]s )?conflicted copy (?<date>\d{4}-\d{2}-\d{2}))"
+                                  R"((?: \((?<number>\d+)\))?\)(?: \((?<number2>\d+)\))?\.txt$)")),
     };
+}
+
+// The copies of the database, and of the logs in the versions folder (see
+// history.cpp), whose machine's name is hexadecimal.
+const QList<QRegularExpression> &conflictCopyPatterns()
+{
+    static const QList<QRegularExpression> patterns = copyPatterns(QStringLiteral("stockbook"));
+    return patterns;
+}
+
+const QList<QRegularExpression> &logCopyPatterns()
+{
+    static const QList<QRegularExpression> patterns =
+        copyPatterns(QStringLiteral("history-[0-9a-f]+"));
     return patterns;
 }
 
@@ -124,6 +140,16 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
 }
 
 namespace Internal {
+
+QString logOfConflictCopy(const QString &name)
+{
+    for (const QRegularExpression &pattern : logCopyPatterns()) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (match.hasMatch())
+            return match.captured(u"stem") + QStringLiteral(".txt");
+    }
+    return QString();
+}
 
 namespace {
 
