@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 
 #include "record_store/database_file.h"
+#include "record_store/decoding.h"
 #include "record_store/file_system.h"
 #include "record_store/merge.h"
 
@@ -163,6 +164,23 @@ bool holdsDatabaseText(QStringView text)
     });
 }
 
+// The database text of a copy's decoded text, without its last line when
+// that has no line end (the copy was cut short), which goes to `unfinished`.
+QString finishedText(QStringView decoded, QString &unfinished)
+{
+    qsizetype end = decoded.size();
+    while (end > 0 && !isLineEnd(decoded[end - 1]))
+        --end;
+    unfinished = decoded.sliced(end).toString();
+    QString lines;
+    lines.reserve(end + end / 16);
+    forEachLine(decoded.first(end), [&lines](QStringView line) {
+        lines.append(line);
+        lines.append(kCrLf);
+    });
+    return CollapseBlankLines(lines);
+}
+
 } // namespace
 
 CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
@@ -176,12 +194,14 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
         result.report.unreadable = copy.noFile() ? Texts::tr("it is no longer there") : copy.reason;
         return result;
     }
-    const QString copyText = databaseTextOf(copy.value);
-    if (copy.value.contains('\0') || !holdsDatabaseText(copyText)) {
+    // Judged as text: a UTF-16 copy holds NUL bytes, and no NUL character.
+    const QString decoded = decodeDatabaseBytes(copy.value);
+    if (!holdsDatabaseText(decoded)) {
         result.report.unreadable =
             Texts::tr("it holds bytes that no database text holds, so it is no database");
         return result;
     }
+    const QString copyText = finishedText(decoded, result.report.unfinishedLine);
     result.id = contentIdOf(copy.value);
     result.bytes = copy.value;
     const std::optional<QByteArray> base =

@@ -27,7 +27,9 @@ QString logOfConflictCopy(const QString &name);
 // Merges the conflict copy `name` into `text`, whose content descends from
 // `textBase`, against the content both are known to descend from; without
 // one, every line of both is kept. A copy that cannot be read, or holds no
-// database text, is left out, saying why.
+// database text (judged after decoding), is left out, saying why; the last
+// line of a copy that does not end in a line end (one cut short) is left out
+// of the merge and named in the report.
 CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
                             const QString &name, QString &text, const ContentId &textBase);
 

@@ -51,6 +51,7 @@ struct CopyReport
 {
     QString name;
     MergeReport merge;
+    QString unfinishedLine;
     std::optional<QString> unreadable;
 };
 
