@@ -207,9 +207,14 @@ QString Messages::copiesMerged(const QList<CopyReport> &copies, bool written)
 {
     QStringList told;
     for (const CopyReport &copy : copies) {
-        if (!copy.unreadable)
-            told << tr(kFromCopy.many, nullptr, copy.merge.fromFile).arg(copy.name) +
-                        mergedRecordsText(copy.merge);
+        if (copy.unreadable)
+            continue;
+        told << tr(kFromCopy.many, nullptr, copy.merge.fromFile).arg(copy.name) +
+                    mergedRecordsText(copy.merge);
+        if (!copy.unfinishedLine.isEmpty())
+            told.last() += tr("\n\nIts last line was cut short (it has no line end) and was "
+                              "left out:\n") +
+                           copy.unfinishedLine;
     }
     if (told.isEmpty())
         return QString();

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 
 #include "record_store/database_file.h"
+#include "record_store/decoding.h"
 #include "record_store/file_system.h"
 #include "record_store/merge.h"
 
@@ -19,33 +20,49 @@ namespace RecordStore {
 
 namespace {
 
-// One pattern for each way a sync tool names its copy. Each captures the
-// date (named "date": YYYYMMDD or YYYY-MM-DD) and, where the name holds it,
-// the time ("time": HHMMSS) and the number that a second copy of the same
-// moment gets ("number").
-const QList<QRegularExpression> &conflictCopyPatterns()
+// One pattern for each way a sync tool names its copy of a file whose name,
+// before ".txt", `stem` matches (captured as "stem"). Each captures the date
+// (named "date": YYYYMMDD or YYYY-MM-DD) and, where the name holds it, the
+// time ("time": HHMMSS) and the number that a second copy of the same moment
+// gets ("number").
+QList<QRegularExpression> copyPatterns(const QString &stem)
 {
-    static const QList<QRegularExpression> patterns = {
+    const QString file = QStringLiteral("^(?<stem>") + stem + u')';
+    return {
         // Syncthing: the date and time the copy was made and the short id
         // (seven characters of base 32) of the device that made the change.
         // A conflict of such a copy adds a second such part to its name.
         QRegularExpression(
-            QStringLiteral(R"(^stockbook\.sync-conflict-(?<date>\d{8})-(?<time>\d{6})-[A-Z2-7]{7})"
-                           R"((?:\.sync-conflict-\d{8}-\d{6}-[A-Z2-7]{7})*\.txt$)")),
+            file + QStringLiteral(R"(\.sync-conflict-(?<date>\d{8})-(?<time>\d{6})-[A-Z2-7]{7})"
+                                  R"((?:\.sync-conflict-\d{8}-\d{6}-[A-Z2-7]{7})*\.txt$)")),
         // Nextcloud, and ownCloud from its version 2.5: the file's time, the
         // user's name (without parentheses) when the server keeps the copies.
         QRegularExpression(
-            QStringLiteral(R"(^stockbook \(conflicted copy (?:[^()]+ )?(?<date>\d{4}-\d{2}-\d{2}) )"
-                           R"((?<time>\d{6})\)(?: \((?<number>\d+)\))?\.txt$)")),
+            file + QStringLiteral(R"( \(conflicted copy (?:[^()]+ )?(?<date>\d{4}-\d{2}-\d{2}) )"
+                                  R"((?<time>\d{6})\)(?: \((?<number>\d+)\))?\.txt$)")),
         // ownCloud before 2.5, with or without a user's name.
-        QRegularExpression(QStringLiteral(
-            R"(^stockbook_conflict(?:[-_][^/]+)?-(?<date>\d{8})-(?<time>\d{6})\.txt$)")),
+        QRegularExpression(file + QStringLiteral(R"(_conflict(?:[-_][^/]+)?-(?<date>\d{8})-)"
+                                                 R"((?<time>\d{6})\.txt$)")),
         // Dropbox: the name of the person or computer, the day, and a number
         // for a further copy of that day, inside or after the parentheses.
         QRegularExpression(
-            QStringLiteral(R"(^stockbook \((?:.+['’]s )?conflicted copy (?<date>\d{4}-\d{2}-\d{2}))"
-                           R"((?: \((?<number>\d+)\))?\)(?: \((?<number2>\d+)\))?\.txt$)")),
+            file + QStringLiteral(R"( \((?:.+['’]s )?conflicted copy (?<date>\d{4}-\d{2}-\d{2}))"
+                                  R"((?: \((?<number>\d+)\))?\)(?: \((?<number2>\d+)\))?\.txt$)")),
     };
+}
+
+// The copies of the database, and of the logs in the versions folder (see
+// history.cpp), whose machine's name is hexadecimal.
+const QList<QRegularExpression> &conflictCopyPatterns()
+{
+    static const QList<QRegularExpression> patterns = copyPatterns(QStringLiteral("stockbook"));
+    return patterns;
+}
+
+const QList<QRegularExpression> &logCopyPatterns()
+{
+    static const QList<QRegularExpression> patterns =
+        copyPatterns(QStringLiteral("history-[0-9a-f]+"));
     return patterns;
 }
 
@@ -125,6 +142,16 @@ FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QStr
 
 namespace Internal {
 
+QString logOfConflictCopy(const QString &name)
+{
+    for (const QRegularExpression &pattern : logCopyPatterns()) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (match.hasMatch())
+            return match.captured(u"stem") + QStringLiteral(".txt");
+    }
+    return QString();
+}
+
 namespace {
 
 // Whether `text`, decoded from a copy's bytes, can be a database text: a
@@ -135,6 +162,23 @@ bool holdsDatabaseText(QStringView text)
         const char16_t u = c.unicode();
         return (u < 0x20 && u != u'\t' && u != u'\r' && u != u'\n') || (u >= 0x7f && u < 0xa0);
     });
+}
+
+// The database text of a copy's decoded text, without its last line when
+// that has no line end (the copy was cut short), which goes to `unfinished`.
+QString finishedText(QStringView decoded, QString &unfinished)
+{
+    qsizetype end = decoded.size();
+    while (end > 0 && !isLineEnd(decoded[end - 1]))
+        --end;
+    unfinished = decoded.sliced(end).toString();
+    QString lines;
+    lines.reserve(end + end / 16);
+    forEachLine(decoded.first(end), [&lines](QStringView line) {
+        lines.append(line);
+        lines.append(kCrLf);
+    });
+    return CollapseBlankLines(lines);
 }
 
 } // namespace
@@ -150,12 +194,14 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
         result.report.unreadable = copy.noFile() ? Texts::tr("it is no longer there") : copy.reason;
         return result;
     }
-    const QString copyText = databaseTextOf(copy.value);
-    if (copy.value.contains('\0') || !holdsDatabaseText(copyText)) {
+    // Judged as text: a UTF-16 copy holds NUL bytes, and no NUL character.
+    const QString decoded = decodeDatabaseBytes(copy.value);
+    if (!holdsDatabaseText(decoded)) {
         result.report.unreadable =
             Texts::tr("it holds bytes that no database text holds, so it is no database");
         return result;
     }
+    const QString copyText = finishedText(decoded, result.report.unfinishedLine);
     result.id = contentIdOf(copy.value);
     result.bytes = copy.value;
     const std::optional<QByteArray> base =

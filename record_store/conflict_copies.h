@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// What conflict_copies.cpp gives the session: the merge of one conflict copy.
+// What conflict_copies.cpp gives the session, the merge of one conflict copy,
+// and the history, the names of the copies of a log.
 #pragma once
 
 #include <QByteArray>
@@ -19,10 +20,16 @@ struct CopyMerge
     ContentId id;
     QByteArray bytes;
 };
+// The log (history-<machine>.txt) whose sync tool's conflict copy is named
+// `name`, by the names of the database's copies; empty for another name.
+QString logOfConflictCopy(const QString &name);
+
 // Merges the conflict copy `name` into `text`, whose content descends from
 // `textBase`, against the content both are known to descend from; without
 // one, every line of both is kept. A copy that cannot be read, or holds no
-// database text, is left out, saying why.
+// database text (judged after decoding), is left out, saying why; the last
+// line of a copy that does not end in a line end (one cut short) is left out
+// of the merge and named in the report.
 CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
                             const QString &name, QString &text, const ContentId &textBase);
 

@@ -52,6 +52,7 @@ struct CopyReport
 {
     QString name;
     MergeReport merge;
+    QString unfinishedLine;
     std::optional<QString> unreadable;
 };
 

@@ -126,14 +126,24 @@ FileResult<QStringList> listFolder(const Folder &folder);
 // and without waiting for a writer (a FIFO or device is refused), when it is
 // a regular file of at most `limit` bytes. Missing when there is none.
 FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit);
-// Creates `name` in `folder` (refused when anything has that name), writes
-// `bytes` and flushes it to disk; on failure nothing is left behind.
+// The last `limit` bytes of the file `name` in `folder` (all of a smaller
+// one), opened as by readFileIn.
+FileResult<QByteArray> readFileEndIn(const Folder &folder, const QString &name, qint64 limit);
+// Writes `bytes` to a new temporary file in `folder`, flushes it to disk and
+// gives it the name `name`, which it never takes from an entry that has it
+// (refused then); so `name` holds all of `bytes` or is not made, and on
+// failure nothing is left behind.
 std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
                                       QByteArrayView bytes);
 // Appends `bytes` to the regular file `name` in `folder`, made when missing,
-// and flushes it to disk.
+// never through a symbolic link, and flushes it to disk. `bytes` start a line
+// of their own: where the file does not end in a line end (LF), one is
+// written first.
 std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
                                       QByteArrayView bytes);
+// Sets the modification time of the regular file `name` in `folder` to now,
+// not through a symbolic link.
+std::optional<QString> touchFileIn(const Folder &folder, const QString &name);
 std::optional<QString> removeFileIn(const Folder &folder, const QString &name);
 // Renames `name` in `from` to `newName` in `to`, never replacing an entry
 // there (the system's "File exists" when one is there).

@@ -14,8 +14,10 @@
 // - no flush of a folder: QSaveFile flushes the file before its rename.
 #include <cerrno>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include "record_store/database_file.h"
@@ -230,13 +232,46 @@ std::optional<QString> writeTo(QFile &file, QIODevice::OpenMode mode, QByteArray
 
 } // namespace
 
+FileResult<QByteArray> readFileEndIn(const Folder &folder, const QString &name, qint64 limit)
+{
+    const QFileInfo info(pathIn(folder, name));
+    if (!info.exists() && !info.isSymLink())
+        return {FileStatus::Missing, QString(), QByteArray()};
+    if (info.isSymLink())
+        return failure<QByteArray>(Texts::tr("it is a symbolic link"));
+    if (!info.isFile())
+        return failure<QByteArray>(Texts::tr("it is not a plain file"));
+    QFile file(info.filePath());
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(qMax<qint64>(0, file.size() - limit)))
+        return failure<QByteArray>(file.errorString());
+    QByteArray bytes = file.read(limit);
+    if (file.error() != QFileDevice::NoError)
+        return failure<QByteArray>(file.errorString());
+    return {FileStatus::Ok, QString(), bytes};
+}
+
 std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
                                       QByteArrayView bytes)
 {
-    QFile file(pathIn(folder, name));
-    std::optional<QString> reason = writeTo(file, QIODevice::WriteOnly | QIODevice::NewOnly, bytes);
-    if (reason && file.isOpen())
-        file.remove();
+    // QSaveFile writes and flushes a temporary file under a name of its own,
+    // which then takes `name` unless something has it (QFile::rename never
+    // replaces a file). "~syncthing~...tmp" as for the database.
+    const QString path = pathIn(folder, name);
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+        return qt_error_string(EEXIST);
+    const QString temporary =
+        pathIn(folder, QStringLiteral("~syncthing~%1.%2.tmp")
+                           .arg(name)
+                           .arg(QRandomGenerator::global()->bounded(1 << 30), 0, 36));
+    QSaveFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(bytes.data(), bytes.size()) != bytes.size() || !file.commit())
+        return file.errorString();
+    QFile written(temporary);
+    if (written.rename(path))
+        return std::nullopt;
+    const QString reason = written.errorString();
+    written.remove();
     return reason;
 }
 
@@ -249,7 +284,25 @@ std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
     if (info.exists() && !info.isFile())
         return Texts::tr("%1 is not a plain file").arg(name);
     QFile file(info.filePath());
-    return writeTo(file, QIODevice::WriteOnly | QIODevice::Append, bytes);
+    // A line cut short (a crash while it was appended) is not joined.
+    QByteArray line = bytes.toByteArray();
+    if (file.open(QIODevice::ReadOnly) && file.size() > 0 && file.seek(file.size() - 1) &&
+        file.read(1) != "\n")
+        line.prepend('\n');
+    file.close();
+    return writeTo(file, QIODevice::WriteOnly | QIODevice::Append, line);
+}
+
+std::optional<QString> touchFileIn(const Folder &folder, const QString &name)
+{
+    const QFileInfo info(pathIn(folder, name));
+    if (info.isSymLink() || !info.isFile())
+        return Texts::tr("%1 is not a plain file").arg(name);
+    QFile file(info.filePath());
+    if (!file.open(QIODevice::ReadWrite) ||
+        !file.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime))
+        return file.errorString();
+    return std::nullopt;
 }
 
 std::optional<QString> removeFileIn(const Folder &folder, const QString &name)

@@ -429,26 +429,47 @@ FileResult<QStringList> listFolder(const Folder &folder)
     return {FileStatus::Ok, QString(), names};
 }
 
-FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit)
+namespace {
+
+// The plain file `name` in `folder`, opened to read without following a link
+// and without waiting for a writer (a FIFO or device is refused), and its
+// status; else -1, and `result` says why.
+int openPlainFileIn(const Folder &folder, const QString &name, struct stat &status,
+                    FileResult<QByteArray> &result)
 {
     const int fd = ::openat(folder.state->fd, QFile::encodeName(name).constData(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        if (errno == ENOENT)
-            return {FileStatus::Missing, QString(), QByteArray()};
-        return failure<QByteArray>(errno == ELOOP ? Texts::tr("it is a symbolic link")
-                                                  : systemReason());
+        result = errno == ENOENT
+                     ? FileResult<QByteArray>{FileStatus::Missing, QString(), {}}
+                     : failure<QByteArray>(errno == ELOOP ? Texts::tr("it is a symbolic link")
+                                                          : systemReason());
+        return -1;
     }
-    struct stat status;
+    const bool statted = ::fstat(fd, &status) == 0;
+    if (!statted || !S_ISREG(status.st_mode)) {
+        result =
+            failure<QByteArray>(statted ? Texts::tr("it is not a plain file") : systemReason());
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit)
+{
+    struct stat status = {};
+    FileResult<QByteArray> result;
+    const int fd = openPlainFileIn(folder, name, status, result);
+    if (fd < 0)
+        return result;
     std::optional<QString> reason;
-    if (::fstat(fd, &status) != 0)
-        reason = systemReason();
-    else if (!S_ISREG(status.st_mode))
-        reason = Texts::tr("it is not a plain file");
-    else if (status.st_size > limit)
-        reason = Internal::tooLargeReason(status.st_size, limit);
     QByteArray bytes;
-    if (!reason) {
+    if (status.st_size > limit) {
+        reason = Internal::tooLargeReason(status.st_size, limit);
+    } else {
         bytes = QByteArray(status.st_size, Qt::Uninitialized);
         reason = readToEnd(fd, bytes, limit);
         if (!reason && bytes.size() > limit)
@@ -457,6 +478,35 @@ FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qin
     ::close(fd);
     if (reason)
         return failure<QByteArray>(*reason);
+    return {FileStatus::Ok, QString(), bytes};
+}
+
+FileResult<QByteArray> readFileEndIn(const Folder &folder, const QString &name, qint64 limit)
+{
+    struct stat status = {};
+    FileResult<QByteArray> result;
+    const int fd = openPlainFileIn(folder, name, status, result);
+    if (fd < 0)
+        return result;
+    const qint64 from = qMax<qint64>(0, qint64(status.st_size) - limit);
+    QByteArray bytes(qint64(status.st_size) - from, Qt::Uninitialized);
+    qsizetype got = 0;
+    std::optional<QString> reason;
+    while (got < bytes.size()) {
+        const ssize_t chunk =
+            ::pread(fd, bytes.data() + got, size_t(bytes.size() - got), off_t(from + got));
+        if (chunk < 0 && errno == EINTR)
+            continue;
+        if (chunk < 0)
+            reason = systemReason();
+        if (chunk <= 0)
+            break;
+        got += chunk;
+    }
+    ::close(fd);
+    if (reason)
+        return failure<QByteArray>(*reason);
+    bytes.resize(got);
     return {FileStatus::Ok, QString(), bytes};
 }
 
@@ -483,18 +533,32 @@ std::optional<QString> writeAllTo(int fd, QByteArrayView bytes)
 std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
                                       QByteArrayView bytes)
 {
-    const QByteArray entry = QFile::encodeName(name);
-    const int fd = ::openat(folder.state->fd, entry.constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0)
+    Location at{folder, QFile::encodeName(name), Location::Missing, QString(), std::nullopt};
+    struct stat existing;
+    if (::fstatat(folder.state->fd, at.name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+        return systemReason(EEXIST);
+    const FileResult<TemporaryFile> temporary = createTemporary(at);
+    if (!temporary.ok())
+        return temporary.reason;
+    if (std::optional<QString> reason = writeAllTo(temporary.value.state->fd, bytes))
+        return reason;
+    // A hard link never replaces an entry; the temporary name goes with the
+    // temporary file. Where links cannot be made, a rename that refuses a
+    // taken name, where the system has one.
+    const int fd = folder.state->fd;
+    const char *from = temporary.value.state->name.constData();
+    if (::linkat(fd, from, fd, at.name.constData(), 0) != 0) {
+#if defined(RENAME_NOREPLACE)
+        if (errno == EEXIST ||
+            ::renameat2(fd, from, fd, at.name.constData(), RENAME_NOREPLACE) != 0)
+            return systemReason();
+        temporary.value.state->renamed = true;
+#else
         return systemReason();
-    std::optional<QString> reason = writeAllTo(fd, bytes);
-    ::close(fd);
-    if (reason)
-        ::unlinkat(folder.state->fd, entry.constData(), 0);
-    else
-        ::fsync(folder.state->fd);
-    return reason;
+#endif
+    }
+    ::fsync(fd);
+    return std::nullopt;
 }
 
 std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
@@ -502,19 +566,32 @@ std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
 {
     const int fd =
         ::openat(folder.state->fd, QFile::encodeName(name).constData(),
-                 O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+                 O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno == ELOOP ? Texts::tr("%1 is a symbolic link").arg(name) : systemReason();
     struct stat status;
+    char last = '\n';
     std::optional<QString> reason;
     if (::fstat(fd, &status) != 0)
         reason = systemReason();
     else if (!S_ISREG(status.st_mode))
         reason = Texts::tr("%1 is not a plain file").arg(name);
+    // A line cut short (a crash while it was appended) is not joined.
+    else if (status.st_size > 0 && ::pread(fd, &last, 1, status.st_size - 1) != 1)
+        reason = systemReason();
     else
-        reason = writeAllTo(fd, bytes);
+        reason =
+            writeAllTo(fd, last == '\n' ? bytes.toByteArray() : bytes.toByteArray().prepend('\n'));
     ::close(fd);
     return reason;
+}
+
+std::optional<QString> touchFileIn(const Folder &folder, const QString &name)
+{
+    if (::utimensat(folder.state->fd, QFile::encodeName(name).constData(), nullptr,
+                    AT_SYMLINK_NOFOLLOW) != 0)
+        return systemReason();
+    return std::nullopt;
 }
 
 std::optional<QString> removeFileIn(const Folder &folder, const QString &name)

@@ -5,11 +5,22 @@
 // every write appends to its machine's log, history-<machine>.txt, one line:
 // the id written, then the ids it descends from (the content it replaced,
 // the text the window last read or wrote, the copies it merged), then, for
-// people, the local time. No file is written by two machines: a version's
-// name is its content, and a log has one writer. So a sync tool carries the
-// folder without making conflict copies of its own, and the order of the
-// history comes from these links alone, never from clocks or names.
+// people, the local time. A version's name is its content, and a log has one
+// writer, its machine; so a sync tool carries the folder without making
+// conflict copies of its own, and the order of the history comes from these
+// links alone, never from clocks or names. Only two machines with one name
+// (one cloned from the other's disk: the same machine id and program folder)
+// write one log; the sync tool's copies of it are read with it, and folded
+// into it (its lines are a set) and removed by the next write.
+//
+// What a crash or a full disk leaves is never trusted: a version is written
+// under a temporary name and takes its name once it is on the disk, and is
+// used only when its bytes hash to its name (one that does not is written
+// again when its content is kept again); a log line cut short is skipped,
+// and the next line starts a line of its own.
 #include "record_store/history.h"
+
+#include "record_store/conflict_copies.h"
 
 #if defined(STOCKBOOK_OPENSSL)
 #include <openssl/sha.h>
@@ -28,7 +39,10 @@ namespace RecordStore::Internal {
 namespace {
 
 constexpr qsizetype kIdLength = 32;
-// A log is read up to this size (half a million writes); a larger one is not.
+// A log is read up to this size (half a million writes); of a larger one,
+// its newest lines up to this size: the writes before them are not known
+// (contents that descend from them are merged as without an ancestor), and
+// the versions only they name are never removed.
 constexpr qint64 kLargestLog = qint64(64) << 20;
 
 bool isContentId(QByteArrayView token)
@@ -42,6 +56,42 @@ bool isContentId(QByteArrayView token)
 bool isLogName(const QString &name)
 {
     return name.startsWith(QLatin1String("history-")) && name.endsWith(QLatin1String(".txt"));
+}
+
+// The ids of a log line: the id written, then the ids it descends from, up to
+// the "#" before the time; nothing for a line that does not read so (cut
+// short, or damaged).
+QList<ContentId> idsOfLine(const QByteArray &line)
+{
+    const qsizetype comment = line.indexOf('#');
+    QList<ContentId> ids;
+    for (const QByteArray &token : line.first(comment < 0 ? line.size() : comment).split(' ')) {
+        const QByteArray id = token.trimmed();
+        if (id.isEmpty())
+            continue;
+        if (!isContentId(id))
+            return {};
+        ids.append(id);
+    }
+    return ids;
+}
+
+// The lines of a log (or of a copy of one) that read as a write, and their
+// ids; nothing when it cannot be read.
+std::optional<QList<std::pair<QByteArray, QList<ContentId>>>>
+linesOfLog(const FileSystem::Folder &folder, const QString &name)
+{
+    FileResult<QByteArray> log = FileSystem::readFileEndIn(folder, name, kLargestLog + 1);
+    if (!log.ok())
+        return std::nullopt;
+    // Read from its end, a larger log's first line may be cut.
+    if (log.value.size() > kLargestLog)
+        log.value.remove(0, log.value.indexOf('\n') + 1);
+    QList<std::pair<QByteArray, QList<ContentId>>> lines;
+    for (const QByteArray &line : log.value.split('\n'))
+        if (QList<ContentId> ids = idsOfLine(line); !ids.isEmpty())
+            lines.append({line.trimmed(), std::move(ids)});
+    return lines;
 }
 
 // The content id in a version's name, or nothing.
@@ -71,6 +121,12 @@ ContentId contentIdOf(QByteArrayView bytes)
 
 QByteArray machineName(const QString &programDirectory)
 {
+    // A test may give the name itself, as two machines cloned from one disk
+    // share one (their id and the program folder's path are the same).
+    static const QRegularExpression given(QStringLiteral("^[0-9a-f]{1,32}$"));
+    const QByteArray name = qgetenv("STOCKBOOK_MACHINE_NAME");
+    if (given.match(QLatin1String(name)).hasMatch())
+        return name;
     // Where the system has no machine id (some containers), the host name
     // stands in; a test may name the machine itself.
     QByteArray machine = qgetenv("STOCKBOOK_MACHINE_ID");
@@ -106,43 +162,93 @@ FileResult<History> History::open(const FileSystem::Folder &programFolder,
     if (!names.ok())
         return names.with(History{});
     history.m_files = names.value;
-    for (const QString &name : names.value) {
-        if (!isLogName(name))
-            continue;
-        // A log that cannot be read (or is larger) tells nothing: what it names
-        // is merged as without a known ancestor, and never pruned.
-        const FileResult<QByteArray> log = FileSystem::readFileIn(folder.value, name, kLargestLog);
-        if (!log.ok())
-            continue;
-        QList<ContentId> &writes = history.m_logs[name];
-        for (const QByteArray &line : log.value.split('\n')) {
-            const QList<QByteArray> tokens = line.trimmed().split(' ');
-            if (tokens.isEmpty() || !isContentId(tokens.first()))
+    history.readLogs(create);
+    return {FileStatus::Ok, QString(), history};
+}
+
+void History::readLogs(bool fold)
+{
+    // Each log's lines: its own, then those its copies add. A log that cannot
+    // be read tells nothing: what it names is merged as without a known
+    // ancestor, and never pruned.
+    QHash<QString, QSet<QByteArray>> seen;
+    QHash<QString, QList<QList<ContentId>>> lines;
+    const QStringList names = m_files;
+    for (const bool copies : {false, true}) {
+        for (const QString &name : names) {
+            const QString copyOf = logOfConflictCopy(name);
+            const QString log = copyOf.isEmpty() && isLogName(name) ? name : copyOf;
+            if (log.isEmpty() || copyOf.isEmpty() == copies) // not of this round
                 continue;
-            const ContentId &written = tokens.first();
-            QList<ContentId> &parents = history.m_parents[written];
-            for (qsizetype k = 1; k < tokens.size() && isContentId(tokens[k]); ++k)
-                if (!parents.contains(tokens[k]))
-                    parents.append(tokens[k]);
-            writes.append(written);
+            const auto read = linesOfLog(m_folder, name);
+            if (!read)
+                continue;
+            QByteArray added;
+            for (const auto &[line, ids] : *read) {
+                if (!seen[log].contains(line)) {
+                    seen[log].insert(line);
+                    lines[log].append(ids);
+                    added += line + '\n';
+                }
+            }
+            if (fold && copies)
+                foldCopy(name, log, added);
         }
     }
-    return {FileStatus::Ok, QString(), history};
+    for (auto log = lines.cbegin(); log != lines.cend(); ++log) {
+        for (const QList<ContentId> &ids : log.value()) {
+            QList<ContentId> &parents = m_parents[ids.first()];
+            for (const ContentId &parent : ids.sliced(1))
+                if (!parents.contains(parent))
+                    parents.append(parent);
+            m_logs[log.key()].append(ids.first());
+        }
+    }
+}
+
+void History::foldCopy(const QString &copy, const QString &log, const QByteArray &added)
+{
+    // What another window folds at the same time is appended twice: the
+    // lines are a set.
+    if (!added.isEmpty() && FileSystem::appendToFileIn(m_folder, log, added))
+        return; // the copy stays, and is read with the log
+    if (!FileSystem::removeFileIn(m_folder, copy))
+        m_files.removeOne(copy);
 }
 
 std::optional<QString> History::keep(const ContentId &id, QByteArrayView bytes)
 {
+    return keepVersion(id, bytes, false);
+}
+
+std::optional<QString> History::keepWritten(const ContentId &id, QByteArrayView bytes)
+{
+    return keepVersion(id, bytes, true);
+}
+
+std::optional<QString> History::keepVersion(const ContentId &id, QByteArrayView bytes, bool now)
+{
     const QString name = versionName(id);
-    if (m_files.contains(name))
-        return std::nullopt;
-    std::optional<QString> reason = FileSystem::writeNewFileIn(m_folder, name, bytes);
-    // Kept meanwhile by another window or machine: the same content.
-    if (reason) {
-        const FileResult<QByteArray> there = FileSystem::readFileIn(m_folder, name, bytes.size());
-        if (there.ok() && contentIdOf(there.value) == id)
+    std::optional<QString> reason;
+    // Twice: the version may be kept meanwhile by another window or machine.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const FileResult<QByteArray> there =
+            FileSystem::readFileIn(m_folder, name, kLargestDatabaseFile);
+        if (there.ok() && there.value == bytes) {
+            if (now)
+                static_cast<void>(FileSystem::touchFileIn(m_folder, name));
             reason.reset();
+            break;
+        }
+        // Cut short (a crash or a full disk while it was written), or
+        // damaged since: written again.
+        if (there.ok())
+            static_cast<void>(FileSystem::removeFileIn(m_folder, name));
+        reason = FileSystem::writeNewFileIn(m_folder, name, bytes);
+        if (!reason)
+            break;
     }
-    if (!reason)
+    if (!reason && !m_files.contains(name))
         m_files.append(name);
     return reason;
 }
@@ -193,31 +299,39 @@ QList<ContentId> History::ancestorsByDistance(const ContentId &from) const
     return order;
 }
 
-std::optional<ContentId> History::mergeBaseId(const ContentId &a, const ContentId &b) const
+std::optional<std::pair<ContentId, QByteArray>> History::keptMergeBase(const ContentId &a,
+                                                                       const ContentId &b) const
 {
     if (!knows(a) || !knows(b))
         return std::nullopt;
     const QList<ContentId> fromA = ancestorsByDistance(a);
     const QSet<ContentId> ofA(fromA.cbegin(), fromA.cend());
-    // The nearest common ancestor whose content is still kept. An older one
-    // is an ancestor of both too: merging with it may bring back a record
-    // removed since, but never removes one.
-    for (const ContentId &id : ancestorsByDistance(b))
-        if (ofA.contains(id) && m_files.contains(versionName(id)))
-            return id;
+    // The nearest common ancestor whose content is still kept whole. An
+    // older one is an ancestor of both too: merging with it may bring back a
+    // record removed since, but never removes one.
+    for (const ContentId &id : ancestorsByDistance(b)) {
+        if (!ofA.contains(id) || !m_files.contains(versionName(id)))
+            continue;
+        const FileResult<QByteArray> bytes =
+            FileSystem::readFileIn(m_folder, versionName(id), kLargestDatabaseFile);
+        if (bytes.ok() && contentIdOf(bytes.value) == id)
+            return std::pair(id, bytes.value);
+    }
+    return std::nullopt;
+}
+
+std::optional<ContentId> History::mergeBaseId(const ContentId &a, const ContentId &b) const
+{
+    if (const auto base = keptMergeBase(a, b))
+        return base->first;
     return std::nullopt;
 }
 
 std::optional<QByteArray> History::mergeBase(const ContentId &a, const ContentId &b) const
 {
-    const std::optional<ContentId> id = mergeBaseId(a, b);
-    if (!id)
-        return std::nullopt;
-    const FileResult<QByteArray> bytes =
-        FileSystem::readFileIn(m_folder, versionName(*id), kLargestDatabaseFile);
-    if (!bytes.ok() || contentIdOf(bytes.value) != *id)
-        return std::nullopt;
-    return bytes.value;
+    if (const auto base = keptMergeBase(a, b))
+        return base->second;
+    return std::nullopt;
 }
 
 void History::prune(const QList<ContentId> &keepAlso)

@@ -49,16 +49,24 @@ class History
 {
 public:
     // The history in the versions folder of `programFolder`, read from every
-    // machine's log; with `create`, the folder is made where it is missing.
+    // machine's log and the sync tools' copies of the logs; with `create`
+    // (for a write), the folder is made where it is missing and the copies
+    // are folded into their logs.
     static FileResult<History> open(const FileSystem::Folder &programFolder,
                                     const QString &programDirectory, bool create);
 
-    // Keeps `bytes`, whose id is `id`, as a version, unless it is kept already.
+    // Keeps `bytes`, whose id is `id`, as a version, unless it is kept already
+    // (whole: one cut short is written again).
     std::optional<QString> keep(const ContentId &id, QByteArrayView bytes);
+    // Keeps the content a write writes, as keep(); one kept already gets the
+    // time of this write, so that the versions sorted by their modification
+    // time follow the writes (the content a write replaces keeps the time it
+    // was written).
+    std::optional<QString> keepWritten(const ContentId &id, QByteArrayView bytes);
     // Appends to this machine's log that `written` descends from `parents`.
     std::optional<QString> record(const ContentId &written, const QList<ContentId> &parents);
     // The content that `a` and `b` both descend from, nearest to them first,
-    // whose version is kept; nothing when none is known.
+    // whose version is kept whole; nothing when none is known.
     std::optional<QByteArray> mergeBase(const ContentId &a, const ContentId &b) const;
     std::optional<ContentId> mergeBaseId(const ContentId &a, const ContentId &b) const;
     // Whether the logs know `id` to descend from `ancestor` (or to be it).
@@ -76,7 +84,18 @@ public:
     static QString versionName(const ContentId &id);
 
 private:
+    // Reads every machine's log, with the sync tools' copies of it; with
+    // `fold`, the lines a copy adds are appended to the log and it goes.
+    void readLogs(bool fold);
+    // Appends to `log` the lines `added` that its copy `copy` adds, and
+    // removes the copy.
+    void foldCopy(const QString &copy, const QString &log, const QByteArray &added);
+    // keep(), and with `now` keepWritten().
+    std::optional<QString> keepVersion(const ContentId &id, QByteArrayView bytes, bool now);
     QList<ContentId> ancestorsByDistance(const ContentId &from) const;
+    // The merge base of `a` and `b` whose version is kept whole, and its bytes.
+    std::optional<std::pair<ContentId, QByteArray>> keptMergeBase(const ContentId &a,
+                                                                  const ContentId &b) const;
 
     FileSystem::Folder m_programFolder;
     FileSystem::Folder m_folder;
@@ -90,7 +109,9 @@ private:
 
 // This machine's name in the history: a hash of the machine's id and the
 // program folder's path, so that two machines, and two program folders on
-// one machine, never write the same log.
+// one machine, write logs of their own; only a machine cloned from another's
+// disk shares its name (see History::open). STOCKBOOK_MACHINE_NAME, when it
+// holds hexadecimal digits, is the name.
 QByteArray machineName(const QString &programDirectory);
 
 } // namespace RecordStore::Internal

@@ -63,7 +63,7 @@ std::optional<QString> recordWrite(const QString &programDirectory,
             return notKeptReason(programDirectory, *reason);
         parents.append(id);
     }
-    std::optional<QString> reason = kept.keep(writtenId, written);
+    std::optional<QString> reason = kept.keepWritten(writtenId, written);
     if (!reason)
         reason = kept.record(writtenId, parents);
     if (reason)

@@ -359,6 +359,7 @@ private slots:
     void largestFileIsRead();
     void otherWriterBeforeTheRename_data();
     void otherWriterBeforeTheRename();
+    void versionNotWrittenThroughALink_data();
     void versionNotWrittenThroughALink();
     void linkSwappedInBeforeTheOpen();
     void outOfMemory();
@@ -692,15 +693,24 @@ void FaultsTest::otherWriterBeforeTheRename()
     QCOMPARE(g_versionFlushesBeforeRename > 0, written.ok());
 }
 
+void FaultsTest::versionNotWrittenThroughALink_data()
+{
+    // A link at the name of the version of what the file holds, of what is
+    // written (their content's hashes), or of this machine's log.
+    QTest::addColumn<QString>("name");
+    QTest::newRow("the file's version") << "stockbook-8e4621379786ef42a4fec155cd525c29.txt";
+    QTest::newRow("the version written") << "stockbook-679e273f78fc8f8ba114db23c2dce80c.txt";
+    QTest::newRow("the log") << "history-a1.txt";
+}
+
 void FaultsTest::versionNotWrittenThroughALink()
 {
-    // Links at the names of the versions of what the file holds and of what
-    // is written (their content's hashes).
+    QFETCH(QString, name);
     ProgramDirectory dir("a\r\n");
     QVERIFY(QDir(dir.path()).mkdir("stockbook-versions"));
-    for (const char *id : {"8e4621379786ef42a4fec155cd525c29", "679e273f78fc8f8ba114db23c2dce80c"})
-        QVERIFY(QFile::link(dir.path() + "/aim",
-                            dir.path() + "/stockbook-versions/stockbook-" + id + ".txt"));
+    QVERIFY(QFile::link(dir.path() + "/aim", dir.path() + "/stockbook-versions/" + name));
+    qputenv("STOCKBOOK_MACHINE_NAME", "a1");
+    const auto unset = qScopeGuard([] { qunsetenv("STOCKBOOK_MACHINE_NAME"); });
     QVERIFY(!WriteDatabaseFile(dir.path(), "b").ok());
     QVERIFY(!QFileInfo::exists(dir.path() + "/aim"));
     QCOMPARE(dir.readDatabase(), QByteArray("a\r\n"));

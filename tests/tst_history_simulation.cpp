@@ -6,12 +6,15 @@
 // while a sync step carries the files between the machines that are not
 // paused as Syncthing does (a change on one side is copied; changes on two
 // sides keep the later one and make the other a conflict copy; a change
-// beats a removal). At the end every machine is synced and saves: all files
+// beats a removal), while crashes cut a log's last line or a version short,
+// and two machines may be clones that write one log. Each write is checked
+// (see checkWrite). At the end every machine is synced and saves: all files
 // must be equal, and every record a user added or changed must be there,
 // unless a user removed it after their window had shown it.
 #include <map>
 #include <optional>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QRandomGenerator>
 #include <QSet>
@@ -29,6 +32,7 @@ using Files = std::map<QString, QByteArray>; // path in the folder -> content
 struct Machine
 {
     QString folder;
+    QByteArray name; // of its log
     std::unique_ptr<DatabaseSession> session;
     QString view;
     QStringList undo; // earlier texts of the view that Ctrl+Z reaches
@@ -71,12 +75,14 @@ public:
         for (int k = 0; k < count; ++k) {
             Machine m;
             m.folder = root + QStringLiteral("/m%1").arg(k);
+            // A third of the runs start with a clone of the first machine.
+            m.name = QByteArray::number(k == 1 && m_random.bounded(3) == 0 ? 0 : k, 16);
             QDir().mkpath(m.folder);
             m.session = std::make_unique<DatabaseSession>(m.folder);
             m_machines.push_back(std::move(m));
         }
         for (Machine &m : m_machines)
-            m.view = m.session->load().value;
+            m.view = session(m).load().value;
     }
 
     // Runs the actions, then syncs and saves everywhere; an empty text or
@@ -99,6 +105,8 @@ public:
         for (const Machine &m : m_machines)
             if (filesOf(m.folder)["stockbook.txt"] != file)
                 return QStringLiteral("the machines' files differ");
+        if (!m_failure.isEmpty())
+            return m_failure + u'\n' + m_log.join(u'\n');
         const QString text = QString::fromUtf8(file);
         for (const QString &line : m_written)
             if (!m_removed.contains(line) && !text.contains(line))
@@ -111,10 +119,10 @@ private:
     {
         const QStringList lines = m.view.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         const QString line = lines.isEmpty() ? QString() : lines[m_random.bounded(lines.size())];
-        const int kind = m_random.bounded(9);
+        const int kind = m_random.bounded(11);
         m_log << QStringLiteral("m%1 %2 %3: %4")
                      .arg(&m - m_machines.data())
-                     .arg(QStringLiteral("AAURZSSFY").at(kind))
+                     .arg(QStringLiteral("AAURZSSFYLV").at(kind))
                      .arg(brief(line), brief(m.view));
         switch (kind) {
         case 0:
@@ -124,8 +132,10 @@ private:
         case 2: // Update: the picked record gets a new count, and is written.
             if (!line.isEmpty()) {
                 const QString changed = record();
-                const auto written = m.session->update(m.view, line + u"\r\n", changed);
+                const QByteArray before = filesOf(m.folder)["stockbook.txt"];
+                const auto written = session(m).update(m.view, line + u"\r\n", changed);
                 if (written.ok()) {
+                    checkWrite(m, before);
                     m_removed.insert(line);
                     took(m, QString(m.view).replace(line + u"\r\n", changed), written.value);
                 }
@@ -152,6 +162,10 @@ private:
             break;
         case 7:
             follow(m);
+            break;
+        case 9:
+        case 10:
+            cutShort(m, kind == 9);
             break;
         default:
             if (m_random.bounded(3) == 0)
@@ -199,19 +213,74 @@ private:
 
     void save(Machine &m)
     {
-        const FileResult<WrittenDatabase> written = m.session->save(m.view);
-        if (written.ok())
-            took(m, m.view, written.value);
+        const QByteArray before = filesOf(m.folder)["stockbook.txt"];
+        const FileResult<WrittenDatabase> written = session(m).save(m.view);
+        if (!written.ok())
+            return;
+        checkWrite(m, before);
+        took(m, m.view, written.value);
     }
 
     void follow(Machine &m)
     {
-        std::optional<QString> text = m.session->followFile(m.view);
+        std::optional<QString> text = session(m).followFile(m.view);
         if (!text)
             return;
-        m.session->mergeConflictCopies(*text);
+        session(m).mergeConflictCopies(*text);
         m.view = *text;
         m.undo.clear();
+    }
+
+    // The machine's session, which writes the machine's log.
+    DatabaseSession &session(Machine &m)
+    {
+        qputenv("STOCKBOOK_MACHINE_NAME", m.name);
+        return *m.session;
+    }
+
+    // After a write that replaced `before`: the log ends in it, the two
+    // versions are whole, the one written the newest, and no log has a copy.
+    void checkWrite(const Machine &m, const QByteArray &before)
+    {
+        const QByteArray after = filesOf(m.folder)["stockbook.txt"];
+        if (after == before)
+            return; // nothing written
+        const QDir versions(m.folder + "/stockbook-versions");
+        const auto path = [&](const QByteArray &bytes) {
+            const QByteArray id = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+            return versions.filePath(QString("stockbook-" + id.toHex().left(32) + ".txt"));
+        };
+        const QFileInfo written(path(after));
+        QFile log(versions.filePath(QString("history-" + m.name + ".txt")));
+        const QList<QByteArray> lines =
+            log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>{""};
+        if (lines.size() < 2 || !written.fileName().contains(lines.end()[-2].left(32)))
+            m_failure += "the log does not end in the write; ";
+        for (const QByteArray &kept : {before, after}) {
+            QFile version(path(kept));
+            if (!kept.isEmpty() &&
+                (!version.open(QIODevice::ReadOnly) || version.readAll() != kept))
+                m_failure += "a version is not whole; ";
+        }
+        for (const QFileInfo &other : versions.entryInfoList({"stockbook-*.txt"}, QDir::Files))
+            if (other.lastModified() > written.lastModified())
+                m_failure += "a version is newer than the one written; ";
+        if (!versions.entryList({"history-*.sync-conflict-*"}, QDir::Files).isEmpty())
+            m_failure += "a log's copy was not folded into it; ";
+    }
+
+    // A crash while the log was appended to, or while a version was kept:
+    // the log's last line cut short within the time, or a version.
+    void cutShort(Machine &m, bool log)
+    {
+        const QFileInfoList files = QDir(m.folder + "/stockbook-versions")
+                                        .entryInfoList({log ? QString("history-" + m.name + ".txt")
+                                                            : QString("stockbook-*.txt")});
+        const QFileInfo file = files.value(m_random.bounded(qMax<qsizetype>(files.size(), 1)));
+        QFile bytes(file.filePath());
+        const QByteArray tail = bytes.open(QIODevice::ReadOnly) ? bytes.readAll().right(20) : "";
+        if (!log || tail.endsWith('\n'))
+            QFile::resize(file.filePath(), file.size() - 1 - m_random.bounded(tail.size() + 1));
     }
 
     // One round of the sync tool among the machines that are not paused.
@@ -245,11 +314,12 @@ private:
                     m->synced.count(path) ? std::optional(m->synced.at(path)) : std::nullopt;
                 if (mine == base || mine == result || (!mine && result != base))
                     continue; // unchanged, the same, or a removal against a change
-                if (result && result != base && path == database) {
-                    // Changed on both sides: the later change wins, the
+                if (result && result != base) {
+                    // Changed on both sides: the later change wins (of the
+                    // database's; of another file's, this machine's), the
                     // other becomes a conflict copy.
-                    const bool mineWins = m->lastWrite > resultTime;
-                    conflictCopy(mineWins ? *result : *mine);
+                    const bool mineWins = path != database || m->lastWrite > resultTime;
+                    conflictCopy(path, mineWins ? *result : *mine);
                     if (!mineWins)
                         continue;
                 }
@@ -275,15 +345,15 @@ private:
         }
     }
 
-    void conflictCopy(const QByteArray &content)
+    void conflictCopy(const QString &path, const QByteArray &content)
     {
         static const char base32[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
         QString device;
         for (int k = 0; k < 7; ++k)
             device += QLatin1Char(base32[m_random.bounded(32)]);
-        m_global[QStringLiteral("stockbook.sync-conflict-20261208-%1-%2.txt")
-                     .arg(100000 + m_copies++)
-                     .arg(device)] = content;
+        m_global[path.chopped(4) + QStringLiteral(".sync-conflict-20261208-%1-%2.txt")
+                                       .arg(100000 + m_copies++)
+                                       .arg(device)] = content;
     }
 
     QRandomGenerator m_random;
@@ -291,6 +361,7 @@ private:
     Files m_global; // what the machines agreed on at the last sync
     QStringList m_written;
     QStringList m_log; // what happened, for a failure
+    QString m_failure; // what a write left wrong
     QSet<QString> m_removed;
     int m_records = 0;
     int m_copies = 0;

@@ -804,7 +804,7 @@ void MainWindowTest::viewFollowsTheFile()
     const QString before = w->view()->databaseText();
     QFile copy(w.dir.path() + "/stockbook (conflicted copy 2026-12-08 094300).txt");
     QVERIFY(own != "copy" ||
-            (copy.open(QIODevice::WriteOnly) && copy.write(r1.toUtf8() + "copied")));
+            (copy.open(QIODevice::WriteOnly) && copy.write(r1.toUtf8() + "copied\r\n")));
     copy.close();
     // Replaced by a rename, as sync tools do.
     QVERIFY(RecordStore::WriteDatabaseFile(w.dir.path(), r1 + r2 + r3).ok());
@@ -841,9 +841,14 @@ void MainWindowTest::conflictCopiesAreMerged_data()
     QTest::newRow("empty copy removes nothing")
         << syncthing << QByteArray() << true << "a\r\nb\r\ne\r\n"
         << "on one side only:\na\nb\ne";
-    QTest::newRow("cut-short copy removes nothing")
-        << syncthing << QByteArray("a\r\nB") << true << "a\r\nb\r\ne\r\nB\r\n"
-        << "every record of both was kept";
+    QTest::newRow("cut-short copy: its unfinished line left out")
+        << syncthing << QByteArray("a\r\nB") << true << "a\r\nb\r\ne\r\n"
+        << "every record of both was kept. These records were on one side only:\nb\ne\n\n"
+           "Its last line was cut short (it has no line end) and was left out:\nB";
+    QTest::newRow("UTF-16 copy, read as a UTF-16 file is")
+        << syncthing << QByteArray::fromHex("fffe61000d000a0042000d000a00") << true
+        << "a\r\nb\r\ne\r\nB\r\n"
+        << "1 record came from it.";
     QTest::newRow("binary copy left where it is")
         << syncthing << QByteArrayLiteral("a\r\nB\0d\r\n") << true << "a\r\nb\r\ne\r\n"
         << "so it is no database";

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include "record_store/record_store.h"
@@ -48,6 +49,7 @@ private slots:
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void writeKeepsLinkAndPermissions();
+    void writesKeepTheNewestVersions_data();
     void writesKeepTheNewestVersions();
     void unreadableFileIsReported();
     void filter_data();
@@ -392,13 +394,27 @@ void RecordStoreTest::writeKeepsLinkAndPermissions()
              permissions | QFileDevice::ReadUser | QFileDevice::WriteUser);
 }
 
+void RecordStoreTest::writesKeepTheNewestVersions_data()
+{
+    QTest::addColumn<qint64>("logStart"); // where the log's lines start
+    QTest::newRow("a log of its own") << qint64(0);
+    QTest::newRow("a log past 64 MiB, read from its end") << (qint64(64) << 20);
+}
+
 void RecordStoreTest::writesKeepTheNewestVersions()
 {
+    QFETCH(qint64, logStart);
     ProgramDirectory dir("old\r\n");
     // Versions named by a clock that ran ahead are no newer than any other.
     QDir(dir.path()).mkdir("stockbook-versions");
     QDir versions(dir.path() + "/stockbook-versions");
     QVERIFY(QFile(versions.filePath("stockbook-29991231-235959.txt")).open(QIODevice::WriteOnly));
+    QFile log(versions.filePath("history-a1.txt"));
+    QVERIFY(log.open(QIODevice::WriteOnly) && log.resize(logStart) && log.seek(logStart));
+    QVERIFY(log.write(logStart > 0 ? "\n" : "") >= 0);
+    log.close();
+    qputenv("STOCKBOOK_MACHINE_NAME", "a1");
+    const auto unset = qScopeGuard([] { qunsetenv("STOCKBOOK_MACHINE_NAME"); });
     for (int k = 0; k < 53; ++k)
         QVERIFY(WriteDatabaseFile(dir.path(), QString::number(k)).ok());
     // Writing the same content twice more keeps no second copy of it.
