@@ -158,8 +158,12 @@ QList<Row> windowRows(const SizeRun &smallest)
          fig("click")},
         {"Update on the whole view", "text + write", fig("update"),
          sum("to_plain_text", "write_floor")},
-        {"… merging another writer's change (its message closed at once)", "Update + set",
-         fig("update_merge"), sum("update", "set_whole_hidden")},
+        {"… merging another writer's change (its message closed at once)", "Update",
+         fig("update_merge"), fig("update")},
+        {"Save, one record typed into the view (its message closed at once)", "session Save",
+         fig("save_window"), fig("save")},
+        {"… merging another writer's change (its messages closed at once)", "window Save",
+         fig("save_window_merge"), fig("save_window")},
         {"peak memory, database loaded", "editor", fig("peak"), fig("peak_floor"), true},
     };
 }
@@ -317,6 +321,9 @@ QString targetsAt(const SizeRun &at)
         {"Save that merges / plain Save", fig("save_merge"), fig("save"), 2.0},
         {"Save of a searched view / Save that merges", fig("save_searched"), fig("save_merge"),
          1.0},
+        {"window's Update that merges / plain Update", fig("update_merge"), fig("update"), 1.3},
+        {"window's Save that merges / plain Save", fig("save_window_merge"), fig("save_window"),
+         1.3},
     };
     QString out = "\nTargets at 100,000 records:\n\n";
     for (const Target &t : targets) {
