@@ -290,9 +290,10 @@ QList<LineEdit> LineDiff::pathTo(int d) const
 class TextEdits
 {
 public:
-    TextEdits(const QString &shown, const QString &wanted);
-    // Makes the edits in the document that shows the shown text.
-    void apply(QTextDocument *document) const;
+    // `document` shows `shown`.
+    TextEdits(QTextDocument *document, const QString &shown, const QString &wanted);
+    // Makes the edits in the document.
+    void apply() const;
     // Where line `line` of the shown text stands after the edits, and whether
     // it is still there: behind an edit, moved by the lines that it added or
     // removed; inside one, at the same place among its new lines, or on the
@@ -305,6 +306,7 @@ private:
     int documentStart(qsizetype line) const;
     int documentEnd(qsizetype line) const;
 
+    QTextDocument *m_document;
     const QString &m_shown;
     qsizetype m_firstLine = 0;        // lines shared at the start
     qsizetype m_endShared = 0;        // characters of the shown text in the lines shared at the end
@@ -314,11 +316,22 @@ private:
     QList<LineEdit> m_edits;          // in numbers of the lines between
 };
 
-TextEdits::TextEdits(const QString &shown, const QString &wanted) : m_shown(shown)
+TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QString &wanted)
+    : m_document(document), m_shown(shown)
 {
     const qsizetype start =
         QStringView(shown).first(sharedStart(shown, wanted)).lastIndexOf(u'\n') + 1;
-    m_firstLine = QStringView(shown).first(start).count(u'\n');
+    // The line that starts there: the line whose start in the document, plus
+    // one character for each CR LF before it, is there (counting the line
+    // feeds would read every character before it).
+    int low = 0;
+    for (int high = document->blockCount() - 1; low < high;) {
+        const int middle = high - (high - low) / 2;
+        const bool before = document->findBlockByNumber(middle).position() + middle <= start;
+        low = before ? middle : low;
+        high = before ? high : middle - 1;
+    }
+    m_firstLine = low;
     const qsizetype shownEnd = shown.size() - sharedEnd(QStringView(shown).sliced(start),
                                                         QStringView(wanted).sliced(start));
     const qsizetype lineFeed = shown.indexOf(u'\n', shownEnd);
@@ -351,10 +364,10 @@ int TextEdits::documentEnd(qsizetype line) const
     return line < 0 ? documentStart(0) - 1 : documentStart(line) + int(m_shownLines[line].size());
 }
 
-void TextEdits::apply(QTextDocument *document) const
+void TextEdits::apply() const
 {
     // From the last edit back, so that the earlier ones keep their place.
-    QTextCursor cursor(document);
+    QTextCursor cursor(m_document);
     for (auto edit = m_edits.crbegin(); edit != m_edits.crend(); ++edit) {
         QString lines;
         for (qsizetype k = edit->newFrom; k < edit->newTo; ++k)
@@ -543,11 +556,11 @@ void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
     // Only the lines that differ are edited, in one edit block: setting the
     // whole text would lay out every line again.
     const QString shown = m_givenText ? *m_givenText : databaseText();
-    const TextEdits edits(shown, text);
+    const TextEdits edits(document(), shown, text);
     changeTextTo(text, [&] {
         QTextCursor block(document());
         block.beginEditBlock();
-        edits.apply(document());
+        edits.apply();
         block.endEditBlock();
     });
     restorePlace(place, [&](qsizetype line) { return edits.lineAfter(line); });
