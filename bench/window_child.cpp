@@ -188,21 +188,38 @@ void timeClickHandler(LastLineClick &last, int reps)
            }));
 }
 
-// Another writer changes the file's first record: `mark` goes at its end.
-void changeFirstRecordInFile(const QString &directory, const QString &mark)
+// Which record another writer changes in the file before a write: none, the
+// first (far from the window's change of the last, so that the merge compares
+// every line between), or the one before the last (next to it).
+enum class OtherWriter { None, FirstRecord, RecordBefore };
+
+// Puts `mark` at the end of the record the other writer changes.
+void changeRecordInFile(const QString &directory, OtherWriter other, const QString &mark)
 {
     QString file = LoadDatabaseFile(directory).value.text;
-    file.insert(file.indexOf(u'\r'), mark);
+    file.insert(other == OtherWriter::FirstRecord
+                    ? file.indexOf(u'\r')
+                    : file.lastIndexOf(u'\r', file.lastIndexOf(u'\r') - 1),
+                mark);
     check(WriteDatabaseFile(directory, file).ok(), "the other writer could not write");
 }
 
-// A click on a button that writes the database, plainly and, in turns with
-// it, merging another writer's change of the first record: `prepare` readies
-// the window for the click, `done` tells that the write ran. The messages the
-// click shows close as soon as they show. Gives the two medians.
-std::pair<double, double> timeWriteClick(LastLineClick &last, int reps, const QString &directory,
-                                         QPushButton *button, const std::function<void()> &prepare,
-                                         const std::function<bool()> &done)
+// The view's line of the record the other writer changed.
+QTextBlock otherWritersLine(const QPlainTextEdit *view, OtherWriter other)
+{
+    const QTextDocument *document = view->document();
+    return other == OtherWriter::FirstRecord ? document->firstBlock()
+                                             : document->lastBlock().previous().previous();
+}
+
+// A click on a button that writes the database: plainly and, in turns with
+// it, merging another writer's change of the first record or of the one
+// before the window's; `prepare` readies the window for the click, `done`
+// tells that the write ran. The messages the click shows close as soon as
+// they show. Gives the three medians.
+QList<double> timeWriteClick(LastLineClick &last, int reps, const QString &directory,
+                             QPushButton *button, const std::function<void()> &prepare,
+                             const std::function<bool()> &done)
 {
     int round = 0;
     QTimer closer;
@@ -210,13 +227,13 @@ std::pair<double, double> timeWriteClick(LastLineClick &last, int reps, const QS
         if (QWidget *box = QApplication::activeModalWidget())
             box->close();
     });
-    auto timed = [&](bool merging) {
+    auto timed = [&](OtherWriter other) {
         const QString mark = QStringLiteral("~%1").arg(++round);
         const double ms = timeOnceMs(
             [&] {
                 prepare();
-                if (merging)
-                    changeFirstRecordInFile(directory, mark);
+                if (other != OtherWriter::None)
+                    changeRecordInFile(directory, other, mark);
                 QCoreApplication::processEvents();
             },
             [&] {
@@ -226,15 +243,23 @@ std::pair<double, double> timeWriteClick(LastLineClick &last, int reps, const QS
                 closer.stop();
             });
         check(done(), "the write did not run");
-        check(!merging || last.view->document()->firstBlock().text().endsWith(mark),
+        check(other == OtherWriter::None ||
+                  otherWritersLine(last.view, other).text().endsWith(mark),
               "the other writer's change is not in the view");
         return ms;
     };
-    const QList<double> medians = mediansInTurnsMs(reps, {[&] { return timed(false); },
-                                                          [&] {
-                                                              return timed(true);
-                                                          }});
-    return {medians[0], medians[1]};
+    return mediansInTurnsMs(reps, {[&] { return timed(OtherWriter::None); },
+                                   [&] { return timed(OtherWriter::FirstRecord); },
+                                   [&] {
+                                       return timed(OtherWriter::RecordBefore);
+                                   }});
+}
+
+void reportWriteClick(const char *key, const QList<double> &medians)
+{
+    report(key, medians[0]);
+    report(qPrintable(QStringLiteral("%1_merge").arg(key)), medians[1]);
+    report(qPrintable(QStringLiteral("%1_merge_near").arg(key)), medians[2]);
 }
 
 // Update on the whole view: pick the last line, change its count, click.
@@ -248,11 +273,9 @@ void timeUpdate(LastLineClick &last, int reps, qsizetype lines, const QString &d
         check(!last.window->selectedRecord().isEmpty(), "no record picked");
         countField->setText(QString::number(++round));
     };
-    const auto [plain, merging] =
-        timeWriteClick(last, reps, directory, child<QPushButton>(last.window, "Command6"), prepare,
-                       [&] { return countField->text() == "0"; });
-    report("update", plain);
-    report("update_merge", merging);
+    reportWriteClick("update", timeWriteClick(last, reps, directory,
+                                              child<QPushButton>(last.window, "Command6"), prepare,
+                                              [&] { return countField->text() == "0"; }));
     check(last.view->blockCount() == lines + 1, "Update lost lines");
 }
 
@@ -269,11 +292,10 @@ void timeSave(LastLineClick &last, int reps, qsizetype lines, const QString &dir
         QTest::keyClick(last.view, Qt::Key_S);
         changed = last.view->textCursor().block().text().toUtf8();
     };
-    const auto [plain, merging] =
+    reportWriteClick(
+        "save_window",
         timeWriteClick(last, reps, directory, child<QPushButton>(last.window, "Command4"), prepare,
-                       [&] { return readFile(DatabaseFilePath(directory)).contains(changed); });
-    report("save_window", plain);
-    report("save_window_merge", merging);
+                       [&] { return readFile(DatabaseFilePath(directory)).contains(changed); }));
     check(last.view->blockCount() == lines + 1, "Save lost lines");
 }
 
