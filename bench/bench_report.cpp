@@ -158,8 +158,16 @@ QList<Row> windowRows(const SizeRun &smallest)
          fig("click")},
         {"Update on the whole view", "text + write", fig("update"),
          sum("to_plain_text", "write_floor")},
-        {"… merging another writer's change (its message closed at once)", "Update + set",
-         fig("update_merge"), sum("update", "set_whole_hidden")},
+        {"… merging another writer's change of the first record (message closed at once)", "Update",
+         fig("update_merge"), fig("update")},
+        {"… merging another writer's change of the record before", "Update",
+         fig("update_merge_near"), fig("update")},
+        {"Save, one record typed into the view (its message closed at once)", "session Save",
+         fig("save_window"), fig("save")},
+        {"… merging another writer's change of the first record (messages closed at once)",
+         "window Save", fig("save_window_merge"), fig("save_window")},
+        {"… merging another writer's change of the record before", "window Save",
+         fig("save_window_merge_near"), fig("save_window")},
         {"peak memory, database loaded", "editor", fig("peak"), fig("peak_floor"), true},
     };
 }
@@ -317,6 +325,14 @@ QString targetsAt(const SizeRun &at)
         {"Save that merges / plain Save", fig("save_merge"), fig("save"), 2.0},
         {"Save of a searched view / Save that merges", fig("save_searched"), fig("save_merge"),
          1.0},
+        {"window's Update merging a far change / plain Update", fig("update_merge"), fig("update"),
+         1.3},
+        {"window's Update merging a change next to it / plain Update", fig("update_merge_near"),
+         fig("update"), 1.3},
+        {"window's Save merging a far change / plain Save", fig("save_window_merge"),
+         fig("save_window"), 1.3},
+        {"window's Save merging a change next to it / plain Save", fig("save_window_merge_near"),
+         fig("save_window"), 1.3},
     };
     QString out = "\nTargets at 100,000 records:\n\n";
     for (const Target &t : targets) {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // What the child processes run, offscreen: the window's start-up, the click
-// pick, Update and the key strokes in the search field, each timed against the
-// toolkit doing the same for the same text (--window); the peak memory of the
+// pick, Update and Save (each plainly and merging another writer's change) and
+// the key strokes in the search field, each timed against the toolkit doing
+// the same for the same text or against the plain write (--window); the peak memory of the
 // window and of a bare editor showing the file (--memory, --memory-floor); and
 // the start-up to a painted window (--long-line).
 #include "bench/window_child.h"
@@ -187,41 +188,115 @@ void timeClickHandler(LastLineClick &last, int reps)
            }));
 }
 
-// Update on the whole view: pick the last line, change its count, click;
-// with `merging`, after another writer changed the first record in the file,
-// so that the Update merges, sets the merged text and says so.
-void timeUpdate(LastLineClick &last, int reps, qsizetype lines, const QString &directory,
-                bool merging)
+// Which record another writer changes in the file before a write: none, the
+// first (far from the window's change of the last, so that the merge compares
+// every line between), or the one before the last (next to it).
+enum class OtherWriter { None, FirstRecord, RecordBefore };
+
+// Puts `mark` at the end of the record the other writer changes.
+void changeRecordInFile(const QString &directory, OtherWriter other, const QString &mark)
+{
+    QString file = LoadDatabaseFile(directory).value.text;
+    file.insert(other == OtherWriter::FirstRecord
+                    ? file.indexOf(u'\r')
+                    : file.lastIndexOf(u'\r', file.lastIndexOf(u'\r') - 1),
+                mark);
+    check(WriteDatabaseFile(directory, file).ok(), "the other writer could not write");
+}
+
+// The view's line of the record the other writer changed.
+QTextBlock otherWritersLine(const QPlainTextEdit *view, OtherWriter other)
+{
+    const QTextDocument *document = view->document();
+    return other == OtherWriter::FirstRecord ? document->firstBlock()
+                                             : document->lastBlock().previous().previous();
+}
+
+// A click on a button that writes the database: plainly and, in turns with
+// it, merging another writer's change of the first record or of the one
+// before the window's; `prepare` readies the window for the click, `done`
+// tells that the write ran. The messages the click shows close as soon as
+// they show. Gives the three medians.
+QList<double> timeWriteClick(LastLineClick &last, int reps, const QString &directory,
+                             QPushButton *button, const std::function<void()> &prepare,
+                             const std::function<bool()> &done)
+{
+    int round = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
+    });
+    auto timed = [&](OtherWriter other) {
+        const QString mark = QStringLiteral("~%1").arg(++round);
+        const double ms = timeOnceMs(
+            [&] {
+                prepare();
+                if (other != OtherWriter::None)
+                    changeRecordInFile(directory, other, mark);
+                QCoreApplication::processEvents();
+            },
+            [&] {
+                closer.start(1);
+                QTest::mouseClick(button, Qt::LeftButton);
+                QCoreApplication::processEvents();
+                closer.stop();
+            });
+        check(done(), "the write did not run");
+        check(other == OtherWriter::None ||
+                  otherWritersLine(last.view, other).text().endsWith(mark),
+              "the other writer's change is not in the view");
+        return ms;
+    };
+    return mediansInTurnsMs(reps, {[&] { return timed(OtherWriter::None); },
+                                   [&] { return timed(OtherWriter::FirstRecord); },
+                                   [&] {
+                                       return timed(OtherWriter::RecordBefore);
+                                   }});
+}
+
+void reportWriteClick(const char *key, const QList<double> &medians)
+{
+    report(key, medians[0]);
+    report(qPrintable(QStringLiteral("%1_merge").arg(key)), medians[1]);
+    report(qPrintable(QStringLiteral("%1_merge_near").arg(key)), medians[2]);
+}
+
+// Update on the whole view: pick the last line, change its count, click.
+void timeUpdate(LastLineClick &last, int reps, qsizetype lines, const QString &directory)
 {
     auto *countField = child<QLineEdit>(last.window, "Text3");
-    auto *update = child<QPushButton>(last.window, "Command6");
     int round = 0;
     auto prepare = [&] {
         last.prepare();
         last.click();
         check(!last.window->selectedRecord().isEmpty(), "no record picked");
         countField->setText(QString::number(++round));
-        if (merging) {
-            QString file = LoadDatabaseFile(directory).value.text;
-            file.insert(file.indexOf(u'\r'), QString::number(round));
-            check(WriteDatabaseFile(directory, file).ok(), "the other writer could not write");
-        }
-        QCoreApplication::processEvents();
     };
-    // The merge's message closes as soon as it shows.
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [] {
-        if (QWidget *box = QApplication::activeModalWidget())
-            box->close();
-    });
-    report(merging ? "update_merge" : "update", medianMs(reps, prepare, [&] {
-               closer.start(1);
-               QTest::mouseClick(update, Qt::LeftButton);
-               QCoreApplication::processEvents();
-               closer.stop();
-               check(countField->text() == "0", "Update did not run");
-           }));
+    reportWriteClick("update", timeWriteClick(last, reps, directory,
+                                              child<QPushButton>(last.window, "Command6"), prepare,
+                                              [&] { return countField->text() == "0"; }));
     check(last.view->blockCount() == lines + 1, "Update lost lines");
+}
+
+// Save through the window: a key typed at the end of the last record line
+// changes it in the view, then a click on Save.
+void timeSave(LastLineClick &last, int reps, qsizetype lines, const QString &directory)
+{
+    QByteArray changed;
+    auto prepare = [&] {
+        last.prepare();
+        QTextCursor end(last.caret.block());
+        end.movePosition(QTextCursor::EndOfBlock);
+        last.view->setTextCursor(end);
+        QTest::keyClick(last.view, Qt::Key_S);
+        changed = last.view->textCursor().block().text().toUtf8();
+    };
+    reportWriteClick(
+        "save_window",
+        timeWriteClick(last, reps, directory, child<QPushButton>(last.window, "Command4"), prepare,
+                       [&] { return readFile(DatabaseFilePath(directory)).contains(changed); }));
+    check(last.view->blockCount() == lines + 1, "Save lost lines");
 }
 
 void timeToPlainText(const QPlainTextEdit *view, int reps)
@@ -335,8 +410,8 @@ int runWindow(const QString &directory, int reps)
     timeClick(last, reps);
     timeColdClick(last, reps);
     timeClickHandler(last, reps);
-    timeUpdate(last, reps, lines, directory, false);
-    timeUpdate(last, reps, lines, directory, true);
+    timeUpdate(last, reps, lines, directory);
+    timeSave(last, reps, lines, directory);
     timeToPlainText(last.view, reps);
     timeKeyStrokes(window, directory, texts, reps);
     delete window;

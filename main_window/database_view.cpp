@@ -6,6 +6,9 @@
 #include "main_window/database_view.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 #include <QPainter>
 #include <QScrollBar>
@@ -14,6 +17,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTextFrame>
+#include <QTimer>
 
 namespace {
 
@@ -75,6 +80,337 @@ QList<int> documentPositionsOf(const QString &before, const QString &text)
     return starts;
 }
 
+// How many characters `a` and `b` share at the start, or at the end.
+qsizetype sharedStart(QStringView a, QStringView b)
+{
+    const qsizetype size = std::min(a.size(), b.size());
+    constexpr qsizetype kChunk = 4096;
+    qsizetype at = 0;
+    while (at + kChunk <= size &&
+           std::memcmp(a.data() + at, b.data() + at, kChunk * sizeof(QChar)) == 0)
+        at += kChunk;
+    while (at < size && a[at] == b[at])
+        ++at;
+    return at;
+}
+
+qsizetype sharedEnd(QStringView a, QStringView b)
+{
+    const qsizetype size = std::min(a.size(), b.size());
+    constexpr qsizetype kChunk = 4096;
+    qsizetype at = 0;
+    while (at + kChunk <= size &&
+           std::memcmp(a.data() + a.size() - at - kChunk, b.data() + b.size() - at - kChunk,
+                       kChunk * sizeof(QChar)) == 0)
+        at += kChunk;
+    while (at < size && a[a.size() - 1 - at] == b[b.size() - 1 - at])
+        ++at;
+    return at;
+}
+
+// The lines of a text as the document parts them when the text is set: at
+// CR LF, a lone CR or LF, a paragraph separator or a frame's marker.
+QList<QStringView> documentLinesOfAnyEnds(QStringView text)
+{
+    QList<QStringView> lines;
+    qsizetype from = 0;
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        const char16_t c = text[k].unicode();
+        if (c != u'\r' && c != u'\n' && c != 0x2029 && c != 0xfdd0 && c != 0xfdd1)
+            continue;
+        lines << text.sliced(from, k - from);
+        if (c == u'\r' && k + 1 < text.size() && text[k + 1] == u'\n')
+            ++k;
+        from = k + 1;
+    }
+    lines << text.sliced(from);
+    return lines;
+}
+
+// The same, found fast in a text with line feeds alone, or CR LF, as line ends.
+QList<QStringView> documentLinesOf(QStringView text)
+{
+    if (text.contains(QChar::ParagraphSeparator) || text.contains(QChar(0xfdd0)) ||
+        text.contains(QChar(0xfdd1)))
+        return documentLinesOfAnyEnds(text);
+    QList<QStringView> lines;
+    for (qsizetype from = 0;;) {
+        const qsizetype end = text.indexOf(u'\n', from);
+        QStringView line = text.sliced(from, (end < 0 ? text.size() : end) - from);
+        if (end >= 0 && line.endsWith(u'\r'))
+            line.chop(1);
+        if (line.contains(u'\r'))
+            return documentLinesOfAnyEnds(text);
+        lines << line;
+        if (end < 0)
+            return lines;
+        from = end + 1;
+    }
+}
+
+// A run of the shown lines that the new text replaces by a run of its own
+// lines (either run may be empty), in line numbers.
+struct LineEdit
+{
+    qsizetype shownFrom;
+    qsizetype shownTo;
+    qsizetype newFrom;
+    qsizetype newTo;
+};
+
+// The fewest lines removed and inserted that turn the shown lines into the new
+// ones between the lines both share at the start and at the end, found by
+// Myers' greedy search over the grid of shown (x) and new (y) lines, where
+// each round d reaches as far as d edits go on every diagonal k = x - y. It
+// gives up beyond kMostLineEdits edits, or after a number of line comparisons
+// in proportion to the lines, where one replacement of the lines between
+// costs little more than searching on.
+class LineDiff
+{
+public:
+    LineDiff(const QList<QStringView> &shown, const QList<QStringView> &wanted);
+    // The edits, from the first line on; one replacement of every line
+    // between the shared start and end where the search gave up.
+    QList<LineEdit> edits();
+
+private:
+    static constexpr int kMostLineEdits = 1000;
+    static constexpr qsizetype kComparisonsPerLine = 64;
+
+    // Round d on diagonal k: how far it reaches, and whether that is the
+    // grid's end.
+    void reach(int d, int k);
+    QList<LineEdit> pathTo(int d) const;
+
+    const QList<QStringView> &m_shown;
+    const QList<QStringView> &m_wanted;
+    qsizetype m_start = 0; // lines shared at the start
+    qsizetype m_n = 0;     // shown lines between the shared start and end
+    qsizetype m_m = 0;     // new lines between them
+    qsizetype m_comparisonsLeft = 0;
+    bool m_atEnd = false;
+    // For each round d and each of its diagonals k = -d, -d + 2, ..., d: how
+    // far x reached (-1: not at all), and whether the round's edit there was
+    // an insertion (a step down the grid) rather than a removal.
+    std::vector<std::vector<qsizetype>> m_reached;
+    std::vector<std::vector<bool>> m_down;
+};
+
+LineDiff::LineDiff(const QList<QStringView> &shown, const QList<QStringView> &wanted)
+    : m_shown(shown), m_wanted(wanted)
+{
+    const qsizetype shared = std::min(shown.size(), wanted.size());
+    while (m_start < shared && shown[m_start] == wanted[m_start])
+        ++m_start;
+    qsizetype end = 0;
+    while (end < shared - m_start &&
+           shown[shown.size() - 1 - end] == wanted[wanted.size() - 1 - end])
+        ++end;
+    m_n = shown.size() - m_start - end;
+    m_m = wanted.size() - m_start - end;
+    m_comparisonsLeft = kComparisonsPerLine * (m_n + m_m);
+}
+
+QList<LineEdit> LineDiff::edits()
+{
+    const LineEdit between{m_start, m_start + m_n, m_start, m_start + m_m};
+    if (m_n == 0 && m_m == 0)
+        return {};
+    if (m_n == 0 || m_m == 0)
+        return {between};
+    for (int d = 0; d <= kMostLineEdits; ++d) {
+        m_reached.emplace_back(d + 1, -1);
+        m_down.emplace_back(d + 1, false);
+        for (int k = -d; k <= d; k += 2) {
+            reach(d, k);
+            if (m_atEnd)
+                return pathTo(d);
+            if (m_comparisonsLeft < 0)
+                return {between};
+        }
+    }
+    return {between};
+}
+
+void LineDiff::reach(int d, int k)
+{
+    // From diagonal k + 1 one line inserted, from k - 1 one removed; each
+    // within the grid.
+    qsizetype x = d == 0 ? 0 : -1;
+    if (k < d) {
+        const qsizetype above = m_reached[d - 1][(k + 1 + d - 1) / 2];
+        if (above >= 0 && above - k <= m_m) {
+            x = above;
+            m_down[d][(k + d) / 2] = true;
+        }
+    }
+    if (k > -d) {
+        const qsizetype left = m_reached[d - 1][(k - 1 + d - 1) / 2];
+        if (left >= 0 && left < m_n && left + 1 > x) {
+            x = left + 1;
+            m_down[d][(k + d) / 2] = false;
+        }
+    }
+    if (x < 0)
+        return;
+    while (x < m_n && x - k < m_m && m_comparisonsLeft-- >= 0 &&
+           m_shown[m_start + x] == m_wanted[m_start + x - k])
+        ++x;
+    m_reached[d][(k + d) / 2] = x;
+    m_atEnd = x == m_n && x - k == m_m;
+}
+
+QList<LineEdit> LineDiff::pathTo(int d) const
+{
+    // Back from the grid's end, one edit a round; edits that follow one
+    // another without a shared line between them make one run.
+    QList<LineEdit> edits;
+    for (int k = int(m_n - m_m); d > 0; --d) {
+        const bool down = m_down[d][(k + d) / 2];
+        k += down ? 1 : -1;
+        const qsizetype before = m_reached[d - 1][(k + d - 1) / 2];
+        const LineEdit edit{m_start + before, m_start + (down ? before : before + 1),
+                            m_start + before - k, m_start + before - k + (down ? 1 : 0)};
+        if (!edits.isEmpty() && edits.front().shownFrom == edit.shownTo &&
+            edits.front().newFrom == edit.newTo) {
+            edits.front().shownFrom = edit.shownFrom;
+            edits.front().newFrom = edit.newFrom;
+        } else {
+            edits.prepend(edit);
+        }
+    }
+    return edits;
+}
+
+// The edits of lines that turn the shown text, the view's with its CR LF line
+// ends, into a new text with any line ends the document knows. The texts are
+// compared whole lines at a time only between the lines they share at the
+// start and at the end, which a character comparison finds: as the shown text
+// has CR LF line ends alone, a line feed both share ends a line in both.
+class TextEdits
+{
+public:
+    // `document` shows `shown`.
+    TextEdits(QTextDocument *document, const QString &shown, const QString &wanted);
+    // Makes the edits in the document.
+    void apply() const;
+    // Where line `line` of the shown text stands after the edits, and whether
+    // it is still there: behind an edit, moved by the lines that it added or
+    // removed; inside one, at the same place among its new lines, or on the
+    // line after them where it has none.
+    std::pair<qsizetype, bool> lineAfter(qsizetype line) const;
+
+private:
+    // Where the shown text's line `line` of those between starts in the
+    // document; `line` may be their count where shared lines follow them.
+    int documentStart(qsizetype line) const;
+    int documentEnd(qsizetype line) const;
+
+    QTextDocument *m_document;
+    const QString &m_shown;
+    qsizetype m_firstLine = 0;        // lines shared at the start
+    qsizetype m_endShared = 0;        // characters of the shown text in the lines shared at the end
+    bool m_sharesEnd = false;         // whether they share lines at the end
+    QList<QStringView> m_shownLines;  // the lines between
+    QList<QStringView> m_wantedLines; // the new text's lines between
+    QList<LineEdit> m_edits;          // in numbers of the lines between
+};
+
+TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QString &wanted)
+    : m_document(document), m_shown(shown)
+{
+    const qsizetype start =
+        QStringView(shown).first(sharedStart(shown, wanted)).lastIndexOf(u'\n') + 1;
+    // The line that starts there: the line whose start in the document, plus
+    // one character for each CR LF before it, is there (counting the line
+    // feeds would read every character before it).
+    int low = 0;
+    for (int high = document->blockCount() - 1; low < high;) {
+        const int middle = high - (high - low) / 2;
+        const bool before = document->findBlockByNumber(middle).position() + middle <= start;
+        low = before ? middle : low;
+        high = before ? high : middle - 1;
+    }
+    m_firstLine = low;
+    const qsizetype shownEnd = shown.size() - sharedEnd(QStringView(shown).sliced(start),
+                                                        QStringView(wanted).sliced(start));
+    const qsizetype lineFeed = shown.indexOf(u'\n', shownEnd);
+    m_sharesEnd = lineFeed >= 0;
+    m_endShared = m_sharesEnd ? shown.size() - lineFeed - 1 : 0;
+    m_shownLines =
+        documentLinesOf(QStringView(shown).sliced(start, shown.size() - m_endShared - start));
+    m_wantedLines =
+        documentLinesOf(QStringView(wanted).sliced(start, wanted.size() - m_endShared - start));
+    // Lines followed by shared ones end in a line end, after which the parting
+    // sees an empty line.
+    if (m_sharesEnd) {
+        m_shownLines.removeLast();
+        m_wantedLines.removeLast();
+    }
+    m_edits = LineDiff(m_shownLines, m_wantedLines).edits();
+}
+
+int TextEdits::documentStart(qsizetype line) const
+{
+    // Every shown line before ends in CR LF, one character in the document.
+    const qsizetype at = line < m_shownLines.size()
+                             ? m_shownLines[line].data() - m_shown.constData()
+                             : m_shown.size() - m_endShared;
+    return int(at - m_firstLine - line);
+}
+
+int TextEdits::documentEnd(qsizetype line) const
+{
+    return line < 0 ? documentStart(0) - 1 : documentStart(line) + int(m_shownLines[line].size());
+}
+
+void TextEdits::apply() const
+{
+    // From the last edit back, so that the earlier ones keep their place.
+    QTextCursor cursor(m_document);
+    for (auto edit = m_edits.crbegin(); edit != m_edits.crend(); ++edit) {
+        QString lines;
+        for (qsizetype k = edit->newFrom; k < edit->newTo; ++k)
+            lines += (k > edit->newFrom ? QStringLiteral("\n") : QString()) + m_wantedLines[k];
+        const bool removes = edit->shownFrom < edit->shownTo;
+        const bool inserts = edit->newFrom < edit->newTo;
+        if (removes && inserts) {
+            cursor.setPosition(documentStart(edit->shownFrom));
+            cursor.setPosition(documentEnd(edit->shownTo - 1), QTextCursor::KeepAnchor);
+        } else if (edit->shownTo < m_shownLines.size() || m_sharesEnd) {
+            // Lines removed or inserted before a line that stays: the line
+            // ends go with the lines.
+            cursor.setPosition(documentStart(edit->shownFrom));
+            cursor.setPosition(documentStart(edit->shownTo), QTextCursor::KeepAnchor);
+            lines += removes ? QString() : QStringLiteral("\n");
+        } else {
+            // At the end: the line end before the lines goes with them.
+            cursor.setPosition(documentEnd(edit->shownFrom - 1));
+            cursor.setPosition(documentEnd(edit->shownTo - 1), QTextCursor::KeepAnchor);
+            lines.prepend(removes ? QString() : QStringLiteral("\n"));
+        }
+        cursor.removeSelectedText();
+        cursor.insertText(lines);
+    }
+}
+
+std::pair<qsizetype, bool> TextEdits::lineAfter(qsizetype line) const
+{
+    const qsizetype between = line - m_firstLine;
+    qsizetype moved = 0;
+    for (const LineEdit &edit : m_edits) {
+        if (between < edit.shownFrom)
+            break;
+        if (between < edit.shownTo)
+            return {m_firstLine + edit.newFrom +
+                        std::min(between - edit.shownFrom,
+                                 std::max<qsizetype>(edit.newTo - edit.newFrom - 1, 0)),
+                    false};
+        moved = edit.newTo - edit.shownTo;
+    }
+    return {line + moved, true};
+}
+
 } // namespace
 
 DatabaseView::DatabaseView(QWidget *parent) : QPlainTextEdit(parent)
@@ -85,6 +421,7 @@ DatabaseView::DatabaseView(QWidget *parent) : QPlainTextEdit(parent)
     setTabChangesFocus(true);
     // The document reports a change before it lays the changed lines out.
     connect(document(), &QTextDocument::contentsChange, this, &DatabaseView::wrapLongWordsAnywhere);
+    connect(document(), &QTextDocument::contentsChange, this, [this] { m_givenText.reset(); });
 }
 
 void DatabaseView::wrapLongWordsAnywhere(int from, int /*removed*/, int added)
@@ -134,10 +471,21 @@ QString DatabaseView::databaseText() const
         from = end + 1;
     }
     text.append(rawView.sliced(from));
+    // Kept for a replacement that follows in the same handler, as a merge's
+    // does; a change of the text, or the event loop's next pass, drops it.
+    m_givenText = text;
+    QTimer::singleShot(0, this, [this] { m_givenText.reset(); });
     return text;
 }
 
 void DatabaseView::setDatabaseText(const QString &text)
+{
+    // Inserting text turns CR LF, a lone CR and a lone LF each into one line
+    // break. Without undo, a large text is set in one go.
+    changeTextTo(text, [&] { setPlainText(text); });
+}
+
+void DatabaseView::changeTextTo(const QString &text, const std::function<void()> &change)
 {
     // The wrap is chosen for the new text: wrapping anywhere before it is
     // set, so that a long line is laid out once, and wrapping at blanks only
@@ -145,14 +493,13 @@ void DatabaseView::setDatabaseText(const QString &text)
     const bool longWord = holdsLongLineWithLongWord(text);
     if (longWord)
         setWordWrapMode(QTextOption::WrapAnywhere);
-    // Inserting text turns CR LF, a lone CR and a lone LF each into one line
-    // break. Without undo, a large text is set in one go. (Repaints need no
-    // suspending: they wait for the event loop, and turning updates back on
-    // would repaint the whole view, frame and scroll bars included.)
+    // Turning undo off clears the undo history. (Repaints need no suspending:
+    // they wait for the event loop, and turning updates back on would repaint
+    // the whole view, frame and scroll bars included.)
     unmarkPickedLine();
     document()->setUndoRedoEnabled(false);
     m_settingCheckedText = true;
-    setPlainText(text);
+    change();
     m_settingCheckedText = false;
     document()->setUndoRedoEnabled(true);
     if (!longWord)
@@ -197,16 +544,42 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
 void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
 {
     const QTextCursor caret = textCursor();
-    const int line = caret.blockNumber();
-    const int column = caret.positionInBlock();
-    const int scrolledTo = verticalScrollBar()->value();
-    setDatabaseText(text);
-    const QTextBlock block =
-        document()->findBlockByNumber(qMin(line, document()->blockCount() - 1));
-    QTextCursor placed(block);
-    placed.setPosition(block.position() + qMin(column, block.length() - 1));
+    const QTextBlock top = firstVisibleBlock();
+    const Place place{caret.blockNumber(), caret.positionInBlock(), top.blockNumber(),
+                      verticalScrollBar()->value() - top.firstLineNumber()};
+    if (!document()->rootFrame()->childFrames().isEmpty()) {
+        // Frames, which a plain text view never makes, hold places in the
+        // document that no line accounts for: the text is set whole.
+        setDatabaseText(text);
+        return restorePlace(place, [](qsizetype line) { return std::pair(line, false); });
+    }
+    // Only the lines that differ are edited, in one edit block: setting the
+    // whole text would lay out every line again.
+    const QString shown = m_givenText ? *m_givenText : databaseText();
+    const TextEdits edits(document(), shown, text);
+    changeTextTo(text, [&] {
+        QTextCursor block(document());
+        block.beginEditBlock();
+        edits.apply();
+        block.endEditBlock();
+    });
+    restorePlace(place, [&](qsizetype line) { return edits.lineAfter(line); });
+}
+
+void DatabaseView::restorePlace(const Place &place, const LineMap &lineAfter)
+{
+    const auto blockAfter = [&](int line) {
+        const auto [after, kept] = lineAfter(line);
+        const int last = document()->blockCount() - 1;
+        return std::pair(document()->findBlockByNumber(int(std::min<qsizetype>(after, last))),
+                         kept);
+    };
+    const QTextBlock caretBlock = blockAfter(place.caretLine).first;
+    QTextCursor placed(caretBlock);
+    placed.setPosition(caretBlock.position() + qMin(place.caretColumn, caretBlock.length() - 1));
     setTextCursor(placed);
-    verticalScrollBar()->setValue(scrolledTo);
+    const auto [top, kept] = blockAfter(place.topLine);
+    verticalScrollBar()->setValue(top.firstLineNumber() + (kept ? place.topScrolled : 0));
 }
 
 void DatabaseView::appendDatabaseText(const QString &text)

@@ -2,6 +2,10 @@
 
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <utility>
+
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
@@ -35,8 +39,11 @@ public:
     // edited, so a whole view is not rebuilt for the change of one record. A
     // marked line that is replaced stays marked in its new text.
     void replaceInDatabaseText(const QString &text, const QString &before, const QString &after);
-    // Sets the text, keeping the caret's line and column and the scroll
-    // position where the new text has them; the undo history ends there.
+    // Sets the text as setDatabaseText does (no undo history, no marked line),
+    // editing only the lines that differ. The caret stays in its line and
+    // column, and the first visible line stays at the top, where the new text
+    // still holds them; a caret or top line whose line was replaced goes to
+    // the line that replaced it.
     void replaceDatabaseTextKeepingPlace(const QString &text);
     // Appends the text and scrolls it into sight; the caret stays.
     void appendDatabaseText(const QString &text);
@@ -69,6 +76,27 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    // Where the user is: the caret's line and column, the first visible line
+    // and how many of its display lines are scrolled past.
+    struct Place
+    {
+        int caretLine;
+        int caretColumn;
+        int topLine;
+        int topScrolled;
+    };
+    // Where a line of the old text stands in the new one, and whether it is
+    // still there.
+    using LineMap = std::function<std::pair<qsizetype, bool>(qsizetype)>;
+
+    // Puts the caret back in its line and the top line back at the top, each
+    // where `lineAfter` moved its line: the caret in its column as far as the
+    // line reaches, the display lines scrolled past only where the top line is
+    // still there.
+    void restorePlace(const Place &place, const LineMap &lineAfter);
+    // Changes the text to `text` by `change`, which leaves no undo history and
+    // no marked line, with the wrap chosen for the new text.
+    void changeTextTo(const QString &text, const std::function<void()> &change);
     // Wraps anywhere rather than at blanks once the text holds a word that
     // would take long to lay out at blanks.
     void wrapLongWordsAnywhere(int from, int removed, int added);
@@ -88,4 +116,7 @@ private:
     bool m_settingCheckedText = false;
     // The picked record's line, selected whole; null while none is marked.
     QTextCursor m_pickedLine;
+    // The text databaseText() gave, until the text changes or the event loop
+    // runs again.
+    mutable std::optional<QString> m_givenText;
 };

@@ -26,6 +26,8 @@ private slots:
     void replaceAgreesWithRebuild();
     void replaceAgreesWithRebuildOnRandomTexts();
     void replaceKeepsScrollPosition();
+    void mergeKeepsCaretLine_data();
+    void mergeKeepsCaretLine();
     void mouseAgreesWithToolkit_data();
     void mouseAgreesWithToolkit();
     void everyLeftReleaseIsAClick();
@@ -151,6 +153,14 @@ void DatabaseViewTest::replaceAgreesWithRebuildOnRandomTexts()
         const QString after =
             lines.at(random.bounded(int(lines.size()))).repeated(random.bounded(3));
         replaceBothWays(text, before, after);
+        // A merge's text, with or without its final line end, in the view.
+        QString merged = before + text + after;
+        merged.chop(2 * random.bounded(2));
+        DatabaseView view;
+        view.setDatabaseText(text);
+        QCOMPARE(view.databaseText(), text); // as a Save reads it before the merge
+        view.replaceDatabaseTextKeepingPlace(merged);
+        QCOMPARE(view.databaseText(), merged);
     }
 }
 
@@ -171,6 +181,82 @@ void DatabaseViewTest::replaceKeepsScrollPosition()
     QCOMPARE(view.verticalScrollBar()->value(), 300);
     QCOMPARE(view.textCursor().position(), 0);
     QVERIFY(view.databaseText().contains("[Box]: 310 [Item]: R [Nr]: 9"));
+    // A merge that adds lines above the top line and changes one there.
+    const QString top = view.cursorForPosition({0, 0}).block().text();
+    view.replaceDatabaseTextKeepingPlace(
+        QString("new\r\n" + text).replace("[Box]: 5 ", "[Box]: 5x "));
+    QCOMPARE(view.cursorForPosition({0, 0}).block().text(), top);
+}
+
+// The view after a merge: `shown` with the caret at the start of line
+// `caretLine` (a slip typed there first) becomes `merged`, and the caret
+// stands at the start of line `caretLineAfter`.
+void DatabaseViewTest::mergeKeepsCaretLine_data()
+{
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("merged");
+    QTest::addColumn<int>("caretLine");
+    QTest::addColumn<int>("caretLineAfter");
+    QTest::newRow("start") << "a\r\nb\r\nc\r\n"
+                           << "x\r\nb\r\nc\r\n"
+                           << 2 << 2;
+    QTest::newRow("middle") << "a\r\nb\r\nc\r\n"
+                            << "a\r\nx\r\nc\r\n"
+                            << 0 << 0;
+    QTest::newRow("end") << "a\r\nb\r\nc\r\n"
+                         << "a\r\nb\r\nx\r\n"
+                         << 1 << 1;
+    QTest::newRow("both ends") << "a\r\nb\r\nc\r\nd\r\n"
+                               << "x\r\nb\r\nc\r\ny\r\n"
+                               << 2 << 2;
+    QTest::newRow("caret's line replaced") << "a\r\nb\r\nc\r\n"
+                                           << "a\r\nx\r\nc\r\n"
+                                           << 1 << 1;
+    QTest::newRow("added before") << "a\r\nb\r\nc\r\n"
+                                  << "x\r\na\r\ny\r\nb\r\nc\r\n"
+                                  << 1 << 3;
+    QTest::newRow("removed before") << "a\r\nb\r\nc\r\n"
+                                    << "b\r\nc\r\n"
+                                    << 2 << 1;
+    QTest::newRow("added after") << "a\r\nb\r\n"
+                                 << "a\r\nb\r\nx\r\ny\r\n"
+                                 << 1 << 1;
+    QTest::newRow("removed after") << "a\r\nb\r\nc\r\n"
+                                   << "a\r\n"
+                                   << 0 << 0;
+    QTest::newRow("empty view") << ""
+                                << "a\r\nb\r\n"
+                                << 0 << 2;
+    QTest::newRow("emptied") << "a\r\nb\r\n"
+                             << "" << 1 << 0;
+    QTest::newRow("no final line end") << "a\r\nb"
+                                       << "a\r\nb\r\nc" << 1 << 1;
+    QTest::newRow("line end added at the end") << "a\r\nb"
+                                               << "x\r\nb\r\n"
+                                               << 1 << 1;
+    QTest::newRow("beyond the BMP")
+        << QString::fromUtf8("😀1\r\n😀2\r\n") << QString::fromUtf8("😀1\r\n😀3\r\n😀2\r\n") << 1 << 2;
+}
+
+void DatabaseViewTest::mergeKeepsCaretLine()
+{
+    QFETCH(QString, shown);
+    QFETCH(QString, merged);
+    QFETCH(int, caretLine);
+    QFETCH(int, caretLineAfter);
+    DatabaseView view;
+    view.setDatabaseText("-" + shown);
+    QCOMPARE(view.databaseText(), "-" + shown); // what the slip below changes
+    view.moveCursor(QTextCursor::Start);
+    QTest::keyClick(&view, Qt::Key_Delete);
+    view.setTextCursor(QTextCursor(view.document()->findBlockByNumber(caretLine)));
+    view.markPickedLine();
+    view.replaceDatabaseTextKeepingPlace(merged);
+    QCOMPARE(view.databaseText(), merged);
+    QCOMPARE(view.textCursor().blockNumber(), caretLineAfter);
+    QCOMPARE(view.textCursor().positionInBlock(), 0);
+    QVERIFY(!view.document()->isUndoAvailable());
+    QVERIFY(view.extraSelections().isEmpty());
 }
 
 namespace {
