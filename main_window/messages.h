@@ -36,8 +36,7 @@ public:
     static QString merged(const QString &programDirectory, const RecordStore::MergeReport &merge);
     // What the sync tools' copies brought into the view, or, `written`, into
     // what a write wrote; or nothing to tell.
-    static QString copiesMerged(const QList<RecordStore::CopyReport> &copies,
-                                bool written = false);
+    static QString copiesMerged(const QList<RecordStore::CopyReport> &copies, bool written = false);
     static QString copyUnreadable(const RecordStore::CopyReport &copy);
     static QString writingRefused(const QString &programDirectory, const QString &reason);
     static QString unreadableDatabase(const QString &programDirectory, const QString &reason);

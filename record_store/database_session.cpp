@@ -61,7 +61,7 @@ FileResult<QString> DatabaseSession::load()
         if (!file.ok())
             return file.with(QString());
         QString text = databaseTextOf(file.value.bytes);
-        readAsBase(file, text);
+        readAsBase(file, text, true);
         return file.with(std::move(text));
     });
     if (!loaded.okOrNoFile())
@@ -185,14 +185,26 @@ FileResult<bool> DatabaseSession::catchUp()
 }
 
 void DatabaseSession::readAsBase(const FileResult<FileBytes> &read,
-                                 const std::optional<QString> &text)
+                                 const std::optional<QString> &text, bool atStartUp)
 {
-    m_knownStamp = read.value.unchanged ? std::make_shared<const FileStamp>(read.value.stamp)
-                                        : nullptr;
+    m_knownStamp =
+        read.value.unchanged ? std::make_shared<const FileStamp>(read.value.stamp) : nullptr;
     if (!text)
         return;
     m_known = digestOf(read);
     m_knownId = contentIdOf(read.value.bytes);
+    // What the window now descends from is named in this machine's log, so
+    // that its version stays while another machine may merge against it;
+    // where the history cannot be written, it is not.
+    if (FileResult<History> history = openHistory(); history.ok())
+        static_cast<void>(history.value.recordRead(m_knownId, read.value.bytes, atStartUp));
+}
+
+FileResult<History> DatabaseSession::openHistory() const
+{
+    if (!m_folder->folder.state)
+        return {FileStatus::Missing, QString(), History{}};
+    return History::open(m_folder->folder, m_programDirectory, false);
 }
 
 std::optional<QString> DatabaseSession::followFile(const QString &view)
@@ -232,7 +244,8 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
         return whole.with(WrittenDatabase{});
     if (!whole.value.contains(before))
         return recordNotFound();
-    const FileResult<WrittenDatabase> result = writeWhole(QString(whole.value).replace(before, after));
+    const FileResult<WrittenDatabase> result =
+        writeWhole(QString(whole.value).replace(before, after));
     // The window makes the same change in the searched view.
     if (result.ok() && !m_viewHoldsWholeDatabase)
         m_searchResult.replace(before, after);
@@ -349,11 +362,12 @@ std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
     // from it, and any file where there was none. A sync tool's winner of a
     // conflict may not: then the content both are known to descend from, if
     // any.
-    const FileResult<History> history =
-        m_folder->folder.state ? History::open(m_folder->folder, m_programDirectory, false)
-                               : FileResult<History>{FileStatus::Missing, QString(), History{}};
+    FileResult<History> history = openHistory();
     const ContentId id = contentIdOf(file);
     m_idsSeen.append({digestOf(file), id});
+    // What the write descends from is named in this machine's log too.
+    if (history.ok())
+        static_cast<void>(history.value.recordRead(id, file, false));
     if (m_knownId.isEmpty() || !history.ok() || !history.value.knows(id) ||
         history.value.descendsFrom(id, m_knownId))
         return ancestor();

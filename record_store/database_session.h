@@ -22,6 +22,7 @@ namespace Internal {
 struct FileBytes;
 struct FileStamp;
 struct ProgramFolder;
+class History;
 } // namespace Internal
 
 // What a write took in from another program's changes to the file, when it
@@ -152,9 +153,10 @@ private:
     // did. Missing, with nothing changed, when there is no file.
     FileResult<bool> catchUp();
     // The read `read` as what the window's changes descend from: its stamp,
-    // and with its database `text`, its digest and id.
-    void readAsBase(const FileResult<Internal::FileBytes> &read,
-                    const std::optional<QString> &text);
+    // and with its database `text`, its digest and id, named in this
+    // machine's log (a restore made while no window ran `atStartUp`).
+    void readAsBase(const FileResult<Internal::FileBytes> &read, const std::optional<QString> &text,
+                    bool atStartUp = false);
     // Writes what `compose` makes of the file's bytes as they are now, and
     // composes again when the file changes before the rename; a result that
     // is neither ok() nor noFile() is returned unwritten.
@@ -169,6 +171,9 @@ private:
     // from; nothing when none is known.
     std::optional<QString> ancestorOf(const QByteArray &file);
     void remember(const QString &written, const ContentDigest &digest, const QByteArray &id);
+    // The history beside the database, as it is; Missing without a versions
+    // folder.
+    FileResult<Internal::History> openHistory() const;
     const QString &ancestor();
 
     QString m_programDirectory;

@@ -142,6 +142,19 @@ QByteArray machineName(const QString &programDirectory)
         .left(12);
 }
 
+QByteArray machineTag(const QString &programDirectory)
+{
+    // Two machines cloned from one disk share their name, but their windows
+    // write from different host names, or different folders.
+    const QString canonical = QFileInfo(programDirectory).canonicalFilePath();
+    const QByteArray folder = (canonical.isEmpty() ? programDirectory : canonical).toUtf8();
+    return QCryptographicHash::hash(
+               QByteArray(QSysInfo::machineHostName().toUtf8() + '\n' + folder),
+               QCryptographicHash::Blake2b_256)
+        .toHex()
+        .left(8);
+}
+
 QString History::versionName(const ContentId &id)
 {
     return QStringLiteral("stockbook-") + QLatin1String(id) + QStringLiteral(".txt");
@@ -158,6 +171,7 @@ FileResult<History> History::open(const FileSystem::Folder &programFolder,
     history.m_programFolder = programFolder;
     history.m_folder = folder.value;
     history.m_machine = machineName(programDirectory);
+    history.m_tag = machineTag(programDirectory);
     const FileResult<QStringList> names = FileSystem::listFolder(folder.value);
     if (!names.ok())
         return names.with(History{});
@@ -173,6 +187,9 @@ void History::readLogs(bool fold)
     // ancestor, and never pruned.
     QHash<QString, QSet<QByteArray>> seen;
     QHash<QString, QList<QList<ContentId>>> lines;
+    // A restore's parent comes first, so that a merge base is looked for
+    // after the restore before the content's older place.
+    QSet<QByteArray> restores;
     const QStringList names = m_files;
     for (const bool copies : {false, true}) {
         for (const QString &name : names) {
@@ -185,10 +202,19 @@ void History::readLogs(bool fold)
                 continue;
             QByteArray added;
             for (const auto &[line, ids] : *read) {
+                // What this machine last read or wrote: its newest own line
+                // (one without a tag, of an earlier version, counts too).
+                if (log == logName() &&
+                    (line.endsWith(QByteArray(" @" + m_tag)) || !line.contains(" @")))
+                    m_ownLast = ids.first();
                 if (!seen[log].contains(line)) {
                     seen[log].insert(line);
                     lines[log].append(ids);
                     added += line + '\n';
+                    if (ids.size() > 1 && line.contains(" restored")) {
+                        restores.insert(ids[0] + ids[1]);
+                        m_restored.insert(ids[0]);
+                    }
                 }
             }
             if (fold && copies)
@@ -198,9 +224,10 @@ void History::readLogs(bool fold)
     for (auto log = lines.cbegin(); log != lines.cend(); ++log) {
         for (const QList<ContentId> &ids : log.value()) {
             QList<ContentId> &parents = m_parents[ids.first()];
+            const bool restore = ids.size() > 1 && restores.contains(ids[0] + ids[1]);
             for (const ContentId &parent : ids.sliced(1))
                 if (!parents.contains(parent))
-                    parents.append(parent);
+                    restore ? parents.prepend(parent) : parents.append(parent);
             m_logs[log.key()].append(ids.first());
         }
     }
@@ -253,7 +280,13 @@ std::optional<QString> History::keepVersion(const ContentId &id, QByteArrayView 
     return reason;
 }
 
-std::optional<QString> History::record(const ContentId &written, const QList<ContentId> &parents)
+QString History::logName() const
+{
+    return QStringLiteral("history-") + QLatin1String(m_machine) + QStringLiteral(".txt");
+}
+
+std::optional<QString> History::record(const ContentId &written, const QList<ContentId> &parents,
+                                       const char *note)
 {
     QByteArray line = written;
     QList<ContentId> &known = m_parents[written];
@@ -264,13 +297,46 @@ std::optional<QString> History::record(const ContentId &written, const QList<Con
         if (!known.contains(parent))
             known.append(parent);
     }
-    line += " # " + QDateTime::currentDateTime().toString(Qt::ISODate).toLatin1() + '\n';
-    const QString name =
-        QStringLiteral("history-") + QLatin1String(m_machine) + QStringLiteral(".txt");
+    line += " # " + QDateTime::currentDateTime().toString(Qt::ISODate).toLatin1() + note + " @" +
+            m_tag + '\n';
+    const QString name = logName();
     if (std::optional<QString> reason = FileSystem::appendToFileIn(m_folder, name, line))
         return reason;
     m_logs[name].append(written);
+    m_ownLast = written;
     return std::nullopt;
+}
+
+std::optional<QString> History::recordRead(const ContentId &id, QByteArrayView bytes,
+                                           bool atStartUp)
+{
+    const ContentId last = m_ownLast;
+    if (last == id)
+        return std::nullopt;
+    // A content no log knows (an editor's) was made, as far as this machine
+    // can tell, from what it last read or wrote.
+    const bool known = knows(id);
+    // A content that a write made anew since (the same records again, from
+    // changes of a newer content) is no restore: one of its parents then
+    // descends from it; nor is one that a write made from nothing (a new
+    // database), as any machine may have.
+    const QList<ContentId> from = m_parents.value(id);
+    const bool restored = atStartUp && known && !last.isEmpty() && !from.isEmpty() &&
+                          descendsFrom(last, id) && !descendsFrom(id, last) &&
+                          std::none_of(from.cbegin(), from.cend(), [&](const ContentId &parent) {
+                              return descendsFrom(parent, id);
+                          });
+    QList<ContentId> parents;
+    if (restored || !known)
+        parents.append(last);
+    if (std::optional<QString> reason = keep(id, bytes))
+        return reason;
+    std::optional<QString> reason = record(id, parents, restored ? " restored" : " read");
+    if (restored) {
+        m_parents[id].move(m_parents[id].indexOf(last), 0);
+        m_restored.insert(id);
+    }
+    return reason;
 }
 
 bool History::knows(const ContentId &id) const
@@ -287,14 +353,26 @@ bool History::descendsFrom(const ContentId &id, const ContentId &ancestor) const
 
 QList<ContentId> History::ancestorsByDistance(const ContentId &from) const
 {
+    // A restored content stands after what it was restored over: its older
+    // parents come after every other ancestor.
     QList<ContentId> order{from};
     QSet<ContentId> seen{from};
-    for (qsizetype k = 0; k < order.size(); ++k) {
-        for (const ContentId &parent : m_parents.value(order[k]))
-            if (!seen.contains(parent)) {
-                seen.insert(parent);
-                order.append(parent);
-            }
+    QList<ContentId> later;
+    const auto visit = [&](const ContentId &id) {
+        if (!seen.contains(id)) {
+            seen.insert(id);
+            order.append(id);
+        }
+    };
+    for (qsizetype k = 0; k < order.size() || !later.isEmpty(); ++k) {
+        while (k == order.size() && !later.isEmpty())
+            visit(later.takeFirst());
+        if (k == order.size())
+            break;
+        const QList<ContentId> parents = m_parents.value(order[k]);
+        const bool restored = m_restored.contains(order[k]);
+        for (qsizetype p = 0; p < parents.size(); ++p)
+            restored &&p > 0 ? later.append(parents[p]) : visit(parents[p]);
     }
     return order;
 }
@@ -334,10 +412,21 @@ std::optional<QByteArray> History::mergeBase(const ContentId &a, const ContentId
     return std::nullopt;
 }
 
+ContentId History::nearestKeptAncestor(const ContentId &a, const ContentId &b) const
+{
+    const QList<ContentId> fromA = ancestorsByDistance(a);
+    const QSet<ContentId> ofA(fromA.cbegin(), fromA.cend());
+    for (const ContentId &id : ancestorsByDistance(b))
+        if (ofA.contains(id) && m_files.contains(versionName(id)))
+            return id;
+    return ContentId();
+}
+
 void History::prune(const QList<ContentId> &keepAlso)
 {
     QSet<ContentId> kept(keepAlso.cbegin(), keepAlso.cend());
     QSet<ContentId> named;
+    QList<ContentId> heads;
     for (const QList<ContentId> &writes : std::as_const(m_logs)) {
         for (qsizetype k = 0; k < writes.size(); ++k) {
             const bool recent = k + kVersionsKept >= writes.size();
@@ -347,7 +436,15 @@ void History::prune(const QList<ContentId> &keepAlso)
                     kept.insert(id);
             }
         }
+        if (!writes.isEmpty())
+            heads.append(writes.last());
     }
+    // What a machine's window descends from and another's does too: the base
+    // of their merge, however many writes either made since (a machine
+    // offline for a busy week).
+    for (qsizetype i = 0; i < heads.size(); ++i)
+        for (qsizetype j = i + 1; j < heads.size(); ++j)
+            kept.insert(nearestKeptAncestor(heads[i], heads[j]));
     for (const QString &name : QStringList(m_files)) {
         const ContentId id = idOfVersionName(name);
         if (!id.isEmpty() && named.contains(id) && !kept.contains(id) &&

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include "record_store/file_system.h"
@@ -63,8 +64,19 @@ public:
     // time follow the writes (the content a write replaces keeps the time it
     // was written).
     std::optional<QString> keepWritten(const ContentId &id, QByteArrayView bytes);
-    // Appends to this machine's log that `written` descends from `parents`.
-    std::optional<QString> record(const ContentId &written, const QList<ContentId> &parents);
+    // Appends to this machine's log that `written` descends from `parents`;
+    // `note`, for people, follows the time.
+    std::optional<QString> record(const ContentId &written, const QList<ContentId> &parents,
+                                  const char *note = "");
+    // Records that this machine read `id`, whose bytes are `bytes`, from the
+    // file, unless its log's newest entry is `id` already: the newest entry
+    // of each log is what that machine's windows descend from, and pruning
+    // keeps it and what it shares with the others. A content that the logs
+    // know as an ancestor of what this machine last read or wrote was put
+    // back (a restore, a sync tool's revert) while no window of this machine
+    // ran, `atStartUp`: it is recorded as descending from that newer content,
+    // so that every merge applies the restore.
+    std::optional<QString> recordRead(const ContentId &id, QByteArrayView bytes, bool atStartUp);
     // The content that `a` and `b` both descend from, nearest to them first,
     // whose version is kept whole; nothing when none is known.
     std::optional<QByteArray> mergeBase(const ContentId &a, const ContentId &b) const;
@@ -93,6 +105,10 @@ private:
     // keep(), and with `now` keepWritten().
     std::optional<QString> keepVersion(const ContentId &id, QByteArrayView bytes, bool now);
     QList<ContentId> ancestorsByDistance(const ContentId &from) const;
+    // The nearest content that `a` and `b` both descend from whose version is
+    // there, unchecked; empty when none.
+    ContentId nearestKeptAncestor(const ContentId &a, const ContentId &b) const;
+    QString logName() const;
     // The merge base of `a` and `b` whose version is kept whole, and its bytes.
     std::optional<std::pair<ContentId, QByteArray>> keptMergeBase(const ContentId &a,
                                                                   const ContentId &b) const;
@@ -100,10 +116,17 @@ private:
     FileSystem::Folder m_programFolder;
     FileSystem::Folder m_folder;
     QByteArray m_machine;
+    // This machine's tag on the lines it writes, and the newest content its
+    // own lines name: what it last read from or wrote to the file.
+    QByteArray m_tag;
+    ContentId m_ownLast;
     // Every recorded write's parents, by the content written.
     QHash<ContentId, QList<ContentId>> m_parents;
     // Each log's writes, oldest first.
     QHash<QString, QList<ContentId>> m_logs;
+    // The contents put back by a restore: their first parent is what they
+    // were restored over.
+    QSet<ContentId> m_restored;
     QStringList m_files;
 };
 
@@ -113,5 +136,7 @@ private:
 // disk shares its name (see History::open). STOCKBOOK_MACHINE_NAME, when it
 // holds hexadecimal digits, is the name.
 QByteArray machineName(const QString &programDirectory);
+// What tells apart, in one log, the lines of machines that share its name.
+QByteArray machineTag(const QString &programDirectory);
 
 } // namespace RecordStore::Internal

@@ -19,6 +19,7 @@
 #include "record_store/merge.h"
 
 #include <algorithm>
+#include <array>
 #include <git2.h>
 
 #include <QHash>
@@ -155,6 +156,33 @@ void appendCombined(MergedLines &merged, QStringView ancestorLine, const Lines &
     }
 }
 
+// A line that both sides added, each at its own place (the same record that
+// reached both through a third), stands as often as the side that holds it
+// more often has it, not once for each side: the later ones go.
+void keepSharedAdditionsOnce(Lines &merged, const Lines &ancestor, const Lines &window,
+                             const Lines &file)
+{
+    QHash<QStringView, std::array<int, 4>> counts; // ancestor, window, file, merged
+    const Lines *sides[] = {&ancestor, &window, &file, &merged};
+    for (size_t side = 0; side < 4; ++side)
+        for (const QStringView line : *sides[side])
+            ++counts[line][side];
+    QHash<QStringView, int> extra;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const auto [inAncestor, inWindow, inFile, inMerged] = it.value();
+        if (inWindow > inAncestor && inFile > inAncestor && inMerged > qMax(inWindow, inFile))
+            extra[it.key()] = inMerged - qMax(inWindow, inFile);
+    }
+    for (qsizetype k = merged.size() - 1; k >= 0 && !extra.isEmpty(); --k) {
+        const auto it = extra.find(merged[k]);
+        if (it == extra.end())
+            continue;
+        merged.removeAt(k);
+        if (--*it == 0)
+            extra.erase(it);
+    }
+}
+
 // Merges the lines between the lines that all three share at the start and
 // at the end.
 std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &window,
@@ -180,6 +208,7 @@ std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &windo
         if (g < ancestor.size())
             appendCombined(merged, ancestor[g], window, mine->change[g], file, theirs->change[g]);
     }
+    keepSharedAdditionsOnce(merged.lines, ancestor, window, file);
     return merged;
 }
 

@@ -4,6 +4,8 @@
 // file's bytes where the encoding allows and decoding only the lines that
 // match, and the snapshot that lets both passes of one key stroke share one
 // read of the file.
+#include "record_store/search_filter.h"
+
 #include <algorithm>
 
 #include <QStringMatcher>
@@ -12,7 +14,6 @@
 #include "record_store/database_file.h"
 #include "record_store/decoding.h"
 #include "record_store/internal.h"
-#include "record_store/search_filter.h"
 
 namespace RecordStore {
 
@@ -196,7 +197,8 @@ QString Internal::filterDatabaseText(QStringView text, QStringList searchTexts)
 {
     // No line holds a line end, so such a search text matches nothing.
     searchTexts.removeIf([](const QString &searchText) {
-        return std::any_of(searchText.cbegin(), searchText.cend(), [](QChar c) { return isLineEnd(c); });
+        return std::any_of(searchText.cbegin(), searchText.cend(),
+                           [](QChar c) { return isLineEnd(c); });
     });
     if (searchTexts.isEmpty())
         return QString();

@@ -38,9 +38,14 @@ std::optional<QString> recordWrite(const QString &programDirectory,
                                    std::optional<History> &history)
 {
     // Writing what the file holds is no new step of the history, so repeated
-    // Saves of one content push no version out.
-    if (now.ok() && now.value.bytes == written && record.copies.isEmpty())
+    // Saves of one content push no version out; it is what this machine read.
+    if (now.ok() && now.value.bytes == written && record.copies.isEmpty()) {
+        if (program.ok())
+            if (FileResult<History> opened = History::open(program.value, programDirectory, false);
+                opened.ok())
+                static_cast<void>(opened.value.recordRead(writtenId, written, false));
         return std::nullopt;
+    }
     if (!program.ok())
         return notKeptReason(programDirectory, program.reason);
     FileResult<History> opened = History::open(program.value, programDirectory, true);

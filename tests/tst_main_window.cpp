@@ -592,9 +592,10 @@ void MainWindowTest::updateThatFindsNothingSaysSo_data()
     QTest::newRow("edited by hand in the whole view") << "..."
                                                       << "view"
                                                       << "no longer in the database view";
-    QTest::newRow("edited by hand in a searched view") << "A1"
-                                                       << "view"
-                                                       << "no longer in the database as this window";
+    QTest::newRow("edited by hand in a searched view")
+        << "A1"
+        << "view"
+        << "no longer in the database as this window";
 }
 
 void MainWindowTest::updateThatFindsNothingSaysSo()
@@ -650,9 +651,10 @@ void MainWindowTest::searchedUpdateWritesWhatTheWindowHolds_data()
         << QByteArray("[Box]: A1 [Item]: 10k [Nr]: 26 [Type]: Resistor\r\n") + b2c3
         << "changed in one place and removed in the other";
     QTest::newRow("file removed") << false << QByteArray("-") << "Update"
-                                  << QByteArray("[Box]: A1 [Item]: 10k [Nr]: 26 [Type]: Resistor\r\n"
-                                                "[Box]: B2 [Item]: BC547 [Nr]: 4 [Type]: "
-                                                "Transistor\r\n\r\n")
+                                  << QByteArray(
+                                         "[Box]: A1 [Item]: 10k [Nr]: 26 [Type]: Resistor\r\n"
+                                         "[Box]: B2 [Item]: BC547 [Nr]: 4 [Type]: "
+                                         "Transistor\r\n\r\n")
                                   << "";
     QTest::newRow("added after the search, not saved")
         << true << QByteArray() << "Update"
@@ -660,10 +662,10 @@ void MainWindowTest::searchedUpdateWritesWhatTheWindowHolds_data()
                       "[Box]: B2 [Item]: BC547 [Nr]: 4 [Type]: Transistor\r\n"
                       "[Box]: C3 [Item]: new [Nr]: 1 [Type]: ...\r\n\r\n")
         << "";
-    QTest::newRow("searched Save merging") << true << b2c3 << "Save"
-                                           << b2c3.chopped(2) +
-                                                  "[Box]: C3 [Item]: new [Nr]: 0 [Type]: ...\r\n\r\n"
-                                           << "1 record came from there and 1 was removed there";
+    QTest::newRow("searched Save merging")
+        << true << b2c3 << "Save"
+        << b2c3.chopped(2) + "[Box]: C3 [Item]: new [Nr]: 0 [Type]: ...\r\n\r\n"
+        << "1 record came from there and 1 was removed there";
 }
 
 void MainWindowTest::searchedUpdateWritesWhatTheWindowHolds()

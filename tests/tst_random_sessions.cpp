@@ -525,7 +525,8 @@ private:
                 if (!withEnd.endsWith(m_model.selected))
                     continue;
                 m_model.wholeLines[line] -= n;
-                m_model.wholeLines[QString(withEnd).replace(m_model.selected, entry).chopped(2)] += n;
+                m_model.wholeLines[QString(withEnd).replace(m_model.selected, entry).chopped(2)] +=
+                    n;
             }
             m_model.wholeLines.removeIf([](const auto &line) { return line.value() == 0; });
         }

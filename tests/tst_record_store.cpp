@@ -9,6 +9,7 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+#include "record_store/database_session.h"
 #include "record_store/record_store.h"
 #include "tests/reference.h"
 #include "tests/test_support.h"
@@ -49,6 +50,7 @@ private slots:
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void writeKeepsLinkAndPermissions();
+    void restoreSticks();
     void writesKeepTheNewestVersions_data();
     void writesKeepTheNewestVersions();
     void unreadableFileIsReported();
@@ -392,6 +394,26 @@ void RecordStoreTest::writeKeepsLinkAndPermissions()
     QCOMPARE(dir.readDatabase(), QByteArray("X\r\n\r\n"));
     QCOMPARE(QFileInfo(target).permissions() & 0x7777,
              permissions | QFileDevice::ReadUser | QFileDevice::WriteUser);
+}
+
+void RecordStoreTest::restoreSticks()
+{
+    // A record removed by mistake and a wrong one added are saved; a second
+    // window holds an Add; the earlier version is copied back and Stockbook
+    // started again: the second window's Save keeps the restore and its Add.
+    ProgramDirectory dir("a\r\nb\r\n");
+    DatabaseSession first(dir.path());
+    QCOMPARE(first.load().value, QString("a\r\nb\r\n"));
+    QVERIFY(first.save("a\r\nb\r\n").ok());
+    const QByteArray earlier = dir.readDatabase();
+    QVERIFY(first.save("a\r\nBAD\r\n").ok());
+    DatabaseSession second(dir.path());
+    QCOMPARE(second.load().value, QString("a\r\nBAD\r\n"));
+    dir.writeDatabase(earlier);
+    QCOMPARE(DatabaseSession(dir.path()).load().value, QString("a\r\nb\r\n"));
+    const auto saved = second.save("a\r\nBAD\r\nadded\r\n");
+    QVERIFY(saved.ok());
+    QCOMPARE(dir.readDatabase(), QByteArray("a\r\nb\r\nadded\r\n\r\n"));
 }
 
 void RecordStoreTest::writesKeepTheNewestVersions_data()
