@@ -106,8 +106,11 @@ FileResult<QString> DatabaseSession::filter(const QStringList &searchTexts,
     const FileResult<bool> file = catchUp();
     if (!m_unsaved)
         return FilterDatabaseLines(m_programDirectory, searchTexts, snapshot);
-    // The window's changes are shown also where the file cannot be read.
-    return file.with(filterDatabaseText(*m_unsaved, searchTexts));
+    // The window's changes are shown also where the file cannot be read;
+    // their text is searched as bytes, encoded once for the key strokes.
+    if (!m_unsaved->isSharedWith(m_unsavedEncoded.first))
+        m_unsavedEncoded = {*m_unsaved, m_unsaved->toUtf8()};
+    return file.with(filterDatabaseBytes(m_unsavedEncoded.second, searchTexts));
 }
 
 QString DatabaseSession::filterWritten(const QStringList &searchTexts)

@@ -184,6 +184,8 @@ private:
     // While a search is shown: the whole database with the window's changes
     // that no write has taken yet, when there are any.
     std::optional<QString> m_unsaved;
+    // That text, and its UTF-8 bytes, which the searches scan.
+    std::pair<QString, QByteArray> m_unsavedEncoded;
     // What a search merged from another program's change into m_unsaved,
     // told with the next write.
     MergeReport m_mergedBySearch;

@@ -193,6 +193,11 @@ QString filterBytes(const QByteArray &bytes, QStringList searchTexts)
 
 } // namespace
 
+QString Internal::filterDatabaseBytes(const QByteArray &bytes, const QStringList &searchTexts)
+{
+    return filterBytes(bytes, searchTexts);
+}
+
 QString Internal::filterDatabaseText(QStringView text, QStringList searchTexts)
 {
     // No line holds a line end, so such a search text matches nothing.
