@@ -313,21 +313,23 @@ std::optional<QString> History::recordRead(const ContentId &id, QByteArrayView b
     const ContentId last = m_ownLast;
     if (last == id)
         return std::nullopt;
-    // A content no log knows (an editor's) was made, as far as this machine
-    // can tell, from what it last read or wrote.
-    const bool known = knows(id);
+    // A content no log knows is not named: an editor's, or another
+    // machine's whose log has not arrived yet, where nothing tells what it
+    // was made from.
+    if (!knows(id))
+        return std::nullopt;
     // A content that a write made anew since (the same records again, from
     // changes of a newer content) is no restore: one of its parents then
     // descends from it; nor is one that a write made from nothing (a new
     // database), as any machine may have.
     const QList<ContentId> from = m_parents.value(id);
-    const bool restored = atStartUp && known && !last.isEmpty() && !from.isEmpty() &&
+    const bool restored = atStartUp && !last.isEmpty() && !from.isEmpty() &&
                           descendsFrom(last, id) && !descendsFrom(id, last) &&
                           std::none_of(from.cbegin(), from.cend(), [&](const ContentId &parent) {
                               return descendsFrom(parent, id);
                           });
     QList<ContentId> parents;
-    if (restored || !known)
+    if (restored)
         parents.append(last);
     if (std::optional<QString> reason = keep(id, bytes))
         return reason;

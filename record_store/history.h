@@ -69,7 +69,8 @@ public:
     std::optional<QString> record(const ContentId &written, const QList<ContentId> &parents,
                                   const char *note = "");
     // Records that this machine read `id`, whose bytes are `bytes`, from the
-    // file, unless its log's newest entry is `id` already: the newest entry
+    // file, unless its log's newest entry is `id` already or no log knows it
+    // (an editor's, or one whose log has not arrived yet): the newest entry
     // of each log is what that machine's windows descend from, and pruning
     // keeps it and what it shares with the others. A content that the logs
     // know as an ancestor of what this machine last read or wrote was put
