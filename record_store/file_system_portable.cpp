@@ -264,9 +264,12 @@ std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
                            .arg(name)
                            .arg(QRandomGenerator::global()->bounded(1 << 30), 0, 36));
     QSaveFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(bytes.data(), bytes.size()) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
+    // As in writeTo: where the write fails part way, the system's reason.
+    errno = 0;
+    if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.commit())
+        return errno != 0 ? qt_error_string(errno) : file.errorString();
     QFile written(temporary);
     if (written.rename(path))
         return std::nullopt;
