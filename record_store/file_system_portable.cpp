@@ -194,15 +194,28 @@ FileResult<QStringList> listFolder(const Folder &folder)
             dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)};
 }
 
-FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit)
+namespace {
+
+// Why the entry `info` is not read: there is none, or it is a link or no
+// plain file; nothing when it may be read.
+std::optional<FileResult<QByteArray>> notPlainFile(const QFileInfo &info)
 {
-    const QFileInfo info(pathIn(folder, name));
     if (!info.exists() && !info.isSymLink())
-        return {FileStatus::Missing, QString(), QByteArray()};
+        return FileResult<QByteArray>{FileStatus::Missing, QString(), QByteArray()};
     if (info.isSymLink())
         return failure<QByteArray>(Texts::tr("it is a symbolic link"));
     if (!info.isFile())
         return failure<QByteArray>(Texts::tr("it is not a plain file"));
+    return std::nullopt;
+}
+
+} // namespace
+
+FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qint64 limit)
+{
+    const QFileInfo info(pathIn(folder, name));
+    if (std::optional<FileResult<QByteArray>> refused = notPlainFile(info))
+        return *refused;
     if (info.size() > limit)
         return failure<QByteArray>(Internal::tooLargeReason(info.size(), limit));
     QFile file(info.filePath());
@@ -235,12 +248,8 @@ std::optional<QString> writeTo(QFile &file, QIODevice::OpenMode mode, QByteArray
 FileResult<QByteArray> readFileEndIn(const Folder &folder, const QString &name, qint64 limit)
 {
     const QFileInfo info(pathIn(folder, name));
-    if (!info.exists() && !info.isSymLink())
-        return {FileStatus::Missing, QString(), QByteArray()};
-    if (info.isSymLink())
-        return failure<QByteArray>(Texts::tr("it is a symbolic link"));
-    if (!info.isFile())
-        return failure<QByteArray>(Texts::tr("it is not a plain file"));
+    if (std::optional<FileResult<QByteArray>> refused = notPlainFile(info))
+        return *refused;
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly) || !file.seek(qMax<qint64>(0, file.size() - limit)))
         return failure<QByteArray>(file.errorString());
