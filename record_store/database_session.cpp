@@ -198,7 +198,11 @@ void DatabaseSession::readAsBase(const FileResult<FileBytes> &read,
     m_knownId = contentIdOf(read.value.bytes);
     // What the window now descends from is named in this machine's log, so
     // that its version stays while another machine may merge against it;
-    // where the history cannot be written, it is not.
+    // where the history cannot be written, it is not. The history is read
+    // only where this machine's own log does not name it already.
+    if (!m_folder->folder.state ||
+        History::lastReadHere(m_folder->folder, m_programDirectory) == m_knownId)
+        return;
     if (FileResult<History> history = openHistory(); history.ok())
         static_cast<void>(history.value.recordRead(m_knownId, read.value.bytes, atStartUp));
 }

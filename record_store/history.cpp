@@ -94,6 +94,13 @@ linesOfLog(const FileSystem::Folder &folder, const QString &name)
     return lines;
 }
 
+// Whether `line` of this machine's log is one that its tag `tag` wrote (one
+// without a tag, of an earlier version, counts too).
+bool isOwnLine(const QByteArray &line, const QByteArray &tag)
+{
+    return line.endsWith(QByteArray(" @" + tag)) || !line.contains(" @");
+}
+
 // The content id in a version's name, or nothing.
 ContentId idOfVersionName(const QString &name)
 {
@@ -155,6 +162,30 @@ QByteArray machineTag(const QString &programDirectory)
         .left(8);
 }
 
+ContentId History::lastReadHere(const FileSystem::Folder &programFolder,
+                                const QString &programDirectory)
+{
+    // The newest lines of this machine's log are enough: a window reads or
+    // writes once per line.
+    constexpr qint64 kTail = 64 << 10;
+    const FileResult<FileSystem::Folder> folder =
+        FileSystem::openFolderIn(programFolder, QStringLiteral("stockbook-versions"), false);
+    if (!folder.ok())
+        return ContentId();
+    const QString log = QStringLiteral("history-") + QLatin1String(machineName(programDirectory)) +
+                        QStringLiteral(".txt");
+    const FileResult<QByteArray> tail = FileSystem::readFileEndIn(folder.value, log, kTail);
+    if (!tail.ok())
+        return ContentId();
+    const QByteArray tag = machineTag(programDirectory);
+    const QList<QByteArray> lines = tail.value.split('\n');
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        if (const QList<ContentId> ids = idsOfLine(*line);
+            !ids.isEmpty() && isOwnLine(line->trimmed(), tag))
+            return ids.first();
+    return ContentId();
+}
+
 QString History::versionName(const ContentId &id)
 {
     return QStringLiteral("stockbook-") + QLatin1String(id) + QStringLiteral(".txt");
@@ -204,8 +235,7 @@ void History::readLogs(bool fold)
             for (const auto &[line, ids] : *read) {
                 // What this machine last read or wrote: its newest own line
                 // (one without a tag, of an earlier version, counts too).
-                if (log == logName() &&
-                    (line.endsWith(QByteArray(" @" + m_tag)) || !line.contains(" @")))
+                if (log == logName() && isOwnLine(line, m_tag))
                     m_ownLast = ids.first();
                 if (!seen[log].contains(line)) {
                     seen[log].insert(line);

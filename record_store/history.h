@@ -95,6 +95,10 @@ public:
         return m_programFolder;
     }
     static QString versionName(const ContentId &id);
+    // What this machine's own newest line names, read from its log's end
+    // alone, without reading the history: nothing when none is found.
+    static ContentId lastReadHere(const FileSystem::Folder &programFolder,
+                                  const QString &programDirectory);
 
 private:
     // Reads every machine's log, with the sync tools' copies of it; with
