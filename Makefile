@@ -68,7 +68,7 @@ test-sync: build-all
 	scripts/sync_test.sh $(BUILD_DIR)
 
 # Several machines and a sync tool simulated in one process, over more seeds
-# than `make test` runs (HISTORY_SEEDS; a replay: STOCKBOOK_SIMULATION_SEED).
+# than `make test` runs (HISTORY_SEEDS; the first seed, or one to replay: STOCKBOOK_SIMULATION_SEED).
 HISTORY_SEEDS ?= 3000
 .PHONY: test-history
 test-history: build-all

@@ -25,6 +25,7 @@
 #include <QApplication>
 
 #include "bench/bench_report.h"
+#include "bench/history_timings.h"
 #include "bench/store_timings.h"
 #include "bench/window_child.h"
 #include "record_store/record_store.h"
@@ -47,6 +48,13 @@ int main(int argc, char *argv[])
         return runWindowChild(arguments);
     }
     QCoreApplication app(argc, argv);
+    if (mode == "--history") {
+        // Only the history's figures: --history [DAYS].
+        const int days = arguments.size() > 2 ? arguments[2].toInt() : 365;
+        for (const auto &[key, value] : measureHistory(11, days))
+            std::printf("%s %.2f\n", qPrintable(key), value);
+        return 0;
+    }
     if (mode == "--generate" && arguments.size() == 4) {
         // A database to profile with: --generate RECORDS DIRECTORY.
         const QString text = generateDatabase(arguments[2].toInt());

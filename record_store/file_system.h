@@ -6,6 +6,7 @@
 // a read gives its bytes and its stamp.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -141,6 +142,15 @@ std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
 // written first.
 std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
                                       QByteArrayView bytes);
+// Rewrites the regular file `name` in `folder`: `rewrite` is given its bytes
+// (of a file larger than `limit`, its lines that start in its last `limit`
+// bytes) and gives the new ones, or nothing to leave it as it is. The new bytes go to a temporary file that then takes the name;
+// this machine's windows that append or rewrite meanwhile wait (they take the
+// same lock), so none of their lines is lost. (The portable build has no such
+// lock.)
+using Rewrite = std::function<std::optional<QByteArray>(const QByteArray &)>;
+std::optional<QString> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
+                                     const Rewrite &rewrite);
 // Sets the modification time of the regular file `name` in `folder` to now,
 // not through a symbolic link.
 std::optional<QString> touchFileIn(const Folder &folder, const QString &name);

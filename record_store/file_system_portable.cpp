@@ -305,6 +305,26 @@ std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
     return writeTo(file, QIODevice::WriteOnly | QIODevice::Append, line);
 }
 
+std::optional<QString> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
+                                     const Rewrite &rewrite)
+{
+    FileResult<QByteArray> bytes = readFileEndIn(folder, name, limit);
+    if (!bytes.ok())
+        return bytes.reason;
+    if (QFileInfo(pathIn(folder, name)).size() > limit)
+        bytes.value.remove(0, bytes.value.indexOf('\n') + 1);
+    const std::optional<QByteArray> replacement = rewrite(bytes.value);
+    if (!replacement)
+        return std::nullopt;
+    QSaveFile file(pathIn(folder, name));
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    errno = 0;
+    if (file.write(*replacement) != replacement->size() || !file.commit())
+        return errno != 0 ? qt_error_string(errno) : file.errorString();
+    return std::nullopt;
+}
+
 std::optional<QString> touchFileIn(const Folder &folder, const QString &name)
 {
     const QFileInfo info(pathIn(folder, name));

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -561,27 +562,104 @@ std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
     return std::nullopt;
 }
 
+namespace {
+
+// Opens the regular file `name` in `folder` (made when missing, never through
+// a symbolic link) and takes its lock: one writer at a time among this
+// machine's windows. A file that another window rewrote meanwhile (renamed
+// another file over it) is opened again. -1 when it cannot be, and `reason`
+// says why.
+int openLockedIn(const Folder &folder, const QString &name, QString &reason)
+{
+    const QByteArray entry = QFile::encodeName(name);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const int fd = ::openat(folder.state->fd, entry.constData(),
+                                O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                0666);
+        if (fd < 0) {
+            reason = errno == ELOOP ? Texts::tr("%1 is a symbolic link").arg(name) : systemReason();
+            return -1;
+        }
+        struct stat opened = {};
+        struct stat named = {};
+        const bool statted = ::fstat(fd, &opened) == 0;
+        if (!statted || !S_ISREG(opened.st_mode)) {
+            reason = statted ? Texts::tr("%1 is not a plain file").arg(name) : systemReason();
+            ::close(fd);
+            return -1;
+        }
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        if (::fstatat(folder.state->fd, entry.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+            return fd;
+        ::close(fd);
+    }
+    reason = systemReason(EAGAIN);
+    return -1;
+}
+
+} // namespace
+
 std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
                                       QByteArrayView bytes)
 {
-    const int fd =
-        ::openat(folder.state->fd, QFile::encodeName(name).constData(),
-                 O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    QString why;
+    const int fd = openLockedIn(folder, name, why);
     if (fd < 0)
-        return errno == ELOOP ? Texts::tr("%1 is a symbolic link").arg(name) : systemReason();
+        return why;
     struct stat status;
     char last = '\n';
     std::optional<QString> reason;
     if (::fstat(fd, &status) != 0)
         reason = systemReason();
-    else if (!S_ISREG(status.st_mode))
-        reason = Texts::tr("%1 is not a plain file").arg(name);
     // A line cut short (a crash while it was appended) is not joined.
     else if (status.st_size > 0 && ::pread(fd, &last, 1, status.st_size - 1) != 1)
         reason = systemReason();
     else
         reason =
             writeAllTo(fd, last == '\n' ? bytes.toByteArray() : bytes.toByteArray().prepend('\n'));
+    ::close(fd);
+    return reason;
+}
+
+std::optional<QString> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
+                                     const Rewrite &rewrite)
+{
+    QString why;
+    const int fd = openLockedIn(folder, name, why);
+    if (fd < 0)
+        return why;
+    // The lock is held until the new file has taken the name: a window that
+    // appends meanwhile waits, then finds the new file.
+    struct stat status;
+    QByteArray bytes;
+    std::optional<QString> reason;
+    if (::fstat(fd, &status) != 0) {
+        reason = systemReason();
+    } else {
+        const off_t from = qMax<off_t>(0, status.st_size - limit);
+        bytes = QByteArray(qint64(status.st_size - from), Qt::Uninitialized);
+        if (::lseek(fd, from, SEEK_SET) != from)
+            reason = systemReason();
+        else
+            reason = readToEnd(fd, bytes, limit);
+        if (from > 0)
+            bytes.remove(0, bytes.indexOf('\n') + 1);
+    }
+    const std::optional<QByteArray> replacement =
+        reason ? std::nullopt : rewrite(bytes);
+    if (replacement) {
+        const Location at{folder, QFile::encodeName(name), Location::File, QString(), std::nullopt};
+        const FileResult<TemporaryFile> temporary = createTemporary(at);
+        reason = temporary.ok() ? writeAll(temporary.value, *replacement) : temporary.reason;
+        if (!reason)
+            reason = flushToDisk(temporary.value);
+        if (!reason)
+            reason = renameInto(temporary.value, at);
+        if (!reason)
+            syncFolder(folder);
+    }
     ::close(fd);
     return reason;
 }

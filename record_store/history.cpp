@@ -44,6 +44,22 @@ constexpr qsizetype kIdLength = 32;
 // (contents that descend from them are merged as without an ancestor), and
 // the versions only they name are never removed.
 constexpr qint64 kLargestLog = qint64(64) << 20;
+// A log is compacted once it holds more lines than this, down to a summary
+// and its newest half; a test may set a smaller number, so that short
+// histories are compacted too, in STOCKBOOK_LOG_LINES.
+qsizetype logLinesCompacted()
+{
+    static const qsizetype lines = [] {
+        bool given = false;
+        const int number = qEnvironmentVariableIntValue("STOCKBOOK_LOG_LINES", &given);
+        return given && number >= 2 ? qsizetype(number) : qsizetype(400);
+    }();
+    return lines;
+}
+// A log that no machine has written to for this many days, and that every
+// log written to since descends from, holds no versions any more: its
+// machine has gone, or its program folder was moved.
+constexpr qint64 kLogRetiredAfterDays = 30;
 
 bool isContentId(QByteArrayView token)
 {
@@ -99,6 +115,22 @@ linesOfLog(const FileSystem::Folder &folder, const QString &name)
 bool isOwnLine(const QByteArray &line, const QByteArray &tag)
 {
     return line.endsWith(QByteArray(" @" + tag)) || !line.contains(" @");
+}
+
+// Whether `line` is one of a compacted log's summary (see History::compact).
+bool isSummaryLine(const QByteArray &line)
+{
+    return line.contains("# summary ");
+}
+
+// The local time a log line was written at, invalid when it says none.
+QDateTime timeOfLine(const QByteArray &line)
+{
+    QByteArray comment = line.mid(line.indexOf('#') + 1).trimmed();
+    if (comment.startsWith("summary "))
+        comment.remove(0, 8);
+    return QDateTime::fromString(QString::fromLatin1(comment.left(comment.indexOf(' '))),
+                                 Qt::ISODate);
 }
 
 // The content id in a version's name, or nothing.
@@ -207,6 +239,9 @@ FileResult<History> History::open(const FileSystem::Folder &programFolder,
     if (!names.ok())
         return names.with(History{});
     history.m_files = names.value;
+    for (const QString &name : names.value)
+        if (const ContentId id = idOfVersionName(name); !id.isEmpty())
+            history.m_versions.insert(id);
     history.readLogs(create);
     return {FileStatus::Ok, QString(), history};
 }
@@ -232,6 +267,13 @@ void History::readLogs(bool fold)
             if (!read)
                 continue;
             QByteArray added;
+            // A summary's line (see compact()) tells what its content
+            // descends from by itself; only the contents it names as its
+            // parents are needed.
+            if (log != logName())
+                for (const auto &[line, ids] : *read)
+                    for (qsizetype k = isSummaryLine(line) ? 1 : 0; k < ids.size(); ++k)
+                        m_namedElsewhere.insert(ids[k]);
             for (const auto &[line, ids] : *read) {
                 // What this machine last read or wrote: its newest own line
                 // (one without a tag, of an earlier version, counts too).
@@ -247,6 +289,8 @@ void History::readLogs(bool fold)
                     }
                 }
             }
+            if (!read->isEmpty())
+                m_lastWritten[log] = qMax(m_lastWritten.value(log), timeOfLine(read->last().first));
             if (fold && copies)
                 foldCopy(name, log, added);
         }
@@ -305,8 +349,10 @@ std::optional<QString> History::keepVersion(const ContentId &id, QByteArrayView 
         if (!reason)
             break;
     }
-    if (!reason && !m_files.contains(name))
+    if (!reason && !m_versions.contains(id)) {
         m_files.append(name);
+        m_versions.insert(id);
+    }
     return reason;
 }
 
@@ -420,7 +466,7 @@ std::optional<std::pair<ContentId, QByteArray>> History::keptMergeBase(const Con
     // older one is an ancestor of both too: merging with it may bring back a
     // record removed since, but never removes one.
     for (const ContentId &id : ancestorsByDistance(b)) {
-        if (!ofA.contains(id) || !m_files.contains(versionName(id)))
+        if (!ofA.contains(id) || !m_versions.contains(id))
             continue;
         const FileResult<QByteArray> bytes =
             FileSystem::readFileIn(m_folder, versionName(id), kLargestDatabaseFile);
@@ -449,9 +495,32 @@ ContentId History::nearestKeptAncestor(const ContentId &a, const ContentId &b) c
     const QList<ContentId> fromA = ancestorsByDistance(a);
     const QSet<ContentId> ofA(fromA.cbegin(), fromA.cend());
     for (const ContentId &id : ancestorsByDistance(b))
-        if (ofA.contains(id) && m_files.contains(versionName(id)))
+        if (ofA.contains(id) && m_versions.contains(id))
             return id;
     return ContentId();
+}
+
+QSet<QString> History::retiredLogs() const
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList old;
+    QList<ContentId> liveHeads;
+    for (auto log = m_logs.cbegin(); log != m_logs.cend(); ++log) {
+        const QDateTime last = m_lastWritten.value(log.key());
+        if (log.key() != logName() && last.isValid() && last.daysTo(now) > kLogRetiredAfterDays)
+            old.append(log.key());
+        else if (!log.value().isEmpty())
+            liveHeads.append(log.value().last());
+    }
+    QSet<QString> retired;
+    for (const QString &log : old) {
+        const ContentId &head = m_logs[log].last();
+        if (!liveHeads.isEmpty() &&
+            std::all_of(liveHeads.cbegin(), liveHeads.cend(),
+                        [&](const ContentId &live) { return descendsFrom(live, head); }))
+            retired.insert(log);
+    }
+    return retired;
 }
 
 void History::prune(const QList<ContentId> &keepAlso)
@@ -459,16 +528,19 @@ void History::prune(const QList<ContentId> &keepAlso)
     QSet<ContentId> kept(keepAlso.cbegin(), keepAlso.cend());
     QSet<ContentId> named;
     QList<ContentId> heads;
-    for (const QList<ContentId> &writes : std::as_const(m_logs)) {
+    const QSet<QString> retired = retiredLogs();
+    for (auto log = m_logs.cbegin(); log != m_logs.cend(); ++log) {
+        const QList<ContentId> &writes = log.value();
+        const bool holdsVersions = !retired.contains(log.key());
         for (qsizetype k = 0; k < writes.size(); ++k) {
-            const bool recent = k + kVersionsKept >= writes.size();
+            const bool recent = holdsVersions && k + kVersionsKept >= writes.size();
             for (const ContentId &id : QList<ContentId>{writes[k]} + m_parents.value(writes[k])) {
                 named.insert(id);
                 if (recent)
                     kept.insert(id);
             }
         }
-        if (!writes.isEmpty())
+        if (!writes.isEmpty() && holdsVersions)
             heads.append(writes.last());
     }
     // What a machine's window descends from and another's does too: the base
@@ -480,9 +552,86 @@ void History::prune(const QList<ContentId> &keepAlso)
     for (const QString &name : QStringList(m_files)) {
         const ContentId id = idOfVersionName(name);
         if (!id.isEmpty() && named.contains(id) && !kept.contains(id) &&
-            !FileSystem::removeFileIn(m_folder, name))
+            !FileSystem::removeFileIn(m_folder, name)) {
             m_files.removeOne(name);
+            m_versions.remove(id);
+        }
     }
+}
+
+QList<ContentId> History::nearestOf(const ContentId &id, const QSet<ContentId> &targets) const
+{
+    QList<ContentId> nearest;
+    QList<ContentId> queue = m_parents.value(id);
+    QSet<ContentId> seen{id};
+    for (qsizetype k = 0; k < queue.size(); ++k) {
+        const ContentId &at = queue[k];
+        if (seen.contains(at))
+            continue;
+        seen.insert(at);
+        if (targets.contains(at))
+            nearest.append(at);
+        else
+            queue.append(m_parents.value(at));
+    }
+    return nearest;
+}
+
+std::optional<QByteArray> History::compacted(const QByteArray &bytes,
+                                             const QList<ContentId> &keepAlso) const
+{
+    QList<std::pair<QByteArray, QList<ContentId>>> lines;
+    for (const QByteArray &line : bytes.split('\n'))
+        if (QList<ContentId> ids = idsOfLine(line); !ids.isEmpty())
+            lines.append({line.trimmed(), std::move(ids)});
+    if (lines.size() <= logLinesCompacted())
+        return std::nullopt;
+    const qsizetype older = lines.size() - logLinesCompacted() / 2;
+    const QSet<ContentId> &kept = m_versions;
+    // What stays known: the contents still kept, restored or that the
+    // caller keeps, and what the newer lines, a restore's line and the other
+    // logs name.
+    QSet<ContentId> named = kept + m_namedElsewhere + m_restored;
+    named.unite(QSet<ContentId>(keepAlso.cbegin(), keepAlso.cend()));
+    for (qsizetype k = 0; k < lines.size(); ++k)
+        if (k >= older || lines[k].first.contains(" restored"))
+            named.unite(QSet<ContentId>(lines[k].second.cbegin(), lines[k].second.cend()));
+    // Each older content that stays, by its newest line (a restore's line
+    // rather: its parents stay as they are, what it was restored over
+    // first).
+    QList<qsizetype> order;
+    QHash<ContentId, qsizetype> lineOf;
+    for (qsizetype k = older - 1; k >= 0; --k) {
+        const ContentId &id = lines[k].second.first();
+        if (!named.contains(id))
+            continue;
+        if (!lineOf.contains(id))
+            order.append(k);
+        if (!lineOf.contains(id) || lines[k].first.contains(" restored"))
+            lineOf[id] = k;
+    }
+    QByteArray summary;
+    for (auto at = order.crbegin(); at != order.crend(); ++at) {
+        const auto &[line, ids] = lines[lineOf.value(lines[*at].second.first())];
+        const bool restore = line.contains(" restored");
+        summary += ids.first();
+        for (const ContentId &parent : restore ? ids.sliced(1) : nearestOf(ids.first(), kept))
+            summary += ' ' + parent;
+        const QByteArray comment = line.mid(line.indexOf('#') + 1).trimmed();
+        summary += " # " + (isSummaryLine(line) ? comment : "summary " + comment) + '\n';
+    }
+    for (qsizetype k = older; k < lines.size(); ++k)
+        summary += lines[k].first + '\n';
+    return summary;
+}
+
+void History::compact(const QList<ContentId> &keepAlso)
+{
+    if (m_logs.value(logName()).size() <= logLinesCompacted())
+        return;
+    static_cast<void>(FileSystem::rewriteFileIn(
+        m_folder, logName(), kLargestLog,
+        [&](const QByteArray &bytes) { return compacted(bytes, keepAlso); }));
 }
 
 } // namespace RecordStore::Internal

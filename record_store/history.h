@@ -9,6 +9,7 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -87,8 +88,22 @@ public:
     // Whether any log knows `id`.
     bool knows(const ContentId &id) const;
     // Removes the versions no machine's newest kVersionsKept writes name,
-    // except those in `keepAlso`; versions no log names are never removed.
+    // except those in `keepAlso` and the nearest kept content that each two
+    // machines' newest writes descend from; versions no log names are never
+    // removed. A log no machine writes to any more (see retiredLogs()) keeps
+    // none.
     void prune(const QList<ContentId> &keepAlso);
+    // Once this machine's log holds more than 400 lines, rewrites it as a
+    // summary of its older lines followed by its newest 200 lines as they
+    // stand, so that reading the history costs
+    // the same however long it has been written. The summary keeps a line
+    // for each older content whose version is still kept, that was
+    // restored, that `keepAlso` names, or that a newer line, a restore's
+    // line or another log names (another log's summary only by its parents);
+    // its parents are the nearest contents still kept that it descends from
+    // (a restore's stay as they are). So what descends from what among the
+    // contents kept, and for every content still named, stays known.
+    void compact(const QList<ContentId> &keepAlso);
 
     const FileSystem::Folder &programFolder() const
     {
@@ -110,6 +125,18 @@ private:
     // keep(), and with `now` keepWritten().
     std::optional<QString> keepVersion(const ContentId &id, QByteArrayView bytes, bool now);
     QList<ContentId> ancestorsByDistance(const ContentId &from) const;
+    // The logs that hold no versions any more: written to last more than
+    // kLogRetiredAfterDays days ago, by another machine (or another program
+    // folder), and descended from by the newest write of every log written
+    // to since.
+    QSet<QString> retiredLogs() const;
+    // The log `bytes` of this machine compacted (see compact()), or nothing
+    // when it is short enough.
+    std::optional<QByteArray> compacted(const QByteArray &bytes,
+                                        const QList<ContentId> &keepAlso) const;
+    // The nearest contents in `targets` that `id` descends from, nearest
+    // first, not through one another.
+    QList<ContentId> nearestOf(const ContentId &id, const QSet<ContentId> &targets) const;
     // The nearest content that `a` and `b` both descend from whose version is
     // there, unchecked; empty when none.
     ContentId nearestKeptAncestor(const ContentId &a, const ContentId &b) const;
@@ -132,7 +159,13 @@ private:
     // The contents put back by a restore: their first parent is what they
     // were restored over.
     QSet<ContentId> m_restored;
+    // When each log's newest line was written, as it says.
+    QHash<QString, QDateTime> m_lastWritten;
+    // The contents the other machines' logs name.
+    QSet<ContentId> m_namedElsewhere;
     QStringList m_files;
+    // The contents whose versions are there (not checked whole).
+    QSet<ContentId> m_versions;
 };
 
 // This machine's name in the history: a hash of the machine's id and the

@@ -81,15 +81,20 @@ void pruneVersions(const QString &programDirectory, History &history, const Cont
     // A copy still waiting to be merged keeps the version it will be merged
     // against.
     QList<ContentId> pending;
+    QList<ContentId> copies;
     for (const QString &name : ListConflictCopies(programDirectory)) {
         const FileResult<QByteArray> copy =
             FileSystem::readFileIn(history.programFolder(), name, kLargestDatabaseFile);
-        if (copy.ok())
-            if (const std::optional<ContentId> base =
-                    history.mergeBaseId(written, contentIdOf(copy.value)))
-                pending.append(*base);
+        if (!copy.ok())
+            continue;
+        copies.append(contentIdOf(copy.value));
+        if (const std::optional<ContentId> base = history.mergeBaseId(written, copies.last()))
+            pending.append(*base);
     }
     history.prune(pending);
+    // The copies' own lines stay too: their merge looks for what they
+    // descend from.
+    history.compact(pending + copies);
 }
 
 } // namespace Internal

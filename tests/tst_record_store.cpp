@@ -31,6 +31,11 @@ class RecordStoreTest final : public QObject
     Q_OBJECT
 
 private slots:
+    // Logs compacted as a long history's are, though these are short.
+    void initTestCase()
+    {
+        qputenv("STOCKBOOK_LOG_LINES", "12");
+    }
     void composeRecordLine_data();
     void composeRecordLine();
     void fieldProblem_data();
@@ -51,6 +56,7 @@ private slots:
     void failedWriteKeepsOldFile();
     void writeKeepsLinkAndPermissions();
     void restoreSticks();
+    void compactedHistoryKeepsAncestors();
     void writesKeepTheNewestVersions_data();
     void writesKeepTheNewestVersions();
     void unreadableFileIsReported();
@@ -416,6 +422,31 @@ void RecordStoreTest::restoreSticks()
     QCOMPARE(dir.readDatabase(), QByteArray("a\r\nb\r\nadded\r\n\r\n"));
 }
 
+void RecordStoreTest::compactedHistoryKeepsAncestors()
+{
+    // Another machine's Save removed r1 and added a record; a sync tool kept
+    // it as a conflict copy. Sixty writes of that machine later, its log
+    // compacted, the copy still merges against what it was made from: r1
+    // stays removed.
+    ProgramDirectory dir("r1\r\nr2\r\n");
+    const auto unset = qScopeGuard([] { qunsetenv("STOCKBOOK_MACHINE_NAME"); });
+    qputenv("STOCKBOOK_MACHINE_NAME", "b2");
+    DatabaseSession other(dir.path());
+    QCOMPARE(other.load().value, QString("r1\r\nr2\r\n"));
+    const QByteArray base = dir.readDatabase();
+    QVERIFY(other.save("r2\r\ncopy\r\n").ok());
+    QFile conflict(dir.path() + "/stockbook.sync-conflict-20261208-094300-AB2C3D7.txt");
+    QVERIFY(conflict.open(QIODevice::WriteOnly) && conflict.write(dir.readDatabase()) > 0);
+    conflict.close();
+    dir.writeDatabase(base);
+    for (int k = 0; k < 60; ++k)
+        QVERIFY(WriteDatabaseFile(dir.path(), "r1\r\nr2\r\n" + QString::number(k)).ok());
+    qputenv("STOCKBOOK_MACHINE_NAME", "a1");
+    DatabaseSession here(dir.path());
+    QCOMPARE(here.load().value, QString("r1\r\nr2\r\n59\r\n"));
+    QCOMPARE(here.save("r1\r\nr2\r\n59\r\n").value.text, QString("r2\r\ncopy\r\n59\r\n"));
+}
+
 void RecordStoreTest::writesKeepTheNewestVersions_data()
 {
     QTest::addColumn<qint64>("logStart"); // where the log's lines start
@@ -431,6 +462,9 @@ void RecordStoreTest::writesKeepTheNewestVersions()
     QDir(dir.path()).mkdir("stockbook-versions");
     QDir versions(dir.path() + "/stockbook-versions");
     QVERIFY(QFile(versions.filePath("stockbook-29991231-235959.txt")).open(QIODevice::WriteOnly));
+    // One no log names yet: its machine's log has not arrived.
+    QVERIFY(QFile(versions.filePath("stockbook-00112233445566778899aabbccddeeff.txt"))
+                .open(QIODevice::WriteOnly));
     QFile log(versions.filePath("history-a1.txt"));
     QVERIFY(log.open(QIODevice::WriteOnly) && log.resize(logStart) && log.seek(logStart));
     QVERIFY(log.write(logStart > 0 ? "\n" : "") >= 0);
@@ -450,15 +484,18 @@ void RecordStoreTest::writesKeepTheNewestVersions()
         contents << QString::fromUtf8(file.readAll());
     }
     // Of old, 0, ..., 52: the newest 50 writes and what the oldest of them
-    // replaced, and the file a clock named, which no write named.
-    QCOMPARE(names.size(), 52);
+    // replaced, and the files no write named.
+    QCOMPARE(names.size(), 53);
     QVERIFY(names.contains("stockbook-29991231-235959.txt"));
+    QVERIFY(names.contains("stockbook-00112233445566778899aabbccddeeff.txt"));
     std::sort(contents.begin(), contents.end(), [](const QString &a, const QString &b) {
         return a.trimmed().toInt() < b.trimmed().toInt();
     });
-    QCOMPARE(contents[1], QString("2\r\n"));
+    QCOMPARE(contents[2], QString("2\r\n"));
     QCOMPARE(contents.last(), QString("52\r\n"));
     QCOMPARE(versions.entryList({"history-*.txt"}, QDir::Files).size(), 1);
+    // Compacted, however long it was.
+    QVERIFY(QFileInfo(versions.filePath("history-a1.txt")).size() < 16384);
 }
 
 void RecordStoreTest::unreadableFileIsReported()
