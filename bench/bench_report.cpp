@@ -375,10 +375,43 @@ QString targets(const QList<SizeRun> &runs)
 
 } // namespace
 
-void printReport(const QList<SizeRun> &runs, std::pair<double, double> longLineMs)
+QString historySection(const Figures &f)
+{
+    const auto line = [](const QString &text, double ratio) {
+        return QStringLiteral("- %1: %2 (at most 1.1×): %3\n")
+            .arg(text, formatRatio(ratio), verdict(ratio <= 1.1));
+    };
+    return "\nThe history (see history_timings.cpp):\n\n" +
+           line(QStringLiteral("Save at 100,000 records with a 100,000-line log (%1) / with an "
+                               "empty log (%2)")
+                    .arg(formatMs(f.at("save_long_log")), formatMs(f.at("save_empty_log"))),
+                f.at("save_long_log") / f.at("save_empty_log")) +
+           QStringLiteral("- the first of those Saves, which compacts that log: %1\n")
+               .arg(formatMs(f.at("first_save_long_log"))) +
+           line(QStringLiteral("a year, a Save on its last day (%1) / on its first (%2), on the "
+                               "disk")
+                    .arg(formatMs(f.at("day_last_save")), formatMs(f.at("day_1_save"))),
+                f.at("day_last_save") / f.at("day_1_save")) +
+           QStringLiteral("- the same in memory, without flushes to disk: %1 / %2 = %3\n")
+               .arg(formatMs(f.at("day_last_save_memory")), formatMs(f.at("day_1_save_memory")),
+                    formatRatio(f.at("day_last_save_memory") / f.at("day_1_save_memory"))) +
+           QStringLiteral("- after the year: %1 versions, %2 MiB in all; one machine's log %3 "
+                          "lines\n")
+               .arg(f.at("versions_files"))
+               .arg(f.at("versions_mib"), 0, 'f', 1)
+               .arg(f.at("log_lines"));
+}
+
+void printHistoryReport(const Figures &history)
+{
+    std::fputs(qPrintable(historySection(history)), stdout);
+}
+
+void printReport(const QList<SizeRun> &runs, std::pair<double, double> longLineMs,
+                 const Figures &history)
 {
     const QString out =
-        table(runs) + targets(runs) +
+        table(runs) + targets(runs) + historySection(history) +
         QStringLiteral("\nStart-up to a painted window on one record line with a 1 MB item: "
                        "%1 without a blank, %2 with a blank every ten characters.\n")
             .arg(formatMs(longLineMs.first), formatMs(longLineMs.second));

@@ -9,12 +9,17 @@
 
 #include <QList>
 
+#include "bench/bench_support.h"
+
 namespace Bench {
 
 struct SizeRun;
 
 // Prints the report of `runs` (smallest size first) and of the start-up on
 // one long line, in milliseconds without and with blanks (see measureLongLine).
-void printReport(const QList<SizeRun> &runs, std::pair<double, double> longLineMs);
+// ... and the history's figures (see measureHistory).
+void printReport(const QList<SizeRun> &runs, std::pair<double, double> longLineMs,
+                 const Figures &history);
+void printHistoryReport(const Figures &history);
 
 } // namespace Bench

@@ -10,9 +10,11 @@
 // on the file as a process of its own, and QPlainTextEdit::setPlainText of the
 // same result text. It prints one Markdown table of medians, each figure with
 // its ratio to its floor, then the targets at 100,000 records, then the
-// start-up on a database of one 1 MB line.
+// start-up on a database of one 1 MB line, and the history's cost (a Save
+// against a long log, a simulated year: history_timings.*).
 //
 // Usage: stockbook_bench [--sizes 1000,10000,...] [--reps N]
+//        stockbook_bench --history [DAYS]   (the history's figures alone)
 //        stockbook_bench --generate RECORDS DIRECTORY   (a database to profile with)
 // (the child modes --window, --memory, --memory-floor and --long-line are for
 // its own use).
@@ -51,8 +53,7 @@ int main(int argc, char *argv[])
     if (mode == "--history") {
         // Only the history's figures: --history [DAYS].
         const int days = arguments.size() > 2 ? arguments[2].toInt() : 365;
-        for (const auto &[key, value] : measureHistory(11, days))
-            std::printf("%s %.2f\n", qPrintable(key), value);
+        printHistoryReport(measureHistory(11, days));
         return 0;
     }
     if (mode == "--generate" && arguments.size() == 4) {
@@ -83,6 +84,6 @@ int main(int argc, char *argv[])
                                               : 21;
         runs << measureSize(records, reps);
     }
-    printReport(runs, measureLongLine());
+    printReport(runs, measureLongLine(), measureHistory(11, 365));
     return 0;
 }
