@@ -11,6 +11,7 @@
 #include <QStringMatcher>
 
 #include "record_store/decoding.h"
+#include "record_store/file_names.h"
 #include "record_store/internal.h"
 #include "record_store/versions.h"
 
@@ -61,22 +62,6 @@ QString databaseTextOf(const QByteArray &bytes)
     return CollapseBlankLines(lines);
 }
 
-bool sameStamp(const FileStamp &a, const FileStamp &b)
-{
-    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modified == b.modified && a.changed == b.changed;
-}
-
-QString tooLargeReason(qint64 size, qint64 limit)
-{
-    return Texts::tr("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
-                     "that Stockbook reads as a database")
-        .arg(size)
-        .arg(size >> 20)
-        .arg(limit)
-        .arg(limit >> 20);
-}
-
 FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory)
 {
     const FileResult<FileSystem::Location> located = locateDatabase(programDirectory);
@@ -103,7 +88,7 @@ bool operator!=(const ContentDigest &a, const ContentDigest &b)
 
 QString DatabaseFilePath(const QString &programDirectory)
 {
-    return programDirectory + QStringLiteral("/stockbook.txt");
+    return programDirectory + u'/' + kDatabaseFileName;
 }
 
 bool DatabaseFileExists(const QString &programDirectory)
@@ -218,7 +203,7 @@ FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const 
             return failure<WrittenContent>(*reason);
         FileSystem::syncFolder(target.value.folder);
         if (history)
-            pruneVersions(programDirectory, *history, id);
+            pruneVersions(*history, id);
         return FileResult<WrittenContent>{FileStatus::Ok, QString(),
                                           WrittenContent{digestOf(bytes), id}};
     });

@@ -20,11 +20,6 @@ ContentDigest digestOf(const FileResult<FileBytes> &read);
 // The database text that a load of a file holding `bytes` gives.
 QString databaseTextOf(const QByteArray &bytes);
 
-bool sameStamp(const FileStamp &a, const FileStamp &b);
-
-// Why a file of `size` bytes is not read.
-QString tooLargeReason(qint64 size, qint64 limit);
-
 // The file's bytes; Missing when there is no file, Failed when the program
 // directory names none or the file may not or cannot be read.
 FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory);

@@ -40,6 +40,23 @@ struct FileBytes
     bool unchanged = false;
 };
 
+inline bool sameStamp(const FileStamp &a, const FileStamp &b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified == b.modified && a.changed == b.changed;
+}
+
+// Why a file of `size` bytes is not read.
+inline QString tooLargeReason(qint64 size, qint64 limit)
+{
+    return Texts::tr("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
+                     "that Stockbook reads as a database")
+        .arg(size)
+        .arg(size >> 20)
+        .arg(limit)
+        .arg(limit >> 20);
+}
+
 } // namespace RecordStore::Internal
 
 namespace RecordStore::FileSystem {
@@ -120,8 +137,10 @@ bool sameFolder(const Folder &a, const Folder &b);
 // a file in its place is refused, saying so. Missing when there is none and
 // none was made.
 FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool create);
-// The names of the plain files in `folder` (no links, folders or FIFOs).
-FileResult<QStringList> listFolder(const Folder &folder);
+// The names of the plain files in `folder` (no links, folders or FIFOs); with
+// AllButFolders, of every entry but a folder or a link to one.
+enum class Listing { PlainFiles, AllButFolders };
+FileResult<QStringList> listFolder(const Folder &folder, Listing listing = Listing::PlainFiles);
 // The bytes of the file `name` in `folder`, opened without following a link
 // and without waiting for a writer (a FIFO or device is refused), when it is
 // a regular file of at most `limit` bytes. Missing when there is none.
