@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The database file: where it is, whether it may be used, reading its bytes
-// and lines, the start-up load with its blank-line collapse, the digest that
-// tells whether another program changed it, and the write that replaces it
-// whole or not at all.
+// and lines, the start-up load with its blank-line collapse, and the write
+// that replaces it whole or not at all, unless the digest of its bytes
+// (digestOf) tells that another program changed it.
 #include "record_store/database_file.h"
 
 #include <QDir>
@@ -35,16 +35,6 @@ FileResult<FileSystem::Location> locateDatabase(const QString &programDirectory)
 } // namespace
 
 namespace Internal {
-
-ContentDigest digestOf(const QByteArray &bytes)
-{
-    return {true, bytes.size(), qHash(bytes, 0)};
-}
-
-ContentDigest digestOf(const FileResult<FileBytes> &read)
-{
-    return read.status == FileStatus::Ok ? digestOf(read.value.bytes) : ContentDigest{};
-}
 
 QString databaseTextOf(const QByteArray &bytes)
 {

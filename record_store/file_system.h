@@ -3,7 +3,8 @@
 // The record store's file system calls that differ from system to system, in
 // file_system_posix.cpp or file_system_portable.cpp (CMake builds one). The
 // database file is found once (locate) and then named only through its folder;
-// a read gives its bytes and its stamp.
+// a read gives its bytes and its stamp. The helpers of a read (its digest, the
+// stamps compared, the size limit's reason) are here too.
 #pragma once
 
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -39,6 +41,16 @@ struct FileBytes
     FileStamp stamp;
     bool unchanged = false;
 };
+
+// The digest of the bytes of a file, or of a read: no file, or the bytes read.
+inline ContentDigest digestOf(const QByteArray &bytes)
+{
+    return {true, bytes.size(), qHash(bytes, 0)};
+}
+inline ContentDigest digestOf(const FileResult<FileBytes> &read)
+{
+    return read.status == FileStatus::Ok ? digestOf(read.value.bytes) : ContentDigest{};
+}
 
 inline bool sameStamp(const FileStamp &a, const FileStamp &b)
 {

@@ -10,7 +10,6 @@
 
 #include <QDir>
 
-#include "record_store/database_file.h"
 #include "record_store/file_names.h"
 
 namespace RecordStore {
