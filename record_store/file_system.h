@@ -176,9 +176,5 @@ std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
 // not through a symbolic link.
 std::optional<QString> touchFileIn(const Folder &folder, const QString &name);
 std::optional<QString> removeFileIn(const Folder &folder, const QString &name);
-// Renames `name` in `from` to `newName` in `to`, never replacing an entry
-// there (the system's "File exists" when one is there).
-std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
-                                       const QString &newName);
 
 } // namespace RecordStore::FileSystem

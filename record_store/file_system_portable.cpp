@@ -327,14 +327,4 @@ std::optional<QString> removeFileIn(const Folder &folder, const QString &name)
     return std::nullopt;
 }
 
-std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
-                                       const QString &newName)
-{
-    // QFile::rename never replaces a file that is there.
-    QFile file(pathIn(from, name));
-    if (!file.rename(pathIn(to, newName)))
-        return file.errorString();
-    return std::nullopt;
-}
-
 } // namespace RecordStore::FileSystem

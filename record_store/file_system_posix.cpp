@@ -617,30 +617,4 @@ std::optional<QString> removeFileIn(const Folder &folder, const QString &name)
     return std::nullopt;
 }
 
-std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
-                                       const QString &newName)
-{
-    // A hard link never replaces an entry; the old name goes once the new one
-    // is there. Where links cannot be made, the rename refuses a taken name
-    // where the system can.
-    const QByteArray source = QFile::encodeName(name);
-    const QByteArray target = QFile::encodeName(newName);
-    if (::linkat(from.state->fd, source.constData(), to.state->fd, target.constData(), 0) == 0) {
-        ::unlinkat(from.state->fd, source.constData(), 0);
-    } else if (errno == EEXIST) {
-        return systemReason();
-    } else {
-#if defined(RENAME_NOREPLACE)
-        if (::renameat2(from.state->fd, source.constData(), to.state->fd, target.constData(),
-                        RENAME_NOREPLACE) != 0)
-            return systemReason();
-#else
-        return systemReason();
-#endif
-    }
-    ::fsync(to.state->fd);
-    ::fsync(from.state->fd);
-    return std::nullopt;
-}
-
 } // namespace RecordStore::FileSystem
