@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// What conflict_copies.cpp gives the session, the merge of one conflict copy,
-// and the history, the names of the copies of a log.
+// What conflict_copies.cpp gives the session: the copies beside the database
+// and the merge of one of them.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
-#include "record_store/database_session.h"
 #include "record_store/history.h"
+#include "record_store/merge.h"
 
 namespace RecordStore::Internal {
 
@@ -20,9 +21,9 @@ struct CopyMerge
     ContentId id;
     QByteArray bytes;
 };
-// The log (history-<machine>.txt) whose sync tool's conflict copy is named
-// `name`, by the names of the database's copies; empty for another name.
-QString logOfConflictCopy(const QString &name);
+
+// ListConflictCopies, through the open program folder.
+QStringList conflictCopiesIn(const FileSystem::Folder &programFolder);
 
 // Merges the conflict copy `name` into `text`, whose content descends from
 // `textBase`, against the content both are known to descend from; without

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The database file: where it is, whether it may be used, reading its bytes
-// and lines, the start-up load with its blank-line collapse, the digest that
-// tells whether another program changed it, and the write that replaces it
-// whole or not at all.
+// and lines, the start-up load with its blank-line collapse, and the write
+// that replaces it whole or not at all, unless the digest of its bytes
+// (digestOf) tells that another program changed it.
 #include "record_store/database_file.h"
 
 #include <QDir>
@@ -11,6 +11,7 @@
 #include <QStringMatcher>
 
 #include "record_store/decoding.h"
+#include "record_store/file_names.h"
 #include "record_store/internal.h"
 #include "record_store/versions.h"
 
@@ -35,16 +36,6 @@ FileResult<FileSystem::Location> locateDatabase(const QString &programDirectory)
 
 namespace Internal {
 
-ContentDigest digestOf(const QByteArray &bytes)
-{
-    return {true, bytes.size(), qHash(bytes, 0)};
-}
-
-ContentDigest digestOf(const FileResult<FileBytes> &read)
-{
-    return read.status == FileStatus::Ok ? digestOf(read.value.bytes) : ContentDigest{};
-}
-
 QString databaseTextOf(const QByteArray &bytes)
 {
     // A file as the program writes it loads as its text, without the
@@ -59,22 +50,6 @@ QString databaseTextOf(const QByteArray &bytes)
         lines.append(kCrLf);
     });
     return CollapseBlankLines(lines);
-}
-
-bool sameStamp(const FileStamp &a, const FileStamp &b)
-{
-    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modified == b.modified && a.changed == b.changed;
-}
-
-QString tooLargeReason(qint64 size, qint64 limit)
-{
-    return Texts::tr("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
-                     "that Stockbook reads as a database")
-        .arg(size)
-        .arg(size >> 20)
-        .arg(limit)
-        .arg(limit >> 20);
 }
 
 FileResult<FileBytes> readDatabaseBytes(const QString &programDirectory)
@@ -103,7 +78,7 @@ bool operator!=(const ContentDigest &a, const ContentDigest &b)
 
 QString DatabaseFilePath(const QString &programDirectory)
 {
-    return programDirectory + QStringLiteral("/stockbook.txt");
+    return programDirectory + u'/' + kDatabaseFileName;
 }
 
 bool DatabaseFileExists(const QString &programDirectory)
@@ -218,7 +193,7 @@ FileResult<WrittenContent> writeDatabase(const QString &programDirectory, const 
             return failure<WrittenContent>(*reason);
         FileSystem::syncFolder(target.value.folder);
         if (history)
-            pruneVersions(programDirectory, *history, id);
+            pruneVersions(*history, id);
         return FileResult<WrittenContent>{FileStatus::Ok, QString(),
                                           WrittenContent{digestOf(bytes), id}};
     });

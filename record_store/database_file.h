@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // What database_file.cpp gives the other sources: the read of the file's
-// bytes, their digest and database text, the size limit's reason, and the
-// write that records itself in the history.
+// bytes, their database text, and the write that records itself in the
+// history. (The digest of the bytes and the size limit's reason are in
+// file_system.h.)
 #pragma once
 
 #include <QByteArray>
@@ -13,17 +14,8 @@
 
 namespace RecordStore::Internal {
 
-// The digest of the bytes of a file, or of a read: no file, or the bytes read.
-ContentDigest digestOf(const QByteArray &bytes);
-ContentDigest digestOf(const FileResult<FileBytes> &read);
-
 // The database text that a load of a file holding `bytes` gives.
 QString databaseTextOf(const QByteArray &bytes);
-
-bool sameStamp(const FileStamp &a, const FileStamp &b);
-
-// Why a file of `size` bytes is not read.
-QString tooLargeReason(qint64 size, qint64 limit);
 
 // The file's bytes; Missing when there is no file, Failed when the program
 // directory names none or the file may not or cannot be read.

@@ -2,7 +2,8 @@
 
 // The window's session with the database file: what it last read or wrote,
 // and what Save and Update write, merged with the changes of other programs
-// and with the sync tools' conflict copies; and the reports of those merges.
+// and with the sync tools' conflict copies (the reports of those merges are
+// in merge.h).
 #pragma once
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "record_store/merge.h"
 #include "record_store/record_store.h"
 
 namespace RecordStore {
@@ -24,38 +26,6 @@ struct FileStamp;
 struct ProgramFolder;
 class History;
 } // namespace Internal
-
-// What a write took in from another program's changes to the file, when it
-// merged them with the window's text (see DatabaseSession).
-struct MergeReport
-{
-    bool merged = false;
-    // Lines the file's side added or changed that the result holds.
-    int fromFile = 0;
-    // Lines the file's side removed.
-    int removedInFile = 0;
-    // Lines changed differently on both sides, both versions kept: the
-    // window's, then the file's, pair after pair.
-    QStringList inTwoVersions;
-    // Lines changed on one side and removed on the other, kept.
-    QStringList changedAndRemoved;
-    // Whether no content that both sides are known to descend from was
-    // found, so that every line of both was kept; then the lines one side
-    // lacked.
-    bool withoutAncestor = false;
-    QStringList onOneSideOnly;
-};
-
-// What a sync tool's conflict copy (see ListConflictCopies) brought into the
-// window's text: its name and the merge, or, in `unreadable` alone, why it
-// was not merged (it could not be read, or holds no database text).
-struct CopyReport
-{
-    QString name;
-    MergeReport merge;
-    QString unfinishedLine;
-    std::optional<QString> unreadable;
-};
 
 // What a write of the session put into the file: the database text (the
 // view's text after a write of the whole view), and what it merged from the

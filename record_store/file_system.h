@@ -3,7 +3,8 @@
 // The record store's file system calls that differ from system to system, in
 // file_system_posix.cpp or file_system_portable.cpp (CMake builds one). The
 // database file is found once (locate) and then named only through its folder;
-// a read gives its bytes and its stamp.
+// a read gives its bytes and its stamp. The helpers of a read (its digest, the
+// stamps compared, the size limit's reason) are here too.
 #pragma once
 
 #include <functional>
@@ -12,6 +13,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +42,33 @@ struct FileBytes
     FileStamp stamp;
     bool unchanged = false;
 };
+
+// The digest of the bytes of a file, or of a read: no file, or the bytes read.
+inline ContentDigest digestOf(const QByteArray &bytes)
+{
+    return {true, bytes.size(), qHash(bytes, 0)};
+}
+inline ContentDigest digestOf(const FileResult<FileBytes> &read)
+{
+    return read.status == FileStatus::Ok ? digestOf(read.value.bytes) : ContentDigest{};
+}
+
+inline bool sameStamp(const FileStamp &a, const FileStamp &b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified == b.modified && a.changed == b.changed;
+}
+
+// Why a file of `size` bytes is not read.
+inline QString tooLargeReason(qint64 size, qint64 limit)
+{
+    return Texts::tr("the file holds %1 bytes (%2 MiB), more than the %3 bytes (%4 MiB) "
+                     "that Stockbook reads as a database")
+        .arg(size)
+        .arg(size >> 20)
+        .arg(limit)
+        .arg(limit >> 20);
+}
 
 } // namespace RecordStore::Internal
 
@@ -121,8 +150,10 @@ bool sameFolder(const Folder &a, const Folder &b);
 // a file in its place is refused, saying so. Missing when there is none and
 // none was made.
 FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool create);
-// The names of the plain files in `folder` (no links, folders or FIFOs).
-FileResult<QStringList> listFolder(const Folder &folder);
+// The names of the plain files in `folder` (no links, folders or FIFOs); with
+// AllButFolders, of every entry but a folder or a link to one.
+enum class Listing { PlainFiles, AllButFolders };
+FileResult<QStringList> listFolder(const Folder &folder, Listing listing = Listing::PlainFiles);
 // The bytes of the file `name` in `folder`, opened without following a link
 // and without waiting for a writer (a FIFO or device is refused), when it is
 // a regular file of at most `limit` bytes. Missing when there is none.
@@ -155,9 +186,5 @@ std::optional<QString> rewriteFileIn(const Folder &folder, const QString &name, 
 // not through a symbolic link.
 std::optional<QString> touchFileIn(const Folder &folder, const QString &name);
 std::optional<QString> removeFileIn(const Folder &folder, const QString &name);
-// Renames `name` in `from` to `newName` in `to`, never replacing an entry
-// there (the system's "File exists" when one is there).
-std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
-                                       const QString &newName);
 
 } // namespace RecordStore::FileSystem

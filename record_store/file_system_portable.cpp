@@ -20,7 +20,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 
-#include "record_store/database_file.h"
+#include "record_store/file_names.h"
 #include "record_store/file_system.h"
 #include "record_store/internal.h"
 
@@ -65,7 +65,7 @@ FileResult<Location> locate(const QString &programDirectory)
         return {FileStatus::Ok, QString(), at};
     }
     at.folder = folderOf(programDirectory);
-    at.name = QByteArrayLiteral("stockbook.txt");
+    at.name = QByteArray(Internal::kDatabaseFileName.latin1());
     QFileInfo info(pathOf(at));
     if (info.isSymLink()) {
         if (othersMayWrite(at.folder)) {
@@ -185,13 +185,15 @@ FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool 
     return {FileStatus::Ok, QString(), Folder{std::make_shared<FolderState>(FolderState{path})}};
 }
 
-FileResult<QStringList> listFolder(const Folder &folder)
+FileResult<QStringList> listFolder(const Folder &folder, Listing listing)
 {
     const QDir dir(folder.state->path);
     if (!dir.exists())
         return failure<QStringList>(Texts::tr("The folder does not exist"));
+    // QDir::System adds FIFOs, sockets, devices and links that lead nowhere.
     return {FileStatus::Ok, QString(),
-            dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)};
+            dir.entryList(QDir::Files | QDir::Hidden |
+                          (listing == Listing::PlainFiles ? QDir::NoSymLinks : QDir::System))};
 }
 
 namespace {
@@ -341,16 +343,6 @@ std::optional<QString> removeFileIn(const Folder &folder, const QString &name)
 {
     QFile file(pathIn(folder, name));
     if (!file.remove())
-        return file.errorString();
-    return std::nullopt;
-}
-
-std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
-                                       const QString &newName)
-{
-    // QFile::rename never replaces a file that is there.
-    QFile file(pathIn(from, name));
-    if (!file.rename(pathIn(to, newName)))
         return file.errorString();
     return std::nullopt;
 }

@@ -19,7 +19,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
-#include "record_store/database_file.h"
+#include "record_store/file_names.h"
 #include "record_store/file_system.h"
 #include "record_store/internal.h"
 
@@ -161,7 +161,7 @@ FileResult<Location> locate(const QString &programDirectory)
         return failure<Location>(systemReason());
     Location at;
     at.folder = *folder;
-    at.name = QByteArrayLiteral("stockbook.txt");
+    at.name = QByteArray(Internal::kDatabaseFileName.latin1());
     // As many links in a row as the kernel follows.
     for (int hop = 0; hop < 40; ++hop) {
         struct stat entry;
@@ -407,7 +407,27 @@ FileResult<Folder> openFolderIn(const Folder &parent, const QString &name, bool 
     return failure<Folder>(systemReason());
 }
 
-FileResult<QStringList> listFolder(const Folder &folder)
+namespace {
+
+// Whether listFolder names `entry` of the folder `fd`.
+bool isListed(int fd, const struct dirent *entry, Listing listing)
+{
+    struct stat status;
+    if (listing == Listing::PlainFiles)
+        return entry->d_type == DT_REG ||
+               (entry->d_type == DT_UNKNOWN &&
+                ::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(status.st_mode));
+    // A link is named unless it leads to a folder; one that leads nowhere is.
+    if (entry->d_type == DT_DIR)
+        return false;
+    return (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) ||
+           ::fstatat(fd, entry->d_name, &status, 0) != 0 || !S_ISDIR(status.st_mode);
+}
+
+} // namespace
+
+FileResult<QStringList> listFolder(const Folder &folder, Listing listing)
 {
     const int fd = ::openat(folder.state->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
@@ -419,11 +439,7 @@ FileResult<QStringList> listFolder(const Folder &folder)
     }
     QStringList names;
     while (const struct dirent *entry = ::readdir(dir)) {
-        struct stat status;
-        if (entry->d_type == DT_REG ||
-            (entry->d_type == DT_UNKNOWN &&
-             ::fstatat(folder.state->fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-             S_ISREG(status.st_mode)))
+        if (isListed(folder.state->fd, entry, listing))
             names.append(QFile::decodeName(entry->d_name));
     }
     ::closedir(dir);
@@ -676,32 +692,6 @@ std::optional<QString> removeFileIn(const Folder &folder, const QString &name)
 {
     if (::unlinkat(folder.state->fd, QFile::encodeName(name).constData(), 0) != 0)
         return systemReason();
-    return std::nullopt;
-}
-
-std::optional<QString> moveFileBetween(const Folder &from, const QString &name, const Folder &to,
-                                       const QString &newName)
-{
-    // A hard link never replaces an entry; the old name goes once the new one
-    // is there. Where links cannot be made, the rename refuses a taken name
-    // where the system can.
-    const QByteArray source = QFile::encodeName(name);
-    const QByteArray target = QFile::encodeName(newName);
-    if (::linkat(from.state->fd, source.constData(), to.state->fd, target.constData(), 0) == 0) {
-        ::unlinkat(from.state->fd, source.constData(), 0);
-    } else if (errno == EEXIST) {
-        return systemReason();
-    } else {
-#if defined(RENAME_NOREPLACE)
-        if (::renameat2(from.state->fd, source.constData(), to.state->fd, target.constData(),
-                        RENAME_NOREPLACE) != 0)
-            return systemReason();
-#else
-        return systemReason();
-#endif
-    }
-    ::fsync(to.state->fd);
-    ::fsync(from.state->fd);
     return std::nullopt;
 }
 

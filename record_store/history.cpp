@@ -20,7 +20,7 @@
 // and the next line starts a line of its own.
 #include "record_store/history.h"
 
-#include "record_store/conflict_copies.h"
+#include "record_store/file_names.h"
 
 #if defined(STOCKBOOK_OPENSSL)
 #include <openssl/sha.h>
@@ -71,7 +71,7 @@ bool isContentId(QByteArrayView token)
 
 bool isLogName(const QString &name)
 {
-    return name.startsWith(QLatin1String("history-")) && name.endsWith(QLatin1String(".txt"));
+    return name.startsWith(kLogPrefix) && name.endsWith(kTextSuffix);
 }
 
 // The ids of a log line: the id written, then the ids it descends from, up to
@@ -136,7 +136,9 @@ QDateTime timeOfLine(const QByteArray &line)
 // The content id in a version's name, or nothing.
 ContentId idOfVersionName(const QString &name)
 {
-    static const QRegularExpression pattern(QStringLiteral("^stockbook-([0-9a-f]{32})\\.txt$"));
+    static const QRegularExpression pattern(u'^' + kVersionPrefix +
+                                            QStringLiteral("([0-9a-f]{32})") +
+                                            QRegularExpression::escape(kTextSuffix) + u'$');
     const QRegularExpressionMatch match = pattern.match(name);
     return match.hasMatch() ? match.captured(1).toLatin1() : ContentId();
 }
@@ -201,11 +203,10 @@ ContentId History::lastReadHere(const FileSystem::Folder &programFolder,
     // writes once per line.
     constexpr qint64 kTail = 64 << 10;
     const FileResult<FileSystem::Folder> folder =
-        FileSystem::openFolderIn(programFolder, QStringLiteral("stockbook-versions"), false);
+        FileSystem::openFolderIn(programFolder, kVersionsFolderName, false);
     if (!folder.ok())
         return ContentId();
-    const QString log = QStringLiteral("history-") + QLatin1String(machineName(programDirectory)) +
-                        QStringLiteral(".txt");
+    const QString log = kLogPrefix + QLatin1String(machineName(programDirectory)) + kTextSuffix;
     const FileResult<QByteArray> tail = FileSystem::readFileEndIn(folder.value, log, kTail);
     if (!tail.ok())
         return ContentId();
@@ -220,14 +221,14 @@ ContentId History::lastReadHere(const FileSystem::Folder &programFolder,
 
 QString History::versionName(const ContentId &id)
 {
-    return QStringLiteral("stockbook-") + QLatin1String(id) + QStringLiteral(".txt");
+    return kVersionPrefix + QLatin1String(id) + kTextSuffix;
 }
 
 FileResult<History> History::open(const FileSystem::Folder &programFolder,
                                   const QString &programDirectory, bool create)
 {
     FileResult<FileSystem::Folder> folder =
-        FileSystem::openFolderIn(programFolder, QStringLiteral("stockbook-versions"), create);
+        FileSystem::openFolderIn(programFolder, kVersionsFolderName, create);
     if (!folder.ok())
         return folder.with(History{});
     History history;
@@ -358,7 +359,7 @@ std::optional<QString> History::keepVersion(const ContentId &id, QByteArrayView 
 
 QString History::logName() const
 {
-    return QStringLiteral("history-") + QLatin1String(m_machine) + QStringLiteral(".txt");
+    return kLogPrefix + QLatin1String(m_machine) + kTextSuffix;
 }
 
 std::optional<QString> History::record(const ContentId &written, const QList<ContentId> &parents,

@@ -3,8 +3,9 @@
 // What every source of the record store shares and the program does not see:
 // the texts of its reasons, the line iteration that every reader uses, and the
 // one way to fail. What one source gives the others is in a header beside it
-// (byte_scan.h, decoding.h, database_file.h, file_system.h, merge.h,
-// history.h).
+// (file_names.h, file_system.h, byte_scan.h, decoding.h, merge.h, history.h,
+// versions.h, database_file.h, search_filter.h, conflict_copies.h; which may
+// include which: docs/architecture.md).
 #pragma once
 
 #include <new>

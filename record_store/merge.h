@@ -1,17 +1,51 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The three-way merge of database texts, line by line: merge.cpp.
+// The three-way merge of database texts, line by line: merge.cpp; and the
+// reports of what a merge took in, which the window shows.
 #pragma once
 
 #include <optional>
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
-#include "record_store/database_session.h"
+namespace RecordStore {
 
-namespace RecordStore::Internal {
+// What a write took in from another program's changes to the file, when it
+// merged them with the window's text (see DatabaseSession).
+struct MergeReport
+{
+    bool merged = false;
+    // Lines the file's side added or changed that the result holds.
+    int fromFile = 0;
+    // Lines the file's side removed.
+    int removedInFile = 0;
+    // Lines changed differently on both sides, both versions kept: the
+    // window's, then the file's, pair after pair.
+    QStringList inTwoVersions;
+    // Lines changed on one side and removed on the other, kept.
+    QStringList changedAndRemoved;
+    // Whether no content that both sides are known to descend from was
+    // found, so that every line of both was kept; then the lines one side
+    // lacked.
+    bool withoutAncestor = false;
+    QStringList onOneSideOnly;
+};
+
+// What a sync tool's conflict copy (see ListConflictCopies) brought into the
+// window's text: its name and the merge, or, in `unreadable` alone, why it
+// was not merged (it could not be read, or holds no database text).
+struct CopyReport
+{
+    QString name;
+    MergeReport merge;
+    QString unfinishedLine;
+    std::optional<QString> unreadable;
+};
+
+namespace Internal {
 
 // The lines of a database text, as views into it, and the text of lines,
 // each followed by CR LF.
@@ -45,4 +79,6 @@ std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, Q
 // one side lacks named.
 MergedText mergeWithoutAncestor(QStringView window, QStringView other);
 
-} // namespace RecordStore::Internal
+} // namespace Internal
+
+} // namespace RecordStore

@@ -214,16 +214,10 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory,
                                         const QStringList &searchTexts, DatabaseSnapshot &snapshot);
 
 // The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
-// and Dropbox leave beside the database (the patterns in conflict_copies.cpp),
+// and Dropbox leave beside the database (the patterns in file_names.cpp; every
+// entry but a folder, so that a copy that is no plain file is told of too),
 // oldest first by the date and time their names hold (a day alone counts from
 // its midnight), then by the number a tool adds, then by name.
 QStringList ListConflictCopies(const QString &programDirectory);
-
-// Moves the conflict copy `copyName` into DatabaseVersionsPath, creating the
-// folder when it is missing, and gives its new path. A name already taken
-// there gets "-2", "-3", ... before ".txt"; nothing is replaced or deleted.
-// A name that is no such copy is refused. On failure the copy stays where it
-// was.
-FileResult<QString> MoveConflictCopy(const QString &programDirectory, const QString &copyName);
 
 } // namespace RecordStore

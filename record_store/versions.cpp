@@ -10,13 +10,13 @@
 
 #include <QDir>
 
-#include "record_store/database_file.h"
+#include "record_store/file_names.h"
 
 namespace RecordStore {
 
 QString DatabaseVersionsPath(const QString &programDirectory)
 {
-    return programDirectory + QStringLiteral("/stockbook-versions");
+    return programDirectory + u'/' + Internal::kVersionsFolderName;
 }
 
 namespace Internal {
@@ -76,13 +76,14 @@ std::optional<QString> recordWrite(const QString &programDirectory,
     return std::nullopt;
 }
 
-void pruneVersions(const QString &programDirectory, History &history, const ContentId &written)
+void pruneVersions(History &history, const ContentId &written)
 {
     // A copy still waiting to be merged keeps the version it will be merged
-    // against.
+    // against; one that is no plain file is never read, so it keeps none.
     QList<ContentId> pending;
     QList<ContentId> copies;
-    for (const QString &name : ListConflictCopies(programDirectory)) {
+    const FileResult<QStringList> names = FileSystem::listFolder(history.programFolder());
+    for (const QString &name : conflictCopiesAmong(names.value)) {
         const FileResult<QByteArray> copy =
             FileSystem::readFileIn(history.programFolder(), name, kLargestDatabaseFile);
         if (!copy.ok())

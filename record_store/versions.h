@@ -25,6 +25,6 @@ std::optional<QString> recordWrite(const QString &programDirectory,
 // After a write of `written`: removes the versions no machine needs any more
 // (see History::prune), keeping those that a waiting conflict copy will be
 // merged against.
-void pruneVersions(const QString &programDirectory, History &history, const ContentId &written);
+void pruneVersions(History &history, const ContentId &written);
 
 } // namespace RecordStore::Internal

@@ -101,8 +101,6 @@ private slots:
     void updateThatFindsNothingSaysSo();
     void searchedUpdateWritesWhatTheWindowHolds_data();
     void searchedUpdateWritesWhatTheWindowHolds();
-    void otherWritersChangesAreMerged_data();
-    void otherWritersChangesAreMerged();
     void viewFollowsTheFile_data();
     void viewFollowsTheFile();
     void conflictCopiesAreMerged_data();
@@ -696,86 +694,6 @@ void MainWindowTest::searchedUpdateWritesWhatTheWindowHolds()
     w->click(Save);
     QTest::qWait(20);
     QCOMPARE(w.dir.readDatabase(), written);
-}
-
-void MainWindowTest::otherWritersChangesAreMerged_data()
-{
-    // The file held `ancestor` when the window opened; the window then holds
-    // `window`, another program writes `file`, and Save writes `merged`.
-    QTest::addColumn<QString>("ancestor");
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("merged");
-    QTest::addColumn<QString>("told");
-    QTest::newRow("changed in the file, added in the window")
-        << "a\r\nb\r\nc\r\n"
-        << "a\r\nb\r\nc\r\nw\r\n"
-        << QByteArray("a\r\nB\r\nc\r\n\r\n") << "a\r\nB\r\nc\r\nw\r\n"
-        << "1 record came from there and 0 were removed";
-    QTest::newRow("removed in the file, a change in the window")
-        << "a\r\nb\r\nc\r\n"
-        << "A\r\nb\r\nc\r\n"
-        << QByteArray("a\r\nc\r\n") << "A\r\nc\r\n"
-        << "0 records came from there and 1 was removed";
-    QTest::newRow("the same change on both sides, once")
-        << "a\r\nb\r\n"
-        << "a\r\nB\r\n"
-        << QByteArray("a\r\nB\r\nf\r\n") << "a\r\nB\r\nf\r\n"
-        << "1 record came";
-    QTest::newRow("two appends: the file's first")
-        << "a\r\n"
-        << "a\r\nw1\r\nw2\r\n"
-        << QByteArray("a\r\nf1\r\n") << "a\r\nf1\r\nw1\r\nw2\r\n"
-        << "1 record came";
-    QTest::newRow("neighbouring lines changed on each side")
-        << "a\r\nb\r\n"
-        << "A\r\nb\r\n"
-        << QByteArray("a\r\nB\r\n") << "A\r\nB\r\n"
-        << "1 record came";
-    QTest::newRow("one line changed differently: both kept, told")
-        << "a\r\nb\r\n"
-        << "a\r\nX\r\n"
-        << QByteArray("a\r\nY\r\n") << "a\r\nX\r\nY\r\n"
-        << "both versions are kept (this window's first):\nX\nY";
-    QTest::newRow("changed in the window, removed in the file: kept, told")
-        << "a\r\nb\r\nc\r\n"
-        << "a\r\nB\r\nc\r\n"
-        << QByteArray("a\r\nc\r\n") << "a\r\nB\r\nc\r\n"
-        << "removed in the other, so the changed record is kept:\nB";
-    QTest::newRow("removed in the window, changed in the file: kept, told")
-        << "a\r\nb\r\nc\r\n"
-        << "a\r\nc\r\n"
-        << QByteArray("a\r\nB\r\nc\r\n") << "a\r\nB\r\nc\r\n"
-        << "removed in the other, so the changed record is kept:\nB";
-    QTest::newRow("a count rewritten to the same size (25 to 52)")
-        << "a25\r\nb\r\n"
-        << "a25\r\nb\r\nw\r\n"
-        << QByteArray("a52\r\nb\r\n\r\n") << "a52\r\nb\r\nw\r\n"
-        << "1 record came";
-    QTest::newRow("only re-encoded with LF line ends: no change")
-        << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
-        << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";
-}
-
-void MainWindowTest::otherWritersChangesAreMerged()
-{
-    QFETCH(QString, ancestor);
-    QFETCH(QString, window);
-    QFETCH(QByteArray, file);
-    QFETCH(QString, merged);
-    QFETCH(QString, told);
-    Window w(ancestor.toUtf8());
-    w.open();
-    w->view()->setDatabaseText(window);
-    w.dir.writeDatabase(file);
-    MessageCatcher messages;
-    w->click("Command4");
-    // One message says all.
-    QTRY_COMPARE(messages.texts().size(), 1);
-    QVERIFY(messages.texts()[0].startsWith("Database saved in "));
-    QVERIFY2(messages.texts()[0].contains(told), qPrintable(messages.texts()[0]));
-    QCOMPARE(w->view()->databaseText(), merged);
-    QCOMPARE(w.dir.readDatabase(), (merged + "\r\n").toUtf8());
 }
 
 void MainWindowTest::viewFollowsTheFile_data()

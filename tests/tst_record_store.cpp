@@ -69,7 +69,6 @@ private slots:
     void pickFindsCaretLineAnywhereInIt();
     void conflictCopies_data();
     void conflictCopies();
-    void moveConflictCopy();
 };
 
 void RecordStoreTest::composeRecordLine_data()
@@ -811,25 +810,6 @@ void RecordStoreTest::conflictCopies()
     for (const QString &name : names)
         QVERIFY(QFile(dir.path() + "/" + name).open(QIODevice::WriteOnly));
     QCOMPARE(ListConflictCopies(dir.path()), listed);
-}
-
-void RecordStoreTest::moveConflictCopy()
-{
-    ProgramDirectory dir("A\r\n");
-    const QString copy = "/stockbook_conflict-20261208-094300.txt";
-    for (const QByteArray content : {"first", "second"}) {
-        QFile file(dir.path() + copy);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
-        QVERIFY(MoveConflictCopy(dir.path(), copy.mid(1)).ok());
-    }
-    QFile first(dir.path() + "/stockbook-versions" + copy);
-    QFile second(dir.path() + "/stockbook-versions/stockbook_conflict-20261208-094300-2.txt");
-    QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
-    QCOMPARE(first.readAll() + second.readAll(), QByteArray("firstsecond"));
-    QVERIFY(ListConflictCopies(dir.path()).isEmpty() &&
-            !MoveConflictCopy(dir.path(), copy.mid(1)).ok() &&
-            !MoveConflictCopy(dir.path(), "stockbook.txt").ok());
 }
 
 STOCKBOOK_TEST_MAIN(RecordStoreTest, QCoreApplication)
