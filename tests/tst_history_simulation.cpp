@@ -6,11 +6,11 @@
 // while a sync step carries the files between the machines that are not
 // paused as Syncthing does (a change on one side is copied; changes on two
 // sides keep the later one and make the other a conflict copy; a change
-// beats a removal), while crashes cut a log's last line or a version short,
-// and two machines may be clones that write one log. Each write is checked
-// (see checkWrite). At the end every machine is synced and saves: all files
-// must be equal, and every record a user added or changed must be there,
-// unless a user removed it after their window had shown it.
+// beats a removal), sometimes one file at a time (the database before or
+// after the logs and versions that name it), while crashes cut a log's last line or a version
+// short, and two machines may be clones that write one log. Each write is checked (see checkWrite).
+// At the end every machine is synced and saves: all files must be equal, and every record a user
+// added or changed must be there, unless a user removed it after their window had shown it.
 #include <array>
 #include <map>
 #include <optional>
@@ -234,7 +234,7 @@ private:
         default:
             if (m_random.bounded(3) == 0)
                 m.paused = !m.paused;
-            sync();
+            sync(m_random.bounded(3) == 0);
         }
     }
 
@@ -405,8 +405,10 @@ private:
             QFile::resize(file.filePath(), file.size() - 1 - m_random.bounded(tail.size() + 1));
     }
 
-    // One round of the sync tool among the machines that are not paused.
-    void sync()
+    // One round of the sync tool among the machines that are not paused;
+    // with `oneFile`, it carries one changed file only, as a sync tool that
+    // carries each file on its own may leave the others for later.
+    void sync(bool oneFile = false)
     {
         std::vector<Machine *> active;
         std::map<QString, bool> paths;
@@ -423,48 +425,83 @@ private:
         }
         for (const auto &[path, content] : m_global)
             paths[path] = true;
-        const QString database = QStringLiteral("stockbook.txt");
-        for (const auto &[path, unused] : paths) {
-            std::optional<QByteArray> result;
-            if (m_global.count(path))
-                result = m_global[path];
-            qint64 resultTime = m_globalTime;
-            for (Machine *m : active) {
-                const Files &now = held[m];
-                const auto mine = now.count(path) ? std::optional(now.at(path)) : std::nullopt;
-                const auto base =
-                    m->synced.count(path) ? std::optional(m->synced.at(path)) : std::nullopt;
-                if (mine == base || mine == result || (!mine && result != base))
-                    continue; // unchanged, the same, or a removal against a change
-                if (result && result != base) {
-                    // Changed on both sides: the later change wins (of the
-                    // database's; of another file's, this machine's), the
-                    // other becomes a conflict copy.
-                    const bool mineWins = path != database || m->lastWrite > resultTime;
-                    conflictCopy(path, mineWins ? *result : *mine);
-                    if (!mineWins)
-                        continue;
-                }
-                result = mine;
-                resultTime = m->lastWrite;
-            }
-            if (result)
-                m_global[path] = *result;
-            else
-                m_global.erase(path);
-            if (path == database)
-                m_globalTime = resultTime;
+        QStringList carried;
+        for (const auto &[path, unused] : paths)
+            if (!oneFile || differs(path, active, held))
+                carried.append(path);
+        if (oneFile && !carried.isEmpty()) {
+            carried = {carried[m_random.bounded(carried.size())]};
+            m_log << QStringLiteral("  carried ") + carried.first();
         }
+        const Files before = m_global;
+        for (const QString &path : std::as_const(carried))
+            carry(path, active, held);
+        // The copies this round made go with it.
+        for (const auto &[path, content] : m_global)
+            if (!before.count(path))
+                carried.append(path);
+        for (Machine *m : active)
+            for (const QString &path : std::as_const(carried)) {
+                const Files &now = held[m];
+                const auto agreed =
+                    m_global.count(path) ? std::optional(m_global.at(path)) : std::nullopt;
+                if ((now.count(path) ? std::optional(now.at(path)) : std::nullopt) != agreed)
+                    put(m->folder, path, agreed);
+                if (agreed)
+                    m->synced[path] = *agreed;
+                else
+                    m->synced.erase(path);
+            }
+    }
+
+    // Whether a machine holds `path` otherwise than the others agreed.
+    bool differs(const QString &path, const std::vector<Machine *> &active,
+                 std::map<Machine *, Files> &held) const
+    {
+        const auto of = [&path](const Files &files) {
+            return files.count(path) ? std::optional(files.at(path)) : std::nullopt;
+        };
+        return std::any_of(active.cbegin(), active.cend(), [&](Machine *m) {
+            return of(held[m]) != of(m_global) || of(m->synced) != of(m_global);
+        });
+    }
+
+    // The sync tool's agreement on `path`: a change on one side is copied;
+    // changes on two sides keep the later one and make the other a conflict
+    // copy; a change beats a removal.
+    void carry(const QString &path, const std::vector<Machine *> &active,
+               std::map<Machine *, Files> &held)
+    {
+        const QString database = QStringLiteral("stockbook.txt");
+        std::optional<QByteArray> result;
+        if (m_global.count(path))
+            result = m_global[path];
+        qint64 resultTime = m_globalTime;
         for (Machine *m : active) {
             const Files &now = held[m];
-            for (const auto &[path, content] : now)
-                if (!m_global.count(path))
-                    put(m->folder, path, std::nullopt);
-            for (const auto &[path, content] : m_global)
-                if (!now.count(path) || now.at(path) != content)
-                    put(m->folder, path, content);
-            m->synced = m_global;
+            const auto mine = now.count(path) ? std::optional(now.at(path)) : std::nullopt;
+            const auto base =
+                m->synced.count(path) ? std::optional(m->synced.at(path)) : std::nullopt;
+            if (mine == base || mine == result || (!mine && result != base))
+                continue; // unchanged, the same, or a removal against a change
+            if (result && result != base) {
+                // Changed on both sides: the later change wins (of the
+                // database's; of another file's, this machine's), the
+                // other becomes a conflict copy.
+                const bool mineWins = path != database || m->lastWrite > resultTime;
+                conflictCopy(path, mineWins ? *result : *mine);
+                if (!mineWins)
+                    continue;
+            }
+            result = mine;
+            resultTime = m->lastWrite;
         }
+        if (result)
+            m_global[path] = *result;
+        else
+            m_global.erase(path);
+        if (path == database)
+            m_globalTime = resultTime;
     }
 
     void conflictCopy(const QString &path, const QByteArray &content)
