@@ -378,8 +378,9 @@ std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
     if (m_knownId.isEmpty() || !history.ok() || history.value.descendsFrom(id, m_knownId))
         return ancestor();
     // A file no log knows beside a conflict copy of what the window
-    // descends from is the sync tool's winner over it (its log may come
-    // later): not made from it, whatever it was made from.
+    // descends from (or of a content no log knows, an editor's saved over
+    // it) is the sync tool's winner over it, whose log may come later: not
+    // made from it, whatever it was made from.
     if (!history.value.knows(id) && !copiesWhatWindowRead(history.value))
         return ancestor();
     if (const std::optional<QByteArray> base = history.value.mergeBase(m_knownId, id))
@@ -390,7 +391,7 @@ std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
 bool DatabaseSession::copiesWhatWindowRead(const History &history) const
 {
     return std::any_of(m_mergedCopies.cbegin(), m_mergedCopies.cend(), [&](const MergedCopy &copy) {
-        return history.descendsFrom(copy.id, m_knownId);
+        return !history.knows(copy.id) || history.descendsFrom(copy.id, m_knownId);
     });
 }
 
