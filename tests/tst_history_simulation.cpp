@@ -2,15 +2,17 @@
 
 // Several machines sharing the database folder through a sync tool, in one
 // process: each machine a folder with a window's session and view; random
-// Adds, Updates, removals by hand, undos, Saves and follows of the file,
-// while a sync step carries the files between the machines that are not
-// paused as Syncthing does (a change on one side is copied; changes on two
-// sides keep the later one and make the other a conflict copy; a change
-// beats a removal), sometimes one file at a time (the database before or
-// after the logs and versions that name it), while crashes cut a log's last line or a version
-// short, and two machines may be clones that write one log. Each write is checked (see checkWrite).
-// At the end every machine is synced and saves: all files must be equal, and every record a user
-// added or changed must be there, unless a user removed it after their window had shown it.
+// Adds, Updates, removals by hand, undos, Saves and follows of the file, and
+// in some runs a text editor's saves of it (no log line), while a sync step
+// carries the files between the machines that are not paused as Syncthing
+// does (a change on one side is copied; changes on two sides keep the later
+// one and make the other a conflict copy; a change beats a removal),
+// sometimes one file at a time (the database before or after the logs and
+// versions that name it), while crashes cut a log's last line or a version
+// short, and two machines may be clones that write one log. Each write is
+// checked (see checkWrite). At the end every machine is synced and saves:
+// all files must be equal, and every record a user added or changed must be
+// there, unless a user removed it after their window had shown it.
 #include <array>
 #include <map>
 #include <optional>
@@ -97,6 +99,7 @@ public:
     {
         m_offline = m_random.bounded(20) == 0;
         m_mayDamage = m_random.bounded(2) == 0;
+        m_byHand = m_random.bounded(3) == 0;
         const int count = 3 + m_random.bounded(3);
         for (int k = 0; k < count; ++k) {
             Machine m;
@@ -164,10 +167,10 @@ private:
     {
         const QStringList lines = m.view.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         const QString line = lines.isEmpty() ? QString() : lines[m_random.bounded(lines.size())];
-        const int kind = m_random.bounded(m_offline ? 15 : 14);
+        const int kind = m_random.bounded(m_offline ? 16 : 15);
         m_log << QStringLiteral("m%1 %2 %3: %4")
                      .arg(&m - m_machines.data())
-                     .arg(QStringLiteral("AAURZSSFYLVQQBO").at(kind))
+                     .arg(QStringLiteral("AAURZSSFYLVQQBEO").at(kind))
                      .arg(brief(line), brief(m.view));
         switch (kind) {
         case 0:
@@ -222,7 +225,11 @@ private:
         case 13:
             restore(m);
             break;
-        case 14: // offline for a busy day: another machine saves 60 times
+        case 14:
+            if (m_byHand)
+                editByHand(m);
+            break;
+        case 15: // offline for a busy day: another machine saves 60 times
             if (&m != &m_machines[0]) {
                 m.paused = true;
                 for (int k = 0; k < 60; ++k) {
@@ -236,6 +243,21 @@ private:
                 m.paused = !m.paused;
             sync(m_random.bounded(3) == 0);
         }
+    }
+
+    // A plain text editor's save: the file rewritten with a record added or
+    // one removed, and no log line.
+    void editByHand(Machine &m)
+    {
+        QStringList lines =
+            QString::fromUtf8(filesOf(m.folder)["stockbook.txt"]).split(QStringLiteral("\r\n"));
+        lines.removeAll(QString());
+        if (!lines.isEmpty() && m_random.bounded(2) == 0)
+            m_removed.insert(lines.takeAt(m_random.bounded(lines.size())));
+        else
+            lines.insert(m_random.bounded(lines.size() + 1), record().chopped(2));
+        put(m.folder, QStringLiteral("stockbook.txt"), (lines.join("\r\n") + "\r\n").toUtf8());
+        m.lastWrite = m_time;
     }
 
     // The records of a text, as item/count.
@@ -528,6 +550,7 @@ private:
     bool m_offline = false;            // whether a machine may be offline for long
     bool m_damaged = false;            // whether a log or a version was cut short
     bool m_mayDamage = false;
+    bool m_byHand = false; // whether a text editor may save the file
     int m_records = 0;
     int m_copies = 0;
     int m_time = 0;
