@@ -428,8 +428,9 @@ private:
     }
 
     // One round of the sync tool among the machines that are not paused;
-    // with `oneFile`, it carries one changed file only, as a sync tool that
-    // carries each file on its own may leave the others for later.
+    // with `oneFile`, of one changed file only (and the conflict copy it
+    // makes), as a sync tool that carries each file on its own may leave the
+    // others for later.
     void sync(bool oneFile = false)
     {
         std::vector<Machine *> active;
@@ -447,83 +448,73 @@ private:
         }
         for (const auto &[path, content] : m_global)
             paths[path] = true;
-        QStringList carried;
-        for (const auto &[path, unused] : paths)
-            if (!oneFile || differs(path, active, held))
-                carried.append(path);
-        if (oneFile && !carried.isEmpty()) {
-            carried = {carried[m_random.bounded(carried.size())]};
-            m_log << QStringLiteral("  carried ") + carried.first();
-        }
-        const Files before = m_global;
-        for (const QString &path : std::as_const(carried))
-            carry(path, active, held);
-        // The copies this round made go with it.
-        for (const auto &[path, content] : m_global)
-            if (!before.count(path))
-                carried.append(path);
-        for (Machine *m : active)
-            for (const QString &path : std::as_const(carried)) {
-                const Files &now = held[m];
-                const auto agreed =
-                    m_global.count(path) ? std::optional(m_global.at(path)) : std::nullopt;
-                if ((now.count(path) ? std::optional(now.at(path)) : std::nullopt) != agreed)
-                    put(m->folder, path, agreed);
-                if (agreed)
-                    m->synced[path] = *agreed;
-                else
-                    m->synced.erase(path);
-            }
-    }
-
-    // Whether a machine holds `path` otherwise than the others agreed.
-    bool differs(const QString &path, const std::vector<Machine *> &active,
-                 std::map<Machine *, Files> &held) const
-    {
-        const auto of = [&path](const Files &files) {
+        const auto of = [](const Files &files, const QString &path) {
             return files.count(path) ? std::optional(files.at(path)) : std::nullopt;
         };
-        return std::any_of(active.cbegin(), active.cend(), [&](Machine *m) {
-            return of(held[m]) != of(m_global) || of(m->synced) != of(m_global);
-        });
-    }
-
-    // The sync tool's agreement on `path`: a change on one side is copied;
-    // changes on two sides keep the later one and make the other a conflict
-    // copy; a change beats a removal.
-    void carry(const QString &path, const std::vector<Machine *> &active,
-               std::map<Machine *, Files> &held)
-    {
+        QStringList changed;
+        for (const auto &[path, unused] : paths)
+            for (Machine *m : active)
+                if (of(held[m], path) != of(m_global, path) ||
+                    of(m->synced, path) != of(m_global, path)) {
+                    changed.append(path);
+                    break;
+                }
+        const QString only =
+            oneFile && !changed.isEmpty() ? changed[m_random.bounded(changed.size())] : QString();
+        if (!only.isEmpty())
+            m_log << QStringLiteral("  carried ") + only;
+        const Files before = m_global;
+        const auto carried = [&](const QString &path) {
+            return only.isEmpty() || path == only || (!before.count(path) && !paths.count(path));
+        };
         const QString database = QStringLiteral("stockbook.txt");
-        std::optional<QByteArray> result;
-        if (m_global.count(path))
-            result = m_global[path];
-        qint64 resultTime = m_globalTime;
+        for (const auto &[path, unused] : paths) {
+            if (!carried(path))
+                continue;
+            std::optional<QByteArray> result;
+            if (m_global.count(path))
+                result = m_global[path];
+            qint64 resultTime = m_globalTime;
+            for (Machine *m : active) {
+                const auto mine = of(held[m], path);
+                const auto base = of(m->synced, path);
+                if (mine == base || mine == result || (!mine && result != base))
+                    continue; // unchanged, the same, or a removal against a change
+                if (result && result != base) {
+                    // Changed on both sides: the later change wins (of the
+                    // database's; of another file's, this machine's), the
+                    // other becomes a conflict copy.
+                    const bool mineWins = path != database || m->lastWrite > resultTime;
+                    conflictCopy(path, mineWins ? *result : *mine);
+                    if (!mineWins)
+                        continue;
+                }
+                result = mine;
+                resultTime = m->lastWrite;
+            }
+            if (result)
+                m_global[path] = *result;
+            else
+                m_global.erase(path);
+            if (path == database)
+                m_globalTime = resultTime;
+        }
         for (Machine *m : active) {
             const Files &now = held[m];
-            const auto mine = now.count(path) ? std::optional(now.at(path)) : std::nullopt;
-            const auto base =
-                m->synced.count(path) ? std::optional(m->synced.at(path)) : std::nullopt;
-            if (mine == base || mine == result || (!mine && result != base))
-                continue; // unchanged, the same, or a removal against a change
-            if (result && result != base) {
-                // Changed on both sides: the later change wins (of the
-                // database's; of another file's, this machine's), the
-                // other becomes a conflict copy.
-                const bool mineWins = path != database || m->lastWrite > resultTime;
-                conflictCopy(path, mineWins ? *result : *mine);
-                if (!mineWins)
-                    continue;
-            }
-            result = mine;
-            resultTime = m->lastWrite;
+            for (const auto &[path, content] : now)
+                if (carried(path) && !m_global.count(path))
+                    put(m->folder, path, std::nullopt);
+            for (const auto &[path, content] : m_global)
+                if (carried(path) && of(now, path) != content)
+                    put(m->folder, path, content);
+            if (only.isEmpty())
+                m->synced = m_global;
+            for (const auto &[path, content] : m_global)
+                if (!only.isEmpty() && carried(path))
+                    m->synced[path] = content;
+            if (!only.isEmpty() && !m_global.count(only))
+                m->synced.erase(only);
         }
-        if (result)
-            m_global[path] = *result;
-        else
-            m_global.erase(path);
-        if (path == database)
-            m_globalTime = resultTime;
     }
 
     void conflictCopy(const QString &path, const QByteArray &content)
