@@ -368,19 +368,31 @@ std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
     // from what the file held, as was one that the history knows to descend
     // from it, and any file where there was none. A sync tool's winner of a
     // conflict may not: then the content both are known to descend from, if
-    // any.
+    // any; none for a winner whose log has not come yet.
     FileResult<History> history = openHistory();
     const ContentId id = contentIdOf(file);
     m_idsSeen.append({digestOf(file), id});
     // What the write descends from is named in this machine's log too.
     if (history.ok())
         static_cast<void>(history.value.recordRead(id, file, false));
-    if (m_knownId.isEmpty() || !history.ok() || !history.value.knows(id) ||
-        history.value.descendsFrom(id, m_knownId))
+    if (m_knownId.isEmpty() || !history.ok() || history.value.descendsFrom(id, m_knownId))
+        return ancestor();
+    // A file no log knows beside a conflict copy of what the window
+    // descends from (or of a content no log knows, an editor's saved over
+    // it) is the sync tool's winner over it, whose log may come later: not
+    // made from it, whatever it was made from.
+    if (!history.value.knows(id) && !copiesWhatWindowRead(history.value))
         return ancestor();
     if (const std::optional<QByteArray> base = history.value.mergeBase(m_knownId, id))
         return databaseTextOf(*base);
     return std::nullopt;
+}
+
+bool DatabaseSession::copiesWhatWindowRead(const History &history) const
+{
+    return std::any_of(m_mergedCopies.cbegin(), m_mergedCopies.cend(), [&](const MergedCopy &copy) {
+        return !history.knows(copy.id) || history.descendsFrom(copy.id, m_knownId);
+    });
 }
 
 void DatabaseSession::remember(const QString &written, const ContentDigest &digest,

@@ -140,6 +140,10 @@ private:
     // The text the file's bytes `file` and the window's text both descend
     // from; nothing when none is known.
     std::optional<QString> ancestorOf(const QByteArray &file);
+    // Whether a conflict copy merged since the last write holds what the
+    // window descends from, a content known to descend from it, or one no
+    // log knows (which may).
+    bool copiesWhatWindowRead(const Internal::History &history) const;
     void remember(const QString &written, const ContentDigest &digest, const QByteArray &id);
     // The history beside the database, as it is; Missing without a versions
     // folder.

@@ -2,15 +2,17 @@
 
 // Several machines sharing the database folder through a sync tool, in one
 // process: each machine a folder with a window's session and view; random
-// Adds, Updates, removals by hand, undos, Saves and follows of the file,
-// while a sync step carries the files between the machines that are not
-// paused as Syncthing does (a change on one side is copied; changes on two
-// sides keep the later one and make the other a conflict copy; a change
-// beats a removal), while crashes cut a log's last line or a version short,
-// and two machines may be clones that write one log. Each write is checked
-// (see checkWrite). At the end every machine is synced and saves: all files
-// must be equal, and every record a user added or changed must be there,
-// unless a user removed it after their window had shown it.
+// Adds, Updates, removals by hand, undos, Saves and follows of the file, and
+// in some runs a text editor's saves of it (no log line), while a sync step
+// carries the files between the machines that are not paused as Syncthing
+// does (a change on one side is copied; changes on two sides keep the later
+// one and make the other a conflict copy; a change beats a removal),
+// sometimes one file at a time (the database before or after the logs and
+// versions that name it), while crashes cut a log's last line or a version
+// short, and two machines may be clones that write one log. Each write is
+// checked (see checkWrite). At the end every machine is synced and saves:
+// all files must be equal, and every record a user added or changed must be
+// there, unless a user removed it after their window had shown it.
 #include <array>
 #include <map>
 #include <optional>
@@ -97,6 +99,7 @@ public:
     {
         m_offline = m_random.bounded(20) == 0;
         m_mayDamage = m_random.bounded(2) == 0;
+        m_byHand = m_random.bounded(3) == 0;
         const int count = 3 + m_random.bounded(3);
         for (int k = 0; k < count; ++k) {
             Machine m;
@@ -164,10 +167,10 @@ private:
     {
         const QStringList lines = m.view.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         const QString line = lines.isEmpty() ? QString() : lines[m_random.bounded(lines.size())];
-        const int kind = m_random.bounded(m_offline ? 15 : 14);
+        const int kind = m_random.bounded(m_offline ? 16 : 15);
         m_log << QStringLiteral("m%1 %2 %3: %4")
                      .arg(&m - m_machines.data())
-                     .arg(QStringLiteral("AAURZSSFYLVQQBO").at(kind))
+                     .arg(QStringLiteral("AAURZSSFYLVQQBEO").at(kind))
                      .arg(brief(line), brief(m.view));
         switch (kind) {
         case 0:
@@ -222,7 +225,11 @@ private:
         case 13:
             restore(m);
             break;
-        case 14: // offline for a busy day: another machine saves 60 times
+        case 14:
+            if (m_byHand)
+                editByHand(m);
+            break;
+        case 15: // offline for a busy day: another machine saves 60 times
             if (&m != &m_machines[0]) {
                 m.paused = true;
                 for (int k = 0; k < 60; ++k) {
@@ -234,8 +241,23 @@ private:
         default:
             if (m_random.bounded(3) == 0)
                 m.paused = !m.paused;
-            sync();
+            sync(m_random.bounded(3) == 0);
         }
+    }
+
+    // A plain text editor's save: the file rewritten with a record added or
+    // one removed, and no log line.
+    void editByHand(Machine &m)
+    {
+        QStringList lines =
+            QString::fromUtf8(filesOf(m.folder)["stockbook.txt"]).split(QStringLiteral("\r\n"));
+        lines.removeAll(QString());
+        if (!lines.isEmpty() && m_random.bounded(2) == 0)
+            m_removed.insert(lines.takeAt(m_random.bounded(lines.size())));
+        else
+            lines.insert(m_random.bounded(lines.size() + 1), record().chopped(2));
+        put(m.folder, QStringLiteral("stockbook.txt"), (lines.join("\r\n") + "\r\n").toUtf8());
+        m.lastWrite = m_time;
     }
 
     // The records of a text, as item/count.
@@ -405,8 +427,11 @@ private:
             QFile::resize(file.filePath(), file.size() - 1 - m_random.bounded(tail.size() + 1));
     }
 
-    // One round of the sync tool among the machines that are not paused.
-    void sync()
+    // One round of the sync tool among the machines that are not paused;
+    // with `oneFile`, of one changed file only (and the conflict copy it
+    // makes), as a sync tool that carries each file on its own may leave the
+    // others for later.
+    void sync(bool oneFile = false)
     {
         std::vector<Machine *> active;
         std::map<QString, bool> paths;
@@ -423,17 +448,36 @@ private:
         }
         for (const auto &[path, content] : m_global)
             paths[path] = true;
+        const auto of = [](const Files &files, const QString &path) {
+            return files.count(path) ? std::optional(files.at(path)) : std::nullopt;
+        };
+        QStringList changed;
+        for (const auto &[path, unused] : paths)
+            for (Machine *m : active)
+                if (of(held[m], path) != of(m_global, path) ||
+                    of(m->synced, path) != of(m_global, path)) {
+                    changed.append(path);
+                    break;
+                }
+        const QString only =
+            oneFile && !changed.isEmpty() ? changed[m_random.bounded(changed.size())] : QString();
+        if (!only.isEmpty())
+            m_log << QStringLiteral("  carried ") + only;
+        const Files before = m_global;
+        const auto carried = [&](const QString &path) {
+            return only.isEmpty() || path == only || (!before.count(path) && !paths.count(path));
+        };
         const QString database = QStringLiteral("stockbook.txt");
         for (const auto &[path, unused] : paths) {
+            if (!carried(path))
+                continue;
             std::optional<QByteArray> result;
             if (m_global.count(path))
                 result = m_global[path];
             qint64 resultTime = m_globalTime;
             for (Machine *m : active) {
-                const Files &now = held[m];
-                const auto mine = now.count(path) ? std::optional(now.at(path)) : std::nullopt;
-                const auto base =
-                    m->synced.count(path) ? std::optional(m->synced.at(path)) : std::nullopt;
+                const auto mine = of(held[m], path);
+                const auto base = of(m->synced, path);
                 if (mine == base || mine == result || (!mine && result != base))
                     continue; // unchanged, the same, or a removal against a change
                 if (result && result != base) {
@@ -458,12 +502,18 @@ private:
         for (Machine *m : active) {
             const Files &now = held[m];
             for (const auto &[path, content] : now)
-                if (!m_global.count(path))
+                if (carried(path) && !m_global.count(path))
                     put(m->folder, path, std::nullopt);
             for (const auto &[path, content] : m_global)
-                if (!now.count(path) || now.at(path) != content)
+                if (carried(path) && of(now, path) != content)
                     put(m->folder, path, content);
-            m->synced = m_global;
+            if (only.isEmpty())
+                m->synced = m_global;
+            for (const auto &[path, content] : m_global)
+                if (!only.isEmpty() && carried(path))
+                    m->synced[path] = content;
+            if (!only.isEmpty() && !m_global.count(only))
+                m->synced.erase(only);
         }
     }
 
@@ -491,6 +541,7 @@ private:
     bool m_offline = false;            // whether a machine may be offline for long
     bool m_damaged = false;            // whether a log or a version was cut short
     bool m_mayDamage = false;
+    bool m_byHand = false; // whether a text editor may save the file
     int m_records = 0;
     int m_copies = 0;
     int m_time = 0;
