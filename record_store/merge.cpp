@@ -23,6 +23,7 @@
 #include <git2.h>
 
 #include <QHash>
+#include <QSet>
 
 #include "record_store/internal.h"
 
@@ -107,6 +108,62 @@ std::optional<SideEdits> diff(const QByteArray &ancestor, qsizetype ancestorLine
     return edits;
 }
 
+// The lines that one side and the ancestor share at the start and, of the
+// rest, at the end.
+std::pair<qsizetype, qsizetype> sharedLines(const Lines &ancestor, const Lines &side)
+{
+    const qsizetype shortest = qMin(ancestor.size(), side.size());
+    qsizetype head = 0;
+    while (head < shortest && ancestor[head] == side[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < shortest - head &&
+           ancestor[ancestor.size() - 1 - tail] == side[side.size() - 1 - tail])
+        ++tail;
+    return {head, tail};
+}
+
+// Whether the `count` lines of `lines` from `from` on could stand one line
+// earlier or later with the same lines around them.
+bool runCanSlide(const Lines &lines, qsizetype from, qsizetype count)
+{
+    const qsizetype to = from + count;
+    return (to < lines.size() && lines[to] == lines[from]) ||
+           (from > 0 && lines[from - 1] == lines[to - 1]);
+}
+
+// One side's edits where the side and the ancestor differ in one run of
+// lines between those they share at the start and the end: lines only
+// added, only removed, or a few replaced by others that the ancestor's run
+// does not hold, where neither run could slide. libgit2's diff finds the
+// same lines shared and, with no line to match between the runs, makes them
+// one hunk that it leaves in place. Nothing where the diff must decide.
+std::optional<SideEdits> plainEdits(const Lines &ancestor, const Lines &side)
+{
+    constexpr qsizetype kMostReplaced = 32;
+    const auto [head, tail] = sharedLines(ancestor, side);
+    const qsizetype removed = ancestor.size() - head - tail;
+    const qsizetype added = side.size() - head - tail;
+    if (removed > 0 && added > 0) {
+        if (removed > kMostReplaced || added > kMostReplaced ||
+            runCanSlide(ancestor, head, removed) || runCanSlide(side, head, added))
+            return std::nullopt;
+        for (qsizetype k = head; k < head + removed; ++k) {
+            if (side.mid(head, added).contains(ancestor[k]))
+                return std::nullopt;
+        }
+    }
+    SideEdits edits;
+    edits.change.assign(ancestor.size(), SideEdits::kKept);
+    edits.added.assign(ancestor.size() + 1, {0, 0});
+    const qsizetype changed = qMin(removed, added);
+    for (qsizetype k = 0; k < removed; ++k)
+        edits.change[head + k] = k < changed ? int(head + k) : SideEdits::kRemoved;
+    if (added > changed)
+        edits.added[head + removed] = {int(head + changed), int(head + added)};
+    return edits;
+}
+
 void appendFromFile(MergedLines &merged, QStringView line)
 {
     merged.lines.append(line);
@@ -183,21 +240,49 @@ void keepSharedAdditionsOnce(Lines &merged, const Lines &ancestor, const Lines &
     }
 }
 
+// The lines a side's edits put in: those lines were changed into and those
+// added.
+QSet<QStringView> linesPutIn(const SideEdits &edits, const Lines &side)
+{
+    QSet<QStringView> lines;
+    for (const int change : edits.change) {
+        if (change >= 0)
+            lines.insert(side[change]);
+    }
+    for (const auto &[from, to] : edits.added) {
+        for (int k = from; k < to; ++k)
+            lines.insert(side[k]);
+    }
+    return lines;
+}
+
+// Whether a line that both sides hold more often than the ancestor can be
+// there: each side must have put it in.
+bool bothAddSomeLine(const SideEdits &mine, const Lines &window, const SideEdits &theirs,
+                     const Lines &file)
+{
+    return linesPutIn(mine, window).intersects(linesPutIn(theirs, file));
+}
+
 // Merges the lines between the lines that all three share at the start and
 // at the end.
 std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &window,
                                        const Lines &file)
 {
-    if (!libgit2Ready())
-        return std::nullopt;
-    Tokens tokens;
-    const QByteArray ancestorTokens = tokens.tokenize(ancestor);
-    const std::optional<SideEdits> mine =
-        diff(ancestorTokens, ancestor.size(), tokens.tokenize(window));
-    const std::optional<SideEdits> theirs =
-        diff(ancestorTokens, ancestor.size(), tokens.tokenize(file));
-    if (!mine || !theirs)
-        return std::nullopt;
+    std::optional<SideEdits> mine = plainEdits(ancestor, window);
+    std::optional<SideEdits> theirs = plainEdits(ancestor, file);
+    if (!mine || !theirs) {
+        if (!libgit2Ready())
+            return std::nullopt;
+        Tokens tokens;
+        const QByteArray ancestorTokens = tokens.tokenize(ancestor);
+        if (!mine)
+            mine = diff(ancestorTokens, ancestor.size(), tokens.tokenize(window));
+        if (!theirs)
+            theirs = diff(ancestorTokens, ancestor.size(), tokens.tokenize(file));
+        if (!mine || !theirs)
+            return std::nullopt;
+    }
 
     MergedLines merged;
     merged.lines.reserve(qMax(window.size(), file.size()));
@@ -208,7 +293,8 @@ std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &windo
         if (g < ancestor.size())
             appendCombined(merged, ancestor[g], window, mine->change[g], file, theirs->change[g]);
     }
-    keepSharedAdditionsOnce(merged.lines, ancestor, window, file);
+    if (bothAddSomeLine(*mine, window, *theirs, file))
+        keepSharedAdditionsOnce(merged.lines, ancestor, window, file);
     return merged;
 }
 
