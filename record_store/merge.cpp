@@ -356,8 +356,140 @@ qsizetype sharedTail(QStringView a, QStringView b, QStringView c, qsizetype head
 
 } // namespace
 
+namespace {
+
+// The run of lines in which a side differs from the ancestor, in characters:
+// the ancestor's [from, ancestorTo) became the side's [from, sideTo). The
+// lines around it are those sharedLines counts.
+struct Run
+{
+    qsizetype from;
+    qsizetype ancestorTo;
+    qsizetype sideTo;
+
+    bool isEmpty() const
+    {
+        return from == ancestorTo && from == sideTo;
+    }
+};
+
+bool startsLine(QStringView text, qsizetype at)
+{
+    return at == 0 || text[at - 1] == u'\n';
+}
+
+Run changedRun(QStringView ancestor, QStringView side)
+{
+    const qsizetype head = sharedHead(ancestor, side, side);
+    const qsizetype limit = qMin(ancestor.size(), side.size()) - head;
+    qsizetype shared =
+        std::mismatch(ancestor.rbegin(), ancestor.rbegin() + limit, side.rbegin()).first -
+        ancestor.rbegin();
+    // Only whole lines count: the shared end is taken forward to a line
+    // start of both.
+    if (!startsLine(ancestor, ancestor.size() - shared) ||
+        !startsLine(side, side.size() - shared)) {
+        const qsizetype lineFeed = ancestor.last(shared).indexOf(u'\n');
+        shared = lineFeed < 0 ? 0 : shared - lineFeed - 1;
+    }
+    return {head, ancestor.size() - shared, side.size() - shared};
+}
+
+// The line that starts at `at`, or ends just before it (`after` false), if any.
+std::optional<QStringView> lineAt(QStringView text, qsizetype at, bool after)
+{
+    if (after ? at >= text.size() : at == 0)
+        return std::nullopt;
+    const qsizetype lineFeed = text.indexOf(u'\n', at);
+    const Lines lines =
+        linesOf(after ? text.sliced(at, (lineFeed < 0 ? text.size() : lineFeed + 1) - at)
+                      : text.first(at).sliced(text.first(at - 1).lastIndexOf(u'\n') + 1));
+    return lines.value(0);
+}
+
+// Whether libgit2's diff of the side against the ancestor is the run alone,
+// as plainEdits tells it (its lines put in `putIn`).
+bool runIsPlain(QStringView ancestor, QStringView side, const Run &run, Lines &putIn)
+{
+    constexpr qsizetype kMostLinesInRun = 1000;
+    const Lines removed = linesOf(ancestor.sliced(run.from, run.ancestorTo - run.from));
+    putIn = linesOf(side.sliced(run.from, run.sideTo - run.from));
+    const std::optional<QStringView> before = lineAt(ancestor, run.from, false);
+    const auto slides = [&](const Lines &lines, QStringView text, qsizetype to) {
+        const std::optional<QStringView> after = lineAt(text, to, true);
+        return !lines.isEmpty() &&
+               ((after && *after == lines.front()) || (before && *before == lines.back()));
+    };
+    if (slides(removed, ancestor, run.ancestorTo) || slides(putIn, side, run.sideTo))
+        return false;
+    if (removed.isEmpty() || putIn.isEmpty())
+        return removed.size() + putIn.size() <= kMostLinesInRun;
+    return removed.size() <= 32 && putIn.size() <= 32 &&
+           std::none_of(removed.cbegin(), removed.cend(),
+                        [&](QStringView line) { return putIn.contains(line); });
+}
+
+void addMerged(MergedText &into, const MergedText &part)
+{
+    into.text += part.text;
+    MergeReport &report = into.report;
+    report.fromFile += part.report.fromFile;
+    report.removedInFile += part.report.removedInFile;
+    report.inTwoVersions += part.report.inTwoVersions;
+    report.changedAndRemoved += part.report.changedAndRemoved;
+}
+
+// Where each side changed one plain run of lines and at least two lines that
+// every side keeps lie between the runs, the merge of the whole is the merge
+// of the part before the second of those lines followed by that of the rest,
+// each of which sees one side's change alone: the lines between are not
+// parted or compared at all. Nothing where the texts are not such.
+std::optional<MergedText> mergeApart(QStringView ancestor, QStringView window, QStringView file)
+{
+    const Run mine = changedRun(ancestor, window);
+    const Run theirs = changedRun(ancestor, file);
+    if (mine.isEmpty() || theirs.isEmpty())
+        return std::nullopt;
+    const bool windowFirst = mine.ancestorTo <= theirs.from;
+    const Run &first = windowFirst ? mine : theirs;
+    const Run &second = windowFirst ? theirs : mine;
+    if (first.ancestorTo > second.from ||
+        QStringView(ancestor)
+                .sliced(first.ancestorTo, second.from - first.ancestorTo)
+                .count(u'\n') < 2)
+        return std::nullopt;
+    Lines windowLines;
+    Lines fileLines;
+    if (!runIsPlain(ancestor, window, mine, windowLines) ||
+        !runIsPlain(ancestor, file, theirs, fileLines) ||
+        std::any_of(windowLines.cbegin(), windowLines.cend(),
+                    [&](QStringView line) { return fileLines.contains(line); }))
+        return std::nullopt;
+    // The parts meet at the start of the line just before the second run: a
+    // side whose run comes first holds that line as far from its end as the
+    // ancestor does, the other as far from its start.
+    const qsizetype at = ancestor.first(second.from - 1).lastIndexOf(u'\n') + 1;
+    const auto split = [&](QStringView side, bool changedFirst) {
+        return changedFirst ? at + side.size() - ancestor.size() : at;
+    };
+    const qsizetype windowAt = split(window, windowFirst);
+    const qsizetype fileAt = split(file, !windowFirst);
+    std::optional<MergedText> merged =
+        mergeTexts(ancestor.first(at), window.first(windowAt), file.first(fileAt));
+    const std::optional<MergedText> rest =
+        mergeTexts(ancestor.sliced(at), window.sliced(windowAt), file.sliced(fileAt));
+    if (!merged || !rest)
+        return std::nullopt;
+    addMerged(*merged, *rest);
+    return merged;
+}
+
+} // namespace
+
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file)
 {
+    if (std::optional<MergedText> apart = mergeApart(ancestor, window, file))
+        return apart;
     // What all three share at the start and the end stays as it stands; the
     // lines between are merged.
     const qsizetype head = sharedHead(ancestor, window, file);
