@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <git2.h>
 
 #include <QHash>
@@ -330,15 +331,43 @@ std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window
 
 namespace {
 
+// How many of the first `limit` characters `a` and `b` share at the start, or
+// of the last `limit` at the end; compared a block at a time.
+constexpr qsizetype kCompareBlock = 1024;
+
+qsizetype sharedStart(const QChar *a, const QChar *b, qsizetype limit)
+{
+    qsizetype at = 0;
+    while (at + kCompareBlock <= limit &&
+           std::memcmp(a + at, b + at, kCompareBlock * sizeof(QChar)) == 0)
+        at += kCompareBlock;
+    while (at < limit && a[at] == b[at])
+        ++at;
+    return at;
+}
+
+qsizetype sharedEnd(QStringView a, QStringView b, qsizetype limit)
+{
+    const QChar *aEnd = a.data() + a.size();
+    const QChar *bEnd = b.data() + b.size();
+    qsizetype at = 0;
+    while (at + kCompareBlock <= limit &&
+           std::memcmp(aEnd - at - kCompareBlock, bEnd - at - kCompareBlock,
+                       kCompareBlock * sizeof(QChar)) == 0)
+        at += kCompareBlock;
+    while (at < limit && aEnd[-1 - at] == bEnd[-1 - at])
+        ++at;
+    return at;
+}
+
 // How many characters all three texts share at the start, taken back to just
 // behind a line feed, so that the shared part ends with a whole line.
 qsizetype sharedHead(QStringView a, QStringView b, QStringView c)
 {
     const qsizetype shortest = qMin(a.size(), qMin(b.size(), c.size()));
-    const auto end = a.begin() + shortest;
-    const auto inB = std::mismatch(a.begin(), end, b.begin()).first;
-    const auto inBoth = std::mismatch(a.begin(), inB, c.begin()).first;
-    return a.first(inBoth - a.begin()).lastIndexOf(u'\n') + 1;
+    const qsizetype inB = sharedStart(a.data(), b.data(), shortest);
+    const qsizetype inBoth = sharedStart(a.data(), c.data(), inB);
+    return a.first(inBoth).lastIndexOf(u'\n') + 1;
 }
 
 // How many characters all three share at the end, outside the first `head`,
@@ -347,9 +376,7 @@ qsizetype sharedHead(QStringView a, QStringView b, QStringView c)
 qsizetype sharedTail(QStringView a, QStringView b, QStringView c, qsizetype head)
 {
     const qsizetype longest = qMin(a.size(), qMin(b.size(), c.size())) - head;
-    const auto end = a.rbegin() + longest;
-    const auto inB = std::mismatch(a.rbegin(), end, b.rbegin()).first;
-    const qsizetype shared = std::mismatch(a.rbegin(), inB, c.rbegin()).first - a.rbegin();
+    const qsizetype shared = sharedEnd(a, c, sharedEnd(a, b, longest));
     const qsizetype lineFeed = a.last(shared).indexOf(u'\n');
     return lineFeed < 0 ? 0 : shared - lineFeed - 1;
 }
@@ -382,9 +409,7 @@ Run changedRun(QStringView ancestor, QStringView side)
 {
     const qsizetype head = sharedHead(ancestor, side, side);
     const qsizetype limit = qMin(ancestor.size(), side.size()) - head;
-    qsizetype shared =
-        std::mismatch(ancestor.rbegin(), ancestor.rbegin() + limit, side.rbegin()).first -
-        ancestor.rbegin();
+    qsizetype shared = sharedEnd(ancestor, side, limit);
     // Only whole lines count: the shared end is taken forward to a line
     // start of both.
     if (!startsLine(ancestor, ancestor.size() - shared) ||
