@@ -234,17 +234,21 @@ void Form1::Text4_Change()
     // The view's unsaved changes stay in the session, and the search shows them.
     m_session.keepViewChanges(Text5->databaseText());
     FileResult<QString> found;
-    // Both passes of one key stroke search one read of the file; the second
-    // reads it again only when the file was replaced or changed in between.
     DatabaseSnapshot snapshot;
     if (DatabaseFileExists(m_programDirectory) || m_session.holdsUnsavedChanges()) {
-        found = m_session.filter({Text4->text()}, snapshot);
-        if (found.okOrNoFile() && found.value.isEmpty()) {
-            const QStringList forms = retryUpperCaseForms(Text4->text());
-            if (DatabaseFileExists(m_programDirectory) || m_session.holdsUnsavedChanges())
-                found = m_session.filter(forms, snapshot);
-            Text4->setText(shownRetryForm(forms, found.value));
-            Text4->setCursorPosition(Text4->text().size());
+        // One search finds the lines of the text and of its upper-case
+        // forms: the text's lines where there are any, else the retry's.
+        const QString text = Text4->text();
+        const QStringList forms = retryUpperCaseForms(text);
+        found =
+            m_session.filter(forms.contains(text) ? forms : QStringList{text} + forms, snapshot);
+        if (found.okOrNoFile()) {
+            if (QString lines = linesHolding(found.value, text); !lines.isEmpty()) {
+                found.value = std::move(lines);
+            } else {
+                Text4->setText(shownRetryForm(forms, found.value));
+                Text4->setCursorPosition(Text4->text().size());
+            }
         }
     }
     Text5->setDatabaseText(found.value);

@@ -38,3 +38,20 @@ QString shownRetryForm(const QStringList &forms, const QString &found)
     }
     return forms.value(0);
 }
+
+QString linesHolding(const QString &lines, const QString &text)
+{
+    QString out;
+    for (qsizetype from = 0; from < lines.size();) {
+        qsizetype end = lines.indexOf(u"\r\n", from);
+        if (end < 0)
+            end = lines.size();
+        const QStringView line = QStringView(lines).sliced(from, end - from);
+        if (line.contains(text)) {
+            out.append(line);
+            out.append(u"\r\n");
+        }
+        from = end + 2;
+    }
+    return out;
+}

@@ -17,3 +17,6 @@ QStringList retryUpperCaseForms(const QString &text);
 // The form the search field shows after the retry found `found`: the first of
 // `forms` that found lines, else the first.
 QString shownRetryForm(const QStringList &forms, const QString &found);
+
+// The lines of `lines`, each ended by CR LF, that hold `text`.
+QString linesHolding(const QString &lines, const QString &text);

@@ -33,6 +33,21 @@ qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from)
     return hit;
 }
 
+qsizetype findAnyBytes(QByteArrayView bytes, const QList<QByteArray> &needles, qsizetype from)
+{
+    const char *data = bytes.data();
+    const qsizetype n = needles.front().size();
+    qsizetype hit = -1;
+    for (qsizetype at = Vector::findAnyBytes(bytes, needles, from, hit);
+         at >= 0 && at <= bytes.size() - n; ++at) {
+        for (const QByteArray &needle : needles) {
+            if (std::memcmp(data + at, needle.constData(), size_t(n)) == 0)
+                return at;
+        }
+    }
+    return hit;
+}
+
 bool isAscii(QByteArrayView bytes)
 {
     qsizetype at = Vector::asciiPrefix(bytes);

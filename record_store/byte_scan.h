@@ -5,13 +5,19 @@
 // byte_scan_portable.cpp.
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 
 namespace RecordStore::Internal {
 
 // The first position at or after `from` at which `needle` occurs in `bytes`,
 // or -1.
 qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from);
+// The same for the first of several needles, in one pass over the bytes; the
+// needles must be of one length, at least two bytes, and at most kMostNeedles.
+constexpr qsizetype kMostNeedles = 4;
+qsizetype findAnyBytes(QByteArrayView bytes, const QList<QByteArray> &needles, qsizetype from);
 // Whether every byte is below 0x80.
 bool isAscii(QByteArrayView bytes);
 // True when every line of `bytes` is non-empty and ends in CR LF: the bytes
@@ -27,6 +33,10 @@ namespace Vector {
 // screen, or -1 after setting `hit` to the needle's first position. The needle
 // is at least two bytes long.
 qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from, qsizetype &hit);
+// The same for findAnyBytes: `hit` is the first position where one of the
+// needles occurs.
+qsizetype findAnyBytes(QByteArrayView bytes, const QList<QByteArray> &needles, qsizetype from,
+                       qsizetype &hit);
 // How many bytes from the start it found below 0x80, or -1 when it found one
 // that is not.
 qsizetype asciiPrefix(QByteArrayView bytes);

@@ -11,6 +11,11 @@ qsizetype findBytes(QByteArrayView, QByteArrayView, qsizetype from, qsizetype &)
     return from;
 }
 
+qsizetype findAnyBytes(QByteArrayView, const QList<QByteArray> &, qsizetype from, qsizetype &)
+{
+    return from;
+}
+
 qsizetype asciiPrefix(QByteArrayView)
 {
     return 0;

@@ -46,6 +46,43 @@ qsizetype findBytes(QByteArrayView bytes, QByteArrayView needle, qsizetype from,
     return at;
 }
 
+// The same screen for every needle at once: a position passes when it holds
+// the first and the last byte of one of them.
+qsizetype findAnyBytes(QByteArrayView bytes, const QList<QByteArray> &needles, qsizetype from,
+                       qsizetype &hit)
+{
+    const char *data = bytes.data();
+    const qsizetype count = needles.size();
+    const qsizetype n = needles.front().size();
+    const qsizetype lastStart = bytes.size() - n;
+    __m128i firsts[kMostNeedles];
+    __m128i lasts[kMostNeedles];
+    for (qsizetype k = 0; k < count; ++k) {
+        firsts[k] = _mm_set1_epi8(needles[k].front());
+        lasts[k] = _mm_set1_epi8(needles[k].back());
+    }
+    qsizetype at = from;
+    for (; at + 15 <= lastStart; at += 16) {
+        const __m128i starts = load16(data + at);
+        const __m128i ends = load16(data + at + n - 1);
+        __m128i pass = _mm_setzero_si128();
+        for (qsizetype k = 0; k < count; ++k)
+            pass = _mm_or_si128(pass, _mm_and_si128(_mm_cmpeq_epi8(starts, firsts[k]),
+                                                    _mm_cmpeq_epi8(ends, lasts[k])));
+        for (unsigned candidates = unsigned(_mm_movemask_epi8(pass)); candidates;
+             candidates &= candidates - 1) {
+            const qsizetype candidate = at + __builtin_ctz(candidates);
+            for (const QByteArray &needle : needles) {
+                if (std::memcmp(data + candidate, needle.constData(), size_t(n)) == 0) {
+                    hit = candidate;
+                    return -1;
+                }
+            }
+        }
+    }
+    return at;
+}
+
 qsizetype asciiPrefix(QByteArrayView bytes)
 {
     qsizetype at = 0;

@@ -8,6 +8,7 @@
 
 #include "record_store/conflict_copies.h"
 #include "record_store/database_file.h"
+#include "record_store/decoding.h"
 #include "record_store/merge.h"
 #include "record_store/search_filter.h"
 
@@ -410,9 +411,16 @@ void DatabaseSession::remember(const QString &written, const ContentDigest &dige
 
 const QString &DatabaseSession::ancestor()
 {
-    // What a load of the written file gives, worked out when first needed.
+    // What a load of the written file gives, worked out when first needed:
+    // for a text of plain lines the text itself, with no encoding.
     if (m_written) {
-        m_ancestor = databaseTextOf((*m_written + QStringLiteral("\r\n")).toUtf8());
+        if (loadsAsWritten(*m_written)) {
+            m_ancestor = std::move(*m_written);
+            if (!m_ancestor.endsWith(kCrLf))
+                m_ancestor.append(kCrLf);
+        } else {
+            m_ancestor = databaseTextOf((*m_written + QStringLiteral("\r\n")).toUtf8());
+        }
         m_written.reset();
     }
     return m_ancestor;

@@ -143,6 +143,32 @@ std::optional<QString> plainDatabaseText(const QByteArray &bytes)
     return text;
 }
 
+bool loadsAsWritten(QStringView text)
+{
+    // The bytes must be plain lines (no empty line, CR only before LF, LF
+    // only after CR), must not start with a byte-order mark, and their
+    // decoding must hold no other line end character. Surrogates and
+    // noncharacters, which the encoding may not keep, are left to it.
+    if (text.isEmpty() || isLineEnd(text.front()) || text.front() == QChar(0xFEFF))
+        return false;
+    const char16_t *const begin = text.utf16();
+    const char16_t *const end = begin + text.size();
+    for (const char16_t *at = begin; at < end; ++at) {
+        const char16_t c = *at;
+        if (c > u'\r' && c < 0x2028)
+            continue;
+        if (c == u'\r') {
+            if (at + 1 == end || at[1] != u'\n' || at[-1] == u'\n')
+                return false;
+            ++at;
+        } else if (c == u'\n' || c == 0x2028 || c == 0x2029 || (c >= 0xD800 && c < 0xE000) ||
+                   (c >= 0xFDD0 && c < 0xFDF0) || c >= 0xFFFE) {
+            return false;
+        }
+    }
+    return true;
+}
+
 QString decodeDatabaseBytes(const QByteArray &bytes)
 {
     return decode(bytes);

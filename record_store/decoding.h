@@ -38,5 +38,10 @@ bool hasUtf16ByteOrderMark(QByteArrayView bytes);
 // empty line. Nothing when the file is not such a file, or starts with a
 // byte-order mark.
 std::optional<QString> plainDatabaseText(const QByteArray &bytes);
+// Whether plainDatabaseText gives `text` back (with CR LF after an unended
+// last line) from the file a write of `text` makes: its UTF-8 bytes and CR LF.
+// Told from the text, without encoding it; false for some texts that would
+// come back all the same (one that holds a surrogate pair, say).
+bool loadsAsWritten(QStringView text);
 
 } // namespace RecordStore::Internal

@@ -36,7 +36,9 @@ inline bool isLineEnd(char c)
 
 inline bool isLineEnd(QChar c)
 {
-    return isLineEndCharacter(c);
+    // Most characters lie between the line ends, and are told apart here.
+    const char16_t u = c.unicode();
+    return (u <= u'\r' || u >= 0x2028) && isLineEndCharacter(c);
 }
 
 // Calls `onLine(start, length, endLength)` for every line of the `size`

@@ -20,9 +20,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <git2.h>
 
 #include <QHash>
+#include <QSet>
 
 #include "record_store/internal.h"
 
@@ -107,6 +109,62 @@ std::optional<SideEdits> diff(const QByteArray &ancestor, qsizetype ancestorLine
     return edits;
 }
 
+// The lines that one side and the ancestor share at the start and, of the
+// rest, at the end.
+std::pair<qsizetype, qsizetype> sharedLines(const Lines &ancestor, const Lines &side)
+{
+    const qsizetype shortest = qMin(ancestor.size(), side.size());
+    qsizetype head = 0;
+    while (head < shortest && ancestor[head] == side[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < shortest - head &&
+           ancestor[ancestor.size() - 1 - tail] == side[side.size() - 1 - tail])
+        ++tail;
+    return {head, tail};
+}
+
+// Whether the `count` lines of `lines` from `from` on could stand one line
+// earlier or later with the same lines around them.
+bool runCanSlide(const Lines &lines, qsizetype from, qsizetype count)
+{
+    const qsizetype to = from + count;
+    return (to < lines.size() && lines[to] == lines[from]) ||
+           (from > 0 && lines[from - 1] == lines[to - 1]);
+}
+
+// One side's edits where the side and the ancestor differ in one run of
+// lines between those they share at the start and the end: lines only
+// added, only removed, or a few replaced by others that the ancestor's run
+// does not hold, where neither run could slide. libgit2's diff finds the
+// same lines shared and, with no line to match between the runs, makes them
+// one hunk that it leaves in place. Nothing where the diff must decide.
+std::optional<SideEdits> plainEdits(const Lines &ancestor, const Lines &side)
+{
+    constexpr qsizetype kMostReplaced = 32;
+    const auto [head, tail] = sharedLines(ancestor, side);
+    const qsizetype removed = ancestor.size() - head - tail;
+    const qsizetype added = side.size() - head - tail;
+    if (removed > 0 && added > 0) {
+        if (removed > kMostReplaced || added > kMostReplaced ||
+            runCanSlide(ancestor, head, removed) || runCanSlide(side, head, added))
+            return std::nullopt;
+        for (qsizetype k = head; k < head + removed; ++k) {
+            if (side.mid(head, added).contains(ancestor[k]))
+                return std::nullopt;
+        }
+    }
+    SideEdits edits;
+    edits.change.assign(ancestor.size(), SideEdits::kKept);
+    edits.added.assign(ancestor.size() + 1, {0, 0});
+    const qsizetype changed = qMin(removed, added);
+    for (qsizetype k = 0; k < removed; ++k)
+        edits.change[head + k] = k < changed ? int(head + k) : SideEdits::kRemoved;
+    if (added > changed)
+        edits.added[head + removed] = {int(head + changed), int(head + added)};
+    return edits;
+}
+
 void appendFromFile(MergedLines &merged, QStringView line)
 {
     merged.lines.append(line);
@@ -183,21 +241,49 @@ void keepSharedAdditionsOnce(Lines &merged, const Lines &ancestor, const Lines &
     }
 }
 
+// The lines a side's edits put in: those lines were changed into and those
+// added.
+QSet<QStringView> linesPutIn(const SideEdits &edits, const Lines &side)
+{
+    QSet<QStringView> lines;
+    for (const int change : edits.change) {
+        if (change >= 0)
+            lines.insert(side[change]);
+    }
+    for (const auto &[from, to] : edits.added) {
+        for (int k = from; k < to; ++k)
+            lines.insert(side[k]);
+    }
+    return lines;
+}
+
+// Whether a line that both sides hold more often than the ancestor can be
+// there: each side must have put it in.
+bool bothAddSomeLine(const SideEdits &mine, const Lines &window, const SideEdits &theirs,
+                     const Lines &file)
+{
+    return linesPutIn(mine, window).intersects(linesPutIn(theirs, file));
+}
+
 // Merges the lines between the lines that all three share at the start and
 // at the end.
 std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &window,
                                        const Lines &file)
 {
-    if (!libgit2Ready())
-        return std::nullopt;
-    Tokens tokens;
-    const QByteArray ancestorTokens = tokens.tokenize(ancestor);
-    const std::optional<SideEdits> mine =
-        diff(ancestorTokens, ancestor.size(), tokens.tokenize(window));
-    const std::optional<SideEdits> theirs =
-        diff(ancestorTokens, ancestor.size(), tokens.tokenize(file));
-    if (!mine || !theirs)
-        return std::nullopt;
+    std::optional<SideEdits> mine = plainEdits(ancestor, window);
+    std::optional<SideEdits> theirs = plainEdits(ancestor, file);
+    if (!mine || !theirs) {
+        if (!libgit2Ready())
+            return std::nullopt;
+        Tokens tokens;
+        const QByteArray ancestorTokens = tokens.tokenize(ancestor);
+        if (!mine)
+            mine = diff(ancestorTokens, ancestor.size(), tokens.tokenize(window));
+        if (!theirs)
+            theirs = diff(ancestorTokens, ancestor.size(), tokens.tokenize(file));
+        if (!mine || !theirs)
+            return std::nullopt;
+    }
 
     MergedLines merged;
     merged.lines.reserve(qMax(window.size(), file.size()));
@@ -208,7 +294,8 @@ std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &windo
         if (g < ancestor.size())
             appendCombined(merged, ancestor[g], window, mine->change[g], file, theirs->change[g]);
     }
-    keepSharedAdditionsOnce(merged.lines, ancestor, window, file);
+    if (bothAddSomeLine(*mine, window, *theirs, file))
+        keepSharedAdditionsOnce(merged.lines, ancestor, window, file);
     return merged;
 }
 
@@ -244,15 +331,43 @@ std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window
 
 namespace {
 
+// How many of the first `limit` characters `a` and `b` share at the start, or
+// of the last `limit` at the end; compared a block at a time.
+constexpr qsizetype kCompareBlock = 1024;
+
+qsizetype sharedStart(const QChar *a, const QChar *b, qsizetype limit)
+{
+    qsizetype at = 0;
+    while (at + kCompareBlock <= limit &&
+           std::memcmp(a + at, b + at, kCompareBlock * sizeof(QChar)) == 0)
+        at += kCompareBlock;
+    while (at < limit && a[at] == b[at])
+        ++at;
+    return at;
+}
+
+qsizetype sharedEnd(QStringView a, QStringView b, qsizetype limit)
+{
+    const QChar *aEnd = a.data() + a.size();
+    const QChar *bEnd = b.data() + b.size();
+    qsizetype at = 0;
+    while (at + kCompareBlock <= limit &&
+           std::memcmp(aEnd - at - kCompareBlock, bEnd - at - kCompareBlock,
+                       kCompareBlock * sizeof(QChar)) == 0)
+        at += kCompareBlock;
+    while (at < limit && aEnd[-1 - at] == bEnd[-1 - at])
+        ++at;
+    return at;
+}
+
 // How many characters all three texts share at the start, taken back to just
 // behind a line feed, so that the shared part ends with a whole line.
 qsizetype sharedHead(QStringView a, QStringView b, QStringView c)
 {
     const qsizetype shortest = qMin(a.size(), qMin(b.size(), c.size()));
-    const auto end = a.begin() + shortest;
-    const auto inB = std::mismatch(a.begin(), end, b.begin()).first;
-    const auto inBoth = std::mismatch(a.begin(), inB, c.begin()).first;
-    return a.first(inBoth - a.begin()).lastIndexOf(u'\n') + 1;
+    const qsizetype inB = sharedStart(a.data(), b.data(), shortest);
+    const qsizetype inBoth = sharedStart(a.data(), c.data(), inB);
+    return a.first(inBoth).lastIndexOf(u'\n') + 1;
 }
 
 // How many characters all three share at the end, outside the first `head`,
@@ -261,17 +376,145 @@ qsizetype sharedHead(QStringView a, QStringView b, QStringView c)
 qsizetype sharedTail(QStringView a, QStringView b, QStringView c, qsizetype head)
 {
     const qsizetype longest = qMin(a.size(), qMin(b.size(), c.size())) - head;
-    const auto end = a.rbegin() + longest;
-    const auto inB = std::mismatch(a.rbegin(), end, b.rbegin()).first;
-    const qsizetype shared = std::mismatch(a.rbegin(), inB, c.rbegin()).first - a.rbegin();
+    const qsizetype shared = sharedEnd(a, c, sharedEnd(a, b, longest));
     const qsizetype lineFeed = a.last(shared).indexOf(u'\n');
     return lineFeed < 0 ? 0 : shared - lineFeed - 1;
 }
 
 } // namespace
 
+namespace {
+
+// The run of lines in which a side differs from the ancestor, in characters:
+// the ancestor's [from, ancestorTo) became the side's [from, sideTo). The
+// lines around it are those sharedLines counts.
+struct Run
+{
+    qsizetype from;
+    qsizetype ancestorTo;
+    qsizetype sideTo;
+
+    bool isEmpty() const
+    {
+        return from == ancestorTo && from == sideTo;
+    }
+};
+
+bool startsLine(QStringView text, qsizetype at)
+{
+    return at == 0 || text[at - 1] == u'\n';
+}
+
+Run changedRun(QStringView ancestor, QStringView side)
+{
+    const qsizetype head = sharedHead(ancestor, side, side);
+    const qsizetype limit = qMin(ancestor.size(), side.size()) - head;
+    qsizetype shared = sharedEnd(ancestor, side, limit);
+    // Only whole lines count: the shared end is taken forward to a line
+    // start of both.
+    if (!startsLine(ancestor, ancestor.size() - shared) ||
+        !startsLine(side, side.size() - shared)) {
+        const qsizetype lineFeed = ancestor.last(shared).indexOf(u'\n');
+        shared = lineFeed < 0 ? 0 : shared - lineFeed - 1;
+    }
+    return {head, ancestor.size() - shared, side.size() - shared};
+}
+
+// The line that starts at `at`, or ends just before it (`after` false), if any.
+std::optional<QStringView> lineAt(QStringView text, qsizetype at, bool after)
+{
+    if (after ? at >= text.size() : at == 0)
+        return std::nullopt;
+    const qsizetype lineFeed = text.indexOf(u'\n', at);
+    const Lines lines =
+        linesOf(after ? text.sliced(at, (lineFeed < 0 ? text.size() : lineFeed + 1) - at)
+                      : text.first(at).sliced(text.first(at - 1).lastIndexOf(u'\n') + 1));
+    return lines.value(0);
+}
+
+// Whether libgit2's diff of the side against the ancestor is the run alone,
+// as plainEdits tells it (its lines put in `putIn`).
+bool runIsPlain(QStringView ancestor, QStringView side, const Run &run, Lines &putIn)
+{
+    constexpr qsizetype kMostLinesInRun = 1000;
+    const Lines removed = linesOf(ancestor.sliced(run.from, run.ancestorTo - run.from));
+    putIn = linesOf(side.sliced(run.from, run.sideTo - run.from));
+    const std::optional<QStringView> before = lineAt(ancestor, run.from, false);
+    const auto slides = [&](const Lines &lines, QStringView text, qsizetype to) {
+        const std::optional<QStringView> after = lineAt(text, to, true);
+        return !lines.isEmpty() &&
+               ((after && *after == lines.front()) || (before && *before == lines.back()));
+    };
+    if (slides(removed, ancestor, run.ancestorTo) || slides(putIn, side, run.sideTo))
+        return false;
+    if (removed.isEmpty() || putIn.isEmpty())
+        return removed.size() + putIn.size() <= kMostLinesInRun;
+    return removed.size() <= 32 && putIn.size() <= 32 &&
+           std::none_of(removed.cbegin(), removed.cend(),
+                        [&](QStringView line) { return putIn.contains(line); });
+}
+
+void addMerged(MergedText &into, const MergedText &part)
+{
+    into.text += part.text;
+    MergeReport &report = into.report;
+    report.fromFile += part.report.fromFile;
+    report.removedInFile += part.report.removedInFile;
+    report.inTwoVersions += part.report.inTwoVersions;
+    report.changedAndRemoved += part.report.changedAndRemoved;
+}
+
+// Where each side changed one plain run of lines and at least two lines that
+// every side keeps lie between the runs, the merge of the whole is the merge
+// of the part before the second of those lines followed by that of the rest,
+// each of which sees one side's change alone: the lines between are not
+// parted or compared at all. Nothing where the texts are not such.
+std::optional<MergedText> mergeApart(QStringView ancestor, QStringView window, QStringView file)
+{
+    const Run mine = changedRun(ancestor, window);
+    const Run theirs = changedRun(ancestor, file);
+    if (mine.isEmpty() || theirs.isEmpty())
+        return std::nullopt;
+    const bool windowFirst = mine.ancestorTo <= theirs.from;
+    const Run &first = windowFirst ? mine : theirs;
+    const Run &second = windowFirst ? theirs : mine;
+    if (first.ancestorTo > second.from ||
+        QStringView(ancestor)
+                .sliced(first.ancestorTo, second.from - first.ancestorTo)
+                .count(u'\n') < 2)
+        return std::nullopt;
+    Lines windowLines;
+    Lines fileLines;
+    if (!runIsPlain(ancestor, window, mine, windowLines) ||
+        !runIsPlain(ancestor, file, theirs, fileLines) ||
+        std::any_of(windowLines.cbegin(), windowLines.cend(),
+                    [&](QStringView line) { return fileLines.contains(line); }))
+        return std::nullopt;
+    // The parts meet at the start of the line just before the second run: a
+    // side whose run comes first holds that line as far from its end as the
+    // ancestor does, the other as far from its start.
+    const qsizetype at = ancestor.first(second.from - 1).lastIndexOf(u'\n') + 1;
+    const auto split = [&](QStringView side, bool changedFirst) {
+        return changedFirst ? at + side.size() - ancestor.size() : at;
+    };
+    const qsizetype windowAt = split(window, windowFirst);
+    const qsizetype fileAt = split(file, !windowFirst);
+    std::optional<MergedText> merged =
+        mergeTexts(ancestor.first(at), window.first(windowAt), file.first(fileAt));
+    const std::optional<MergedText> rest =
+        mergeTexts(ancestor.sliced(at), window.sliced(windowAt), file.sliced(fileAt));
+    if (!merged || !rest)
+        return std::nullopt;
+    addMerged(*merged, *rest);
+    return merged;
+}
+
+} // namespace
+
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file)
 {
+    if (std::optional<MergedText> apart = mergeApart(ancestor, window, file))
+        return apart;
     // What all three share at the start and the end stays as it stands; the
     // lines between are merged.
     const qsizetype head = sharedHead(ancestor, window, file);

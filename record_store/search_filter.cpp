@@ -123,22 +123,34 @@ QString matchingLines(QByteArrayView bytes, const QList<QByteArray> &needles,
                       const QStringList &searchTexts)
 {
     QString out;
-    forEachMatchingLine(bytes.data(), bytes.size(), shortest(needles),
+    const auto onLine = [&](qsizetype start, qsizetype length) {
+        const QByteArrayView line = bytes.sliced(start, length);
+        if (isAscii(line)) {
+            out.append(QLatin1String(line.data(), line.size()));
+            out.append(kCrLf);
+            return;
+        }
+        QString decoded;
+        appendLine(decoded, line, start == 0);
+        out.append(filterText(decoded, searchTexts));
+    };
+    // Needles of one length (a text and its capitals, say) are looked for in
+    // one pass; others each in a pass of its own.
+    const qsizetype length = shortest(needles);
+    if (needles.size() > 1 && needles.size() <= kMostNeedles && length > 1 &&
+        std::all_of(needles.cbegin(), needles.cend(),
+                    [length](const QByteArray &needle) { return needle.size() == length; })) {
+        forEachMatchingLine(
+            bytes.data(), bytes.size(), length,
+            [&](qsizetype from) { return findAnyBytes(bytes, needles, from); }, onLine);
+        return out;
+    }
+    forEachMatchingLine(bytes.data(), bytes.size(), length,
                         firstOfSearches(needles.size(),
                                         [&](qsizetype k, qsizetype from) {
                                             return findBytes(bytes, needles[k], from);
                                         }),
-                        [&](qsizetype start, qsizetype length) {
-                            const QByteArrayView line = bytes.sliced(start, length);
-                            if (isAscii(line)) {
-                                out.append(QLatin1String(line.data(), line.size()));
-                                out.append(kCrLf);
-                                return;
-                            }
-                            QString decoded;
-                            appendLine(decoded, line, start == 0);
-                            out.append(filterText(decoded, searchTexts));
-                        });
+                        onLine);
     return out;
 }
 

@@ -549,6 +549,8 @@ void MainWindowTest::upperCaseRetry()
              (QStringList{"DİP-8", "DIP-8\r\nDİP-8 DIP-8\r\nDİP-8\r\n"}));
     QCOMPARE(retry("pic16f84", "PIC16F84\r\n"), (QStringList{"PIC16F84", "PIC16F84\r\n"}));
     QCOMPARE(retry("zi", "PIC16F84\r\n"), (QStringList{"Zİ", ""}));
+    // Where the text itself is found, its capitals' lines are not shown.
+    QCOMPARE(retry("r1", "R1 a\r\nr1 b\r\nR1 c\r\n"), (QStringList{"r1", "r1 b\r\n"}));
 }
 
 void MainWindowTest::updateWithoutPickOnlyClears()
