@@ -110,23 +110,27 @@ void measureLongLog(Figures &f, int reps)
     f["save_long_log"] = median(long_);
 }
 
-// The Saves of three machines sharing `directory`, `days` days of them; the
-// times of those of the last day.
-QList<double> liveDays(const QString &directory, int days)
+// The Saves of three machines sharing each of `directories`, `days` days of
+// them, a Save in each folder in turn; the times of those of the last day, by
+// folder.
+QList<QList<double>> liveDays(const QStringList &directories, int days)
 {
-    QList<Machine> machines;
-    for (const char *name : {"b1", "b2", "b3"}) {
-        machines.append({name, DatabaseSession(directory), QString()});
-        useMachine(name);
-        machines.last().view = machines.last().session.load().value;
+    QList<QList<Machine>> folders;
+    for (const QString &directory : directories) {
+        folders.append(QList<Machine>());
+        for (const char *name : {"b1", "b2", "b3"}) {
+            folders.last().append({name, DatabaseSession(directory), QString()});
+            useMachine(name);
+            folders.last().last().view = folders.last().last().session.load().value;
+        }
     }
-    QList<double> last;
+    QList<QList<double>> last(directories.size());
     int k = 0;
-    for (int day = 1; day <= days; ++day)
-        for (int save = 0; save < kSavesADay; ++save)
-            for (Machine &machine : machines)
-                if (const double ms = saveOnce(machine, ++k); day == days)
-                    last << ms;
+    for (int day = 1; day <= days; ++day, k += 3 * kSavesADay)
+        for (int save = 0; save < 3 * kSavesADay; ++save)
+            for (qsizetype f = 0; f < folders.size(); ++f)
+                if (const double ms = saveOnce(folders[f][save % 3], k + save); day == days)
+                    last[f] << ms;
     return last;
 }
 
@@ -146,20 +150,22 @@ void measureYear(Figures &f, int days)
     // The year is lived in memory where the system has a folder there:
     // 54,750 Saves, each flushed to disk three times, would take hours on a
     // disk. Its first and last day are timed there, and on the disk: one day
-    // from a new database, and one from a copy of the year's folder.
+    // from a new database and one from a copy of the year's folder, a Save
+    // in each in turn.
     QTemporaryDir memory(QDir("/dev/shm").exists() ? "/dev/shm/stockbook-year-XXXXXX"
                                                   : QString());
     QTemporaryDir disk;
     const QString database = generateDatabase(1000);
     check(WriteDatabaseFile(memory.path(), database).ok(), "cannot write");
-    f["day_1_save_memory"] = median(liveDays(memory.path(), 1));
-    f["day_last_save_memory"] = median(liveDays(memory.path(), days - 1));
+    f["day_1_save_memory"] = median(liveDays({memory.path()}, 1).first());
+    f["day_last_save_memory"] = median(liveDays({memory.path()}, days - 1).first());
     check(QDir().mkpath(disk.path() + "/new") &&
               WriteDatabaseFile(disk.path() + "/new", database).ok(),
           "cannot write");
     copyFolder(memory.path(), disk.path() + "/year");
-    f["day_1_save"] = median(liveDays(disk.path() + "/new", 1));
-    f["day_last_save"] = median(liveDays(disk.path() + "/year", 1));
+    const QList<QList<double>> onDisk = liveDays({disk.path() + "/new", disk.path() + "/year"}, 1);
+    f["day_1_save"] = median(onDisk[0]);
+    f["day_last_save"] = median(onDisk[1]);
     qint64 bytes = 0;
     int files = 0;
     for (QDirIterator it(memory.path() + "/stockbook-versions", QDir::Files); it.hasNext();
