@@ -509,6 +509,40 @@ std::optional<MergedText> mergeApart(QStringView ancestor, QStringView window, Q
     return merged;
 }
 
+// A blank line of a searched view that the whole no longer holds.
+constexpr qsizetype kNowhere = -1;
+
+// Where each line of `part` stands in `whole`, in order; nothing when a line
+// that is not blank is no longer there. A blank line stands at the first
+// blank line of the whole before the part's next line, or nowhere: searches
+// show no blank lines, so the part's were typed into the view, and a write
+// of the whole keeps only what its load gives, whose collapse drops them.
+std::optional<std::vector<qsizetype>> placesInWhole(const Lines &part, const Lines &whole)
+{
+    std::vector<qsizetype> at;
+    at.reserve(size_t(part.size()));
+    qsizetype k = 0;
+    qsizetype next = 0; // the part's next line that is not blank
+    for (qsizetype g = 0; g < part.size(); ++g) {
+        const bool blank = part[g].isEmpty();
+        if (blank) {
+            next = std::max(next, g + 1);
+            while (next < part.size() && part[next].isEmpty())
+                ++next;
+        }
+        const QStringView until = blank && next < part.size() ? part[next] : part[g];
+        while (k < whole.size() && whole[k] != part[g] && whole[k] != until)
+            ++k;
+        if (k < whole.size() && whole[k] == part[g])
+            at.push_back(k++);
+        else if (blank)
+            at.push_back(kNowhere);
+        else
+            return std::nullopt;
+    }
+    return at;
+}
+
 } // namespace
 
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file)
@@ -534,20 +568,13 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
 
 std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, QStringView whole)
 {
-    // Where each line of the part stands in the whole, in order; when one is
-    // no longer there, the plain three-way merge decides.
+    // When a line of the part is no longer in the whole, the plain three-way
+    // merge decides.
     const Lines ancestor = linesOf(part);
     const Lines file = linesOf(whole);
-    std::vector<qsizetype> at;
-    at.reserve(size_t(ancestor.size()));
-    qsizetype k = 0;
-    for (const QStringView line : ancestor) {
-        while (k < file.size() && file[k] != line)
-            ++k;
-        if (k == file.size())
-            return mergeTexts(part, window, whole);
-        at.push_back(k++);
-    }
+    const std::optional<std::vector<qsizetype>> at = placesInWhole(ancestor, file);
+    if (!at)
+        return mergeTexts(part, window, whole);
     if (!libgit2Ready())
         return std::nullopt;
     const Lines mine = linesOf(window);
@@ -559,23 +586,25 @@ std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, Q
         return std::nullopt;
     // The whole's other lines stay; the window's edits of the part are made
     // where the part's lines stand, its additions after the other lines
-    // before the next of them, as the three-way merge places them.
+    // before the next of them, as the three-way merge places them. A blank
+    // line the whole lacks stays out of it unless the window changed it.
     Lines merged;
     merged.reserve(file.size() + mine.size());
     qsizetype next = 0;
     for (qsizetype g = 0; g <= ancestor.size(); ++g) {
-        const qsizetype stop = g < ancestor.size() ? at[size_t(g)] : file.size();
+        const qsizetype place = g < ancestor.size() ? (*at)[size_t(g)] : file.size();
+        const qsizetype stop = place == kNowhere ? next : place;
         merged.append(file.mid(next, stop - next));
         const auto [from, to] = edits->added[size_t(g)];
         merged.append(mine.mid(from, to - from));
         if (g == ancestor.size())
             break;
         const int change = edits->change[size_t(g)];
-        if (change == SideEdits::kKept)
+        if (change == SideEdits::kKept && place != kNowhere)
             merged.append(file[stop]);
         else if (change >= 0)
             merged.append(mine[change]);
-        next = stop + 1;
+        next = place == kNowhere ? stop : stop + 1;
     }
     return MergedText{textOf(merged), {}};
 }

@@ -90,6 +90,7 @@ private slots:
     void addConditions();
     void saveRule_data();
     void saveRule();
+    void searchedEditAfterSavedBlankLine();
     void changeOfCountRoad();
     void pickOnEveryClick();
     void pickNeedsLineEnd();
@@ -422,6 +423,20 @@ void MainWindowTest::saveRule()
     QCOMPARE(messages.texts().size(), written.isEmpty() ? 0 : 1);
     QCOMPARE(w.dir.readDatabase(), written.isEmpty() ? file : written);
     QCOMPARE(w->view()->databaseText(), view);
+}
+
+void MainWindowTest::searchedEditAfterSavedBlankLine()
+{
+    // A searched Save's blank line, which a load drops: the next edit stays in place.
+    Window w("\r\nR\r\nH\r\n\r\n");
+    w.open();
+    MessageCatcher messages;
+    w->typeSearch("R");
+    for (const char *view : {"R\r\n\r\nX\r\n", "R2\r\n\r\nX\r\n"}) {
+        w->view()->setDatabaseText(view);
+        w->click(Save);
+    }
+    QCOMPARE(w.dir.readDatabase(), QByteArray("\r\nR2\r\nH\r\nX\r\n\r\n"));
 }
 
 void MainWindowTest::changeOfCountRoad()
