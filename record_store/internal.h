@@ -76,6 +76,17 @@ template <typename T> FileResult<T> failure(const QString &reason)
     return {FileStatus::Failed, reason, T{}};
 }
 
+template <> inline FileResult<void> failure<void>(const QString &reason)
+{
+    return {FileStatus::Failed, reason};
+}
+
+// An operation that gives no value, done.
+inline FileResult<void> done()
+{
+    return {};
+}
+
 // What `work` gives, or, when memory runs out on the way, a failure that says
 // so: the program goes on, the file stays as it was.
 template <typename T, typename Work> FileResult<T> unlessOutOfMemory(Work work)
