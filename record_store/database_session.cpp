@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The database session: what the window last read from or wrote to the
-// database file, and what Save and Update write, merged with the changes
-// another program (a second window, a sync tool, an editor) made meanwhile
-// and with the copies sync tools leave beside the file.
+// database file, the text a searched view stands for, and the whole text
+// Save and Update hand to the write (database_write.cpp), which merges it
+// with the changes another program (a second window, a sync tool, an
+// editor) made meanwhile and with the copies sync tools leave beside the
+// file.
 #include "record_store/database_session.h"
 
 #include "record_store/conflict_copies.h"
