@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The versions folder as a write uses it: just before the rename, the
-// content the file holds and the content written are kept and the write is
-// recorded in this machine's log; after it, what no machine needs any more
-// goes.
+// The versions folder as a write uses it: the history opened once for the
+// write; just before the rename, the content the file holds and the content
+// written kept and the write recorded in this machine's log; after it, what
+// no machine needs any more pruned.
 #include "record_store/versions.h"
 
 #include <algorithm>
