@@ -136,7 +136,7 @@ void Form1::explainRefusedPastes()
 void Form1::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_session.unreadableReason() && !m_warnedOfUnreadableDatabase) {
+    if (!m_session.writable().ok() && !m_warnedOfUnreadableDatabase) {
         m_warnedOfUnreadableDatabase = true;
         QTimer::singleShot(0, this, &Form1::warnUnreadableDatabase);
     }
@@ -372,10 +372,10 @@ void Form1::reportCopies(const QList<CopyReport> &copies)
 // it: says so and returns true.
 bool Form1::writingIsRefused()
 {
-    const std::optional<QString> reason = m_session.unreadableReason();
-    if (!reason)
+    const FileResult<void> writable = m_session.writable();
+    if (writable.ok())
         return false;
-    warn(Messages::writingRefused(m_programDirectory, *reason));
+    warn(Messages::writingRefused(m_programDirectory, writable.reason));
     return true;
 }
 
@@ -386,6 +386,5 @@ void Form1::warn(const QString &text)
 
 void Form1::warnUnreadableDatabase()
 {
-    warn(Messages::unreadableDatabase(m_programDirectory,
-                                      m_session.unreadableReason().value_or(QString())));
+    warn(Messages::unreadableDatabase(m_programDirectory, m_session.writable().reason));
 }

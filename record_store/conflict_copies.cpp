@@ -108,6 +108,50 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
     return result;
 }
 
+QList<CopyReport> PendingCopies::mergeInto(const FileSystem::Folder &programFolder,
+                                           const QStringList &names, const History *history,
+                                           QString &text, const ContentId &textBase)
+{
+    QList<CopyReport> reports;
+    for (const QString &name : names) {
+        if (std::any_of(m_copies.cbegin(), m_copies.cend(),
+                        [&name](const Copy &copy) { return copy.name == name; }))
+            continue;
+        CopyMerge merged = mergeConflictCopy(programFolder, history, name, text, textBase);
+        if (!merged.report.unreadable)
+            m_copies.append({name, merged.id, merged.bytes});
+        reports.append(merged.report);
+    }
+    return reports;
+}
+
+bool PendingCopies::holdWhatWasRead(const History &history, const ContentId &read) const
+{
+    return std::any_of(m_copies.cbegin(), m_copies.cend(), [&](const Copy &copy) {
+        return !history.knows(copy.id) || history.descendsFrom(copy.id, read);
+    });
+}
+
+QList<std::pair<ContentId, QByteArray>> PendingCopies::versions() const
+{
+    QList<std::pair<ContentId, QByteArray>> contents;
+    for (const Copy &copy : m_copies)
+        contents.append({copy.id, copy.bytes});
+    return contents;
+}
+
+void PendingCopies::removeWritten(const FileSystem::Folder &programFolder)
+{
+    for (const Copy &copy : std::as_const(m_copies)) {
+        const FileResult<QByteArray> now =
+            FileSystem::readFileIn(programFolder, copy.name, kLargestDatabaseFile);
+        // One that cannot be removed is merged again, to the same text.
+        if (now.ok() && contentIdOf(now.value) == copy.id)
+            static_cast<void>(FileSystem::removeFileIn(programFolder, copy.name));
+    }
+    m_copies.clear();
+}
+
 } // namespace Internal
 
 } // namespace RecordStore

@@ -34,4 +34,34 @@ QStringList conflictCopiesIn(const FileSystem::Folder &programFolder);
 CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
                             const QString &name, QString &text, const ContentId &textBase);
 
+// The conflict copies merged into the window's text and not yet written: the
+// write that takes them in keeps their contents as versions and names them
+// as parents, and then they leave the folder.
+class PendingCopies
+{
+public:
+    // Merges into `text`, whose content descends from `textBase`, the copies
+    // `names` in `programFolder` not merged yet (see mergeConflictCopy),
+    // against `history` where there is one.
+    QList<CopyReport> mergeInto(const FileSystem::Folder &programFolder, const QStringList &names,
+                                const History *history, QString &text, const ContentId &textBase);
+    // Whether a copy holds what the window read, `read`, a content the logs
+    // know to descend from it, or one no log knows (which may).
+    bool holdWhatWasRead(const History &history, const ContentId &read) const;
+    // The contents of the copies, by their ids, as the write keeps them.
+    QList<std::pair<ContentId, QByteArray>> versions() const;
+    // After the write that took them in: removes each copy that is as it was
+    // merged (one that changed since stays, and is merged again next time).
+    void removeWritten(const FileSystem::Folder &programFolder);
+
+private:
+    struct Copy
+    {
+        QString name;
+        ContentId id;
+        QByteArray bytes;
+    };
+    QList<Copy> m_copies;
+};
+
 } // namespace RecordStore::Internal

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The database session: what the window last read from or wrote to the
-// database file, and what Save and Update write, merged with the changes
-// another program (a second window, a sync tool, an editor) made meanwhile
-// and with the copies sync tools leave beside the file.
+// database file, the text a searched view stands for, and the whole text
+// Save and Update hand to the write (database_write.cpp), which merges it
+// with the changes another program (a second window, a sync tool, an
+// editor) made meanwhile and with the copies sync tools leave beside the
+// file.
 #include "record_store/database_session.h"
 
 #include "record_store/conflict_copies.h"
 #include "record_store/database_file.h"
+#include "record_store/database_write.h"
 #include "record_store/decoding.h"
 #include "record_store/merge.h"
 #include "record_store/search_filter.h"
@@ -18,36 +21,16 @@ using namespace Internal;
 
 namespace {
 
-// A write whose file keeps changing between the merge and the rename is
-// merged again, this many times at most.
-constexpr int kWriteAttempts = 8;
-
-FileResult<WrittenDatabase> written(WrittenDatabase database)
-{
-    return {FileStatus::Ok, QString(), std::move(database)};
-}
-
 FileResult<WrittenDatabase> recordNotFound()
 {
     return {FileStatus::NotFound, QString(), WrittenDatabase{}};
 }
 
-// Adds what a further merge took in to `into`.
-void addReport(MergeReport &into, const MergeReport &from)
-{
-    into.merged = true;
-    into.fromFile += from.fromFile;
-    into.removedInFile += from.removedInFile;
-    into.inTwoVersions += from.inTwoVersions;
-    into.changedAndRemoved += from.changedAndRemoved;
-    into.withoutAncestor = into.withoutAncestor || from.withoutAncestor;
-    into.onOneSideOnly += from.onOneSideOnly;
-}
-
 } // namespace
 
 DatabaseSession::DatabaseSession(const QString &programDirectory)
-    : m_programDirectory(programDirectory), m_folder(std::make_shared<ProgramFolder>())
+    : m_programDirectory(programDirectory), m_folder(std::make_shared<ProgramFolder>()),
+      m_pendingCopies(std::make_shared<PendingCopies>())
 {
 }
 
@@ -66,15 +49,15 @@ FileResult<QString> DatabaseSession::load()
         return file.with(std::move(text));
     });
     if (!loaded.okOrNoFile())
-        m_unreadableReason = loaded.reason;
+        m_writable = failure<void>(loaded.reason);
     m_ancestor = loaded.value;
     m_written.reset();
     return loaded;
 }
 
-std::optional<QString> DatabaseSession::unreadableReason() const
+FileResult<void> DatabaseSession::writable() const
 {
-    return m_unreadableReason;
+    return m_writable;
 }
 
 bool DatabaseSession::viewHoldsWholeDatabase() const
@@ -171,13 +154,16 @@ FileResult<bool> DatabaseSession::catchUp()
     }
     QString fileText = databaseTextOf(now.value.bytes);
     if (m_unsaved) {
-        const std::optional<QString> base = ancestorOf(now.value.bytes);
-        std::optional<MergedText> merged = base ? mergeTexts(*base, *m_unsaved, fileText)
-                                                : mergeWithoutAncestor(*m_unsaved, fileText);
+        // The ancestor the next write would merge against.
+        const std::optional<QString> common =
+            DatabaseWrite(m_programDirectory, m_folder->folder, base())
+                .ancestorOf(now.value.bytes, *m_pendingCopies);
+        std::optional<MergedText> merged = common ? mergeTexts(*common, *m_unsaved, fileText)
+                                                  : mergeWithoutAncestor(*m_unsaved, fileText);
         if (!merged)
             return failure<bool>(
                 Texts::tr("another program's changes to the file could not be merged"));
-        addReport(m_mergedBySearch, merged->report);
+        addMergeReport(m_mergedBySearch, merged->report);
         m_unsaved = std::move(merged->text);
     }
     readAsBase(now, fileText);
@@ -234,8 +220,8 @@ std::optional<QString> DatabaseSession::followFile(const QString &view)
 
 FileResult<WrittenDatabase> DatabaseSession::save(const QString &view)
 {
-    if (m_unreadableReason)
-        return failure<WrittenDatabase>(*m_unreadableReason);
+    if (!m_writable.ok())
+        return m_writable.with(WrittenDatabase{});
     const FileResult<QString> whole = wholeText(view);
     if (!whole.ok())
         return whole.with(WrittenDatabase{});
@@ -245,8 +231,8 @@ FileResult<WrittenDatabase> DatabaseSession::save(const QString &view)
 FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const QString &before,
                                                     const QString &after)
 {
-    if (m_unreadableReason)
-        return failure<WrittenDatabase>(*m_unreadableReason);
+    if (!m_writable.ok())
+        return m_writable.with(WrittenDatabase{});
     const FileResult<QString> whole = wholeText(view);
     if (!whole.ok())
         return whole.with(WrittenDatabase{});
@@ -260,140 +246,39 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
     return result;
 }
 
-FileResult<WrittenDatabase> DatabaseSession::writeComposed(const Compose &compose)
-{
-    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-        const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
-        if (!now.okOrNoFile())
-            return failure<WrittenDatabase>(now.reason);
-        const FileResult<WrittenDatabase> composed = compose(now);
-        if (!composed.okOrNoFile())
-            return composed;
-        WriteRecord record{{m_knownId}, {}, m_idsSeen, m_folder->folder};
-        record.knownIds.append({m_known, m_knownId});
-        for (const MergedCopy &copy : std::as_const(m_mergedCopies))
-            record.copies.append({copy.id, copy.bytes});
-        const FileResult<WrittenContent> done =
-            writeDatabase(m_programDirectory, composed.value.text, digestOf(now), record);
-        if (done.status == FileStatus::Changed)
-            continue;
-        if (!done.ok())
-            return failure<WrittenDatabase>(done.reason);
-        m_idsSeen.clear();
-        remember(composed.value.text, done.value.digest, done.value.id);
-        removeMergedCopies();
-        return composed;
-    }
-    return failure<WrittenDatabase>(
-        Texts::tr("another program kept changing the file while it was being written"));
-}
-
 QList<CopyReport> DatabaseSession::mergeConflictCopies(QString &text)
 {
-    return mergeCopiesInto(text, [this] { return m_knownId; });
-}
-
-QList<CopyReport> DatabaseSession::mergeCopiesInto(QString &text,
-                                                   const std::function<QByteArray()> &textBase)
-{
-    QList<CopyReport> reports;
     const QStringList names = ListConflictCopies(m_programDirectory);
     if (names.isEmpty() || !m_folder->folder.state)
-        return reports;
-    const FileResult<History> history = History::open(m_folder->folder, m_programDirectory, false);
-    const QByteArray base = textBase();
-    for (const QString &name : names) {
-        if (std::any_of(m_mergedCopies.cbegin(), m_mergedCopies.cend(),
-                        [&name](const MergedCopy &copy) { return copy.name == name; }))
-            continue;
-        CopyMerge merged = mergeConflictCopy(
-            m_folder->folder, history.ok() ? &history.value : nullptr, name, text, base);
-        if (!merged.report.unreadable)
-            m_mergedCopies.append({name, merged.id, merged.bytes});
-        reports.append(merged.report);
-    }
-    return reports;
-}
-
-void DatabaseSession::removeMergedCopies()
-{
-    // The copies are kept in the versions folder by the write. One that
-    // changed since it was merged stays, and is merged again next time.
-    for (const MergedCopy &copy : std::as_const(m_mergedCopies)) {
-        const FileResult<QByteArray> now =
-            FileSystem::readFileIn(m_folder->folder, copy.name, kLargestDatabaseFile);
-        if (now.ok() && contentIdOf(now.value) == copy.id)
-            static_cast<void>(FileSystem::removeFileIn(m_folder->folder, copy.name));
-    }
-    m_mergedCopies.clear();
+        return {};
+    const FileResult<History> history = openHistory();
+    return m_pendingCopies->mergeInto(m_folder->folder, names,
+                                      history.ok() ? &history.value : nullptr, text, m_knownId);
 }
 
 FileResult<WrittenDatabase> DatabaseSession::writeWhole(const QString &whole)
 {
-    // The copies merged here are merged again after a failed write.
-    const QList<MergedCopy> mergedBefore = m_mergedCopies;
-    QString text = whole;
-    const QList<CopyReport> copies = mergeConflictCopies(text);
-    const FileResult<WrittenDatabase> result =
-        writeComposed([&](const FileResult<FileBytes> &now) -> FileResult<WrittenDatabase> {
-            WrittenDatabase out{text, m_mergedBySearch, copies};
-            // A file that is gone is written anew; one that only changed its
-            // encoding or line ends holds no change of another program.
-            if (now.status != FileStatus::Ok || digestOf(now) == m_known)
-                return written(out);
-            const QString fileText = databaseTextOf(now.value.bytes);
-            if (fileText == ancestor())
-                return written(out);
-            const std::optional<QString> base = ancestorOf(now.value.bytes);
-            std::optional<MergedText> merged =
-                base ? mergeTexts(*base, text, fileText) : mergeWithoutAncestor(text, fileText);
-            if (!merged)
-                return failure<WrittenDatabase>(
-                    Texts::tr("another program's changes to the file could not be merged"));
-            out.text = std::move(merged->text);
-            addReport(out.merge, merged->report);
-            return written(out);
-        });
-    if (!result.ok()) {
-        m_mergedCopies = mergedBefore;
-        return result;
-    }
+    // The write merges further copies into a list of its own: after a
+    // failed write, the session's stay as they were, and those are merged
+    // again.
+    PendingCopies copies = *m_pendingCopies;
+    const FileResult<WriteOutcome> written =
+        DatabaseWrite(m_programDirectory, m_folder->folder, base())
+            .run(whole, m_mergedBySearch, copies);
+    if (!written.ok())
+        return written.with(WrittenDatabase{});
+    *m_pendingCopies = copies;
     m_unsaved.reset();
     m_mergedBySearch = {};
-    return result;
+    remember(written.value.database.text, written.value.digest, written.value.id);
+    return written.with(written.value.database);
 }
 
-std::optional<QString> DatabaseSession::ancestorOf(const QByteArray &file)
+WriteBase DatabaseSession::base()
 {
-    // A file that the history does not know (an editor's, say) was made
-    // from what the file held, as was one that the history knows to descend
-    // from it, and any file where there was none. A sync tool's winner of a
-    // conflict may not: then the content both are known to descend from, if
-    // any; none for a winner whose log has not come yet.
-    FileResult<History> history = openHistory();
-    const ContentId id = contentIdOf(file);
-    m_idsSeen.append({digestOf(file), id});
-    // What the write descends from is named in this machine's log too.
-    if (history.ok())
-        static_cast<void>(history.value.recordRead(id, file, false));
-    if (m_knownId.isEmpty() || !history.ok() || history.value.descendsFrom(id, m_knownId))
-        return ancestor();
-    // A file no log knows beside a conflict copy of what the window
-    // descends from (or of a content no log knows, an editor's saved over
-    // it) is the sync tool's winner over it, whose log may come later: not
-    // made from it, whatever it was made from.
-    if (!history.value.knows(id) && !copiesWhatWindowRead(history.value))
-        return ancestor();
-    if (const std::optional<QByteArray> base = history.value.mergeBase(m_knownId, id))
-        return databaseTextOf(*base);
-    return std::nullopt;
-}
-
-bool DatabaseSession::copiesWhatWindowRead(const History &history) const
-{
-    return std::any_of(m_mergedCopies.cbegin(), m_mergedCopies.cend(), [&](const MergedCopy &copy) {
-        return !history.knows(copy.id) || history.descendsFrom(copy.id, m_knownId);
-    });
+    return {m_known, m_knownId, [this]() -> const QString & {
+                return ancestor();
+            }};
 }
 
 void DatabaseSession::remember(const QString &written, const ContentDigest &digest,

@@ -24,25 +24,10 @@ namespace Internal {
 struct FileBytes;
 struct FileStamp;
 struct ProgramFolder;
+struct WriteBase;
+class PendingCopies;
 class History;
 } // namespace Internal
-
-// What a write of the session put into the file: the database text (the
-// view's text after a write of the whole view), and what it merged from the
-// file and from conflict copies.
-struct WrittenDatabase
-{
-    QString text;
-    MergeReport merge;
-    QList<CopyReport> copies;
-
-    // Whether the text holds more than the window's own changes.
-    bool tookInOtherChanges() const
-    {
-        return merge.merged || std::any_of(copies.cbegin(), copies.cend(),
-                                           [](const CopyReport &c) { return c.merge.merged; });
-    }
-};
 
 // The window's dealings with the database file: what it last read or wrote
 // (the common ancestor of a merge), whether the view holds the whole
@@ -57,10 +42,11 @@ public:
     explicit DatabaseSession(const QString &programDirectory);
 
     // The database text for the view, read at start-up. A file that cannot
-    // be read is never written over in this session (see unreadableReason).
+    // be read is never written over in this session (see writable).
     FileResult<QString> load();
-    // Why the file could not be read at start-up, if it could not.
-    std::optional<QString> unreadableReason() const;
+    // Whether the session may write the file: failed, saying why, where it
+    // could not be read at start-up.
+    FileResult<void> writable() const;
 
     // Whether the view holds the whole database: true until the first
     // search replaces it by the lines that match.
@@ -127,23 +113,8 @@ private:
     // machine's log (a restore made while no window ran `atStartUp`).
     void readAsBase(const FileResult<Internal::FileBytes> &read, const std::optional<QString> &text,
                     bool atStartUp = false);
-    // Writes what `compose` makes of the file's bytes as they are now, and
-    // composes again when the file changes before the rename; a result that
-    // is neither ok() nor noFile() is returned unwritten.
-    using Compose =
-        std::function<FileResult<WrittenDatabase>(const FileResult<Internal::FileBytes> &now)>;
-    FileResult<WrittenDatabase> writeComposed(const Compose &compose);
-    // Merges the copies into `text`, whose content's id `textBase` gives,
-    // asked only when there is a copy.
-    QList<CopyReport> mergeCopiesInto(QString &text, const std::function<QByteArray()> &textBase);
-    void removeMergedCopies();
-    // The text the file's bytes `file` and the window's text both descend
-    // from; nothing when none is known.
-    std::optional<QString> ancestorOf(const QByteArray &file);
-    // Whether a conflict copy merged since the last write holds what the
-    // window descends from, a content known to descend from it, or one no
-    // log knows (which may).
-    bool copiesWhatWindowRead(const Internal::History &history) const;
+    // What the window's text descends from, for a write.
+    Internal::WriteBase base();
     void remember(const QString &written, const ContentDigest &digest, const QByteArray &id);
     // The history beside the database, as it is; Missing without a versions
     // folder.
@@ -151,7 +122,7 @@ private:
     const QString &ancestor();
 
     QString m_programDirectory;
-    std::optional<QString> m_unreadableReason;
+    FileResult<void> m_writable;
     bool m_viewHoldsWholeDatabase = true;
     // What the searched view showed when its changes were last taken in.
     QString m_searchResult;
@@ -174,18 +145,10 @@ private:
     std::optional<QString> m_written;
     ContentDigest m_known;
     QByteArray m_knownId;
-    // The ids of the file's contents hashed while composing a write.
-    QList<std::pair<ContentDigest, QByteArray>> m_idsSeen;
     // The program folder as found at start-up.
     std::shared_ptr<Internal::ProgramFolder> m_folder;
-    // The conflict copies merged and not yet written: name, id and content.
-    struct MergedCopy
-    {
-        QString name;
-        QByteArray id;
-        QByteArray bytes;
-    };
-    QList<MergedCopy> m_mergedCopies;
+    // The conflict copies merged and not yet written.
+    std::shared_ptr<Internal::PendingCopies> m_pendingCopies;
 };
 
 } // namespace RecordStore

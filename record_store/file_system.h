@@ -93,9 +93,6 @@ struct Location
     Folder folder;
     QByteArray name;
     Entry entry = Missing;
-    // Why a link is not followed (UntrustedLink), or why the folder of a
-    // link's target could not be opened (Missing, and `folder` is empty).
-    QString reason;
     // The entry as it was checked: its identity and stamp (where the system
     // gives one).
     std::optional<FileStamp> stamp;
@@ -103,9 +100,12 @@ struct Location
 
 // Finds the database file of `programDirectory`. A symbolic link is followed
 // unless it lies in a folder that others may write to and belongs to another
-// user than this one or root. Failed only when the program folder cannot be
-// opened or the links go round in circles.
+// user than this one or root (UntrustedLink). Missing, saying why, when the
+// program folder or the folder of a link's target is not there; failed only
+// when the program folder cannot be opened or the links go round in circles.
 FileResult<Location> locate(const QString &programDirectory);
+// Why the link at `location`, an UntrustedLink, is not followed.
+QString untrustedLinkReason(const Location &location);
 
 // Reads the file at `location`, never through a symbolic link, when it holds
 // at most `limit` bytes. Failed when it is no longer the file that was
@@ -120,18 +120,17 @@ struct TemporaryFile
     std::shared_ptr<TemporaryState> state;
 };
 
-// The steps of replacing a file; each gives the system's reason when it
-// fails, else nothing.
+// The steps of replacing a file; each fails with the system's reason.
 // A new, empty temporary file beside the file at `location`, created without
 // following links and only when no such file exists, with the permissions of
 // the file it will replace. Refused when that file is a folder or not
 // writable.
 FileResult<TemporaryFile> createTemporary(const Location &location);
-std::optional<QString> writeAll(const TemporaryFile &file, QByteArrayView bytes);
+FileResult<void> writeAll(const TemporaryFile &file, QByteArrayView bytes);
 // Flushes what was written to the disk.
-std::optional<QString> flushToDisk(const TemporaryFile &file);
+FileResult<void> flushToDisk(const TemporaryFile &file);
 // Renames the temporary file over the entry at `location`, through the folder.
-std::optional<QString> renameInto(const TemporaryFile &file, const Location &location);
+FileResult<void> renameInto(const TemporaryFile &file, const Location &location);
 // Flushes the folder's entries, so that a rename survives a power cut; best
 // effort.
 void syncFolder(const Folder &folder);
@@ -165,26 +164,23 @@ FileResult<QByteArray> readFileEndIn(const Folder &folder, const QString &name, 
 // gives it the name `name`, which it never takes from an entry that has it
 // (refused then); so `name` holds all of `bytes` or is not made, and on
 // failure nothing is left behind.
-std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
-                                      QByteArrayView bytes);
+FileResult<void> writeNewFileIn(const Folder &folder, const QString &name, QByteArrayView bytes);
 // Appends `bytes` to the regular file `name` in `folder`, made when missing,
 // never through a symbolic link, and flushes it to disk. `bytes` start a line
 // of their own: where the file does not end in a line end (LF), one is
 // written first.
-std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
-                                      QByteArrayView bytes);
+FileResult<void> appendToFileIn(const Folder &folder, const QString &name, QByteArrayView bytes);
 // Rewrites the regular file `name` in `folder`: `rewrite` is given its bytes
 // (of a file larger than `limit`, its lines that start in its last `limit`
-// bytes) and gives the new ones, or nothing to leave it as it is. The new bytes go to a temporary file that then takes the name;
-// this machine's windows that append or rewrite meanwhile wait (they take the
-// same lock), so none of their lines is lost. (The portable build has no such
-// lock.)
+// bytes) and gives the new ones, or nothing to leave it as it is. The new bytes go to a temporary
+// file that then takes the name; this machine's windows that append or rewrite meanwhile wait (they
+// take the same lock), so none of their lines is lost. (The portable build has no such lock.)
 using Rewrite = std::function<std::optional<QByteArray>(const QByteArray &)>;
-std::optional<QString> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
-                                     const Rewrite &rewrite);
+FileResult<void> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
+                               const Rewrite &rewrite);
 // Sets the modification time of the regular file `name` in `folder` to now,
 // not through a symbolic link.
-std::optional<QString> touchFileIn(const Folder &folder, const QString &name);
-std::optional<QString> removeFileIn(const Folder &folder, const QString &name);
+FileResult<void> touchFileIn(const Folder &folder, const QString &name);
+FileResult<void> removeFileIn(const Folder &folder, const QString &name);
 
 } // namespace RecordStore::FileSystem

@@ -26,6 +26,7 @@
 
 namespace RecordStore::FileSystem {
 
+using Internal::done;
 using Internal::failure;
 
 struct FolderState
@@ -60,20 +61,14 @@ FileResult<Location> locate(const QString &programDirectory)
         return Folder{std::make_shared<FolderState>(FolderState{path})};
     };
     Location at;
-    if (!QFileInfo(programDirectory).isDir()) {
-        at.reason = Texts::tr("The folder does not exist");
-        return {FileStatus::Ok, QString(), at};
-    }
+    if (!QFileInfo(programDirectory).isDir())
+        return {FileStatus::Missing, Texts::tr("The folder does not exist"), at};
     at.folder = folderOf(programDirectory);
     at.name = QByteArray(Internal::kDatabaseFileName.latin1());
     QFileInfo info(pathOf(at));
     if (info.isSymLink()) {
         if (othersMayWrite(at.folder)) {
             at.entry = Location::UntrustedLink;
-            at.reason = Texts::tr("%1 is a symbolic link in a folder that others may write to, "
-                                  "and this system does not tell who made it, so Stockbook "
-                                  "does not follow it")
-                            .arg(info.fileName());
             return {FileStatus::Ok, QString(), at};
         }
         const QString canonical = info.canonicalFilePath();
@@ -83,6 +78,14 @@ FileResult<Location> locate(const QString &programDirectory)
     }
     at.entry = info.isFile() ? Location::File : info.exists() ? Location::Other : Location::Missing;
     return {FileStatus::Ok, QString(), at};
+}
+
+QString untrustedLinkReason(const Location &location)
+{
+    return Texts::tr("%1 is a symbolic link in a folder that others may write to, "
+                     "and this system does not tell who made it, so Stockbook "
+                     "does not follow it")
+        .arg(QFile::decodeName(location.name));
 }
 
 FileResult<FileBytes> readFile(const Location &location, qint64 limit)
@@ -104,41 +107,41 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
 FileResult<TemporaryFile> createTemporary(const Location &location)
 {
     if (!location.folder.state)
-        return failure<TemporaryFile>(location.reason);
+        return failure<TemporaryFile>(Texts::tr("The folder does not exist"));
     TemporaryFile file{std::make_shared<TemporaryState>(pathOf(location))};
     if (!file.state->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failure<TemporaryFile>(file.state->file.errorString());
     return {FileStatus::Ok, QString(), file};
 }
 
-std::optional<QString> writeAll(const TemporaryFile &file, QByteArrayView bytes)
+FileResult<void> writeAll(const TemporaryFile &file, QByteArrayView bytes)
 {
     QSaveFile &out = file.state->file;
     qint64 written = 0;
     while (written < bytes.size()) {
         const qint64 chunk = out.write(bytes.data() + written, bytes.size() - written);
         if (chunk <= 0)
-            return out.error() != QFileDevice::NoError
-                       ? out.errorString()
-                       : Texts::tr("Only part of the database could be written");
+            return failure<void>(out.error() != QFileDevice::NoError
+                                     ? out.errorString()
+                                     : Texts::tr("Only part of the database could be written"));
         written += chunk;
     }
-    return std::nullopt;
+    return done();
 }
 
-std::optional<QString> flushToDisk(const TemporaryFile &file)
+FileResult<void> flushToDisk(const TemporaryFile &file)
 {
     // QSaveFile flushes to the disk as it renames.
     if (!file.state->file.flush())
-        return file.state->file.errorString();
-    return std::nullopt;
+        return failure<void>(file.state->file.errorString());
+    return done();
 }
 
-std::optional<QString> renameInto(const TemporaryFile &file, const Location &)
+FileResult<void> renameInto(const TemporaryFile &file, const Location &)
 {
     if (!file.state->file.commit())
-        return file.state->file.errorString();
-    return std::nullopt;
+        return failure<void>(file.state->file.errorString());
+    return done();
 }
 
 void syncFolder(const Folder &) {}
@@ -233,16 +236,16 @@ FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qin
 
 namespace {
 
-std::optional<QString> writeTo(QFile &file, QIODevice::OpenMode mode, QByteArrayView bytes)
+FileResult<void> writeTo(QFile &file, QIODevice::OpenMode mode, QByteArrayView bytes)
 {
     if (!file.open(mode))
-        return file.errorString();
+        return failure<void>(file.errorString());
     // QFile says "Unknown error" where a write fails part way ("No space
     // left on device", "File too large"): the system's reason is said.
     errno = 0;
     if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.flush())
-        return errno != 0 ? qt_error_string(errno) : file.errorString();
-    return std::nullopt;
+        return failure<void>(errno != 0 ? qt_error_string(errno) : file.errorString());
+    return done();
 }
 
 } // namespace
@@ -261,42 +264,40 @@ FileResult<QByteArray> readFileEndIn(const Folder &folder, const QString &name, 
     return {FileStatus::Ok, QString(), bytes};
 }
 
-std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
-                                      QByteArrayView bytes)
+FileResult<void> writeNewFileIn(const Folder &folder, const QString &name, QByteArrayView bytes)
 {
     // QSaveFile writes and flushes a temporary file under a name of its own,
     // which then takes `name` unless something has it (QFile::rename never
     // replaces a file). "~syncthing~...tmp" as for the database.
     const QString path = pathIn(folder, name);
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
-        return qt_error_string(EEXIST);
+        return failure<void>(qt_error_string(EEXIST));
     const QString temporary =
         pathIn(folder, QStringLiteral("~syncthing~%1.%2.tmp")
                            .arg(name)
                            .arg(QRandomGenerator::global()->bounded(1 << 30), 0, 36));
     QSaveFile file(temporary);
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+        return failure<void>(file.errorString());
     // As in writeTo: where the write fails part way, the system's reason.
     errno = 0;
     if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.commit())
-        return errno != 0 ? qt_error_string(errno) : file.errorString();
+        return failure<void>(errno != 0 ? qt_error_string(errno) : file.errorString());
     QFile written(temporary);
     if (written.rename(path))
-        return std::nullopt;
+        return done();
     const QString reason = written.errorString();
     written.remove();
-    return reason;
+    return failure<void>(reason);
 }
 
-std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
-                                      QByteArrayView bytes)
+FileResult<void> appendToFileIn(const Folder &folder, const QString &name, QByteArrayView bytes)
 {
     const QFileInfo info(pathIn(folder, name));
     if (info.isSymLink())
-        return Texts::tr("%1 is a symbolic link").arg(name);
+        return failure<void>(Texts::tr("%1 is a symbolic link").arg(name));
     if (info.exists() && !info.isFile())
-        return Texts::tr("%1 is not a plain file").arg(name);
+        return failure<void>(Texts::tr("%1 is not a plain file").arg(name));
     QFile file(info.filePath());
     // A line cut short (a crash while it was appended) is not joined.
     QByteArray line = bytes.toByteArray();
@@ -307,44 +308,44 @@ std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
     return writeTo(file, QIODevice::WriteOnly | QIODevice::Append, line);
 }
 
-std::optional<QString> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
-                                     const Rewrite &rewrite)
+FileResult<void> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
+                               const Rewrite &rewrite)
 {
     FileResult<QByteArray> bytes = readFileEndIn(folder, name, limit);
     if (!bytes.ok())
-        return bytes.reason;
+        return failure<void>(bytes.reason);
     if (QFileInfo(pathIn(folder, name)).size() > limit)
         bytes.value.remove(0, bytes.value.indexOf('\n') + 1);
     const std::optional<QByteArray> replacement = rewrite(bytes.value);
     if (!replacement)
-        return std::nullopt;
+        return done();
     QSaveFile file(pathIn(folder, name));
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+        return failure<void>(file.errorString());
     errno = 0;
     if (file.write(*replacement) != replacement->size() || !file.commit())
-        return errno != 0 ? qt_error_string(errno) : file.errorString();
-    return std::nullopt;
+        return failure<void>(errno != 0 ? qt_error_string(errno) : file.errorString());
+    return done();
 }
 
-std::optional<QString> touchFileIn(const Folder &folder, const QString &name)
+FileResult<void> touchFileIn(const Folder &folder, const QString &name)
 {
     const QFileInfo info(pathIn(folder, name));
     if (info.isSymLink() || !info.isFile())
-        return Texts::tr("%1 is not a plain file").arg(name);
+        return failure<void>(Texts::tr("%1 is not a plain file").arg(name));
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadWrite) ||
         !file.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime))
-        return file.errorString();
-    return std::nullopt;
+        return failure<void>(file.errorString());
+    return done();
 }
 
-std::optional<QString> removeFileIn(const Folder &folder, const QString &name)
+FileResult<void> removeFileIn(const Folder &folder, const QString &name)
 {
     QFile file(pathIn(folder, name));
     if (!file.remove())
-        return file.errorString();
-    return std::nullopt;
+        return failure<void>(file.errorString());
+    return done();
 }
 
 } // namespace RecordStore::FileSystem

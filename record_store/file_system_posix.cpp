@@ -25,6 +25,7 @@
 
 namespace RecordStore::FileSystem {
 
+using Internal::done;
 using Internal::failure;
 
 struct FolderState
@@ -126,28 +127,20 @@ bool inspect(int folder, const QByteArray &name, struct stat &entry, QByteArray 
 #endif
 }
 
-// Why the link `name`, of the given status, in `folder` is not followed, if
-// it is not: in a folder that others than its owner may write to, only the
-// links of this user and of root are followed (the rule the kernel applies in
-// sticky folders).
-std::optional<QString> untrustedLinkReason(int folder, const QByteArray &name,
-                                           const struct stat &link)
+// Whether the link of the given status in `folder` is followed: in a folder
+// that others than its owner may write to, only the links of this user and of
+// root are (the rule the kernel applies in sticky folders).
+bool trustedLink(int folder, const struct stat &link)
 {
     struct stat status;
-    if (link.st_uid == ::geteuid() || link.st_uid == 0 ||
-        (::fstat(folder, &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0))
-        return std::nullopt;
-    return Texts::tr("%1 is a symbolic link that belongs to another user, in a folder that "
-                     "others may write to, so Stockbook does not follow it")
-        .arg(QFile::decodeName(name));
+    return link.st_uid == ::geteuid() || link.st_uid == 0 ||
+           (::fstat(folder, &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0);
 }
 
 // No file, since the folder that should hold it cannot be found.
 FileResult<Location> noFolder()
 {
-    Location none;
-    none.reason = systemReason();
-    return {FileStatus::Ok, QString(), none};
+    return {FileStatus::Missing, systemReason(), Location{}};
 }
 
 } // namespace
@@ -178,9 +171,7 @@ FileResult<Location> locate(const QString &programDirectory)
             at.stamp = stampFrom(entry);
             return {FileStatus::Ok, QString(), at};
         }
-        if (std::optional<QString> untrusted =
-                untrustedLinkReason(at.folder.state->fd, at.name, entry)) {
-            at.reason = std::move(*untrusted);
+        if (!trustedLink(at.folder.state->fd, entry)) {
             at.entry = Location::UntrustedLink;
             return {FileStatus::Ok, QString(), at};
         }
@@ -197,16 +188,23 @@ FileResult<Location> locate(const QString &programDirectory)
     return failure<Location>(systemReason(ELOOP));
 }
 
+QString untrustedLinkReason(const Location &location)
+{
+    return Texts::tr("%1 is a symbolic link that belongs to another user, in a folder that "
+                     "others may write to, so Stockbook does not follow it")
+        .arg(QFile::decodeName(location.name));
+}
+
 namespace {
 
 // Reads into `bytes` as many bytes as it holds room for (as many as the file
 // held when it was opened), and on, up to one more than `limit`, as long as
 // the file grew meanwhile; `bytes` then holds what was read. Why a read
 // failed, if one did.
-std::optional<QString> readToEnd(int fd, QByteArray &bytes, qint64 limit)
+FileResult<void> readToEnd(int fd, QByteArray &bytes, qint64 limit)
 {
     qint64 got = 0;
-    std::optional<QString> reason;
+    FileResult<void> result;
     while (got <= limit) {
         char more[65536];
         const bool within = got < bytes.size();
@@ -216,7 +214,7 @@ std::optional<QString> readToEnd(int fd, QByteArray &bytes, qint64 limit)
             continue;
         if (chunk <= 0) {
             if (chunk < 0)
-                reason = systemReason();
+                result = failure<void>(systemReason());
             break;
         }
         if (!within)
@@ -224,7 +222,7 @@ std::optional<QString> readToEnd(int fd, QByteArray &bytes, qint64 limit)
         got += chunk;
     }
     bytes.resize(got);
-    return reason;
+    return result;
 }
 
 } // namespace
@@ -251,12 +249,12 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
     }
     FileBytes read;
     read.bytes = QByteArray(before.size, Qt::Uninitialized);
-    const std::optional<QString> reason = readToEnd(fd, read.bytes, limit);
+    const FileResult<void> readAll = readToEnd(fd, read.bytes, limit);
     const qint64 got = read.bytes.size();
     const bool after = ::fstat(fd, &status) == 0;
     ::close(fd);
-    if (reason)
-        return failure<FileBytes>(*reason);
+    if (!readAll.ok())
+        return readAll.with(FileBytes{});
     if (got > limit)
         return failure<FileBytes>(
             Internal::tooLargeReason(qMax<qint64>(got, status.st_size), limit));
@@ -272,7 +270,7 @@ FileResult<FileBytes> readFile(const Location &location, qint64 limit)
 FileResult<TemporaryFile> createTemporary(const Location &location)
 {
     if (!location.folder.state)
-        return failure<TemporaryFile>(location.reason);
+        return failure<TemporaryFile>(systemReason(ENOENT));
     const int folder = location.folder.state->fd;
     struct stat existing;
     const bool exists =
@@ -311,7 +309,7 @@ FileResult<TemporaryFile> createTemporary(const Location &location)
 // Writes all of `bytes`. A disk that fills up part way makes the system write
 // fewer bytes without an error; writing the rest then fails with the reason
 // ("No space left on device", "File too large").
-std::optional<QString> writeAll(const TemporaryFile &file, QByteArrayView bytes)
+FileResult<void> writeAll(const TemporaryFile &file, QByteArrayView bytes)
 {
     qsizetype written = 0;
     while (written < bytes.size()) {
@@ -320,27 +318,27 @@ std::optional<QString> writeAll(const TemporaryFile &file, QByteArrayView bytes)
         if (chunk < 0 && errno == EINTR)
             continue;
         if (chunk <= 0)
-            return chunk < 0 ? systemReason() : systemReason(EIO);
+            return failure<void>(chunk < 0 ? systemReason() : systemReason(EIO));
         written += chunk;
     }
-    return std::nullopt;
+    return done();
 }
 
-std::optional<QString> flushToDisk(const TemporaryFile &file)
+FileResult<void> flushToDisk(const TemporaryFile &file)
 {
     if (::fsync(file.state->fd) != 0)
-        return systemReason();
-    return std::nullopt;
+        return failure<void>(systemReason());
+    return done();
 }
 
-std::optional<QString> renameInto(const TemporaryFile &file, const Location &location)
+FileResult<void> renameInto(const TemporaryFile &file, const Location &location)
 {
     const int folder = file.state->folder.state->fd;
     if (::renameat(folder, file.state->name.constData(), location.folder.state->fd,
                    location.name.constData()) != 0)
-        return systemReason();
+        return failure<void>(systemReason());
     file.state->renamed = true;
-    return std::nullopt;
+    return done();
 }
 
 void syncFolder(const Folder &folder)
@@ -482,19 +480,19 @@ FileResult<QByteArray> readFileIn(const Folder &folder, const QString &name, qin
     const int fd = openPlainFileIn(folder, name, status, result);
     if (fd < 0)
         return result;
-    std::optional<QString> reason;
+    FileResult<void> read;
     QByteArray bytes;
     if (status.st_size > limit) {
-        reason = Internal::tooLargeReason(status.st_size, limit);
+        read = failure<void>(Internal::tooLargeReason(status.st_size, limit));
     } else {
         bytes = QByteArray(status.st_size, Qt::Uninitialized);
-        reason = readToEnd(fd, bytes, limit);
-        if (!reason && bytes.size() > limit)
-            reason = Internal::tooLargeReason(bytes.size(), limit);
+        read = readToEnd(fd, bytes, limit);
+        if (read.ok() && bytes.size() > limit)
+            read = failure<void>(Internal::tooLargeReason(bytes.size(), limit));
     }
     ::close(fd);
-    if (reason)
-        return failure<QByteArray>(*reason);
+    if (!read.ok())
+        return read.with(QByteArray());
     return {FileStatus::Ok, QString(), bytes};
 }
 
@@ -529,7 +527,7 @@ FileResult<QByteArray> readFileEndIn(const Folder &folder, const QString &name, 
 
 namespace {
 
-std::optional<QString> writeAllTo(int fd, QByteArrayView bytes)
+FileResult<void> writeAllTo(int fd, QByteArrayView bytes)
 {
     qsizetype written = 0;
     while (written < bytes.size()) {
@@ -537,28 +535,27 @@ std::optional<QString> writeAllTo(int fd, QByteArrayView bytes)
         if (chunk < 0 && errno == EINTR)
             continue;
         if (chunk <= 0)
-            return chunk < 0 ? systemReason() : systemReason(EIO);
+            return failure<void>(chunk < 0 ? systemReason() : systemReason(EIO));
         written += chunk;
     }
     if (::fsync(fd) != 0)
-        return systemReason();
-    return std::nullopt;
+        return failure<void>(systemReason());
+    return done();
 }
 
 } // namespace
 
-std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
-                                      QByteArrayView bytes)
+FileResult<void> writeNewFileIn(const Folder &folder, const QString &name, QByteArrayView bytes)
 {
-    Location at{folder, QFile::encodeName(name), Location::Missing, QString(), std::nullopt};
+    Location at{folder, QFile::encodeName(name), Location::Missing, std::nullopt};
     struct stat existing;
     if (::fstatat(folder.state->fd, at.name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
-        return systemReason(EEXIST);
+        return failure<void>(systemReason(EEXIST));
     const FileResult<TemporaryFile> temporary = createTemporary(at);
     if (!temporary.ok())
-        return temporary.reason;
-    if (std::optional<QString> reason = writeAllTo(temporary.value.state->fd, bytes))
-        return reason;
+        return failure<void>(temporary.reason);
+    if (FileResult<void> written = writeAllTo(temporary.value.state->fd, bytes); !written.ok())
+        return written;
     // A hard link never replaces an entry; the temporary name goes with the
     // temporary file. Where links cannot be made, a rename that refuses a
     // taken name, where the system has one.
@@ -568,14 +565,14 @@ std::optional<QString> writeNewFileIn(const Folder &folder, const QString &name,
 #if defined(RENAME_NOREPLACE)
         if (errno == EEXIST ||
             ::renameat2(fd, from, fd, at.name.constData(), RENAME_NOREPLACE) != 0)
-            return systemReason();
+            return failure<void>(systemReason());
         temporary.value.state->renamed = true;
 #else
-        return systemReason();
+        return failure<void>(systemReason());
 #endif
     }
     ::fsync(fd);
-    return std::nullopt;
+    return done();
 }
 
 namespace {
@@ -589,9 +586,9 @@ int openLockedIn(const Folder &folder, const QString &name, QString &reason)
 {
     const QByteArray entry = QFile::encodeName(name);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const int fd = ::openat(folder.state->fd, entry.constData(),
-                                O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                                0666);
+        const int fd =
+            ::openat(folder.state->fd, entry.constData(),
+                     O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
         if (fd < 0) {
             reason = errno == ELOOP ? Texts::tr("%1 is a symbolic link").arg(name) : systemReason();
             return -1;
@@ -617,82 +614,93 @@ int openLockedIn(const Folder &folder, const QString &name, QString &reason)
 
 } // namespace
 
-std::optional<QString> appendToFileIn(const Folder &folder, const QString &name,
-                                      QByteArrayView bytes)
+FileResult<void> appendToFileIn(const Folder &folder, const QString &name, QByteArrayView bytes)
 {
     QString why;
     const int fd = openLockedIn(folder, name, why);
     if (fd < 0)
-        return why;
+        return failure<void>(why);
     struct stat status;
     char last = '\n';
-    std::optional<QString> reason;
+    FileResult<void> result;
     if (::fstat(fd, &status) != 0)
-        reason = systemReason();
+        result = failure<void>(systemReason());
     // A line cut short (a crash while it was appended) is not joined.
     else if (status.st_size > 0 && ::pread(fd, &last, 1, status.st_size - 1) != 1)
-        reason = systemReason();
+        result = failure<void>(systemReason());
     else
-        reason =
+        result =
             writeAllTo(fd, last == '\n' ? bytes.toByteArray() : bytes.toByteArray().prepend('\n'));
     ::close(fd);
-    return reason;
+    return result;
 }
 
-std::optional<QString> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
-                                     const Rewrite &rewrite)
+namespace {
+
+// Writes `bytes` to a temporary file beside the regular file `name` in
+// `folder`, which it then replaces.
+FileResult<void> replaceFile(const Folder &folder, const QString &name, QByteArrayView bytes)
+{
+    const Location at{folder, QFile::encodeName(name), Location::File, std::nullopt};
+    const FileResult<TemporaryFile> temporary = createTemporary(at);
+    if (!temporary.ok())
+        return failure<void>(temporary.reason);
+    FileResult<void> result = writeAll(temporary.value, bytes);
+    if (result.ok())
+        result = flushToDisk(temporary.value);
+    if (result.ok())
+        result = renameInto(temporary.value, at);
+    if (result.ok())
+        syncFolder(folder);
+    return result;
+}
+
+} // namespace
+
+FileResult<void> rewriteFileIn(const Folder &folder, const QString &name, qint64 limit,
+                               const Rewrite &rewrite)
 {
     QString why;
     const int fd = openLockedIn(folder, name, why);
     if (fd < 0)
-        return why;
+        return failure<void>(why);
     // The lock is held until the new file has taken the name: a window that
     // appends meanwhile waits, then finds the new file.
     struct stat status;
     QByteArray bytes;
-    std::optional<QString> reason;
+    FileResult<void> result;
     if (::fstat(fd, &status) != 0) {
-        reason = systemReason();
+        result = failure<void>(systemReason());
     } else {
         const off_t from = qMax<off_t>(0, status.st_size - limit);
         bytes = QByteArray(qint64(status.st_size - from), Qt::Uninitialized);
         if (::lseek(fd, from, SEEK_SET) != from)
-            reason = systemReason();
+            result = failure<void>(systemReason());
         else
-            reason = readToEnd(fd, bytes, limit);
+            result = readToEnd(fd, bytes, limit);
         if (from > 0)
             bytes.remove(0, bytes.indexOf('\n') + 1);
     }
-    const std::optional<QByteArray> replacement =
-        reason ? std::nullopt : rewrite(bytes);
-    if (replacement) {
-        const Location at{folder, QFile::encodeName(name), Location::File, QString(), std::nullopt};
-        const FileResult<TemporaryFile> temporary = createTemporary(at);
-        reason = temporary.ok() ? writeAll(temporary.value, *replacement) : temporary.reason;
-        if (!reason)
-            reason = flushToDisk(temporary.value);
-        if (!reason)
-            reason = renameInto(temporary.value, at);
-        if (!reason)
-            syncFolder(folder);
-    }
+    const std::optional<QByteArray> replacement = result.ok() ? rewrite(bytes) : std::nullopt;
+    if (replacement)
+        result = replaceFile(folder, name, *replacement);
     ::close(fd);
-    return reason;
+    return result;
 }
 
-std::optional<QString> touchFileIn(const Folder &folder, const QString &name)
+FileResult<void> touchFileIn(const Folder &folder, const QString &name)
 {
     if (::utimensat(folder.state->fd, QFile::encodeName(name).constData(), nullptr,
                     AT_SYMLINK_NOFOLLOW) != 0)
-        return systemReason();
-    return std::nullopt;
+        return failure<void>(systemReason());
+    return done();
 }
 
-std::optional<QString> removeFileIn(const Folder &folder, const QString &name)
+FileResult<void> removeFileIn(const Folder &folder, const QString &name)
 {
     if (::unlinkat(folder.state->fd, QFile::encodeName(name).constData(), 0) != 0)
-        return systemReason();
-    return std::nullopt;
+        return failure<void>(systemReason());
+    return done();
 }
 
 } // namespace RecordStore::FileSystem

@@ -243,11 +243,20 @@ FileResult<History> History::open(const FileSystem::Folder &programFolder,
     for (const QString &name : names.value)
         if (const ContentId id = idOfVersionName(name); !id.isEmpty())
             history.m_versions.insert(id);
-    history.readLogs(create);
+    history.readLogs();
+    if (create)
+        history.foldCopies();
     return {FileStatus::Ok, QString(), history};
 }
 
-void History::readLogs(bool fold)
+void History::foldCopies()
+{
+    for (const auto &[copy, log, added] : std::as_const(m_unfolded))
+        foldCopy(copy, log, added);
+    m_unfolded.clear();
+}
+
+void History::readLogs()
 {
     // Each log's lines: its own, then those its copies add. A log that cannot
     // be read tells nothing: what it names is merged as without a known
@@ -292,8 +301,8 @@ void History::readLogs(bool fold)
             }
             if (!read->isEmpty())
                 m_lastWritten[log] = qMax(m_lastWritten.value(log), timeOfLine(read->last().first));
-            if (fold && copies)
-                foldCopy(name, log, added);
+            if (copies)
+                m_unfolded.append({name, log, added});
         }
     }
     for (auto log = lines.cbegin(); log != lines.cend(); ++log) {
@@ -312,49 +321,52 @@ void History::foldCopy(const QString &copy, const QString &log, const QByteArray
 {
     // What another window folds at the same time is appended twice: the
     // lines are a set.
-    if (!added.isEmpty() && FileSystem::appendToFileIn(m_folder, log, added))
+    if (!added.isEmpty() && !FileSystem::appendToFileIn(m_folder, log, added).ok())
         return; // the copy stays, and is read with the log
-    if (!FileSystem::removeFileIn(m_folder, copy))
+    if (FileSystem::removeFileIn(m_folder, copy).ok())
         m_files.removeOne(copy);
 }
 
-std::optional<QString> History::keep(const ContentId &id, QByteArrayView bytes)
+FileResult<void> History::keep(const ContentId &id, QByteArrayView bytes)
 {
     return keepVersion(id, bytes, false);
 }
 
-std::optional<QString> History::keepWritten(const ContentId &id, QByteArrayView bytes)
+FileResult<void> History::keepWritten(const ContentId &id, QByteArrayView bytes)
 {
     return keepVersion(id, bytes, true);
 }
 
-std::optional<QString> History::keepVersion(const ContentId &id, QByteArrayView bytes, bool now)
+FileResult<void> History::keepVersion(const ContentId &id, QByteArrayView bytes, bool now)
 {
     const QString name = versionName(id);
-    std::optional<QString> reason;
+    FileResult<void> kept;
     // Twice: the version may be kept meanwhile by another window or machine.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const FileResult<QByteArray> there =
             FileSystem::readFileIn(m_folder, name, kLargestDatabaseFile);
         if (there.ok() && there.value == bytes) {
+            // The time is for the order of the versions alone: one that
+            // keeps its old time is kept all the same.
             if (now)
                 static_cast<void>(FileSystem::touchFileIn(m_folder, name));
-            reason.reset();
+            kept = done();
             break;
         }
         // Cut short (a crash or a full disk while it was written), or
-        // damaged since: written again.
+        // damaged since: written again (a removal that fails makes the
+        // write below fail, saying why).
         if (there.ok())
             static_cast<void>(FileSystem::removeFileIn(m_folder, name));
-        reason = FileSystem::writeNewFileIn(m_folder, name, bytes);
-        if (!reason)
+        kept = FileSystem::writeNewFileIn(m_folder, name, bytes);
+        if (kept.ok())
             break;
     }
-    if (!reason && !m_versions.contains(id)) {
+    if (kept.ok() && !m_versions.contains(id)) {
         m_files.append(name);
         m_versions.insert(id);
     }
-    return reason;
+    return kept;
 }
 
 QString History::logName() const
@@ -362,8 +374,8 @@ QString History::logName() const
     return kLogPrefix + QLatin1String(m_machine) + kTextSuffix;
 }
 
-std::optional<QString> History::record(const ContentId &written, const QList<ContentId> &parents,
-                                       const char *note)
+FileResult<void> History::record(const ContentId &written, const QList<ContentId> &parents,
+                                 const char *note)
 {
     QByteArray line = written;
     QList<ContentId> &known = m_parents[written];
@@ -377,24 +389,24 @@ std::optional<QString> History::record(const ContentId &written, const QList<Con
     line += " # " + QDateTime::currentDateTime().toString(Qt::ISODate).toLatin1() + note + " @" +
             m_tag + '\n';
     const QString name = logName();
-    if (std::optional<QString> reason = FileSystem::appendToFileIn(m_folder, name, line))
-        return reason;
+    if (FileResult<void> appended = FileSystem::appendToFileIn(m_folder, name, line);
+        !appended.ok())
+        return appended;
     m_logs[name].append(written);
     m_ownLast = written;
-    return std::nullopt;
+    return done();
 }
 
-std::optional<QString> History::recordRead(const ContentId &id, QByteArrayView bytes,
-                                           bool atStartUp)
+FileResult<void> History::recordRead(const ContentId &id, QByteArrayView bytes, bool atStartUp)
 {
     const ContentId last = m_ownLast;
     if (last == id)
-        return std::nullopt;
+        return done();
     // A content no log knows is not named: an editor's, or another
     // machine's whose log has not arrived yet, where nothing tells what it
     // was made from.
     if (!knows(id))
-        return std::nullopt;
+        return done();
     // A content that a write made anew since (the same records again, from
     // changes of a newer content) is no restore: one of its parents then
     // descends from it; nor is one that a write made from nothing (a new
@@ -408,14 +420,14 @@ std::optional<QString> History::recordRead(const ContentId &id, QByteArrayView b
     QList<ContentId> parents;
     if (restored)
         parents.append(last);
-    if (std::optional<QString> reason = keep(id, bytes))
-        return reason;
-    std::optional<QString> reason = record(id, parents, restored ? " restored" : " read");
+    if (FileResult<void> kept = keep(id, bytes); !kept.ok())
+        return kept;
+    FileResult<void> recorded = record(id, parents, restored ? " restored" : " read");
     if (restored) {
         m_parents[id].move(m_parents[id].indexOf(last), 0);
         m_restored.insert(id);
     }
-    return reason;
+    return recorded;
 }
 
 bool History::knows(const ContentId &id) const
@@ -553,7 +565,7 @@ void History::prune(const QList<ContentId> &keepAlso)
     for (const QString &name : QStringList(m_files)) {
         const ContentId id = idOfVersionName(name);
         if (!id.isEmpty() && named.contains(id) && !kept.contains(id) &&
-            !FileSystem::removeFileIn(m_folder, name)) {
+            FileSystem::removeFileIn(m_folder, name).ok()) {
             m_files.removeOne(name);
             m_versions.remove(id);
         }
@@ -630,9 +642,12 @@ void History::compact(const QList<ContentId> &keepAlso)
 {
     if (m_logs.value(logName()).size() <= logLinesCompacted())
         return;
-    static_cast<void>(FileSystem::rewriteFileIn(
-        m_folder, logName(), kLargestLog,
-        [&](const QByteArray &bytes) { return compacted(bytes, keepAlso); }));
+    // A log that cannot be rewritten stays as it is, whole: it is only read
+    // more slowly.
+    static_cast<void>(
+        FileSystem::rewriteFileIn(m_folder, logName(), kLargestLog, [&](const QByteArray &bytes) {
+            return compacted(bytes, keepAlso);
+        }));
 }
 
 } // namespace RecordStore::Internal

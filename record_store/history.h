@@ -7,6 +7,7 @@
 #pragma once
 
 #include <optional>
+#include <tuple>
 
 #include <QByteArray>
 #include <QDateTime>
@@ -56,19 +57,22 @@ public:
     // are folded into their logs.
     static FileResult<History> open(const FileSystem::Folder &programFolder,
                                     const QString &programDirectory, bool create);
+    // For a history opened without `create`: folds the copies of the logs
+    // into their logs as open() with it does, with the lines read then.
+    void foldCopies();
 
     // Keeps `bytes`, whose id is `id`, as a version, unless it is kept already
     // (whole: one cut short is written again).
-    std::optional<QString> keep(const ContentId &id, QByteArrayView bytes);
+    FileResult<void> keep(const ContentId &id, QByteArrayView bytes);
     // Keeps the content a write writes, as keep(); one kept already gets the
     // time of this write, so that the versions sorted by their modification
     // time follow the writes (the content a write replaces keeps the time it
     // was written).
-    std::optional<QString> keepWritten(const ContentId &id, QByteArrayView bytes);
+    FileResult<void> keepWritten(const ContentId &id, QByteArrayView bytes);
     // Appends to this machine's log that `written` descends from `parents`;
     // `note`, for people, follows the time.
-    std::optional<QString> record(const ContentId &written, const QList<ContentId> &parents,
-                                  const char *note = "");
+    FileResult<void> record(const ContentId &written, const QList<ContentId> &parents,
+                            const char *note = "");
     // Records that this machine read `id`, whose bytes are `bytes`, from the
     // file, unless its log's newest entry is `id` already or no log knows it
     // (an editor's, or one whose log has not arrived yet): the newest entry
@@ -78,7 +82,7 @@ public:
     // back (a restore, a sync tool's revert) while no window of this machine
     // ran, `atStartUp`: it is recorded as descending from that newer content,
     // so that every merge applies the restore.
-    std::optional<QString> recordRead(const ContentId &id, QByteArrayView bytes, bool atStartUp);
+    FileResult<void> recordRead(const ContentId &id, QByteArrayView bytes, bool atStartUp);
     // The content that `a` and `b` both descend from, nearest to them first,
     // whose version is kept whole; nothing when none is known.
     std::optional<QByteArray> mergeBase(const ContentId &a, const ContentId &b) const;
@@ -116,14 +120,14 @@ public:
                                   const QString &programDirectory);
 
 private:
-    // Reads every machine's log, with the sync tools' copies of it; with
-    // `fold`, the lines a copy adds are appended to the log and it goes.
-    void readLogs(bool fold);
+    // Reads every machine's log, with the sync tools' copies of it, noting
+    // the lines each copy adds for foldCopies().
+    void readLogs();
     // Appends to `log` the lines `added` that its copy `copy` adds, and
     // removes the copy.
     void foldCopy(const QString &copy, const QString &log, const QByteArray &added);
     // keep(), and with `now` keepWritten().
-    std::optional<QString> keepVersion(const ContentId &id, QByteArrayView bytes, bool now);
+    FileResult<void> keepVersion(const ContentId &id, QByteArrayView bytes, bool now);
     QList<ContentId> ancestorsByDistance(const ContentId &from) const;
     // The logs that hold no versions any more: written to last more than
     // kLogRetiredAfterDays days ago, by another machine (or another program
@@ -164,6 +168,9 @@ private:
     // The contents the other machines' logs name.
     QSet<ContentId> m_namedElsewhere;
     QStringList m_files;
+    // The copies of the logs not folded yet: the copy, its log and the lines
+    // it adds.
+    QList<std::tuple<QString, QString, QByteArray>> m_unfolded;
     // The contents whose versions are there (not checked whole).
     QSet<ContentId> m_versions;
 };

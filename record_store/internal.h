@@ -4,8 +4,8 @@
 // the texts of its reasons, the line iteration that every reader uses, and the
 // one way to fail. What one source gives the others is in a header beside it
 // (file_names.h, file_system.h, byte_scan.h, decoding.h, merge.h, history.h,
-// versions.h, database_file.h, search_filter.h, conflict_copies.h; which may
-// include which: docs/architecture.md).
+// versions.h, database_file.h, search_filter.h, conflict_copies.h,
+// database_write.h; which may include which: docs/architecture.md).
 #pragma once
 
 #include <new>
@@ -74,6 +74,17 @@ template <typename OnLine> void forEachLine(QStringView text, OnLine onLine)
 template <typename T> FileResult<T> failure(const QString &reason)
 {
     return {FileStatus::Failed, reason, T{}};
+}
+
+template <> inline FileResult<void> failure<void>(const QString &reason)
+{
+    return {FileStatus::Failed, reason};
+}
+
+// An operation that gives no value, done.
+inline FileResult<void> done()
+{
+    return {};
 }
 
 // What `work` gives, or, when memory runs out on the way, a failure that says

@@ -668,4 +668,15 @@ QString textOf(const Lines &lines)
     return text;
 }
 
+void addMergeReport(MergeReport &into, const MergeReport &from)
+{
+    into.merged = true;
+    into.fromFile += from.fromFile;
+    into.removedInFile += from.removedInFile;
+    into.inTwoVersions += from.inTwoVersions;
+    into.changedAndRemoved += from.changedAndRemoved;
+    into.withoutAncestor = into.withoutAncestor || from.withoutAncestor;
+    into.onOneSideOnly += from.onOneSideOnly;
+}
+
 } // namespace RecordStore::Internal

@@ -4,6 +4,7 @@
 // reports of what a merge took in, which the window shows.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 
 #include <QList>
@@ -45,7 +46,27 @@ struct CopyReport
     std::optional<QString> unreadable;
 };
 
+// What a write of the session put into the file: the database text (the
+// view's text after a write of the whole view), and what it merged from the
+// file and from conflict copies.
+struct WrittenDatabase
+{
+    QString text;
+    MergeReport merge;
+    QList<CopyReport> copies;
+
+    // Whether the text holds more than the window's own changes.
+    bool tookInOtherChanges() const
+    {
+        return merge.merged || std::any_of(copies.cbegin(), copies.cend(),
+                                           [](const CopyReport &c) { return c.merge.merged; });
+    }
+};
+
 namespace Internal {
+
+// Adds what a further merge took in to `into`.
+void addMergeReport(MergeReport &into, const MergeReport &from);
 
 // The lines of a database text, as views into it, and the text of lines,
 // each followed by CR LF.

@@ -55,6 +55,32 @@ template <typename T> struct [[nodiscard]] FileResult
     }
 };
 
+// How an operation that gives no value ended, and why it did not succeed:
+// FileResult without the value, under the same rule.
+template <> struct [[nodiscard]] FileResult<void>
+{
+    FileStatus status = FileStatus::Ok;
+    QString reason;
+
+    bool ok() const
+    {
+        return status == FileStatus::Ok;
+    }
+    bool noFile() const
+    {
+        return status == FileStatus::Missing;
+    }
+    bool okOrNoFile() const
+    {
+        return ok() || noFile();
+    }
+    // The same outcome with a value.
+    template <typename U> FileResult<U> with(U other) const
+    {
+        return {status, reason, std::move(other)};
+    }
+};
+
 // The four fields of a record: the box, the item (the component's name), the
 // count and the type.
 struct RecordFields

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The versions folder as a write uses it: just before the rename, the
-// content the file holds and the content written are kept and the write is
-// recorded in this machine's log; after it, what no machine needs any more
-// goes.
+// The versions folder as a write uses it: the history opened once for the
+// write; just before the rename, the content the file holds and the content
+// written kept and the write recorded in this machine's log; after it, what
+// no machine needs any more pruned.
 #include "record_store/versions.h"
 
 #include <algorithm>
@@ -23,35 +23,56 @@ namespace Internal {
 
 namespace {
 
-QString notKeptReason(const QString &programDirectory, const QString &reason)
+FileResult<void> notKept(const QString &programDirectory, const QString &reason)
 {
-    return Texts::tr("its present content could not be kept in %1 (%2)")
-        .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)), reason);
+    return failure<void>(
+        Texts::tr("its present content could not be kept in %1 (%2)")
+            .arg(QDir::toNativeSeparators(DatabaseVersionsPath(programDirectory)), reason));
 }
 
 } // namespace
 
-std::optional<QString> recordWrite(const QString &programDirectory,
-                                   const FileResult<FileSystem::Folder> &program,
-                                   const FileResult<FileBytes> &now, QByteArrayView written,
-                                   const ContentId &writtenId, const WriteRecord &record,
-                                   std::optional<History> &history)
+WriteHistory::WriteHistory(const FileSystem::Folder &programFolder, const QString &programDirectory)
+    : m_programFolder(programFolder), m_programDirectory(programDirectory)
 {
-    // Writing what the file holds is no new step of the history, so repeated
-    // Saves of one content push no version out; it is what this machine read.
-    if (now.ok() && now.value.bytes == written && record.copies.isEmpty()) {
-        if (program.ok())
-            if (FileResult<History> opened = History::open(program.value, programDirectory, false);
-                opened.ok())
-                static_cast<void>(opened.value.recordRead(writtenId, written, false));
-        return std::nullopt;
-    }
-    if (!program.ok())
-        return notKeptReason(programDirectory, program.reason);
-    FileResult<History> opened = History::open(program.value, programDirectory, true);
-    if (!opened.ok())
-        return notKeptReason(programDirectory, opened.reason);
-    History &kept = history.emplace(std::move(opened.value));
+}
+
+History *WriteHistory::forReading()
+{
+    if (!m_opened && m_programFolder.state)
+        m_opened = History::open(m_programFolder, m_programDirectory, false);
+    return m_opened && m_opened->ok() ? &m_opened->value : nullptr;
+}
+
+FileResult<History *> WriteHistory::forRecording()
+{
+    if (!m_forRecording && m_opened && m_opened->ok())
+        m_opened->value.foldCopies();
+    else if (!m_forRecording)
+        m_opened = History::open(m_programFolder, m_programDirectory, true);
+    m_forRecording = true;
+    return m_opened->with(m_opened->ok() ? &m_opened->value : nullptr);
+}
+
+History *WriteHistory::recorded()
+{
+    return m_forRecording && m_opened->ok() ? &m_opened->value : nullptr;
+}
+
+void WriteHistory::useFolder(const FileSystem::Folder &programFolder)
+{
+    if (!m_programFolder.state)
+        m_programFolder = programFolder;
+}
+
+namespace {
+
+// Keeps the contents the write replaces and takes in, and the content it
+// writes, and adds its line to this machine's log.
+FileResult<void> keepAndRecord(History &history, const FileResult<FileBytes> &now,
+                               QByteArrayView written, const ContentId &writtenId,
+                               const WriteRecord &record)
+{
     QList<ContentId> parents = record.parents;
     if (now.ok()) {
         const ContentDigest digest = digestOf(now);
@@ -59,21 +80,47 @@ std::optional<QString> recordWrite(const QString &programDirectory,
                                         [&](const auto &id) { return id.first == digest; });
         const ContentId replaced =
             known != record.knownIds.cend() ? known->second : contentIdOf(now.value.bytes);
-        if (std::optional<QString> reason = kept.keep(replaced, now.value.bytes))
-            return notKeptReason(programDirectory, *reason);
+        if (FileResult<void> version = history.keep(replaced, now.value.bytes); !version.ok())
+            return version;
         parents.prepend(replaced);
     }
     for (const auto &[id, bytes] : record.copies) {
-        if (std::optional<QString> reason = kept.keep(id, bytes))
-            return notKeptReason(programDirectory, *reason);
+        if (FileResult<void> version = history.keep(id, bytes); !version.ok())
+            return version;
         parents.append(id);
     }
-    std::optional<QString> reason = kept.keepWritten(writtenId, written);
-    if (!reason)
-        reason = kept.record(writtenId, parents);
-    if (reason)
-        return notKeptReason(programDirectory, *reason);
-    return std::nullopt;
+    FileResult<void> recorded = history.keepWritten(writtenId, written);
+    if (recorded.ok())
+        recorded = history.record(writtenId, parents);
+    return recorded;
+}
+
+} // namespace
+
+FileResult<void> recordWrite(const QString &programDirectory,
+                             const FileResult<FileSystem::Folder> &program,
+                             const FileResult<FileBytes> &now, QByteArrayView written,
+                             const ContentId &writtenId, const WriteRecord &record,
+                             WriteHistory &history)
+{
+    // Writing what the file holds is no new step of the history, so repeated
+    // Saves of one content push no version out; it is what this machine read.
+    // (Where the history cannot be written, the read is not recorded: its
+    // version is then left to the pruning as any other.)
+    if (now.ok() && now.value.bytes == written && record.copies.isEmpty()) {
+        if (History *read = program.ok() ? history.forReading() : nullptr)
+            static_cast<void>(read->recordRead(writtenId, written, false));
+        return done();
+    }
+    if (!program.ok())
+        return notKept(programDirectory, program.reason);
+    const FileResult<History *> kept = history.forRecording();
+    if (!kept.ok())
+        return notKept(programDirectory, kept.reason);
+    if (FileResult<void> recorded = keepAndRecord(*kept.value, now, written, writtenId, record);
+        !recorded.ok())
+        return notKept(programDirectory, recorded.reason);
+    return done();
 }
 
 void pruneVersions(History &history, const ContentId &written)

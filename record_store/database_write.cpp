@@ -1,0 +1,228 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// A Save or an Update, written as one transaction, in the order of a lock
+// file's calling sequence:
+//
+// 1. The sync tools' conflict copies merged into the window's text, against
+//    the history, which the write opens once, when it first needs it.
+// 2. The file read as it is now, and another program's change of it merged
+//    into the text, against the content both descend from.
+// 3. Lock: the new content written to a temporary file beside the file and
+//    flushed to the disk.
+// 4. Check: the file is still as step 2 read it. Where it is not, roll back:
+//    the temporary file goes, and the write starts again at step 2 with the
+//    history read again (another program wrote, and recorded its write), at
+//    most kWriteAttempts times.
+// 5. Record: the content replaced, the copies taken in and the content
+//    written kept as versions, and the write's line in this machine's log.
+// 6. Commit: the temporary file renamed over the file, the folder flushed.
+// 7. Clean up: the versions no machine needs any more pruned, the copies taken
+//    in removed.
+//
+// A step that fails rolls back and says why: the file stays as it was, and
+// the session holds what it held.
+#include "record_store/database_write.h"
+
+#include <QDir>
+
+#include "record_store/database_file.h"
+
+namespace RecordStore {
+
+namespace Internal {
+
+namespace {
+
+constexpr int kWriteAttempts = 8;
+
+// What a write wrote: the digest and the id of its bytes.
+struct WrittenContent
+{
+    ContentDigest digest;
+    ContentId id;
+};
+
+// The file to replace, through the program folder `program` opened here,
+// unless the program directory's path names another folder now than
+// `expected` (a removed disk whose mount point stayed, say).
+FileResult<FileSystem::Location> openTarget(const QString &programDirectory,
+                                            const FileSystem::Folder &expected,
+                                            FileResult<FileSystem::Folder> &program)
+{
+    program = FileSystem::openProgramFolder(programDirectory);
+    if (expected.state && program.ok() && !FileSystem::sameFolder(program.value, expected))
+        return failure<FileSystem::Location>(
+            Texts::tr("the folder %1 is no longer the one Stockbook started from (a "
+                      "removed disk, or another folder moved into its place)")
+                .arg(QDir::toNativeSeparators(programDirectory)));
+    // Through the folder found here, the new content goes beside the file
+    // and replaces it, however its path changes meanwhile.
+    return locateDatabase(programDirectory);
+}
+
+// Step 3: `bytes` in a temporary file beside `target`, on the disk.
+FileResult<FileSystem::TemporaryFile> lock(const FileSystem::Location &target, QByteArrayView bytes)
+{
+    FileResult<FileSystem::TemporaryFile> temporary = FileSystem::createTemporary(target);
+    if (!temporary.ok())
+        return temporary;
+    FileResult<void> written = FileSystem::writeAll(temporary.value, bytes);
+    if (written.ok())
+        written = FileSystem::flushToDisk(temporary.value);
+    return written.ok() ? temporary : written.with(FileSystem::TemporaryFile{});
+}
+
+// Steps 3 to 7 but the copies' removal: replaces the file by `text` when it
+// holds `expected` (Changed, with nothing written, when it does not),
+// recording the write with `record` in `history`.
+FileResult<WrittenContent> writeFile(const QString &programDirectory, const QString &text,
+                                     const std::optional<ContentDigest> &expected,
+                                     const WriteRecord &record, WriteHistory &history)
+{
+    return unlessOutOfMemory<WrittenContent>([&] {
+        FileResult<FileSystem::Folder> program;
+        const FileResult<FileSystem::Location> target =
+            openTarget(programDirectory, record.programFolder, program);
+        if (!target.ok())
+            return failure<WrittenContent>(target.reason);
+        QByteArray bytes = text.toUtf8();
+        bytes.append("\r\n");
+        const FileResult<FileSystem::TemporaryFile> temporary = lock(target.value, bytes);
+        if (!temporary.ok())
+            return failure<WrittenContent>(temporary.reason);
+        const FileResult<FileBytes> now = readDatabaseBytes(programDirectory);
+        if (expected && digestOf(now) != *expected)
+            return FileResult<WrittenContent>{FileStatus::Changed, QString(), WrittenContent{}};
+        if (!now.okOrNoFile())
+            return failure<WrittenContent>(now.reason);
+        const ContentId id = contentIdOf(bytes);
+        if (program.ok())
+            history.useFolder(program.value);
+        FileResult<void> step =
+            recordWrite(programDirectory, program, now, bytes, id, record, history);
+        if (step.ok())
+            step = FileSystem::renameInto(temporary.value, target.value);
+        if (!step.ok())
+            return step.with(WrittenContent{});
+        FileSystem::syncFolder(target.value.folder);
+        if (History *recorded = history.recorded())
+            pruneVersions(*recorded, id);
+        return FileResult<WrittenContent>{FileStatus::Ok, QString(), {digestOf(bytes), id}};
+    });
+}
+
+} // namespace
+
+DatabaseWrite::DatabaseWrite(const QString &programDirectory,
+                             const FileSystem::Folder &programFolder, const WriteBase &base)
+    : m_programDirectory(programDirectory), m_programFolder(programFolder), m_base(base),
+      m_history(programFolder, programDirectory)
+{
+}
+
+FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeReport &mergedBySearch,
+                                            PendingCopies &copies)
+{
+    QString text = whole;
+    const QList<CopyReport> copyReports = mergeCopies(text, copies);
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+        const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
+        if (!now.okOrNoFile())
+            return failure<WriteOutcome>(now.reason);
+        WrittenDatabase database{QString(), mergedBySearch, copyReports};
+        const FileResult<QString> merged = mergeWithFile(now, text, copies, database.merge);
+        if (!merged.ok())
+            return merged.with(WriteOutcome{});
+        database.text = merged.value;
+        const FileResult<WrittenContent> written = writeFile(
+            m_programDirectory, database.text, digestOf(now), recordOf(copies), m_history);
+        if (written.status == FileStatus::Changed) {
+            m_history = WriteHistory(m_programFolder, m_programDirectory);
+            continue;
+        }
+        if (!written.ok())
+            return failure<WriteOutcome>(written.reason);
+        copies.removeWritten(m_programFolder);
+        return {FileStatus::Ok, QString(), {database, written.value.digest, written.value.id}};
+    }
+    return failure<WriteOutcome>(
+        Texts::tr("another program kept changing the file while it was being written"));
+}
+
+QList<CopyReport> DatabaseWrite::mergeCopies(QString &text, PendingCopies &copies)
+{
+    const QStringList names = ListConflictCopies(m_programDirectory);
+    if (names.isEmpty() || !m_programFolder.state)
+        return {};
+    return copies.mergeInto(m_programFolder, names, m_history.forReading(), text, m_base.id);
+}
+
+FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &now,
+                                                 const QString &text, const PendingCopies &copies,
+                                                 MergeReport &report)
+{
+    // A file that is gone is written anew; one that only changed its
+    // encoding or line ends holds no change of another program.
+    const FileResult<QString> unchanged{FileStatus::Ok, QString(), text};
+    if (now.status != FileStatus::Ok || digestOf(now) == m_base.digest)
+        return unchanged;
+    const QString fileText = databaseTextOf(now.value.bytes);
+    if (fileText == m_base.text())
+        return unchanged;
+    const std::optional<QString> base = ancestorOf(now.value.bytes, copies);
+    std::optional<MergedText> merged =
+        base ? mergeTexts(*base, text, fileText) : mergeWithoutAncestor(text, fileText);
+    if (!merged)
+        return failure<QString>(
+            Texts::tr("another program's changes to the file could not be merged"));
+    addMergeReport(report, merged->report);
+    return {FileStatus::Ok, QString(), std::move(merged->text)};
+}
+
+std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
+                                                 const PendingCopies &copies)
+{
+    // A file that the history does not know (an editor's, say) was made
+    // from what the file held, as was one that the history knows to descend
+    // from it, and any file where there was none. A sync tool's winner of a
+    // conflict may not: then the content both are known to descend from, if
+    // any; none for a winner whose log has not come yet.
+    History *history = m_history.forReading();
+    const ContentId id = contentIdOf(file);
+    m_idsSeen.append({digestOf(file), id});
+    // What the write descends from is named in this machine's log too.
+    // (Where the history cannot be written, it is not: as at start-up.)
+    if (history)
+        static_cast<void>(history->recordRead(id, file, false));
+    if (m_base.id.isEmpty() || !history || history->descendsFrom(id, m_base.id))
+        return m_base.text();
+    // A file no log knows beside a conflict copy of what the window
+    // descends from (or of a content no log knows, an editor's saved over
+    // it) is the sync tool's winner over it, whose log may come later: not
+    // made from it, whatever it was made from.
+    if (!history->knows(id) && !copies.holdWhatWasRead(*history, m_base.id))
+        return m_base.text();
+    if (const std::optional<QByteArray> base = history->mergeBase(m_base.id, id))
+        return databaseTextOf(*base);
+    return std::nullopt;
+}
+
+WriteRecord DatabaseWrite::recordOf(const PendingCopies &copies) const
+{
+    WriteRecord record{{m_base.id}, copies.versions(), m_idsSeen, m_programFolder};
+    record.knownIds.append({m_base.digest, m_base.id});
+    return record;
+}
+
+} // namespace Internal
+
+FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, const QString &text,
+                                            const std::optional<ContentDigest> &expected)
+{
+    Internal::WriteHistory history(FileSystem::Folder{}, programDirectory);
+    const auto written =
+        Internal::writeFile(programDirectory, text, expected, Internal::WriteRecord{}, history);
+    return written.with(written.value.digest);
+}
+
+} // namespace RecordStore

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// What database_write.cpp gives the session: a Save or an Update written as
+// one transaction.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+
+#include "record_store/conflict_copies.h"
+#include "record_store/merge.h"
+#include "record_store/versions.h"
+
+namespace RecordStore::Internal {
+
+// What the window's text descends from: the file as the session last read or
+// wrote it, its digest, its id and its database text (worked out when first
+// needed).
+struct WriteBase
+{
+    ContentDigest digest;
+    ContentId id;
+    std::function<const QString &()> text;
+};
+
+// What a write put into the file, and the digest and id of its bytes.
+struct WriteOutcome
+{
+    WrittenDatabase database;
+    ContentDigest digest;
+    ContentId id;
+};
+
+// One write of the window's whole text: the sync tools' copies merged in,
+// another program's change of the file merged in, the file replaced, the
+// versions kept and the write recorded, the versions no machine needs pruned
+// (see database_write.cpp). The history is opened once, when first needed.
+class DatabaseWrite
+{
+public:
+    DatabaseWrite(const QString &programDirectory, const FileSystem::Folder &programFolder,
+                  const WriteBase &base);
+
+    // Writes `text`, telling `mergedBySearch` besides what it merges; the
+    // copies merged before are `copies`, which then hold those merged here
+    // and, after the write, none.
+    FileResult<WriteOutcome> run(const QString &text, const MergeReport &mergedBySearch,
+                                 PendingCopies &copies);
+    // The text that the file's bytes `file` and the window's text both
+    // descend from, the copies `copies` merged into it; nothing when none is
+    // known. What the file holds is named in this machine's log as read.
+    std::optional<QString> ancestorOf(const QByteArray &file, const PendingCopies &copies);
+
+private:
+    QList<CopyReport> mergeCopies(QString &text, PendingCopies &copies);
+    FileResult<QString> mergeWithFile(const FileResult<FileBytes> &now, const QString &text,
+                                      const PendingCopies &copies, MergeReport &report);
+    WriteRecord recordOf(const PendingCopies &copies) const;
+
+    QString m_programDirectory;
+    FileSystem::Folder m_programFolder;
+    WriteBase m_base;
+    WriteHistory m_history;
+    // The ids of the file's contents hashed while merging, by their digests.
+    QList<std::pair<ContentDigest, ContentId>> m_idsSeen;
+};
+
+} // namespace RecordStore::Internal
