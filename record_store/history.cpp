@@ -277,9 +277,8 @@ void History::readLogs()
             if (!read)
                 continue;
             QByteArray added;
-            // A summary's line (see compact()) tells what its content
-            // descends from by itself; only the contents it names as its
-            // parents are needed.
+            // A summary's line (see compact()) needs of the others' lines
+            // only those of the parents it names.
             if (log != logName())
                 for (const auto &[line, ids] : *read)
                     for (qsizetype k = isSummaryLine(line) ? 1 : 0; k < ids.size(); ++k)
@@ -292,7 +291,8 @@ void History::readLogs()
                 if (!seen[log].contains(line)) {
                     seen[log].insert(line);
                     lines[log].append(ids);
-                    added += line + '\n';
+                    if (copies)
+                        added += line + '\n';
                     if (ids.size() > 1 && line.contains(" restored")) {
                         restores.insert(ids[0] + ids[1]);
                         m_restored.insert(ids[0]);
@@ -305,6 +305,12 @@ void History::readLogs()
                 m_unfolded.append({name, log, added});
         }
     }
+    link(lines, restores);
+}
+
+void History::link(const QHash<QString, QList<QList<ContentId>>> &lines,
+                   const QSet<QByteArray> &restores)
+{
     for (auto log = lines.cbegin(); log != lines.cend(); ++log) {
         for (const QList<ContentId> &ids : log.value()) {
             QList<ContentId> &parents = m_parents[ids.first()];

@@ -123,6 +123,11 @@ private:
     // Reads every machine's log, with the sync tools' copies of it, noting
     // the lines each copy adds for foldCopies().
     void readLogs();
+    // Takes in each log's lines, the ids each names, written first; a
+    // restore's line, by its first two ids in `restores`, puts what it was
+    // restored over first among the content's parents.
+    void link(const QHash<QString, QList<QList<ContentId>>> &lines,
+              const QSet<QByteArray> &restores);
     // Appends to `log` the lines `added` that its copy `copy` adds, and
     // removes the copy.
     void foldCopy(const QString &copy, const QString &log, const QByteArray &added);
