@@ -803,7 +803,7 @@ void MainWindowTest::conflictCopiesAreMerged()
         QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nB\r\nd").ok());
         dir.writeDatabase("a\r\nb\r\nc\r\n");
     }
-    QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nb\r\ne").ok());
+    QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nb\r\ne\r\n").ok()); // as Save writes it
     QFile copyFile(dir.path() + "/" + copy);
     QVERIFY(copyFile.open(QIODevice::WriteOnly) && copyFile.write(content) == content.size());
     copyFile.close();
