@@ -602,6 +602,8 @@ void FaultsTest::fullDisk()
     QVERIFY2(notKept.reason.contains("could not be kept") && notKept.reason.contains(reason(EFBIG)),
              qPrintable(notKept.reason));
     QCOMPARE(dir.readDatabase(), large);
+    // Nor is a version cut short left under its name: only old's and new's.
+    QCOMPARE(QDir(dir.path() + "/stockbook-versions").entryList({"stockbook-*"}).size(), 2);
 }
 
 void FaultsTest::fullDiskInTheWindow()

@@ -364,8 +364,7 @@ private:
 
     void follow(Machine &m)
     {
-        if (m.search)
-            return; // a searched view is not reloaded
+        // As the window does: a searched view is for the session to keep.
         std::optional<QString> text = session(m).followFile(m.view);
         if (!text)
             return;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -771,6 +772,9 @@ void MainWindowTest::conflictCopiesAreMerged_data()
     QTest::newRow("Syncthing's, both known to descend from one content")
         << syncthing << QByteArray("a\r\nB\r\nd\r\n") << true << "a\r\nB\r\ne\r\nd\r\n"
         << "2 records came from it.";
+    QTest::newRow("a copy of a content known only as replaced: nothing new")
+        << syncthing << QByteArray("a\r\nb\r\nc\r\n") << true << "a\r\nb\r\ne\r\n"
+        << "0 records came from it.";
     QTest::newRow("Dropbox's, no known ancestor: every line of both")
         << "stockbook (Ann's conflicted copy 2026-12-08).txt" << QByteArray("a\r\nB\r\nd\r\n")
         << false << "a\r\nb\r\ne\r\nB\r\nd\r\n"
@@ -814,7 +818,7 @@ void MainWindowTest::conflictCopiesAreMerged()
         QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nB\r\nd").ok());
         dir.writeDatabase("a\r\nb\r\nc\r\n");
     }
-    QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nb\r\ne").ok());
+    QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nb\r\ne\r\n").ok()); // as Save writes it
     QFile copyFile(dir.path() + "/" + copy);
     QVERIFY(copyFile.open(QIODevice::WriteOnly) && copyFile.write(content) == content.size());
     copyFile.close();
@@ -838,6 +842,11 @@ void MainWindowTest::conflictCopiesAreMerged()
         kept << file.readAll();
     }
     QCOMPARE(kept.contains(content), database);
+    // The write names the merged copy among what it was made from.
+    QFile log(versions.filePath(versions.entryList({"history-*.txt"}).value(0)));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray id = QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+    QCOMPARE(log.readAll().trimmed().split('\n').last().contains(id.left(32)), database);
 }
 
 void MainWindowTest::oneSlipIsUndone()

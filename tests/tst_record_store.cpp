@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -57,6 +58,7 @@ private slots:
     void writeKeepsLinkAndPermissions();
     void restoreSticks();
     void compactedHistoryKeepsAncestors();
+    void copyWhoseBaseIsNotWholeHasNoAncestor();
     void writesKeepTheNewestVersions_data();
     void writesKeepTheNewestVersions();
     void unreadableFileIsReported();
@@ -444,6 +446,25 @@ void RecordStoreTest::compactedHistoryKeepsAncestors()
     DatabaseSession here(dir.path());
     QCOMPARE(here.load().value, QString("r1\r\nr2\r\n59\r\n"));
     QCOMPARE(here.save("r1\r\nr2\r\n59\r\n").value.text, QString("r2\r\ncopy\r\n59\r\n"));
+}
+
+void RecordStoreTest::copyWhoseBaseIsNotWholeHasNoAncestor()
+{
+    // The file and a sync tool's copy descend from a, b, c, whose version was
+    // then cut short: the copy merges as one without an ancestor.
+    const QByteArray base = "a\r\nb\r\nc\r\n";
+    ProgramDirectory dir(base);
+    QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nB\r\nd").ok());
+    QVERIFY(QFile::copy(dir.databasePath(),
+                        dir.path() + "/stockbook.sync-conflict-20261208-094300-AB2C3D7.txt"));
+    dir.writeDatabase(base);
+    QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nb\r\ne").ok());
+    const QByteArray id = QCryptographicHash::hash(base, QCryptographicHash::Sha256).toHex();
+    QVERIFY(QFile::resize(dir.path() + "/stockbook-versions/stockbook-" + id.left(32) + ".txt", 3));
+    DatabaseSession session(dir.path());
+    QString text = session.load().value;
+    const QList<CopyReport> copies = session.mergeConflictCopies(text);
+    QVERIFY(copies.size() == 1 && copies[0].merge.withoutAncestor);
 }
 
 void RecordStoreTest::writesKeepTheNewestVersions_data()
