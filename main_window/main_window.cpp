@@ -343,7 +343,7 @@ void Form1::reportWrite(const WrittenDatabase &written, bool saved)
     if (const QString copies = Messages::copiesMerged(written.copies, true); !copies.isEmpty())
         told << copies;
     for (const CopyReport &copy : written.copies) {
-        if (copy.unreadable && !std::exchange(m_copiesLeftTold[copy.name], true))
+        if (!copy.read.ok() && !std::exchange(m_copiesLeftTold[copy.name], true))
             told << Messages::copyUnreadable(copy);
     }
     if (told.isEmpty())
@@ -360,7 +360,7 @@ void Form1::reportCopies(const QList<CopyReport> &copies)
 {
     // A copy left where it is is told once, not at every Save.
     for (const CopyReport &copy : copies) {
-        if (copy.unreadable && !std::exchange(m_copiesLeftTold[copy.name], true))
+        if (!copy.read.ok() && !std::exchange(m_copiesLeftTold[copy.name], true))
             warn(Messages::copyUnreadable(copy));
     }
     const QString told = Messages::copiesMerged(copies);

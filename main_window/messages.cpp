@@ -207,7 +207,7 @@ QString Messages::copiesMerged(const QList<CopyReport> &copies, bool written)
 {
     QStringList told;
     for (const CopyReport &copy : copies) {
-        if (copy.unreadable)
+        if (!copy.read.ok())
             continue;
         told << tr(kFromCopy.many, nullptr, copy.merge.fromFile).arg(copy.name) +
                     mergedRecordsText(copy.merge);
@@ -226,7 +226,7 @@ QString Messages::copyUnreadable(const CopyReport &copy)
 {
     return tr("Could not read %1, a copy of the database that a sync tool left beside it:\n%2\n\n"
               "It was left as it is.")
-        .arg(copy.name, copy.unreadable.value_or(QString()));
+        .arg(copy.name, copy.read.reason);
 }
 
 QString Messages::writingRefused(const QString &programDirectory, const QString &reason)

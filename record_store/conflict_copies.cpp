@@ -75,14 +75,16 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
     const FileResult<QByteArray> copy =
         FileSystem::readFileIn(programFolder, name, kLargestDatabaseFile);
     if (!copy.ok()) {
-        result.report.unreadable = copy.noFile() ? Texts::tr("it is no longer there") : copy.reason;
+        result.report.read = {FileStatus::Failed,
+                              copy.noFile() ? Texts::tr("it is no longer there") : copy.reason};
         return result;
     }
     // Judged as text: a UTF-16 copy holds NUL bytes, and no NUL character.
     const QString decoded = decodeDatabaseBytes(copy.value);
     if (!holdsDatabaseText(decoded)) {
-        result.report.unreadable =
-            Texts::tr("it holds bytes that no database text holds, so it is no database");
+        result.report.read = {
+            FileStatus::Failed,
+            Texts::tr("it holds bytes that no database text holds, so it is no database")};
         return result;
     }
     const QString copyText = finishedText(decoded, result.report.unfinishedLine);
@@ -99,7 +101,7 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
     }
     std::optional<MergedText> merged = mergeTexts(databaseTextOf(*base), text, copyText);
     if (!merged) {
-        result.report.unreadable = Texts::tr("the copy could not be merged");
+        result.report.read = {FileStatus::Failed, Texts::tr("the copy could not be merged")};
         return result;
     }
     text = std::move(merged->text);
@@ -118,7 +120,7 @@ QList<CopyReport> PendingCopies::mergeInto(const FileSystem::Folder &programFold
                         [&name](const Copy &copy) { return copy.name == name; }))
             continue;
         CopyMerge merged = mergeConflictCopy(programFolder, history, name, text, textBase);
-        if (!merged.report.unreadable)
+        if (merged.report.read.ok())
             m_copies.append({name, merged.id, merged.bytes});
         reports.append(merged.report);
     }

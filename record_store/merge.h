@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include "record_store/record_store.h"
+
 namespace RecordStore {
 
 // What a write took in from another program's changes to the file, when it
@@ -36,14 +38,14 @@ struct MergeReport
 };
 
 // What a sync tool's conflict copy (see ListConflictCopies) brought into the
-// window's text: its name and the merge, or, in `unreadable` alone, why it
-// was not merged (it could not be read, or holds no database text).
+// window's text: its name and the merge, or, in `read` failed, why it was
+// not merged (it could not be read, or holds no database text).
 struct CopyReport
 {
     QString name;
     MergeReport merge;
     QString unfinishedLine;
-    std::optional<QString> unreadable;
+    FileResult<void> read;
 };
 
 // What a write of the session put into the file: the database text (the
