@@ -578,21 +578,34 @@ void History::prune(const QList<ContentId> &keepAlso)
     }
 }
 
-QList<ContentId> History::nearestOf(const ContentId &id, const QSet<ContentId> &targets) const
+QList<ContentId> History::nearestOf(const ContentId &id, const QSet<ContentId> &targets,
+                                    const QHash<ContentId, QList<ContentId>> &known,
+                                    QSet<ContentId> &barren) const
 {
     QList<ContentId> nearest;
     QList<ContentId> queue = m_parents.value(id);
     QSet<ContentId> seen{id};
     for (qsizetype k = 0; k < queue.size(); ++k) {
-        const ContentId &at = queue[k];
+        const ContentId at = queue[k];
         if (seen.contains(at))
             continue;
         seen.insert(at);
-        if (targets.contains(at))
-            nearest.append(at);
-        else
+        if (targets.contains(at)) {
+            if (!nearest.contains(at))
+                nearest.append(at);
+        } else if (barren.contains(at)) {
+            continue;
+        } else if (const auto found = known.constFind(at); found != known.cend()) {
+            for (const ContentId &target : *found)
+                if (!nearest.contains(target))
+                    nearest.append(target);
+        } else {
             queue.append(m_parents.value(at));
+        }
     }
+    // Where none was found, none is found through any content passed.
+    if (nearest.isEmpty())
+        barren.unite(seen);
     return nearest;
 }
 
@@ -629,12 +642,17 @@ std::optional<QByteArray> History::compacted(const QByteArray &bytes,
         if (!lineOf.contains(id) || lines[k].first.contains(" restored"))
             lineOf[id] = k;
     }
+    // Oldest first, so that the search from a newer content stops at an
+    // older one whose nearest kept contents are known already.
     QByteArray summary;
+    QHash<ContentId, QList<ContentId>> nearest;
+    QSet<ContentId> barren;
     for (auto at = order.crbegin(); at != order.crend(); ++at) {
         const auto &[line, ids] = lines[lineOf.value(lines[*at].second.first())];
         const bool restore = line.contains(" restored");
+        nearest[ids.first()] = nearestOf(ids.first(), kept, nearest, barren);
         summary += ids.first();
-        for (const ContentId &parent : restore ? ids.sliced(1) : nearestOf(ids.first(), kept))
+        for (const ContentId &parent : restore ? ids.sliced(1) : nearest[ids.first()])
             summary += ' ' + parent;
         const QByteArray comment = line.mid(line.indexOf('#') + 1).trimmed();
         summary += " # " + (isSummaryLine(line) ? comment : "summary " + comment) + '\n';

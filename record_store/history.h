@@ -144,8 +144,12 @@ private:
     std::optional<QByteArray> compacted(const QByteArray &bytes,
                                         const QList<ContentId> &keepAlso) const;
     // The nearest contents in `targets` that `id` descends from, nearest
-    // first, not through one another.
-    QList<ContentId> nearestOf(const ContentId &id, const QSet<ContentId> &targets) const;
+    // first, not through one another; through a content in `known`, the
+    // nearest ones found for it already; never through one in `barren`,
+    // from which none is reached, and to which it adds.
+    QList<ContentId> nearestOf(const ContentId &id, const QSet<ContentId> &targets,
+                               const QHash<ContentId, QList<ContentId>> &known,
+                               QSet<ContentId> &barren) const;
     // The nearest content that `a` and `b` both descend from whose version is
     // there, unchecked; empty when none.
     ContentId nearestKeptAncestor(const ContentId &a, const ContentId &b) const;
