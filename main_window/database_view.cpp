@@ -6,7 +6,6 @@
 #include "main_window/database_view.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -19,6 +18,8 @@
 #include <QTextEdit>
 #include <QTextFrame>
 #include <QTimer>
+
+#include "record_store/record_store.h"
 
 namespace {
 
@@ -78,34 +79,6 @@ QList<int> documentPositionsOf(const QString &before, const QString &text)
         starts << int(at - lineEndsBefore);
     }
     return starts;
-}
-
-// How many characters `a` and `b` share at the start, or at the end.
-qsizetype sharedStart(QStringView a, QStringView b)
-{
-    const qsizetype size = std::min(a.size(), b.size());
-    constexpr qsizetype kChunk = 4096;
-    qsizetype at = 0;
-    while (at + kChunk <= size &&
-           std::memcmp(a.data() + at, b.data() + at, kChunk * sizeof(QChar)) == 0)
-        at += kChunk;
-    while (at < size && a[at] == b[at])
-        ++at;
-    return at;
-}
-
-qsizetype sharedEnd(QStringView a, QStringView b)
-{
-    const qsizetype size = std::min(a.size(), b.size());
-    constexpr qsizetype kChunk = 4096;
-    qsizetype at = 0;
-    while (at + kChunk <= size &&
-           std::memcmp(a.data() + a.size() - at - kChunk, b.data() + b.size() - at - kChunk,
-                       kChunk * sizeof(QChar)) == 0)
-        at += kChunk;
-    while (at < size && a[a.size() - 1 - at] == b[b.size() - 1 - at])
-        ++at;
-    return at;
 }
 
 // The lines of a text as the document parts them when the text is set: at
@@ -319,8 +292,8 @@ private:
 TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QString &wanted)
     : m_document(document), m_shown(shown)
 {
-    const qsizetype start =
-        QStringView(shown).first(sharedStart(shown, wanted)).lastIndexOf(u'\n') + 1;
+    const qsizetype shared = RecordStore::sharedStartLength(shown, wanted);
+    const qsizetype start = QStringView(shown).first(shared).lastIndexOf(u'\n') + 1;
     // The line that starts there: the line whose start in the document, plus
     // one character for each CR LF before it, is there (counting the line
     // feeds would read every character before it).
@@ -332,8 +305,9 @@ TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QStrin
         high = before ? high : middle - 1;
     }
     m_firstLine = low;
-    const qsizetype shownEnd = shown.size() - sharedEnd(QStringView(shown).sliced(start),
-                                                        QStringView(wanted).sliced(start));
+    const qsizetype shownEnd =
+        shown.size() - RecordStore::sharedEndLength(QStringView(shown).sliced(start),
+                                                    QStringView(wanted).sliced(start));
     const qsizetype lineFeed = shown.indexOf(u'\n', shownEnd);
     m_sharesEnd = lineFeed >= 0;
     m_endShared = m_sharesEnd ? shown.size() - lineFeed - 1 : 0;

@@ -331,42 +331,13 @@ std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window
 
 namespace {
 
-// How many of the first `limit` characters `a` and `b` share at the start, or
-// of the last `limit` at the end; compared a block at a time.
-constexpr qsizetype kCompareBlock = 1024;
-
-qsizetype sharedStart(const QChar *a, const QChar *b, qsizetype limit)
-{
-    qsizetype at = 0;
-    while (at + kCompareBlock <= limit &&
-           std::memcmp(a + at, b + at, kCompareBlock * sizeof(QChar)) == 0)
-        at += kCompareBlock;
-    while (at < limit && a[at] == b[at])
-        ++at;
-    return at;
-}
-
-qsizetype sharedEnd(QStringView a, QStringView b, qsizetype limit)
-{
-    const QChar *aEnd = a.data() + a.size();
-    const QChar *bEnd = b.data() + b.size();
-    qsizetype at = 0;
-    while (at + kCompareBlock <= limit &&
-           std::memcmp(aEnd - at - kCompareBlock, bEnd - at - kCompareBlock,
-                       kCompareBlock * sizeof(QChar)) == 0)
-        at += kCompareBlock;
-    while (at < limit && aEnd[-1 - at] == bEnd[-1 - at])
-        ++at;
-    return at;
-}
-
 // How many characters all three texts share at the start, taken back to just
 // behind a line feed, so that the shared part ends with a whole line.
 qsizetype sharedHead(QStringView a, QStringView b, QStringView c)
 {
     const qsizetype shortest = qMin(a.size(), qMin(b.size(), c.size()));
-    const qsizetype inB = sharedStart(a.data(), b.data(), shortest);
-    const qsizetype inBoth = sharedStart(a.data(), c.data(), inB);
+    const qsizetype inB = sharedStartLength(a.first(shortest), b.first(shortest));
+    const qsizetype inBoth = sharedStartLength(a.first(inB), c.first(inB));
     return a.first(inBoth).lastIndexOf(u'\n') + 1;
 }
 
@@ -376,7 +347,8 @@ qsizetype sharedHead(QStringView a, QStringView b, QStringView c)
 qsizetype sharedTail(QStringView a, QStringView b, QStringView c, qsizetype head)
 {
     const qsizetype longest = qMin(a.size(), qMin(b.size(), c.size())) - head;
-    const qsizetype shared = sharedEnd(a, c, sharedEnd(a, b, longest));
+    const qsizetype inB = sharedEndLength(a.last(longest), b.last(longest));
+    const qsizetype shared = sharedEndLength(a.last(inB), c.last(inB));
     const qsizetype lineFeed = a.last(shared).indexOf(u'\n');
     return lineFeed < 0 ? 0 : shared - lineFeed - 1;
 }
@@ -409,7 +381,7 @@ Run changedRun(QStringView ancestor, QStringView side)
 {
     const qsizetype head = sharedHead(ancestor, side, side);
     const qsizetype limit = qMin(ancestor.size(), side.size()) - head;
-    qsizetype shared = sharedEnd(ancestor, side, limit);
+    qsizetype shared = sharedEndLength(ancestor.last(limit), side.last(limit));
     // Only whole lines count: the shared end is taken forward to a line
     // start of both.
     if (!startsLine(ancestor, ancestor.size() - shared) ||
@@ -680,3 +652,41 @@ void addMergeReport(MergeReport &into, const MergeReport &from)
 }
 
 } // namespace RecordStore::Internal
+
+namespace RecordStore {
+
+namespace {
+
+// Compared this many characters at a time.
+constexpr qsizetype kCompareBlock = 1024;
+
+} // namespace
+
+qsizetype sharedStartLength(QStringView a, QStringView b)
+{
+    const qsizetype limit = qMin(a.size(), b.size());
+    qsizetype at = 0;
+    while (at + kCompareBlock <= limit &&
+           std::memcmp(a.data() + at, b.data() + at, kCompareBlock * sizeof(QChar)) == 0)
+        at += kCompareBlock;
+    while (at < limit && a[at] == b[at])
+        ++at;
+    return at;
+}
+
+qsizetype sharedEndLength(QStringView a, QStringView b)
+{
+    const qsizetype limit = qMin(a.size(), b.size());
+    const QChar *aEnd = a.data() + a.size();
+    const QChar *bEnd = b.data() + b.size();
+    qsizetype at = 0;
+    while (at + kCompareBlock <= limit &&
+           std::memcmp(aEnd - at - kCompareBlock, bEnd - at - kCompareBlock,
+                       kCompareBlock * sizeof(QChar)) == 0)
+        at += kCompareBlock;
+    while (at < limit && aEnd[-1 - at] == bEnd[-1 - at])
+        ++at;
+    return at;
+}
+
+} // namespace RecordStore

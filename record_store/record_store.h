@@ -239,6 +239,12 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory, const Q
 FileResult<QString> FilterDatabaseLines(const QString &programDirectory,
                                         const QStringList &searchTexts, DatabaseSnapshot &snapshot);
 
+// How many characters `a` and `b` share at their start, and at their end,
+// compared a block at a time: where two texts differ (the merge's and the
+// view's shared lines).
+qsizetype sharedStartLength(QStringView a, QStringView b);
+qsizetype sharedEndLength(QStringView a, QStringView b);
+
 // The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
 // and Dropbox leave beside the database (the patterns in file_names.cpp; every
 // entry but a folder, so that a copy that is no plain file is told of too),
