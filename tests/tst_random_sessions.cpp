@@ -154,8 +154,10 @@ struct Model
             text += added;
             setWhole(text.endsWith(kCrLf) ? text : text + kCrLf);
         } else {
+            // A line the whole no longer holds (an Update changed it there
+            // while the view kept it) is removed from nothing.
             for (const auto &[line, n] : nonEmptyLineCounts(searched).asKeyValueRange())
-                wholeLines[line] -= n;
+                wholeLines[line] = std::max(0, wholeLines.value(line) - n);
             for (const auto &[line, n] : nonEmptyLineCounts(view).asKeyValueRange())
                 wholeLines[line] += n;
             wholeLines.removeIf([](const auto &line) { return line.value() == 0; });
