@@ -65,10 +65,49 @@ QString finishedText(QStringView decoded, QString &unfinished)
     return CollapseBlankLines(lines);
 }
 
+// The lines of `text` that `other` holds too, as often as both hold them:
+// an ancestor made of them takes no line for removed that a side holds
+// (every line of both, as a merge without an ancestor keeps, would).
+QString sharedLines(const QString &text, const QString &other)
+{
+    QHash<QStringView, int> count;
+    forEachLine(other, [&count](QStringView line) { ++count[line]; });
+    QString shared;
+    forEachLine(text, [&](QStringView line) {
+        if (int &left = count[line]; left > 0) {
+            --left;
+            shared += line;
+            shared += kCrLf;
+        }
+    });
+    return shared;
+}
+
 } // namespace
 
+std::optional<QString> ancestorText(const History &history, const QList<ContentId> &madeFrom,
+                                    const ContentId &other, int depth)
+{
+    const QList<std::pair<ContentId, QByteArray>> bases = history.mergeBases(madeFrom, other);
+    if (bases.isEmpty())
+        return std::nullopt;
+    QString text = databaseTextOf(bases.first().second);
+    QList<ContentId> merged{bases.first().first};
+    for (qsizetype k = 1; k < bases.size(); ++k) {
+        const QString next = databaseTextOf(bases[k].second);
+        // Two levels of ancestors merged are enough; past them, or without
+        // an ancestor of their own, the lines both hold.
+        const std::optional<QString> under =
+            depth < 2 ? ancestorText(history, merged, bases[k].first, depth + 1) : std::nullopt;
+        std::optional<MergedText> both = under ? mergeTexts(*under, text, next) : std::nullopt;
+        text = both ? std::move(both->text) : sharedLines(text, next);
+        merged.append(bases[k].first);
+    }
+    return text;
+}
+
 CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
-                            const QString &name, QString &text, const ContentId &textBase)
+                            const QString &name, QString &text, const QList<ContentId> &textBases)
 {
     CopyMerge result;
     result.report.name = name;
@@ -90,8 +129,8 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
     const QString copyText = finishedText(decoded, result.report.unfinishedLine);
     result.id = contentIdOf(copy.value);
     result.bytes = copy.value;
-    const std::optional<QByteArray> base =
-        history ? history->mergeBase(textBase, result.id) : std::nullopt;
+    const std::optional<QString> base =
+        history ? ancestorText(*history, textBases, result.id) : std::nullopt;
     MergeReport &report = result.report.merge;
     if (!base) {
         MergedText kept = mergeWithoutAncestor(text, copyText);
@@ -99,7 +138,7 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
         report = std::move(kept.report);
         return result;
     }
-    std::optional<MergedText> merged = mergeTexts(databaseTextOf(*base), text, copyText);
+    std::optional<MergedText> merged = mergeTexts(*base, text, copyText);
     if (!merged) {
         result.report.read = {FileStatus::Failed, Texts::tr("the copy could not be merged")};
         return result;
@@ -112,26 +151,31 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
 
 QList<CopyReport> PendingCopies::mergeInto(const FileSystem::Folder &programFolder,
                                            const QStringList &names, const History *history,
-                                           QString &text, const ContentId &textBase)
+                                           QString &text, QList<ContentId> textBases)
 {
     QList<CopyReport> reports;
+    // Each copy merged is one more content the text was made from.
+    textBases += ids();
     for (const QString &name : names) {
         if (std::any_of(m_copies.cbegin(), m_copies.cend(),
                         [&name](const Copy &copy) { return copy.name == name; }))
             continue;
-        CopyMerge merged = mergeConflictCopy(programFolder, history, name, text, textBase);
-        if (merged.report.read.ok())
+        CopyMerge merged = mergeConflictCopy(programFolder, history, name, text, textBases);
+        if (merged.report.read.ok()) {
             m_copies.append({name, merged.id, merged.bytes});
+            textBases.append(merged.id);
+        }
         reports.append(merged.report);
     }
     return reports;
 }
 
-bool PendingCopies::holdWhatWasRead(const History &history, const ContentId &read) const
+QList<ContentId> PendingCopies::ids() const
 {
-    return std::any_of(m_copies.cbegin(), m_copies.cend(), [&](const Copy &copy) {
-        return !history.knows(copy.id) || history.descendsFrom(copy.id, read);
-    });
+    QList<ContentId> ids;
+    for (const Copy &copy : m_copies)
+        ids.append(copy.id);
+    return ids;
 }
 
 QList<std::pair<ContentId, QByteArray>> PendingCopies::versions() const

@@ -25,14 +25,21 @@ struct CopyMerge
 // ListConflictCopies, through the open program folder.
 QStringList conflictCopiesIn(const FileSystem::Folder &programFolder);
 
-// Merges the conflict copy `name` into `text`, whose content descends from
-// `textBase`, against the content both are known to descend from; without
+// The text that a text made from the contents `madeFrom` and the content
+// `other` both descend from, for their merge: a content, or where each side
+// merged what the other had, their common ancestors merged (as git's
+// recursive merge makes a virtual ancestor); none when none is known.
+std::optional<QString> ancestorText(const History &history, const QList<ContentId> &madeFrom,
+                                    const ContentId &other, int depth = 0);
+
+// Merges the conflict copy `name` into `text`, whose content was made from
+// the contents `textBases`, against the content both are known to descend from; without
 // one, every line of both is kept. A copy that cannot be read, or holds no
 // database text (judged after decoding), is left out, saying why; the last
 // line of a copy that does not end in a line end (one cut short) is left out
 // of the merge and named in the report.
 CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const History *history,
-                            const QString &name, QString &text, const ContentId &textBase);
+                            const QString &name, QString &text, const QList<ContentId> &textBases);
 
 // The conflict copies merged into the window's text and not yet written: the
 // write that takes them in keeps their contents as versions and names them
@@ -40,14 +47,13 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
 class PendingCopies
 {
 public:
-    // Merges into `text`, whose content descends from `textBase`, the copies
-    // `names` in `programFolder` not merged yet (see mergeConflictCopy),
-    // against `history` where there is one.
+    // Merges into `text`, whose content was made from `textBases` and the
+    // copies merged so far, the copies `names` in `programFolder` not merged
+    // yet (see mergeConflictCopy), against `history` where there is one.
     QList<CopyReport> mergeInto(const FileSystem::Folder &programFolder, const QStringList &names,
-                                const History *history, QString &text, const ContentId &textBase);
-    // Whether a copy holds what the window read, `read`, a content the logs
-    // know to descend from it, or one no log knows (which may).
-    bool holdWhatWasRead(const History &history, const ContentId &read) const;
+                                const History *history, QString &text, QList<ContentId> textBases);
+    // The ids of the copies merged.
+    QList<ContentId> ids() const;
     // The contents of the copies, by their ids, as the write keeps them.
     QList<std::pair<ContentId, QByteArray>> versions() const;
     // After the write that took them in: removes each copy that is as it was

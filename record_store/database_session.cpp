@@ -253,7 +253,7 @@ QList<CopyReport> DatabaseSession::mergeConflictCopies(QString &text)
         return {};
     const FileResult<History> history = openHistory();
     return m_pendingCopies->mergeInto(m_folder->folder, names,
-                                      history.ok() ? &history.value : nullptr, text, m_knownId);
+                                      history.ok() ? &history.value : nullptr, text, {m_knownId});
 }
 
 FileResult<WrittenDatabase> DatabaseSession::writeWhole(const QString &whole)

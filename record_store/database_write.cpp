@@ -154,7 +154,7 @@ QList<CopyReport> DatabaseWrite::mergeCopies(QString &text, PendingCopies &copie
     const QStringList names = ListConflictCopies(m_programDirectory);
     if (names.isEmpty() || !m_programFolder.state)
         return {};
-    return copies.mergeInto(m_programFolder, names, m_history.forReading(), text, m_base.id);
+    return copies.mergeInto(m_programFolder, names, m_history.forReading(), text, {m_base.id});
 }
 
 FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &now,
@@ -194,16 +194,26 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
     // (Where the history cannot be written, it is not: as at start-up.)
     if (history)
         static_cast<void>(history->recordRead(id, file, false));
-    if (m_base.id.isEmpty() || !history || history->descendsFrom(id, m_base.id))
+    if (m_base.id.isEmpty() || !history)
         return m_base.text();
-    // A file no log knows beside a conflict copy of what the window
-    // descends from (or of a content no log knows, an editor's saved over
-    // it) is the sync tool's winner over it, whose log may come later: not
-    // made from it, whatever it was made from.
-    if (!history->knows(id) && !copies.holdWhatWasRead(*history, m_base.id))
+    // The copies merged into the text are what it was made from too: a file
+    // that descends from what the window read may share newer contents with
+    // them. (Where what the window read descends from the file as well, the
+    // file holds a content written before, put back since: it is newer.)
+    const QList<ContentId> madeFrom = QList<ContentId>{m_base.id} + copies.ids();
+    if (history->descendsFrom(id, m_base.id) &&
+        (madeFrom.size() == 1 || history->descendsFrom(m_base.id, id)))
         return m_base.text();
-    if (const std::optional<QByteArray> base = history->mergeBase(m_base.id, id))
-        return databaseTextOf(*base);
+    // A file no log knows is an editor's, saved over what the file held;
+    // unless a sync tool left a conflict copy beside it: then it is the sync
+    // tool's winner, made on another machine (an editor's there, or one
+    // whose log has not come yet) from whatever it was made from.
+    if (!history->knows(id) && copies.ids().isEmpty())
+        return m_base.text();
+    if (std::optional<QString> base = ancestorText(*history, madeFrom, id))
+        return base;
+    if (history->descendsFrom(id, m_base.id))
+        return m_base.text();
     return std::nullopt;
 }
 

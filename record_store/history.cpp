@@ -474,39 +474,73 @@ QList<ContentId> History::ancestorsByDistance(const ContentId &from) const
     return order;
 }
 
-std::optional<std::pair<ContentId, QByteArray>> History::keptMergeBase(const ContentId &a,
-                                                                       const ContentId &b) const
+std::optional<QByteArray> History::keptVersion(const ContentId &id) const
 {
-    if (!knows(a) || !knows(b))
+    if (!m_versions.contains(id))
         return std::nullopt;
-    const QList<ContentId> fromA = ancestorsByDistance(a);
-    const QSet<ContentId> ofA(fromA.cbegin(), fromA.cend());
-    // The nearest common ancestor whose content is still kept whole. An
-    // older one is an ancestor of both too: merging with it may bring back a
-    // record removed since, but never removes one.
-    for (const ContentId &id : ancestorsByDistance(b)) {
-        if (!ofA.contains(id) || !m_versions.contains(id))
-            continue;
-        const FileResult<QByteArray> bytes =
-            FileSystem::readFileIn(m_folder, versionName(id), kLargestDatabaseFile);
-        if (bytes.ok() && contentIdOf(bytes.value) == id)
-            return std::pair(id, bytes.value);
+    FileResult<QByteArray> bytes =
+        FileSystem::readFileIn(m_folder, versionName(id), kLargestDatabaseFile);
+    if (!bytes.ok() || contentIdOf(bytes.value) != id)
+        return std::nullopt;
+    return std::move(bytes.value);
+}
+
+QList<ContentId> History::lowest(const QList<ContentId> &ids) const
+{
+    // Everything any of them descends from, through one walk from their
+    // parents. (A restore's content and the one it was restored over each
+    // descend from the other: neither is lowest then.)
+    QList<ContentId> walk;
+    QSet<ContentId> older;
+    for (const ContentId &id : ids)
+        walk += m_parents.value(id);
+    while (!walk.isEmpty()) {
+        const ContentId id = walk.takeLast();
+        if (!older.contains(id)) {
+            older.insert(id);
+            walk += m_parents.value(id);
+        }
     }
-    return std::nullopt;
+    QList<ContentId> result;
+    for (const ContentId &id : ids)
+        if (!older.contains(id))
+            result.append(id);
+    return result;
+}
+
+QList<std::pair<ContentId, QByteArray>> History::mergeBases(const QList<ContentId> &a,
+                                                            const ContentId &b) const
+{
+    if (!knows(b))
+        return {};
+    QSet<ContentId> ofA;
+    for (const ContentId &made : a)
+        if (knows(made))
+            for (const ContentId &id : ancestorsByDistance(made))
+                ofA.insert(id);
+    QList<ContentId> common;
+    for (const ContentId &id : ancestorsByDistance(b))
+        if (ofA.contains(id))
+            common.append(id);
+    QList<std::pair<ContentId, QByteArray>> bases;
+    for (const ContentId &id : lowest(common))
+        if (std::optional<QByteArray> bytes = keptVersion(id))
+            bases.append({id, std::move(*bytes)});
+    // Else the nearest common ancestor still kept whole. An older one is an
+    // ancestor of both too: merging with it may bring back a record removed
+    // since, but never removes one.
+    for (qsizetype k = 0; k < common.size() && bases.isEmpty(); ++k)
+        if (std::optional<QByteArray> bytes = keptVersion(common[k]))
+            bases.append({common[k], std::move(*bytes)});
+    return bases;
 }
 
 std::optional<ContentId> History::mergeBaseId(const ContentId &a, const ContentId &b) const
 {
-    if (const auto base = keptMergeBase(a, b))
-        return base->first;
-    return std::nullopt;
-}
-
-std::optional<QByteArray> History::mergeBase(const ContentId &a, const ContentId &b) const
-{
-    if (const auto base = keptMergeBase(a, b))
-        return base->second;
-    return std::nullopt;
+    const QList<std::pair<ContentId, QByteArray>> bases = mergeBases({a}, b);
+    if (bases.isEmpty())
+        return std::nullopt;
+    return bases.first().first;
 }
 
 ContentId History::nearestKeptAncestor(const ContentId &a, const ContentId &b) const

@@ -83,9 +83,14 @@ public:
     // ran, `atStartUp`: it is recorded as descending from that newer content,
     // so that every merge applies the restore.
     FileResult<void> recordRead(const ContentId &id, QByteArrayView bytes, bool atStartUp);
-    // The content that `a` and `b` both descend from, nearest to them first,
-    // whose version is kept whole; nothing when none is known.
-    std::optional<QByteArray> mergeBase(const ContentId &a, const ContentId &b) const;
+    // The contents that `b` and one of `a` (the contents a text was made
+    // from) both descend from and that no other such content descends from,
+    // whose versions are kept whole, with their bytes, nearest to `b` first:
+    // two or more where the two sides each merged what the other had (a
+    // criss-cross). Where none of those is kept, the nearest such content
+    // that is; none when none is known.
+    QList<std::pair<ContentId, QByteArray>> mergeBases(const QList<ContentId> &a,
+                                                       const ContentId &b) const;
     std::optional<ContentId> mergeBaseId(const ContentId &a, const ContentId &b) const;
     // Whether the logs know `id` to descend from `ancestor` (or to be it).
     bool descendsFrom(const ContentId &id, const ContentId &ancestor) const;
@@ -154,9 +159,10 @@ private:
     // there, unchecked; empty when none.
     ContentId nearestKeptAncestor(const ContentId &a, const ContentId &b) const;
     QString logName() const;
-    // The merge base of `a` and `b` whose version is kept whole, and its bytes.
-    std::optional<std::pair<ContentId, QByteArray>> keptMergeBase(const ContentId &a,
-                                                                  const ContentId &b) const;
+    // The bytes of the version of `id`, when it is kept whole.
+    std::optional<QByteArray> keptVersion(const ContentId &id) const;
+    // Of `ids`, those that no other of them descends from.
+    QList<ContentId> lowest(const QList<ContentId> &ids) const;
 
     FileSystem::Folder m_programFolder;
     FileSystem::Folder m_folder;

@@ -85,6 +85,13 @@ std::array<int, 2> &restores()
     return counts;
 }
 
+// Of those, the runs checked for removed records that came back.
+int &removalsChecked()
+{
+    static int runs = 0;
+    return runs;
+}
+
 // The merges made without an ancestor, in all runs.
 int &withoutAncestor()
 {
@@ -159,6 +166,16 @@ public:
                 ++restores()[1];
                 break;
             }
+        // No record a user removed comes back unless a user put it back,
+        // where the history tells every content apart: no content was
+        // written twice (as a restore does), no text editor saved the file
+        // unrecorded and no two machines share a log.
+        if (m_recurred || m_editorSaved || m_machines[1].name == m_machines[0].name)
+            return QString();
+        ++removalsChecked();
+        for (const QString &line : std::as_const(m_removed))
+            if (!m_putBack.contains(line) && text.contains(line + u"\r\n"))
+                return QStringLiteral("came back: ") + line + u'\n' + m_log.join(u'\n');
         return QString();
     }
 
@@ -201,8 +218,11 @@ private:
                 for (const QString &gone : m.view.split(QStringLiteral("\r\n")))
                     if (!back.contains(gone))
                         m_removed.insert(gone);
-                for (const QString &again : back.split(QStringLiteral("\r\n")))
+                for (const QString &again : back.split(QStringLiteral("\r\n"))) {
                     m_restoredAway.remove(again);
+                    if (!m.view.contains(again))
+                        m_putBack.insert(again);
+                }
                 m.view = back;
             }
             break;
@@ -257,7 +277,18 @@ private:
         else
             lines.insert(m_random.bounded(lines.size() + 1), record().chopped(2));
         put(m.folder, QStringLiteral("stockbook.txt"), (lines.join("\r\n") + "\r\n").toUtf8());
+        m_editorSaved = true;
         m.lastWrite = m_time;
+    }
+
+    // A write of `after` over `before`: whether it wrote a content written
+    // before (a change undone by hand, say), which the history, naming
+    // contents, takes for one place.
+    void recur(const QByteArray &before, const QByteArray &after)
+    {
+        if (!before.isEmpty() && m_everWritten.contains(after))
+            m_recurred = true;
+        m_everWritten.insert(after);
     }
 
     // The records of a text, as item/count.
@@ -337,6 +368,7 @@ private:
         for (const QString &line : QString::fromUtf8(bytes).split(QStringLiteral("\r\n")))
             m_restoredAway.remove(line); // put back by this restore
         put(m.folder, QStringLiteral("stockbook.txt"), bytes);
+        m_recurred = true;
         m.lastWrite = m_time;
         m.session = std::make_unique<DatabaseSession>(m.folder);
         m.view = session(m).load().value;
@@ -387,6 +419,7 @@ private:
         const QByteArray after = filesOf(m.folder)["stockbook.txt"];
         if (after == before)
             return; // nothing written
+        recur(before, after);
         const QDir versions(m.folder + "/stockbook-versions");
         const auto path = [&](const QByteArray &bytes) {
             const QByteArray id = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
@@ -534,11 +567,15 @@ private:
     QStringList m_log; // what happened, for a failure
     QString m_failure; // what a write left wrong
     QSet<QString> m_removed;
+    QSet<QString> m_putBack;           // by Ctrl+Z
     QSet<QString> m_restoredAway;      // by a restore, which must stick
     QHash<QByteArray, int> m_contents; // how often each content was written
-    int m_withoutAncestor = 0;         // merges that found no ancestor
-    bool m_offline = false;            // whether a machine may be offline for long
-    bool m_damaged = false;            // whether a log or a version was cut short
+    QSet<QByteArray> m_everWritten;
+    bool m_recurred = false;    // whether a content was written twice
+    bool m_editorSaved = false; // whether a text editor saved the file
+    int m_withoutAncestor = 0;  // merges that found no ancestor
+    bool m_offline = false;     // whether a machine may be offline for long
+    bool m_damaged = false;     // whether a log or a version was cut short
     bool m_mayDamage = false;
     bool m_byHand = false; // whether a text editor may save the file
     int m_records = 0;
@@ -585,8 +622,9 @@ void HistorySimulationTest::noRecordIsLost()
     std::printf(
         "%d simulations of 3 to 5 machines, seeds %u on, in %lld ms; %d with the history "
         "intact and every merge with its ancestor, %d of these with a restore, %d of which did not "
-        "stick; %d merges without an ancestor\n",
-        runs, first, timer.elapsed(), exactRuns(), restores()[0], restores()[1], withoutAncestor());
+        "stick, %d checked for removed records that came back; %d merges without an ancestor\n",
+        runs, first, timer.elapsed(), exactRuns(), restores()[0], restores()[1], removalsChecked(),
+        withoutAncestor());
 }
 
 STOCKBOOK_TEST_MAIN(HistorySimulationTest, QCoreApplication)
