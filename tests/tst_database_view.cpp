@@ -234,6 +234,11 @@ void DatabaseViewTest::mergeKeepsCaretLine_data()
     QTest::newRow("line end added at the end") << "a\r\nb"
                                                << "x\r\nb\r\n"
                                                << 1 << 1;
+    // Changes so far apart that the texts are cut between them.
+    const QString far = "a\r\n" + QString("m\r\n").repeated(100) + "b\r\nc\r\n";
+    const QString farMerged = "x\r\ny\r\n" + QString("m\r\n").repeated(100) + "c\r\n";
+    QTest::newRow("between far changes") << far << farMerged << 50 << 51;
+    QTest::newRow("behind far changes") << far << farMerged << 101 << 102;
     QTest::newRow("beyond the BMP")
         << QString::fromUtf8("😀1\r\n😀2\r\n") << QString::fromUtf8("😀1\r\n😀3\r\n😀2\r\n") << 1 << 2;
 }
