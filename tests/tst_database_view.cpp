@@ -409,7 +409,7 @@ void DatabaseViewTest::everyLeftReleaseIsAClick()
     QCOMPARE(view.caretLine().text, QString("B\r\n"));
 }
 
-// A word too long to lay out at blanks, set or typed, makes the view wrap
+// A word too long to lay out at blanks, set, typed or merged, makes the view wrap
 // anywhere; a view without one (blanks and line ends part words) wraps at
 // blanks again.
 void DatabaseViewTest::longWordWrapsAnywhere()
@@ -421,6 +421,14 @@ void DatabaseViewTest::longWordWrapsAnywhere()
     view.setDatabaseText(QString("xxxx ").repeated(1000) + half + "\r\n" + half + "\r" + half);
     QCOMPARE(view.wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
     view.insertPlainText(half + half);
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAnywhere);
+    // So does a merge that keeps one or puts one in, and one that takes the
+    // last one out wraps at blanks.
+    view.replaceDatabaseTextKeepingPlace("b\r\n" + view.databaseText());
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAnywhere);
+    view.replaceDatabaseTextKeepingPlace("a\r\n");
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view.replaceDatabaseTextKeepingPlace("a\r\n" + half + half);
     QCOMPARE(view.wordWrapMode(), QTextOption::WrapAnywhere);
 }
 
