@@ -6,6 +6,7 @@
 #include "main_window/database_view.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -141,7 +142,10 @@ struct LineEdit
 class LineDiff
 {
 public:
-    LineDiff(const QList<QStringView> &shown, const QList<QStringView> &wanted);
+    // Lines shared at the end are compared as the others where `trimEnd` is
+    // false, so that edits among repeated lines go as late as they can.
+    LineDiff(const QList<QStringView> &shown, const QList<QStringView> &wanted,
+             bool trimEnd = true);
     // The edits, from the first line on; one replacement of every line
     // between the shared start and end where the search gave up.
     QList<LineEdit> edits();
@@ -169,14 +173,14 @@ private:
     std::vector<std::vector<bool>> m_down;
 };
 
-LineDiff::LineDiff(const QList<QStringView> &shown, const QList<QStringView> &wanted)
+LineDiff::LineDiff(const QList<QStringView> &shown, const QList<QStringView> &wanted, bool trimEnd)
     : m_shown(shown), m_wanted(wanted)
 {
     const qsizetype shared = std::min(shown.size(), wanted.size());
     while (m_start < shared && shown[m_start] == wanted[m_start])
         ++m_start;
     qsizetype end = 0;
-    while (end < shared - m_start &&
+    while (trimEnd && end < shared - m_start &&
            shown[shown.size() - 1 - end] == wanted[wanted.size() - 1 - end])
         ++end;
     m_n = shown.size() - m_start - end;
@@ -255,11 +259,103 @@ QList<LineEdit> LineDiff::pathTo(int d) const
     return edits;
 }
 
+// The line of the shown text, the document's, that starts at `offset` in it:
+// the line whose start in the document, plus one character for each CR LF
+// before it, is there (counting the line feeds would read every character
+// before it).
+qsizetype lineStartingAt(const QTextDocument *document, qsizetype offset)
+{
+    int low = 0;
+    for (int high = document->blockCount() - 1; low < high;) {
+        const int middle = high - (high - low) / 2;
+        const bool before = document->findBlockByNumber(middle).position() + middle <= offset;
+        low = before ? middle : low;
+        high = before ? high : middle - 1;
+    }
+    return low;
+}
+
+// The first `count` lines of a text that a line end follows (fewer where it
+// holds fewer), parted as documentLinesOf parts them.
+QList<QStringView> firstLines(QStringView text, qsizetype count)
+{
+    qsizetype end = 0;
+    for (qsizetype k = 0; k < count; ++k) {
+        const qsizetype lineFeed = text.indexOf(u'\n', end);
+        if (lineFeed < 0)
+            break;
+        end = lineFeed + 1;
+    }
+    QList<QStringView> lines = documentLinesOf(text.first(end));
+    lines.removeLast();
+    return lines;
+}
+
+// Where line `count` of a text starts; -1 where it holds fewer lines.
+qsizetype lineStartAfter(QStringView text, qsizetype count)
+{
+    qsizetype lineFeed = -1;
+    for (qsizetype k = 0; k < count; ++k) {
+        lineFeed = text.indexOf(u'\n', lineFeed + 1);
+        if (lineFeed < 0)
+            return -1;
+    }
+    return lineFeed + 1;
+}
+
+// Where two texts whose first lines differ are cut behind their first
+// change: the shown text's first `shownHead` characters and the new text's
+// first `wantedHead` hold it and a few lines that both hold behind it, and
+// `shared` characters of further whole lines that both hold follow in each.
+struct Cut
+{
+    qsizetype shownHead;
+    qsizetype wantedHead;
+    qsizetype shared;
+};
+
+// The cut where a line among either text's first kLinesSought starts at least
+// kLinesApart lines that both share, for the fewest lines before them in both
+// (the fewest edits the change could take); none where there is no such line.
+// The lines shared are compared a block of characters at a time, not parted.
+// The part before the cut keeps kLinesKept of them, so that its comparison,
+// which does not set its shared end lines aside, places edits among repeated
+// lines as a comparison of the whole would: as late as they can go.
+std::optional<Cut> cutBehindFirstChange(QStringView shown, QStringView wanted)
+{
+    constexpr qsizetype kLinesSought = 64;
+    constexpr qsizetype kLinesApart = 64;
+    constexpr qsizetype kLinesKept = 8;
+    const QList<QStringView> shownLines = firstLines(shown, kLinesSought);
+    const QList<QStringView> wantedLines = firstLines(wanted, kLinesSought);
+    const qsizetype shownCount = std::min(shownLines.size(), kLinesSought);
+    const qsizetype wantedCount = std::min(wantedLines.size(), kLinesSought);
+    for (qsizetype before = 0; before < shownCount + wantedCount - 1; ++before) {
+        for (qsizetype s = std::max<qsizetype>(0, before - wantedCount + 1);
+             s < shownCount && s <= before; ++s) {
+            if (shownLines[s] != wantedLines[before - s])
+                continue;
+            const qsizetype shownHead = shownLines[s].data() - shown.data();
+            const qsizetype wantedHead = wantedLines[before - s].data() - wanted.data();
+            const QStringView run = shown.sliced(shownHead).first(
+                RecordStore::sharedStartLength(shown.sliced(shownHead), wanted.sliced(wantedHead)));
+            const QStringView lines = run.first(run.lastIndexOf(u'\n') + 1);
+            if (lineStartAfter(lines, kLinesApart) >= 0) {
+                const qsizetype kept = lineStartAfter(lines, kLinesKept);
+                return Cut{shownHead + kept, wantedHead + kept, lines.size() - kept};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 // The edits of lines that turn the shown text, the view's with its CR LF line
 // ends, into a new text with any line ends the document knows. The texts are
 // compared whole lines at a time only between the lines they share at the
 // start and at the end, which a character comparison finds: as the shown text
 // has CR LF line ends alone, a line feed both share ends a line in both.
+// Where many lines that both share follow the first change, the texts are
+// cut there, and the lines between are neither parted nor compared by lines.
 class TextEdits
 {
 public:
@@ -272,21 +368,39 @@ public:
     // removed; inside one, at the same place among its new lines, or on the
     // line after them where it has none.
     std::pair<qsizetype, bool> lineAfter(qsizetype line) const;
+    // Whether a line that the edits insert holds a word too long to wrap at
+    // blanks.
+    bool insertsLongWord() const;
 
 private:
-    // Where the shown text's line `line` of those between starts in the
-    // document; `line` may be their count where shared lines follow them.
-    int documentStart(qsizetype line) const;
-    int documentEnd(qsizetype line) const;
+    // A part of the texts between lines that both share, compared on its own.
+    struct Piece
+    {
+        qsizetype shownFirst;  // the shown text's line number of its first line
+        qsizetype wantedFirst; // the new text's
+        qsizetype shownEnd;    // where its shown lines end in the shown text
+        bool sharesEnd;        // whether shared lines follow it
+        QList<QStringView> shownLines;
+        QList<QStringView> wantedLines;
+        QList<LineEdit> edits; // in numbers of its lines
+    };
+
+    // The pieces of the shown text's `shown` and the new text's `wanted`,
+    // which start at the given line numbers and start with lines that differ:
+    // one behind each cut (see cutBehindFirstChange), and the rest.
+    void addPieces(QStringView shown, QStringView wanted, qsizetype shownFirst,
+                   qsizetype wantedFirst, bool sharesEnd);
+    const Piece &addPiece(QStringView shown, QStringView wanted, qsizetype shownFirst,
+                          qsizetype wantedFirst, bool sharesEnd, bool trimEnd);
+    void apply(QTextCursor &cursor, const Piece &piece, const LineEdit &edit) const;
+    // Where the piece's shown line `line` starts in the document; `line` may
+    // be their count where shared lines follow them.
+    int documentStart(const Piece &piece, qsizetype line) const;
+    int documentEnd(const Piece &piece, qsizetype line) const;
 
     QTextDocument *m_document;
-    const QString &m_shown;
-    qsizetype m_firstLine = 0;        // lines shared at the start
-    qsizetype m_endShared = 0;        // characters of the shown text in the lines shared at the end
-    bool m_sharesEnd = false;         // whether they share lines at the end
-    QList<QStringView> m_shownLines;  // the lines between
-    QList<QStringView> m_wantedLines; // the new text's lines between
-    QList<LineEdit> m_edits;          // in numbers of the lines between
+    const QStringView m_shown;
+    QList<Piece> m_pieces;
 };
 
 TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QString &wanted)
@@ -294,95 +408,140 @@ TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QStrin
 {
     const qsizetype shared = RecordStore::sharedStartLength(shown, wanted);
     const qsizetype start = QStringView(shown).first(shared).lastIndexOf(u'\n') + 1;
-    // The line that starts there: the line whose start in the document, plus
-    // one character for each CR LF before it, is there (counting the line
-    // feeds would read every character before it).
-    int low = 0;
-    for (int high = document->blockCount() - 1; low < high;) {
-        const int middle = high - (high - low) / 2;
-        const bool before = document->findBlockByNumber(middle).position() + middle <= start;
-        low = before ? middle : low;
-        high = before ? high : middle - 1;
-    }
-    m_firstLine = low;
+    const qsizetype firstLine = lineStartingAt(document, start);
     const qsizetype shownEnd =
         shown.size() - RecordStore::sharedEndLength(QStringView(shown).sliced(start),
                                                     QStringView(wanted).sliced(start));
     const qsizetype lineFeed = shown.indexOf(u'\n', shownEnd);
-    m_sharesEnd = lineFeed >= 0;
-    m_endShared = m_sharesEnd ? shown.size() - lineFeed - 1 : 0;
-    m_shownLines =
-        documentLinesOf(QStringView(shown).sliced(start, shown.size() - m_endShared - start));
-    m_wantedLines =
-        documentLinesOf(QStringView(wanted).sliced(start, wanted.size() - m_endShared - start));
+    // Characters of the shown text in the lines shared at the end, if any.
+    const qsizetype endShared = lineFeed >= 0 ? shown.size() - lineFeed - 1 : 0;
+    addPieces(m_shown.sliced(start, shown.size() - endShared - start),
+              QStringView(wanted).sliced(start, wanted.size() - endShared - start), firstLine,
+              firstLine, lineFeed >= 0);
+}
+
+void TextEdits::addPieces(QStringView shown, QStringView wanted, qsizetype shownFirst,
+                          qsizetype wantedFirst, bool sharesEnd)
+{
+    while (const std::optional<Cut> cut = cutBehindFirstChange(shown, wanted)) {
+        const Piece &head = addPiece(shown.first(cut->shownHead), wanted.first(cut->wantedHead),
+                                     shownFirst, wantedFirst, true, false);
+        const qsizetype rest = cut->shownHead + cut->shared;
+        const qsizetype restFirst =
+            lineStartingAt(m_document, shown.data() + rest - m_shown.data());
+        // The lines shared lie between in both texts.
+        wantedFirst += head.wantedLines.size() + restFirst - shownFirst - head.shownLines.size();
+        shownFirst = restFirst;
+        shown = shown.sliced(rest);
+        wanted = wanted.sliced(cut->wantedHead + cut->shared);
+    }
+    addPiece(shown, wanted, shownFirst, wantedFirst, sharesEnd, true);
+}
+
+const TextEdits::Piece &TextEdits::addPiece(QStringView shown, QStringView wanted,
+                                            qsizetype shownFirst, qsizetype wantedFirst,
+                                            bool sharesEnd, bool trimEnd)
+{
+    Piece piece{shownFirst,
+                wantedFirst,
+                shown.data() + shown.size() - m_shown.data(),
+                sharesEnd,
+                documentLinesOf(shown),
+                documentLinesOf(wanted),
+                {}};
     // Lines followed by shared ones end in a line end, after which the parting
     // sees an empty line.
-    if (m_sharesEnd) {
-        m_shownLines.removeLast();
-        m_wantedLines.removeLast();
+    if (sharesEnd) {
+        piece.shownLines.removeLast();
+        piece.wantedLines.removeLast();
     }
-    m_edits = LineDiff(m_shownLines, m_wantedLines).edits();
+    piece.edits = LineDiff(piece.shownLines, piece.wantedLines, trimEnd).edits();
+    m_pieces << std::move(piece);
+    return m_pieces.last();
 }
 
-int TextEdits::documentStart(qsizetype line) const
+int TextEdits::documentStart(const Piece &piece, qsizetype line) const
 {
     // Every shown line before ends in CR LF, one character in the document.
-    const qsizetype at = line < m_shownLines.size()
-                             ? m_shownLines[line].data() - m_shown.constData()
-                             : m_shown.size() - m_endShared;
-    return int(at - m_firstLine - line);
+    const qsizetype at = line < piece.shownLines.size()
+                             ? piece.shownLines[line].data() - m_shown.data()
+                             : piece.shownEnd;
+    return int(at - piece.shownFirst - line);
 }
 
-int TextEdits::documentEnd(qsizetype line) const
+int TextEdits::documentEnd(const Piece &piece, qsizetype line) const
 {
-    return line < 0 ? documentStart(0) - 1 : documentStart(line) + int(m_shownLines[line].size());
+    return line < 0 ? documentStart(piece, 0) - 1
+                    : documentStart(piece, line) + int(piece.shownLines[line].size());
 }
 
 void TextEdits::apply() const
 {
     // From the last edit back, so that the earlier ones keep their place.
     QTextCursor cursor(m_document);
-    for (auto edit = m_edits.crbegin(); edit != m_edits.crend(); ++edit) {
-        QString lines;
-        for (qsizetype k = edit->newFrom; k < edit->newTo; ++k)
-            lines += (k > edit->newFrom ? QStringLiteral("\n") : QString()) + m_wantedLines[k];
-        const bool removes = edit->shownFrom < edit->shownTo;
-        const bool inserts = edit->newFrom < edit->newTo;
-        if (removes && inserts) {
-            cursor.setPosition(documentStart(edit->shownFrom));
-            cursor.setPosition(documentEnd(edit->shownTo - 1), QTextCursor::KeepAnchor);
-        } else if (edit->shownTo < m_shownLines.size() || m_sharesEnd) {
-            // Lines removed or inserted before a line that stays: the line
-            // ends go with the lines.
-            cursor.setPosition(documentStart(edit->shownFrom));
-            cursor.setPosition(documentStart(edit->shownTo), QTextCursor::KeepAnchor);
-            lines += removes ? QString() : QStringLiteral("\n");
-        } else {
-            // At the end: the line end before the lines goes with them.
-            cursor.setPosition(documentEnd(edit->shownFrom - 1));
-            cursor.setPosition(documentEnd(edit->shownTo - 1), QTextCursor::KeepAnchor);
-            lines.prepend(removes ? QString() : QStringLiteral("\n"));
-        }
-        cursor.removeSelectedText();
-        cursor.insertText(lines);
+    for (auto piece = m_pieces.crbegin(); piece != m_pieces.crend(); ++piece) {
+        for (auto edit = piece->edits.crbegin(); edit != piece->edits.crend(); ++edit)
+            apply(cursor, *piece, *edit);
     }
+}
+
+void TextEdits::apply(QTextCursor &cursor, const Piece &piece, const LineEdit &edit) const
+{
+    QString lines;
+    for (qsizetype k = edit.newFrom; k < edit.newTo; ++k)
+        lines += (k > edit.newFrom ? QStringLiteral("\n") : QString()) + piece.wantedLines[k];
+    const bool removes = edit.shownFrom < edit.shownTo;
+    const bool inserts = edit.newFrom < edit.newTo;
+    if (removes && inserts) {
+        cursor.setPosition(documentStart(piece, edit.shownFrom));
+        cursor.setPosition(documentEnd(piece, edit.shownTo - 1), QTextCursor::KeepAnchor);
+    } else if (edit.shownTo < piece.shownLines.size() || piece.sharesEnd) {
+        // Lines removed or inserted before a line that stays: the line ends
+        // go with the lines.
+        cursor.setPosition(documentStart(piece, edit.shownFrom));
+        cursor.setPosition(documentStart(piece, edit.shownTo), QTextCursor::KeepAnchor);
+        lines += removes ? QString() : QStringLiteral("\n");
+    } else {
+        // At the end: the line end before the lines goes with them.
+        cursor.setPosition(documentEnd(piece, edit.shownFrom - 1));
+        cursor.setPosition(documentEnd(piece, edit.shownTo - 1), QTextCursor::KeepAnchor);
+        lines.prepend(removes ? QString() : QStringLiteral("\n"));
+    }
+    cursor.removeSelectedText();
+    cursor.insertText(lines);
 }
 
 std::pair<qsizetype, bool> TextEdits::lineAfter(qsizetype line) const
 {
-    const qsizetype between = line - m_firstLine;
     qsizetype moved = 0;
-    for (const LineEdit &edit : m_edits) {
-        if (between < edit.shownFrom)
-            break;
-        if (between < edit.shownTo)
-            return {m_firstLine + edit.newFrom +
-                        std::min(between - edit.shownFrom,
-                                 std::max<qsizetype>(edit.newTo - edit.newFrom - 1, 0)),
-                    false};
-        moved = edit.newTo - edit.shownTo;
+    for (const Piece &piece : m_pieces) {
+        for (const LineEdit &edit : piece.edits) {
+            const qsizetype from = piece.shownFirst + edit.shownFrom;
+            if (line < from)
+                return {line + moved, true};
+            if (line < piece.shownFirst + edit.shownTo)
+                return {piece.wantedFirst + edit.newFrom +
+                            std::min(line - from,
+                                     std::max<qsizetype>(edit.newTo - edit.newFrom - 1, 0)),
+                        false};
+            moved = piece.wantedFirst + edit.newTo - piece.shownFirst - edit.shownTo;
+        }
     }
     return {line + moved, true};
+}
+
+bool TextEdits::insertsLongWord() const
+{
+    for (const Piece &piece : m_pieces) {
+        for (const LineEdit &edit : piece.edits) {
+            for (qsizetype k = edit.newFrom; k < edit.newTo; ++k) {
+                const QStringView line = piece.wantedLines[k];
+                if (line.size() > kLongestWordWrappedAtBlanks && holdsLongWord(line))
+                    return true;
+            }
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -456,15 +615,14 @@ void DatabaseView::setDatabaseText(const QString &text)
 {
     // Inserting text turns CR LF, a lone CR and a lone LF each into one line
     // break. Without undo, a large text is set in one go.
-    changeTextTo(text, [&] { setPlainText(text); });
+    changeTextTo(holdsLongLineWithLongWord(text), [&] { setPlainText(text); });
 }
 
-void DatabaseView::changeTextTo(const QString &text, const std::function<void()> &change)
+void DatabaseView::changeTextTo(bool longWord, const std::function<void()> &change)
 {
     // The wrap is chosen for the new text: wrapping anywhere before it is
     // set, so that a long line is laid out once, and wrapping at blanks only
     // after, when no long line of the old text is left to lay out again.
-    const bool longWord = holdsLongLineWithLongWord(text);
     if (longWord)
         setWordWrapMode(QTextOption::WrapAnywhere);
     // Turning undo off clears the undo history. (Repaints need no suspending:
@@ -531,7 +689,12 @@ void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
     // whole text would lay out every line again.
     const QString shown = m_givenText ? *m_givenText : databaseText();
     const TextEdits edits(document(), shown, text);
-    changeTextTo(text, [&] {
+    // A view that wraps at blanks holds no long word (see
+    // wrapLongWordsAnywhere): only the lines put in can bring one.
+    const bool longWord = wordWrapMode() == QTextOption::WrapAnywhere
+                              ? holdsLongLineWithLongWord(text)
+                              : edits.insertsLongWord();
+    changeTextTo(longWord, [&] {
         QTextCursor block(document());
         block.beginEditBlock();
         edits.apply();

@@ -94,9 +94,10 @@ private:
     // line reaches, the display lines scrolled past only where the top line is
     // still there.
     void restorePlace(const Place &place, const LineMap &lineAfter);
-    // Changes the text to `text` by `change`, which leaves no undo history and
-    // no marked line, with the wrap chosen for the new text.
-    void changeTextTo(const QString &text, const std::function<void()> &change);
+    // Changes the text by `change`, which leaves no undo history and no marked
+    // line, with the wrap chosen for the new text, which holds a word too long
+    // to wrap at blanks where `longWord` says so.
+    void changeTextTo(bool longWord, const std::function<void()> &change);
     // Wraps anywhere rather than at blanks once the text holds a word that
     // would take long to lay out at blanks.
     void wrapLongWordsAnywhere(int from, int removed, int added);

@@ -234,6 +234,11 @@ void DatabaseViewTest::mergeKeepsCaretLine_data()
     QTest::newRow("line end added at the end") << "a\r\nb"
                                                << "x\r\nb\r\n"
                                                << 1 << 1;
+    // Changes so far apart that the texts are cut between them.
+    const QString far = "a\r\n" + QString("m\r\n").repeated(100) + "b\r\nc\r\n";
+    const QString farMerged = "x\r\ny\r\n" + QString("m\r\n").repeated(100) + "c\r\n";
+    QTest::newRow("between far changes") << far << farMerged << 50 << 51;
+    QTest::newRow("behind far changes") << far << farMerged << 101 << 102;
     QTest::newRow("beyond the BMP")
         << QString::fromUtf8("😀1\r\n😀2\r\n") << QString::fromUtf8("😀1\r\n😀3\r\n😀2\r\n") << 1 << 2;
 }
@@ -404,7 +409,7 @@ void DatabaseViewTest::everyLeftReleaseIsAClick()
     QCOMPARE(view.caretLine().text, QString("B\r\n"));
 }
 
-// A word too long to lay out at blanks, set or typed, makes the view wrap
+// A word too long to lay out at blanks, set, typed or merged, makes the view wrap
 // anywhere; a view without one (blanks and line ends part words) wraps at
 // blanks again.
 void DatabaseViewTest::longWordWrapsAnywhere()
@@ -416,6 +421,14 @@ void DatabaseViewTest::longWordWrapsAnywhere()
     view.setDatabaseText(QString("xxxx ").repeated(1000) + half + "\r\n" + half + "\r" + half);
     QCOMPARE(view.wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
     view.insertPlainText(half + half);
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAnywhere);
+    // So does a merge that keeps one or puts one in, and one that takes the
+    // last one out wraps at blanks.
+    view.replaceDatabaseTextKeepingPlace("b\r\n" + view.databaseText());
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAnywhere);
+    view.replaceDatabaseTextKeepingPlace("a\r\n");
+    QCOMPARE(view.wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view.replaceDatabaseTextKeepingPlace("a\r\n" + half + half);
     QCOMPARE(view.wordWrapMode(), QTextOption::WrapAnywhere);
 }
 
