@@ -450,10 +450,13 @@ std::optional<MergedText> mergeApart(QStringView ancestor, QStringView window, Q
     const bool windowFirst = mine.ancestorTo <= theirs.from;
     const Run &first = windowFirst ? mine : theirs;
     const Run &second = windowFirst ? theirs : mine;
-    if (first.ancestorTo > second.from ||
-        QStringView(ancestor)
-                .sliced(first.ancestorTo, second.from - first.ancestorTo)
-                .count(u'\n') < 2)
+    // At least two line ends between the runs: found, not counted.
+    const QStringView between =
+        first.ancestorTo > second.from
+            ? QStringView()
+            : QStringView(ancestor).sliced(first.ancestorTo, second.from - first.ancestorTo);
+    const qsizetype lineEnd = between.indexOf(u'\n');
+    if (lineEnd < 0 || between.indexOf(u'\n', lineEnd + 1) < 0)
         return std::nullopt;
     Lines windowLines;
     Lines fileLines;
