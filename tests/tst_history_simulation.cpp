@@ -43,6 +43,7 @@ struct Machine
     std::optional<QString> search; // what the view was narrowed to
     QList<QByteArray> wrote;       // the contents its Saves wrote
     Files synced;                  // what the folder held after its last sync
+    QByteArray known;              // the file as its window last read or wrote it
     qint64 lastWrite = -1;         // when it last wrote the database (the file's time)
 };
 
@@ -169,8 +170,10 @@ public:
         // No record a user removed comes back unless a user put it back,
         // where the history tells every content apart: no content was
         // written twice (as a restore does), no text editor saved the file
-        // unrecorded and no two machines share a log.
-        if (m_recurred || m_editorSaved || m_machines[1].name == m_machines[0].name)
+        // unrecorded, no two machines share a log, and no search merged
+        // the file into unsaved changes (their write names the file alone).
+        if (m_recurred || m_editorSaved || m_keptBySearch ||
+            m_machines[1].name == m_machines[0].name)
             return QString();
         ++removalsChecked();
         for (const QString &line : std::as_const(m_removed))
@@ -320,6 +323,7 @@ private:
     void took(Machine &m, const QString &own, const WrittenDatabase &written)
     {
         m.lastWrite = m_time;
+        m.known = filesOf(m.folder)["stockbook.txt"];
         m_withoutAncestor += written.merge.withoutAncestor;
         for (const CopyReport &copy : written.copies)
             m_withoutAncestor += copy.merge.withoutAncestor;
@@ -339,6 +343,9 @@ private:
     void search(Machine &m, const QString &text)
     {
         session(m).keepViewChanges(m.view);
+        const QByteArray file = filesOf(m.folder)["stockbook.txt"];
+        m_keptBySearch = m_keptBySearch || (session(m).holdsUnsavedChanges() && file != m.known);
+        m.known = file;
         DatabaseSnapshot snapshot;
         m.view = session(m).filter({text}, snapshot).value;
         session(m).searchShown(m.view);
@@ -372,6 +379,7 @@ private:
         m.lastWrite = m_time;
         m.session = std::make_unique<DatabaseSession>(m.folder);
         m.view = session(m).load().value;
+        m.known = bytes;
         m.search.reset();
         m.undo.clear();
     }
@@ -400,6 +408,7 @@ private:
         std::optional<QString> text = session(m).followFile(m.view);
         if (!text)
             return;
+        m.known = filesOf(m.folder)["stockbook.txt"];
         session(m).mergeConflictCopies(*text);
         m.view = *text;
         m.undo.clear();
@@ -571,11 +580,12 @@ private:
     QSet<QString> m_restoredAway;      // by a restore, which must stick
     QHash<QByteArray, int> m_contents; // how often each content was written
     QSet<QByteArray> m_everWritten;
-    bool m_recurred = false;    // whether a content was written twice
-    bool m_editorSaved = false; // whether a text editor saved the file
-    int m_withoutAncestor = 0;  // merges that found no ancestor
-    bool m_offline = false;     // whether a machine may be offline for long
-    bool m_damaged = false;     // whether a log or a version was cut short
+    bool m_recurred = false;     // whether a content was written twice
+    bool m_editorSaved = false;  // whether a text editor saved the file
+    bool m_keptBySearch = false; // whether a search merged the file into unsaved changes
+    int m_withoutAncestor = 0;   // merges that found no ancestor
+    bool m_offline = false;      // whether a machine may be offline for long
+    bool m_damaged = false;      // whether a log or a version was cut short
     bool m_mayDamage = false;
     bool m_byHand = false; // whether a text editor may save the file
     int m_records = 0;
