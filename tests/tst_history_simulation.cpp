@@ -203,7 +203,7 @@ private:
                 const QByteArray before = filesOf(m.folder)["stockbook.txt"];
                 const auto written = session(m).update(m.view, line + u"\r\n", changed);
                 if (written.ok()) {
-                    checkWrite(m, before);
+                    checkWrite(m, before, written.value);
                     m_removed.insert(line);
                     took(m, QString(m.view).replace(line + u"\r\n", changed), written.value);
                 }
@@ -390,7 +390,7 @@ private:
         const FileResult<WrittenDatabase> written = session(m).save(m.view);
         if (!written.ok())
             return;
-        checkWrite(m, before);
+        checkWrite(m, before, written.value);
         took(m, m.view, written.value);
         const QByteArray now = filesOf(m.folder)["stockbook.txt"];
         if (now != before) {
@@ -423,9 +423,11 @@ private:
 
     // After a write that replaced `before`: the log ends in it, the two
     // versions are whole, the one written the newest, and no log has a copy.
-    void checkWrite(const Machine &m, const QByteArray &before)
+    void checkWrite(const Machine &m, const QByteArray &before, const WrittenDatabase &write)
     {
         const QByteArray after = filesOf(m.folder)["stockbook.txt"];
+        // The same bytes again with copies merged: a content with new parents.
+        m_recurred = m_recurred || (after == before && !write.copies.isEmpty());
         if (after == before)
             return; // nothing written
         recur(before, after);
