@@ -478,13 +478,20 @@ bool runsApart(QStringView ancestor, QStringView window, QStringView file, const
                         [&](QStringView line) { return fileLines.contains(line); });
 }
 
-// Where the runs of `mine` and `theirs` lie apart (see runsApart), the merge
+// The merges of the two runs where they lie apart (see runsApart): the merge
 // of the whole is the merge of the part before the start of the line just
 // before the second run followed by that of the rest, each of which sees one
-// side's change alone: of the lines between, none is parted or compared, and
-// the result is joined once. Nothing where the texts are not such.
-std::optional<MergedText> mergeApart(QStringView ancestor, QStringView window, QStringView file,
-                                     const Run &mine, const Run &theirs)
+// side's change alone, so that of the lines between none is parted or
+// compared. Nothing where the texts are not such.
+struct MergedApart
+{
+    MergedRun before;
+    MergedRun after;
+    MergeReport report;
+};
+
+std::optional<MergedApart> mergeRunsApart(QStringView ancestor, QStringView window,
+                                          QStringView file, const Run &mine, const Run &theirs)
 {
     const bool windowFirst = mine.ancestorTo <= theirs.from;
     const Run &first = windowFirst ? mine : theirs;
@@ -498,23 +505,54 @@ std::optional<MergedText> mergeApart(QStringView ancestor, QStringView window, Q
     const QStringView firstSide = windowFirst ? window : file;
     const QStringView secondSide = windowFirst ? file : window;
     const qsizetype shift = first.sideTo - first.ancestorTo;
-    const std::optional<MergedRun> before =
+    std::optional<MergedRun> before =
         mergeRun(ancestor, firstSide, secondSide, 0, first, at, windowFirst);
-    const std::optional<MergedRun> after =
+    std::optional<MergedRun> after =
         mergeRun(ancestor, secondSide, firstSide, shift, second, ancestor.size(), !windowFirst);
     if (!before || !after)
         return std::nullopt;
-    MergedText merged{QString(), before->merged.report};
-    addPartReport(merged.report, after->merged.report);
-    const QStringView between = ancestor.sliced(before->to, after->from - before->to);
-    merged.text.reserve(before->from + before->merged.text.size() + between.size() +
-                        after->merged.text.size() + ancestor.size() - after->to);
-    merged.text.append(ancestor.first(before->from))
-        .append(before->merged.text)
+    MergeReport report = before->merged.report;
+    addPartReport(report, after->merged.report);
+    return MergedApart{std::move(*before), std::move(*after), std::move(report)};
+}
+
+// The whole merged text of runs merged apart, joined once from the
+// ancestor's lines and the runs' merges.
+MergedText joinApart(QStringView ancestor, MergedApart &&apart)
+{
+    const MergedRun &before = apart.before;
+    const MergedRun &after = apart.after;
+    MergedText merged{QString(), std::move(apart.report)};
+    const QStringView between = ancestor.sliced(before.to, after.from - before.to);
+    merged.text.reserve(before.from + before.merged.text.size() + between.size() +
+                        after.merged.text.size() + ancestor.size() - after.to);
+    merged.text.append(ancestor.first(before.from))
+        .append(before.merged.text)
         .append(between)
-        .append(after->merged.text)
-        .append(ancestor.sliced(after->to));
+        .append(after.merged.text)
+        .append(ancestor.sliced(after.to));
     return merged;
+}
+
+// The merge where the sides' changes do not lie apart: what all three share
+// at the start and the end stays as it stands, and the lines between are
+// merged. All three share the start that each side shares with the ancestor.
+std::optional<MergedText> mergeBetweenShared(QStringView ancestor, QStringView window,
+                                             QStringView file, const Run &mine, const Run &theirs)
+{
+    const qsizetype head = qMin(mine.from, theirs.from);
+    const qsizetype tail = sharedTail(ancestor, window, file, head);
+    const auto middle = [&](QStringView text) {
+        return linesOf(text.sliced(head, text.size() - head - tail));
+    };
+    std::optional<MergedLines> merged = mergeLines(middle(ancestor), middle(window), middle(file));
+    if (!merged)
+        return std::nullopt;
+    const QString between = textOf(merged->lines);
+    QString text;
+    text.reserve(head + between.size() + tail);
+    text.append(ancestor.first(head)).append(between).append(ancestor.last(tail));
+    return MergedText{text, std::move(merged->report)};
 }
 
 // A blank line of a searched view that the whole no longer holds.
@@ -557,24 +595,28 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
 {
     const Run mine = changedRun(ancestor, window);
     const Run theirs = changedRun(ancestor, file);
-    if (std::optional<MergedText> apart = mergeApart(ancestor, window, file, mine, theirs))
-        return apart;
-    // What all three share at the start and the end stays as it stands; the
-    // lines between are merged. All three share the start that each side
-    // shares with the ancestor.
-    const qsizetype head = qMin(mine.from, theirs.from);
-    const qsizetype tail = sharedTail(ancestor, window, file, head);
-    const auto middle = [&](QStringView text) {
-        return linesOf(text.sliced(head, text.size() - head - tail));
-    };
-    std::optional<MergedLines> merged = mergeLines(middle(ancestor), middle(window), middle(file));
-    if (!merged)
-        return std::nullopt;
-    const QString between = textOf(merged->lines);
-    QString text;
-    text.reserve(head + between.size() + tail);
-    text.append(ancestor.first(head)).append(between).append(ancestor.last(tail));
-    return MergedText{text, std::move(merged->report)};
+    if (std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs))
+        return joinApart(ancestor, std::move(*apart));
+    return mergeBetweenShared(ancestor, window, file, mine, theirs);
+}
+
+std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView window, QString file)
+{
+    const Run mine = changedRun(ancestor, window);
+    const Run theirs = changedRun(ancestor, file);
+    std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs);
+    if (!apart)
+        return mergeBetweenShared(ancestor, window, file, mine, theirs);
+    // The file holds the ancestor's characters where the ancestor does up to
+    // its run, and shifted by what its run added behind it. The later run's
+    // lines are replaced first, so that the earlier ones stay where they are.
+    const qsizetype shift = theirs.sideTo - theirs.ancestorTo;
+    for (const MergedRun *part : {&apart->after, &apart->before}) {
+        const qsizetype from = part->from <= theirs.from ? part->from : part->from + shift;
+        const qsizetype to = part->to >= theirs.ancestorTo ? part->to + shift : part->to;
+        file.replace(from, to - from, part->merged.text);
+    }
+    return MergedText{std::move(file), std::move(apart->report)};
 }
 
 std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, QStringView whole)
