@@ -166,12 +166,12 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     const FileResult<QString> unchanged{FileStatus::Ok, QString(), text};
     if (now.status != FileStatus::Ok || digestOf(now) == m_base.digest)
         return unchanged;
-    const QString fileText = databaseTextOf(now.value.bytes);
+    QString fileText = databaseTextOf(now.value.bytes);
     if (fileText == m_base.text())
         return unchanged;
     const std::optional<QString> base = ancestorOf(now.value.bytes, copies);
-    std::optional<MergedText> merged =
-        base ? mergeTexts(*base, text, fileText) : mergeWithoutAncestor(text, fileText);
+    std::optional<MergedText> merged = base ? mergeIntoFileText(*base, text, std::move(fileText))
+                                            : mergeWithoutAncestor(text, fileText);
     if (!merged)
         return failure<QString>(
             Texts::tr("another program's changes to the file could not be merged"));

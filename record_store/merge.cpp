@@ -331,16 +331,6 @@ std::optional<MergedLines> mergeLines(const Lines &ancestor, const Lines &window
 
 namespace {
 
-// How many characters all three texts share at the start, taken back to just
-// behind a line feed, so that the shared part ends with a whole line.
-qsizetype sharedHead(QStringView a, QStringView b, QStringView c)
-{
-    const qsizetype shortest = qMin(a.size(), qMin(b.size(), c.size()));
-    const qsizetype inB = sharedStartLength(a.first(shortest), b.first(shortest));
-    const qsizetype inBoth = sharedStartLength(a.first(inB), c.first(inB));
-    return a.first(inBoth).lastIndexOf(u'\n') + 1;
-}
-
 // How many characters all three share at the end, outside the first `head`,
 // taken forward to just behind a line feed, so that the shared part starts
 // with a whole line.
@@ -379,7 +369,7 @@ bool startsLine(QStringView text, qsizetype at)
 
 Run changedRun(QStringView ancestor, QStringView side)
 {
-    const qsizetype head = sharedHead(ancestor, side, side);
+    const qsizetype head = ancestor.first(sharedStartLength(ancestor, side)).lastIndexOf(u'\n') + 1;
     const qsizetype limit = qMin(ancestor.size(), side.size()) - head;
     qsizetype shared = sharedEndLength(ancestor.last(limit), side.last(limit));
     // Only whole lines count: the shared end is taken forward to a line
@@ -426,62 +416,143 @@ bool runIsPlain(QStringView ancestor, QStringView side, const Run &run, Lines &p
                         [&](QStringView line) { return putIn.contains(line); });
 }
 
-void addMerged(MergedText &into, const MergedText &part)
+void addPartReport(MergeReport &into, const MergeReport &part)
 {
-    into.text += part.text;
-    MergeReport &report = into.report;
-    report.fromFile += part.report.fromFile;
-    report.removedInFile += part.report.removedInFile;
-    report.inTwoVersions += part.report.inTwoVersions;
-    report.changedAndRemoved += part.report.changedAndRemoved;
+    into.fromFile += part.fromFile;
+    into.removedInFile += part.removedInFile;
+    into.inTwoVersions += part.inTwoVersions;
+    into.changedAndRemoved += part.changedAndRemoved;
 }
 
-// Where each side changed one plain run of lines and at least two lines that
-// every side keeps lie between the runs, the merge of the whole is the merge
-// of the part before the second of those lines followed by that of the rest,
-// each of which sees one side's change alone: the lines between are not
-// parted or compared at all. Nothing where the texts are not such.
-std::optional<MergedText> mergeApart(QStringView ancestor, QStringView window, QStringView file)
+// The merge of one side's run where the other side keeps every line around
+// it, from the ancestor's [from, to): the run and the two lines behind it
+// (fewer where the part ends at `partEnd`). The merge of the whole part sets
+// aside what all three share at its start and end, the end taken forward to
+// a line start no further than the line behind the run, so that it merges
+// the same lines; the lines outside stand as the ancestor has them. The kept
+// side's lines stand `keptShift` characters from the ancestor's.
+struct MergedRun
 {
-    const Run mine = changedRun(ancestor, window);
-    const Run theirs = changedRun(ancestor, file);
-    if (mine.isEmpty() || theirs.isEmpty())
+    qsizetype from;
+    qsizetype to;
+    MergedText merged;
+};
+
+std::optional<MergedRun> mergeRun(QStringView ancestor, QStringView changed, QStringView kept,
+                                  qsizetype keptShift, const Run &run, qsizetype partEnd,
+                                  bool windowChanged)
+{
+    qsizetype to = run.ancestorTo;
+    for (int line = 0; line < 2 && to < partEnd; ++line) {
+        const qsizetype lineFeed = ancestor.first(partEnd).indexOf(u'\n', to);
+        to = lineFeed < 0 ? partEnd : lineFeed + 1;
+    }
+    const qsizetype length = to - run.from;
+    const QStringView a = ancestor.sliced(run.from, length);
+    const QStringView c = changed.sliced(run.from, length + run.sideTo - run.ancestorTo);
+    const QStringView k = kept.sliced(run.from + keptShift, length);
+    std::optional<MergedText> merged = windowChanged ? mergeTexts(a, c, k) : mergeTexts(a, k, c);
+    if (!merged)
         return std::nullopt;
+    return MergedRun{run.from, to, std::move(*merged)};
+}
+
+// Whether each side changed one plain run of lines, neither putting in a
+// line the other puts in, with at least two lines that every side keeps
+// between the runs (`first` the earlier run).
+bool runsApart(QStringView ancestor, QStringView window, QStringView file, const Run &mine,
+               const Run &theirs, const Run &first, const Run &second)
+{
+    if (mine.isEmpty() || theirs.isEmpty() || first.ancestorTo > second.from)
+        return false;
+    // At least two line ends between the runs: found, not counted.
+    const QStringView between = ancestor.sliced(first.ancestorTo, second.from - first.ancestorTo);
+    const qsizetype lineEnd = between.indexOf(u'\n');
+    if (lineEnd < 0 || between.indexOf(u'\n', lineEnd + 1) < 0)
+        return false;
+    Lines windowLines;
+    Lines fileLines;
+    return runIsPlain(ancestor, window, mine, windowLines) &&
+           runIsPlain(ancestor, file, theirs, fileLines) &&
+           std::none_of(windowLines.cbegin(), windowLines.cend(),
+                        [&](QStringView line) { return fileLines.contains(line); });
+}
+
+// The merges of the two runs where they lie apart (see runsApart): the merge
+// of the whole is the merge of the part before the start of the line just
+// before the second run followed by that of the rest, each of which sees one
+// side's change alone, so that of the lines between none is parted or
+// compared. Nothing where the texts are not such.
+struct MergedApart
+{
+    MergedRun before;
+    MergedRun after;
+    MergeReport report;
+};
+
+std::optional<MergedApart> mergeRunsApart(QStringView ancestor, QStringView window,
+                                          QStringView file, const Run &mine, const Run &theirs)
+{
     const bool windowFirst = mine.ancestorTo <= theirs.from;
     const Run &first = windowFirst ? mine : theirs;
     const Run &second = windowFirst ? theirs : mine;
-    // At least two line ends between the runs: found, not counted.
-    const QStringView between =
-        first.ancestorTo > second.from
-            ? QStringView()
-            : QStringView(ancestor).sliced(first.ancestorTo, second.from - first.ancestorTo);
-    const qsizetype lineEnd = between.indexOf(u'\n');
-    if (lineEnd < 0 || between.indexOf(u'\n', lineEnd + 1) < 0)
+    if (!runsApart(ancestor, window, file, mine, theirs, first, second))
         return std::nullopt;
-    Lines windowLines;
-    Lines fileLines;
-    if (!runIsPlain(ancestor, window, mine, windowLines) ||
-        !runIsPlain(ancestor, file, theirs, fileLines) ||
-        std::any_of(windowLines.cbegin(), windowLines.cend(),
-                    [&](QStringView line) { return fileLines.contains(line); }))
-        return std::nullopt;
-    // The parts meet at the start of the line just before the second run: a
-    // side whose run comes first holds that line as far from its end as the
-    // ancestor does, the other as far from its start.
+    // Before that line the side whose run comes second holds the ancestor's
+    // characters where the ancestor does; behind the first run the other
+    // holds them shifted by what its run added.
     const qsizetype at = ancestor.first(second.from - 1).lastIndexOf(u'\n') + 1;
-    const auto split = [&](QStringView side, bool changedFirst) {
-        return changedFirst ? at + side.size() - ancestor.size() : at;
-    };
-    const qsizetype windowAt = split(window, windowFirst);
-    const qsizetype fileAt = split(file, !windowFirst);
-    std::optional<MergedText> merged =
-        mergeTexts(ancestor.first(at), window.first(windowAt), file.first(fileAt));
-    const std::optional<MergedText> rest =
-        mergeTexts(ancestor.sliced(at), window.sliced(windowAt), file.sliced(fileAt));
-    if (!merged || !rest)
+    const QStringView firstSide = windowFirst ? window : file;
+    const QStringView secondSide = windowFirst ? file : window;
+    const qsizetype shift = first.sideTo - first.ancestorTo;
+    std::optional<MergedRun> before =
+        mergeRun(ancestor, firstSide, secondSide, 0, first, at, windowFirst);
+    std::optional<MergedRun> after =
+        mergeRun(ancestor, secondSide, firstSide, shift, second, ancestor.size(), !windowFirst);
+    if (!before || !after)
         return std::nullopt;
-    addMerged(*merged, *rest);
+    MergeReport report = before->merged.report;
+    addPartReport(report, after->merged.report);
+    return MergedApart{std::move(*before), std::move(*after), std::move(report)};
+}
+
+// The whole merged text of runs merged apart, joined once from the
+// ancestor's lines and the runs' merges.
+MergedText joinApart(QStringView ancestor, MergedApart &&apart)
+{
+    const MergedRun &before = apart.before;
+    const MergedRun &after = apart.after;
+    MergedText merged{QString(), std::move(apart.report)};
+    const QStringView between = ancestor.sliced(before.to, after.from - before.to);
+    merged.text.reserve(before.from + before.merged.text.size() + between.size() +
+                        after.merged.text.size() + ancestor.size() - after.to);
+    merged.text.append(ancestor.first(before.from))
+        .append(before.merged.text)
+        .append(between)
+        .append(after.merged.text)
+        .append(ancestor.sliced(after.to));
     return merged;
+}
+
+// The merge where the sides' changes do not lie apart: what all three share
+// at the start and the end stays as it stands, and the lines between are
+// merged. All three share the start that each side shares with the ancestor.
+std::optional<MergedText> mergeBetweenShared(QStringView ancestor, QStringView window,
+                                             QStringView file, const Run &mine, const Run &theirs)
+{
+    const qsizetype head = qMin(mine.from, theirs.from);
+    const qsizetype tail = sharedTail(ancestor, window, file, head);
+    const auto middle = [&](QStringView text) {
+        return linesOf(text.sliced(head, text.size() - head - tail));
+    };
+    std::optional<MergedLines> merged = mergeLines(middle(ancestor), middle(window), middle(file));
+    if (!merged)
+        return std::nullopt;
+    const QString between = textOf(merged->lines);
+    QString text;
+    text.reserve(head + between.size() + tail);
+    text.append(ancestor.first(head)).append(between).append(ancestor.last(tail));
+    return MergedText{text, std::move(merged->report)};
 }
 
 // A blank line of a searched view that the whole no longer holds.
@@ -522,23 +593,30 @@ std::optional<std::vector<qsizetype>> placesInWhole(const Lines &part, const Lin
 
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file)
 {
-    if (std::optional<MergedText> apart = mergeApart(ancestor, window, file))
-        return apart;
-    // What all three share at the start and the end stays as it stands; the
-    // lines between are merged.
-    const qsizetype head = sharedHead(ancestor, window, file);
-    const qsizetype tail = sharedTail(ancestor, window, file, head);
-    const auto middle = [&](QStringView text) {
-        return linesOf(text.sliced(head, text.size() - head - tail));
-    };
-    std::optional<MergedLines> merged = mergeLines(middle(ancestor), middle(window), middle(file));
-    if (!merged)
-        return std::nullopt;
-    const QString between = textOf(merged->lines);
-    QString text;
-    text.reserve(head + between.size() + tail);
-    text.append(ancestor.first(head)).append(between).append(ancestor.last(tail));
-    return MergedText{text, std::move(merged->report)};
+    const Run mine = changedRun(ancestor, window);
+    const Run theirs = changedRun(ancestor, file);
+    if (std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs))
+        return joinApart(ancestor, std::move(*apart));
+    return mergeBetweenShared(ancestor, window, file, mine, theirs);
+}
+
+std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView window, QString file)
+{
+    const Run mine = changedRun(ancestor, window);
+    const Run theirs = changedRun(ancestor, file);
+    std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs);
+    if (!apart)
+        return mergeBetweenShared(ancestor, window, file, mine, theirs);
+    // The file holds the ancestor's characters where the ancestor does up to
+    // its run, and shifted by what its run added behind it. The later run's
+    // lines are replaced first, so that the earlier ones stay where they are.
+    const qsizetype shift = theirs.sideTo - theirs.ancestorTo;
+    for (const MergedRun *part : {&apart->after, &apart->before}) {
+        const qsizetype from = part->from <= theirs.from ? part->from : part->from + shift;
+        const qsizetype to = part->to >= theirs.ancestorTo ? part->to + shift : part->to;
+        file.replace(from, to - from, part->merged.text);
+    }
+    return MergedText{std::move(file), std::move(apart->report)};
 }
 
 std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, QStringView whole)

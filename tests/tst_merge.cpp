@@ -76,6 +76,11 @@ void MergeTest::otherWritersChangesAreMerged_data()
         << "a\r\nc\r\n"
         << QByteArray("a\r\nB\r\nc\r\n") << "a\r\nB\r\nc\r\n"
         << "removed in the other, so the changed record is kept:\nB";
+    QTest::newRow("changes lines apart, the file's longer by two")
+        << "a\r\nb\r\nc\r\nd\r\ne\r\n"
+        << "a\r\nb\r\nc\r\nd\r\nE\r\n"
+        << QByteArray("a25\r\nb\r\nc\r\nd\r\ne\r\n\r\n") << "a25\r\nb\r\nc\r\nd\r\nE\r\n"
+        << "1 record came from there and 0 were removed";
     QTest::newRow("a count rewritten to the same size (25 to 52)")
         << "a25\r\nb\r\n"
         << "a25\r\nb\r\nw\r\n"
