@@ -201,18 +201,18 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
     // them. (Where what the window read descends from the file as well, the
     // file holds a content written before, put back since: it is newer.)
     const QList<ContentId> madeFrom = QList<ContentId>{m_base.id} + copies.ids();
-    if (history->descendsFrom(id, m_base.id) &&
-        (madeFrom.size() == 1 || history->descendsFrom(m_base.id, id)))
+    const bool fromBase = history->descendsFrom(id, m_base.id);
+    if (fromBase && (madeFrom.size() == 1 || history->descendsFrom(m_base.id, id)))
         return m_base.text();
     // A file no log knows is an editor's, saved over what the file held;
     // unless a sync tool left a conflict copy beside it: then it is the sync
     // tool's winner, made on another machine (an editor's there, or one
     // whose log has not come yet) from whatever it was made from.
-    if (!history->knows(id) && copies.ids().isEmpty())
+    if (!history->knows(id) && madeFrom.size() == 1)
         return m_base.text();
     if (std::optional<QString> base = ancestorText(*history, madeFrom, id))
         return base;
-    if (history->descendsFrom(id, m_base.id))
+    if (fromBase)
         return m_base.text();
     return std::nullopt;
 }
