@@ -45,7 +45,7 @@ FileResult<QString> DatabaseSession::load()
         if (!file.ok())
             return file.with(QString());
         QString text = databaseTextOf(file.value.bytes);
-        readAsBase(file, text, true);
+        readAsBase(file, text);
         return file.with(std::move(text));
     });
     if (!loaded.okOrNoFile())
@@ -175,7 +175,7 @@ FileResult<bool> DatabaseSession::catchUp()
 }
 
 void DatabaseSession::readAsBase(const FileResult<FileBytes> &read,
-                                 const std::optional<QString> &text, bool atStartUp)
+                                 const std::optional<QString> &text)
 {
     m_knownStamp =
         read.value.unchanged ? std::make_shared<const FileStamp>(read.value.stamp) : nullptr;
@@ -191,7 +191,20 @@ void DatabaseSession::readAsBase(const FileResult<FileBytes> &read,
         History::lastReadHere(m_folder->folder, m_programDirectory) == m_knownId)
         return;
     if (FileResult<History> history = openHistory(); history.ok())
-        static_cast<void>(history.value.recordRead(m_knownId, read.value.bytes, atStartUp));
+        static_cast<void>(history.value.recordRead(m_knownId, read.value.bytes));
+}
+
+void DatabaseSession::recordRestore(const QByteArray &bytes)
+{
+    // The window keeps what its changes descend from; a content put back is
+    // named in this machine's log all the same, so that the window's next
+    // write, and every other, applies the restore.
+    const ContentId id = contentIdOf(bytes);
+    if (!m_folder->folder.state ||
+        History::lastReadHere(m_folder->folder, m_programDirectory) == id)
+        return;
+    if (FileResult<History> history = openHistory(); history.ok() && history.value.isRestore(id))
+        static_cast<void>(history.value.recordRead(id, bytes));
 }
 
 FileResult<History> DatabaseSession::openHistory() const
@@ -207,8 +220,12 @@ std::optional<QString> DatabaseSession::followFile(const QString &view)
     // unchanged, and the view's text need not be compared at all.
     const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
     const ContentDigest nowDigest = digestOf(now);
-    if (now.status != FileStatus::Ok || nowDigest == m_known || !holdsNothingOfItsOwn(view))
+    if (now.status != FileStatus::Ok || nowDigest == m_known)
         return std::nullopt;
+    if (!holdsNothingOfItsOwn(view)) {
+        recordRestore(now.value.bytes);
+        return std::nullopt;
+    }
     // What was followed is what the window's next changes descend from.
     const QString text = databaseTextOf(now.value.bytes);
     readAsBase(now, text);

@@ -110,9 +110,12 @@ private:
     FileResult<bool> catchUp();
     // The read `read` as what the window's changes descend from: its stamp,
     // and with its database `text`, its digest and id, named in this
-    // machine's log (a restore made while no window ran `atStartUp`).
-    void readAsBase(const FileResult<Internal::FileBytes> &read, const std::optional<QString> &text,
-                    bool atStartUp = false);
+    // machine's log (as a restore where it is one).
+    void readAsBase(const FileResult<Internal::FileBytes> &read,
+                    const std::optional<QString> &text);
+    // Names the file's content `bytes` in this machine's log where it was
+    // put back (a restore), leaving the window's base as it is.
+    void recordRestore(const QByteArray &bytes);
     // What the window's text descends from, for a write.
     Internal::WriteBase base();
     void remember(const QString &written, const ContentDigest &digest, const QByteArray &id);

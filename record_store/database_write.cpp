@@ -193,7 +193,7 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
     // What the write descends from is named in this machine's log too.
     // (Where the history cannot be written, it is not: as at start-up.)
     if (history)
-        static_cast<void>(history->recordRead(id, file, false));
+        static_cast<void>(history->recordRead(id, file));
     if (m_base.id.isEmpty() || !history)
         return m_base.text();
     // The copies merged into the text are what it was made from too: a file

@@ -20,6 +20,7 @@
 // and the next line starts a line of its own.
 #include "record_store/history.h"
 
+#include "record_store/conflict_copies.h"
 #include "record_store/file_names.h"
 
 #if defined(STOCKBOOK_OPENSSL)
@@ -403,7 +404,24 @@ FileResult<void> History::record(const ContentId &written, const QList<ContentId
     return done();
 }
 
-FileResult<void> History::recordRead(const ContentId &id, QByteArrayView bytes, bool atStartUp)
+bool History::isRestore(const ContentId &id) const
+{
+    // A content that a write made anew since (the same records again, from
+    // changes of a newer content) is no restore: one of its parents then
+    // descends from it; nor is one that a write made from nothing (a new
+    // database), as any machine may have; nor one beside a sync tool's
+    // conflict copy, which may be the winner of a conflict over this
+    // machine's newer content (that then waits in the copy, to be merged).
+    const ContentId &last = m_ownLast;
+    const QList<ContentId> from = m_parents.value(id);
+    return !last.isEmpty() && last != id && !from.isEmpty() && descendsFrom(last, id) &&
+           !descendsFrom(id, last) &&
+           std::none_of(from.cbegin(), from.cend(),
+                        [&](const ContentId &parent) { return descendsFrom(parent, id); }) &&
+           conflictCopiesIn(m_programFolder).isEmpty();
+}
+
+FileResult<void> History::recordRead(const ContentId &id, QByteArrayView bytes)
 {
     const ContentId last = m_ownLast;
     if (last == id)
@@ -413,16 +431,7 @@ FileResult<void> History::recordRead(const ContentId &id, QByteArrayView bytes, 
     // was made from.
     if (!knows(id))
         return done();
-    // A content that a write made anew since (the same records again, from
-    // changes of a newer content) is no restore: one of its parents then
-    // descends from it; nor is one that a write made from nothing (a new
-    // database), as any machine may have.
-    const QList<ContentId> from = m_parents.value(id);
-    const bool restored = atStartUp && !last.isEmpty() && !from.isEmpty() &&
-                          descendsFrom(last, id) && !descendsFrom(id, last) &&
-                          std::none_of(from.cbegin(), from.cend(), [&](const ContentId &parent) {
-                              return descendsFrom(parent, id);
-                          });
+    const bool restored = isRestore(id);
     QList<ContentId> parents;
     if (restored)
         parents.append(last);

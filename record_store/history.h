@@ -79,10 +79,11 @@ public:
     // of each log is what that machine's windows descend from, and pruning
     // keeps it and what it shares with the others. A content that the logs
     // know as an ancestor of what this machine last read or wrote was put
-    // back (a restore, a sync tool's revert) while no window of this machine
-    // ran, `atStartUp`: it is recorded as descending from that newer content,
-    // so that every merge applies the restore.
-    FileResult<void> recordRead(const ContentId &id, QByteArrayView bytes, bool atStartUp);
+    // back (a restore, a sync tool's revert): it is recorded as descending
+    // from that newer content, so that every merge applies the restore.
+    FileResult<void> recordRead(const ContentId &id, QByteArrayView bytes);
+    // Whether the file's content `id` was put back so (see recordRead).
+    bool isRestore(const ContentId &id) const;
     // The contents that `b` and one of `a` (the contents a text was made
     // from) both descend from and that no other such content descends from,
     // whose versions are kept whole, with their bytes, nearest to `b` first:

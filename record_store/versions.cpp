@@ -109,7 +109,7 @@ FileResult<void> recordWrite(const QString &programDirectory,
     // version is then left to the pruning as any other.)
     if (now.ok() && now.value.bytes == written && record.copies.isEmpty()) {
         if (History *read = program.ok() ? history.forReading() : nullptr)
-            static_cast<void>(read->recordRead(writtenId, written, false));
+            static_cast<void>(read->recordRead(writtenId, written));
         return done();
     }
     if (!program.ok())

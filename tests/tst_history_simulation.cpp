@@ -353,8 +353,8 @@ private:
         m.undo.clear();
     }
 
-    // Save, quit, an earlier version copied over the file, start again: the
-    // records the file held and the version does not are removed for good.
+    // Save, quit, an earlier version copied over the file, start again (or
+    // not): the records the file held and the version does not are removed.
     void restore(Machine &m)
     {
         save(m);
@@ -377,6 +377,10 @@ private:
         put(m.folder, QStringLiteral("stockbook.txt"), bytes);
         m_recurred = true;
         m.lastWrite = m_time;
+        if (m_random.bounded(2)) { // the window, an Add unsaved, sees the file change
+            edit(m, m.view + record());
+            return follow(m);
+        }
         m.session = std::make_unique<DatabaseSession>(m.folder);
         m.view = session(m).load().value;
         m.known = bytes;

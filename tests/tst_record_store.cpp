@@ -56,6 +56,7 @@ private slots:
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void writeKeepsLinkAndPermissions();
+    void restoreSticks_data();
     void restoreSticks();
     void compactedHistoryKeepsAncestors();
     void copyWhoseBaseIsNotWholeHasNoAncestor();
@@ -403,11 +404,24 @@ void RecordStoreTest::writeKeepsLinkAndPermissions()
              permissions | QFileDevice::ReadUser | QFileDevice::WriteUser);
 }
 
+void RecordStoreTest::restoreSticks_data()
+{
+    QTest::addColumn<bool>("startedAgain");
+    QTest::addColumn<bool>("copyBeside"); // then it is a sync tool's winner: no restore
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("started again") << true << false << QByteArray("a\r\nb\r\nadded\r\n\r\n");
+    QTest::newRow("by the window") << false << false << QByteArray("a\r\nb\r\nadded\r\n\r\n");
+    QTest::newRow("beside a copy") << true << true << QByteArray("a\r\nBAD\r\nadded\r\n\r\n");
+}
+
 void RecordStoreTest::restoreSticks()
 {
     // A record removed by mistake and a wrong one added are saved; a second
     // window holds an Add; the earlier version is copied back and Stockbook
     // started again: the second window's Save keeps the restore and its Add.
+    QFETCH(bool, startedAgain);
+    QFETCH(bool, copyBeside);
+    QFETCH(QByteArray, written);
     ProgramDirectory dir("a\r\nb\r\n");
     DatabaseSession first(dir.path());
     QCOMPARE(first.load().value, QString("a\r\nb\r\n"));
@@ -416,11 +430,16 @@ void RecordStoreTest::restoreSticks()
     QVERIFY(first.save("a\r\nBAD\r\n").ok());
     DatabaseSession second(dir.path());
     QCOMPARE(second.load().value, QString("a\r\nBAD\r\n"));
+    if (copyBeside)
+        QVERIFY(QFile::copy(dir.databasePath(),
+                            dir.path() + "/stockbook.sync-conflict-20261208-094300-AB2C3D7.txt"));
     dir.writeDatabase(earlier);
-    QCOMPARE(DatabaseSession(dir.path()).load().value, QString("a\r\nb\r\n"));
+    if (startedAgain)
+        QCOMPARE(DatabaseSession(dir.path()).load().value, QString("a\r\nb\r\n"));
+    QCOMPARE(second.followFile("a\r\nBAD\r\nadded\r\n"), std::nullopt);
     const auto saved = second.save("a\r\nBAD\r\nadded\r\n");
     QVERIFY(saved.ok());
-    QCOMPARE(dir.readDatabase(), QByteArray("a\r\nb\r\nadded\r\n\r\n"));
+    QCOMPARE(dir.readDatabase(), written);
 }
 
 void RecordStoreTest::compactedHistoryKeepsAncestors()
