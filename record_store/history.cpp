@@ -410,15 +410,27 @@ bool History::isRestore(const ContentId &id) const
     // changes of a newer content) is no restore: one of its parents then
     // descends from it; nor is one that a write made from nothing (a new
     // database), as any machine may have; nor one beside a sync tool's
-    // conflict copy, which may be the winner of a conflict over this
-    // machine's newer content (that then waits in the copy, to be merged).
+    // conflict copy that may hold this machine's newer content: the file is
+    // then the winner of a conflict over it, and the copy waits to be merged.
     const ContentId &last = m_ownLast;
     const QList<ContentId> from = m_parents.value(id);
     return !last.isEmpty() && last != id && !from.isEmpty() && descendsFrom(last, id) &&
            !descendsFrom(id, last) &&
            std::none_of(from.cbegin(), from.cend(),
                         [&](const ContentId &parent) { return descendsFrom(parent, id); }) &&
-           conflictCopiesIn(m_programFolder).isEmpty();
+           !copyMayHoldNewer(last);
+}
+
+bool History::copyMayHoldNewer(const ContentId &last) const
+{
+    // A copy no log knows (its log not come yet, or another encoding's) may.
+    const QStringList copies = conflictCopiesIn(m_programFolder);
+    return std::any_of(copies.cbegin(), copies.cend(), [&](const QString &name) {
+        const FileResult<QByteArray> bytes =
+            FileSystem::readFileIn(m_programFolder, name, kLargestDatabaseFile);
+        const ContentId id = bytes.ok() ? contentIdOf(bytes.value) : ContentId();
+        return id.isEmpty() || !knows(id) || descendsFrom(id, last);
+    });
 }
 
 FileResult<void> History::recordRead(const ContentId &id, QByteArrayView bytes)

@@ -137,6 +137,9 @@ private:
     // Appends to `log` the lines `added` that its copy `copy` adds, and
     // removes the copy.
     void foldCopy(const QString &copy, const QString &log, const QByteArray &added);
+    // Whether a sync tool's conflict copy beside the file may hold `last`
+    // or a content that descends from it.
+    bool copyMayHoldNewer(const ContentId &last) const;
     // keep(), and with `now` keepWritten().
     FileResult<void> keepVersion(const ContentId &id, QByteArrayView bytes, bool now);
     QList<ContentId> ancestorsByDistance(const ContentId &from) const;

@@ -407,11 +407,15 @@ void RecordStoreTest::writeKeepsLinkAndPermissions()
 void RecordStoreTest::restoreSticks_data()
 {
     QTest::addColumn<bool>("startedAgain");
-    QTest::addColumn<bool>("copyBeside"); // then it is a sync tool's winner: no restore
+    QTest::addColumn<QByteArray>("copy"); // a sync tool's conflict copy beside the file
     QTest::addColumn<QByteArray>("written");
-    QTest::newRow("started again") << true << false << QByteArray("a\r\nb\r\nadded\r\n\r\n");
-    QTest::newRow("by the window") << false << false << QByteArray("a\r\nb\r\nadded\r\n\r\n");
-    QTest::newRow("beside a copy") << true << true << QByteArray("a\r\nBAD\r\nadded\r\n\r\n");
+    const QByteArray restored = "a\r\nb\r\nadded\r\n\r\n";
+    QTest::newRow("started again") << true << QByteArray() << restored;
+    QTest::newRow("by the window") << false << QByteArray() << restored;
+    QTest::newRow("beside an older copy") << true << QByteArray("a\r\nb\r\n") << restored;
+    // The file is a sync tool's winner over the newer content: no restore.
+    QTest::newRow("beside a copy of the newer")
+        << true << QByteArray("a\r\nBAD\r\n\r\n") << QByteArray("a\r\nBAD\r\nadded\r\n\r\n");
 }
 
 void RecordStoreTest::restoreSticks()
@@ -420,7 +424,7 @@ void RecordStoreTest::restoreSticks()
     // window holds an Add; the earlier version is copied back and Stockbook
     // started again: the second window's Save keeps the restore and its Add.
     QFETCH(bool, startedAgain);
-    QFETCH(bool, copyBeside);
+    QFETCH(QByteArray, copy);
     QFETCH(QByteArray, written);
     ProgramDirectory dir("a\r\nb\r\n");
     DatabaseSession first(dir.path());
@@ -430,9 +434,9 @@ void RecordStoreTest::restoreSticks()
     QVERIFY(first.save("a\r\nBAD\r\n").ok());
     DatabaseSession second(dir.path());
     QCOMPARE(second.load().value, QString("a\r\nBAD\r\n"));
-    if (copyBeside)
-        QVERIFY(QFile::copy(dir.databasePath(),
-                            dir.path() + "/stockbook.sync-conflict-20261208-094300-AB2C3D7.txt"));
+    QFile conflict(dir.path() + "/stockbook.sync-conflict-20261208-094300-AB2C3D7.txt");
+    QVERIFY(copy.isEmpty() || (conflict.open(QIODevice::WriteOnly) && conflict.write(copy) > 0));
+    conflict.close();
     dir.writeDatabase(earlier);
     if (startedAgain)
         QCOMPARE(DatabaseSession(dir.path()).load().value, QString("a\r\nb\r\n"));
