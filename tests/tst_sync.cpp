@@ -167,6 +167,7 @@ private:
     void addOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b);
     void updateOnBoth(Outcome &outcome, WindowDriver &a, WindowDriver &b, bool sameRecord);
     void changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver &b, bool removal);
+    void restoreWhileRunning(Outcome &outcome, WindowDriver &a, WindowDriver &b);
     QStringList faults(const Outcome &outcome, char kind, const QStringList &told) const;
 
     Syncthing m_a{"A"};
@@ -253,6 +254,7 @@ void SyncTest::scenario_data()
     QTest::newRow("c: both Update the same record") << 'c';
     QTest::newRow("d: B paused while both Update, Add and save, then resumed") << 'd';
     QTest::newRow("e: B paused while A Updates a record that B removes, both Add and save") << 'e';
+    QTest::newRow("f: A restores an earlier version while A and B hold an unsaved Add") << 'f';
 }
 
 void SyncTest::scenario()
@@ -277,6 +279,8 @@ void SyncTest::scenario()
         addOnBoth(outcome, a, b);
     else if (kind == 'b' || kind == 'c')
         updateOnBoth(outcome, a, b, kind == 'c');
+    else if (kind == 'f')
+        restoreWhileRunning(outcome, a, b);
     else
         changeWhilePaused(outcome, a, b, kind == 'e');
     if (QTest::currentTestFailed())
@@ -353,6 +357,30 @@ void SyncTest::changeWhilePaused(Outcome &outcome, WindowDriver &a, WindowDriver
     const qint64 since = m_b.lastEvent();
     m_b.setPaused(false);
     QVERIFY(outcome.scanned(m_b.awaitEvent(since)));
+    settle(outcome);
+}
+
+// A removes a record, adds a wrong one and saves; then, while B and A each
+// hold an unsaved Add, the content before is copied back over A's file.
+void SyncTest::restoreWhileRunning(Outcome &outcome, WindowDriver &a, WindowDriver &b)
+{
+    outcome.records(a, "A", 2);
+    QVERIFY(outcome.write(m_a, a, Save));
+    settle(outcome);
+    const QByteArray earlier = fileOf(m_a.folder);
+    a.view()->setDatabaseText(QString(a.viewText()).remove(outcome.expected[0]));
+    a.add(outcome.tag + "BAD", "part");
+    outcome.replaced << ComposeRecordLine(outcome.tag + "BAD", "part", "0", "...");
+    QVERIFY(outcome.write(m_a, a, Save));
+    settle(outcome);
+    outcome.records(b, "B", 1);
+    a.add(outcome.tag + "A9", "part");
+    outcome.expected << ComposeRecordLine(outcome.tag + "A9", "part", "0", "...");
+    const qint64 since = m_a.lastEvent();
+    QFile file(DatabaseFilePath(m_a.folder));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(earlier) == earlier.size());
+    file.close();
+    QVERIFY(outcome.scanned(m_a.awaitEvent(since)));
     settle(outcome);
 }
 
