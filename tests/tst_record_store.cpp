@@ -408,10 +408,16 @@ void RecordStoreTest::restoreSticks_data()
 {
     QTest::addColumn<bool>("startedAgain");
     QTest::addColumn<bool>("copyBeside"); // then it is a sync tool's winner: no restore
+    // The restored file then lost to the content it replaced, kept elsewhere:
+    // the restore waits in a conflict copy.
+    QTest::addColumn<bool>("inCopy");
     QTest::addColumn<QByteArray>("written");
-    QTest::newRow("started again") << true << false << QByteArray("a\r\nb\r\nadded\r\n\r\n");
-    QTest::newRow("by the window") << false << false << QByteArray("a\r\nb\r\nadded\r\n\r\n");
-    QTest::newRow("beside a copy") << true << true << QByteArray("a\r\nBAD\r\nadded\r\n\r\n");
+    const QByteArray restored = "a\r\nb\r\nadded\r\n\r\n";
+    QTest::newRow("started again") << true << false << false << restored;
+    QTest::newRow("by the window") << false << false << false << restored;
+    QTest::newRow("beside a copy")
+        << true << true << false << QByteArray("a\r\nBAD\r\nadded\r\n\r\n");
+    QTest::newRow("then in a copy") << true << false << true << restored;
 }
 
 void RecordStoreTest::restoreSticks()
@@ -421,6 +427,7 @@ void RecordStoreTest::restoreSticks()
     // started again: the second window's Save keeps the restore and its Add.
     QFETCH(bool, startedAgain);
     QFETCH(bool, copyBeside);
+    QFETCH(bool, inCopy);
     QFETCH(QByteArray, written);
     ProgramDirectory dir("a\r\nb\r\n");
     DatabaseSession first(dir.path());
@@ -430,12 +437,18 @@ void RecordStoreTest::restoreSticks()
     QVERIFY(first.save("a\r\nBAD\r\n").ok());
     DatabaseSession second(dir.path());
     QCOMPARE(second.load().value, QString("a\r\nBAD\r\n"));
+    const QByteArray replaced = dir.readDatabase();
     if (copyBeside)
         QVERIFY(QFile::copy(dir.databasePath(),
                             dir.path() + "/stockbook.sync-conflict-20261208-094300-AB2C3D7.txt"));
     dir.writeDatabase(earlier);
     if (startedAgain)
         QCOMPARE(DatabaseSession(dir.path()).load().value, QString("a\r\nb\r\n"));
+    if (inCopy) {
+        QVERIFY(QFile::rename(dir.databasePath(),
+                              dir.path() + "/stockbook.sync-conflict-20261208-094400-EF4G5H6.txt"));
+        dir.writeDatabase(replaced);
+    }
     QCOMPARE(second.followFile("a\r\nBAD\r\nadded\r\n"), std::nullopt);
     const auto saved = second.save("a\r\nBAD\r\nadded\r\n");
     QVERIFY(saved.ok());
