@@ -144,6 +144,13 @@ ContentId idOfVersionName(const QString &name)
     return match.hasMatch() ? match.captured(1).toLatin1() : ContentId();
 }
 
+// The content that a node of the history's walk (see
+// History::ancestorsByDistance) stands for.
+ContentId contentOfNode(const ContentId &node)
+{
+    return node.endsWith('+') ? node.chopped(1) : node;
+}
+
 } // namespace
 
 ContentId contentIdOf(QByteArrayView bytes)
@@ -320,7 +327,30 @@ void History::link(const QHash<QString, QList<QList<ContentId>>> &lines,
                 if (!parents.contains(parent))
                     restore ? parents.prepend(parent) : parents.append(parent);
             m_logs[log.key()].append(ids.first());
+            if (restore && !m_restoredOver[ids[0]].contains(ids[1]))
+                m_restoredOver[ids[0]].append(ids[1]);
         }
+    }
+    findBeforeRestores();
+}
+
+void History::findBeforeRestores()
+{
+    // What each restore was put back over was made from, through writes
+    // alone: a write among these named the restored content before it was
+    // put back.
+    for (auto restored = m_restoredOver.cbegin(); restored != m_restoredOver.cend(); ++restored) {
+        QList<ContentId> queue = restored.value();
+        QSet<ContentId> before(queue.cbegin(), queue.cend());
+        for (qsizetype k = 0; k < queue.size(); ++k) {
+            const QList<ContentId> over = m_restoredOver.value(queue[k]);
+            for (const ContentId &parent : m_parents.value(queue[k]))
+                if (!over.contains(parent) && !before.contains(parent)) {
+                    before.insert(parent);
+                    queue.append(parent);
+                }
+        }
+        m_beforeRestore[restored.key()] = std::move(before);
     }
 }
 
@@ -408,29 +438,32 @@ bool History::isRestore(const ContentId &id) const
 {
     // A content that a write made anew since (the same records again, from
     // changes of a newer content) is no restore: one of its parents then
-    // descends from it; nor is one that a write made from nothing (a new
-    // database), as any machine may have; nor one beside a sync tool's
-    // conflict copy that may hold this machine's newer content: the file is
-    // then the winner of a conflict over it, and the copy waits to be merged.
+    // descends from it (its first writes' parents, not what an earlier
+    // restore put it back over); nor is one that a write made from nothing
+    // (a new database), as any machine may have; nor one beside a sync
+    // tool's conflict copy that holds this machine's newer content, or one
+    // made from it: the file is then the winner of a conflict over it, and
+    // the newer content waits in the copy, to be merged.
     const ContentId &last = m_ownLast;
-    const QList<ContentId> from = m_parents.value(id);
-    return !last.isEmpty() && last != id && !from.isEmpty() && descendsFrom(last, id) &&
-           !descendsFrom(id, last) &&
-           std::none_of(from.cbegin(), from.cend(),
-                        [&](const ContentId &parent) { return descendsFrom(parent, id); }) &&
-           !copyMayHoldNewer(last);
+    if (last.isEmpty() || last == id || m_parents.value(id).isEmpty() || !descendsFrom(last, id) ||
+        descendsFrom(id, last))
+        return false;
+    const QList<ContentId> madeFrom = walk(parentNodes(id));
+    return !madeFrom.contains(id) && !madeFrom.contains(id + '+') && !waitsInCopy(last);
 }
 
-bool History::copyMayHoldNewer(const ContentId &last) const
+bool History::waitsInCopy(const ContentId &content) const
 {
-    // A copy no log knows (its log not come yet, or another encoding's) may.
-    const QStringList copies = conflictCopiesIn(m_programFolder);
-    return std::any_of(copies.cbegin(), copies.cend(), [&](const QString &name) {
-        const FileResult<QByteArray> bytes =
+    for (const QString &name : conflictCopiesIn(m_programFolder)) {
+        const FileResult<QByteArray> copy =
             FileSystem::readFileIn(m_programFolder, name, kLargestDatabaseFile);
-        const ContentId id = bytes.ok() ? contentIdOf(bytes.value) : ContentId();
-        return id.isEmpty() || !knows(id) || descendsFrom(id, last);
-    });
+        // One that cannot be read, or that no log knows (its log not come
+        // yet, or in another encoding), may hold it.
+        const ContentId id = copy.ok() ? contentIdOf(copy.value) : ContentId();
+        if (id.isEmpty() || !knows(id) || descendsFrom(id, content))
+            return true;
+    }
+    return false;
 }
 
 FileResult<void> History::recordRead(const ContentId &id, QByteArrayView bytes)
@@ -453,6 +486,9 @@ FileResult<void> History::recordRead(const ContentId &id, QByteArrayView bytes)
     if (restored) {
         m_parents[id].move(m_parents[id].indexOf(last), 0);
         m_restored.insert(id);
+        if (!m_restoredOver[id].contains(last))
+            m_restoredOver[id].append(last);
+        findBeforeRestores();
     }
     return recorded;
 }
@@ -466,33 +502,44 @@ bool History::knows(const ContentId &id) const
 
 bool History::descendsFrom(const ContentId &id, const ContentId &ancestor) const
 {
-    return ancestorsByDistance(id).contains(ancestor);
+    const QList<ContentId> nodes = ancestorsByDistance(id);
+    return nodes.contains(ancestor) || nodes.contains(ancestor + '+');
 }
 
 QList<ContentId> History::ancestorsByDistance(const ContentId &from) const
 {
-    // A restored content stands after what it was restored over: its older
-    // parents come after every other ancestor.
-    QList<ContentId> order{from};
-    QSet<ContentId> seen{from};
-    QList<ContentId> later;
-    const auto visit = [&](const ContentId &id) {
-        if (!seen.contains(id)) {
-            seen.insert(id);
-            order.append(id);
+    return walk({m_restoredOver.contains(from) ? from + '+' : from});
+}
+
+QList<ContentId> History::walk(QList<ContentId> from) const
+{
+    QSet<ContentId> seen;
+    QList<ContentId> order;
+    for (qsizetype k = 0; k < from.size(); ++k)
+        if (!seen.contains(from[k])) {
+            seen.insert(from[k]);
+            order.append(from[k]);
+            from += parentNodes(from[k]);
         }
-    };
-    for (qsizetype k = 0; k < order.size() || !later.isEmpty(); ++k) {
-        while (k == order.size() && !later.isEmpty())
-            visit(later.takeFirst());
-        if (k == order.size())
-            break;
-        const QList<ContentId> parents = m_parents.value(order[k]);
-        const bool restored = m_restored.contains(order[k]);
-        for (qsizetype p = 0; p < parents.size(); ++p)
-            restored &&p > 0 ? later.append(parents[p]) : visit(parents[p]);
-    }
     return order;
+}
+
+QList<ContentId> History::parentNodes(const ContentId &node) const
+{
+    // A restored content's newer place descends from what it was put back
+    // over alone; its older place from what it was first written from.
+    const bool putBack = node.endsWith('+');
+    const ContentId id = contentOfNode(node);
+    const QList<ContentId> over = m_restoredOver.value(id);
+    QList<ContentId> nodes;
+    for (const ContentId &parent : m_parents.value(id)) {
+        if (over.contains(parent) != putBack)
+            continue;
+        const bool older =
+            !m_restoredOver.contains(parent) || m_beforeRestore.value(parent).contains(id);
+        nodes.append(older ? parent : parent + '+');
+    }
+    return nodes;
 }
 
 std::optional<QByteArray> History::keptVersion(const ContentId &id) const
@@ -509,19 +556,12 @@ std::optional<QByteArray> History::keptVersion(const ContentId &id) const
 QList<ContentId> History::lowest(const QList<ContentId> &ids) const
 {
     // Everything any of them descends from, through one walk from their
-    // parents. (A restore's content and the one it was restored over each
-    // descend from the other: neither is lowest then.)
-    QList<ContentId> walk;
-    QSet<ContentId> older;
+    // parents.
+    QList<ContentId> parents;
     for (const ContentId &id : ids)
-        walk += m_parents.value(id);
-    while (!walk.isEmpty()) {
-        const ContentId id = walk.takeLast();
-        if (!older.contains(id)) {
-            older.insert(id);
-            walk += m_parents.value(id);
-        }
-    }
+        parents += parentNodes(id);
+    const QList<ContentId> walked = walk(parents);
+    const QSet<ContentId> older(walked.cbegin(), walked.cend());
     QList<ContentId> result;
     for (const ContentId &id : ids)
         if (!older.contains(id))
@@ -544,15 +584,19 @@ QList<std::pair<ContentId, QByteArray>> History::mergeBases(const QList<ContentI
         if (ofA.contains(id))
             common.append(id);
     QList<std::pair<ContentId, QByteArray>> bases;
-    for (const ContentId &id : lowest(common))
-        if (std::optional<QByteArray> bytes = keptVersion(id))
+    for (const ContentId &node : lowest(common)) {
+        const ContentId id = contentOfNode(node);
+        const bool taken = std::any_of(bases.cbegin(), bases.cend(),
+                                       [&id](const auto &base) { return base.first == id; });
+        if (std::optional<QByteArray> bytes = taken ? std::nullopt : keptVersion(id))
             bases.append({id, std::move(*bytes)});
+    }
     // Else the nearest common ancestor still kept whole. An older one is an
     // ancestor of both too: merging with it may bring back a record removed
     // since, but never removes one.
     for (qsizetype k = 0; k < common.size() && bases.isEmpty(); ++k)
-        if (std::optional<QByteArray> bytes = keptVersion(common[k]))
-            bases.append({common[k], std::move(*bytes)});
+        if (std::optional<QByteArray> bytes = keptVersion(contentOfNode(common[k])))
+            bases.append({contentOfNode(common[k]), std::move(*bytes)});
     return bases;
 }
 
@@ -568,9 +612,9 @@ ContentId History::nearestKeptAncestor(const ContentId &a, const ContentId &b) c
 {
     const QList<ContentId> fromA = ancestorsByDistance(a);
     const QSet<ContentId> ofA(fromA.cbegin(), fromA.cend());
-    for (const ContentId &id : ancestorsByDistance(b))
-        if (ofA.contains(id) && m_versions.contains(id))
-            return id;
+    for (const ContentId &node : ancestorsByDistance(b))
+        if (ofA.contains(node) && m_versions.contains(contentOfNode(node)))
+            return contentOfNode(node);
     return ContentId();
 }
 

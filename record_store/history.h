@@ -84,6 +84,9 @@ public:
     FileResult<void> recordRead(const ContentId &id, QByteArrayView bytes);
     // Whether the file's content `id` was put back so (see recordRead).
     bool isRestore(const ContentId &id) const;
+    // Whether a sync tool's conflict copy beside the file may hold `content`
+    // or a content made from it.
+    bool waitsInCopy(const ContentId &content) const;
     // The contents that `b` and one of `a` (the contents a text was made
     // from) both descend from and that no other such content descends from,
     // whose versions are kept whole, with their bytes, nearest to `b` first:
@@ -137,12 +140,23 @@ private:
     // Appends to `log` the lines `added` that its copy `copy` adds, and
     // removes the copy.
     void foldCopy(const QString &copy, const QString &log, const QByteArray &added);
-    // Whether a sync tool's conflict copy beside the file may hold `last`
-    // or a content that descends from it.
-    bool copyMayHoldNewer(const ContentId &last) const;
     // keep(), and with `now` keepWritten().
     FileResult<void> keepVersion(const ContentId &id, QByteArrayView bytes, bool now);
+    // What `from` descends from, itself first, nearest first. A content
+    // restored is two places of the history: the content put back (a node
+    // of its id and "+", whose parent is what it was put back over) and the
+    // content as first written (its id). `from` is the newer place; a write
+    // that what the restore was put back over descends from, written before
+    // the restore, names the older.
     QList<ContentId> ancestorsByDistance(const ContentId &from) const;
+    // The nodes (see ancestorsByDistance()) that `from` and those nodes
+    // descend from, nearest first.
+    QList<ContentId> walk(QList<ContentId> from) const;
+    // The nodes that the node `node` names as its parents.
+    QList<ContentId> parentNodes(const ContentId &node) const;
+    // Finds, for each restored content, what was written before its
+    // restore (m_beforeRestore).
+    void findBeforeRestores();
     // The logs that hold no versions any more: written to last more than
     // kLogRetiredAfterDays days ago, by another machine (or another program
     // folder), and descended from by the newest write of every log written
@@ -182,6 +196,10 @@ private:
     // The contents put back by a restore: their first parent is what they
     // were restored over.
     QSet<ContentId> m_restored;
+    // What each restored content was put back over, and the contents that
+    // was made from through writes alone (written before the restore).
+    QHash<ContentId, QList<ContentId>> m_restoredOver;
+    QHash<ContentId, QSet<ContentId>> m_beforeRestore;
     // When each log's newest line was written, as it says.
     QHash<QString, QDateTime> m_lastWritten;
     // The contents the other machines' logs name.

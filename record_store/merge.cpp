@@ -265,6 +265,45 @@ bool bothAddSomeLine(const SideEdits &mine, const Lines &window, const SideEdits
     return linesPutIn(mine, window).intersects(linesPutIn(theirs, file));
 }
 
+// The ancestor's lines that a side took out: removed, or changed into
+// another line.
+QSet<QStringView> linesTakenOut(const SideEdits &edits, const Lines &ancestor, const Lines &side)
+{
+    QSet<QStringView> lines;
+    for (size_t g = 0; g < edits.change.size(); ++g) {
+        const int change = edits.change[g];
+        if (change == SideEdits::kRemoved || (change >= 0 && side[change] != ancestor[g]))
+            lines.insert(ancestor[g]);
+    }
+    return lines;
+}
+
+// A record that one side moved (took out at one place and put in at
+// another) is one that side kept; where the other side removed it, it goes,
+// as a removal wins over a keep: of a line that neither side holds more often
+// than the ancestor, the merge holds as many as the side that holds fewer.
+void dropMovedRemovals(MergedLines &merged, const QSet<QStringView> &moved, const Lines &ancestor,
+                       const Lines &window, const Lines &file)
+{
+    QHash<QStringView, std::array<int, 4>> counts; // ancestor, window, file, merged
+    const Lines *sides[] = {&ancestor, &window, &file, &merged.lines};
+    for (size_t side = 0; side < 4; ++side)
+        for (const QStringView line : *sides[side])
+            if (moved.contains(line))
+                ++counts[line][side];
+    for (qsizetype k = merged.lines.size() - 1; k >= 0; --k) {
+        const auto it = counts.find(merged.lines[k]);
+        if (it == counts.end())
+            continue;
+        auto &[inAncestor, inWindow, inFile, inMerged] = *it;
+        if (inWindow > inAncestor || inFile > inAncestor || inMerged <= qMin(inWindow, inFile))
+            continue;
+        inFile < inWindow ? ++merged.report.removedInFile : --merged.report.fromFile;
+        merged.lines.removeAt(k);
+        --inMerged;
+    }
+}
+
 // Merges the lines between the lines that all three share at the start and
 // at the end.
 std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &window,
@@ -296,6 +335,11 @@ std::optional<MergedLines> mergeMiddle(const Lines &ancestor, const Lines &windo
     }
     if (bothAddSomeLine(*mine, window, *theirs, file))
         keepSharedAdditionsOnce(merged.lines, ancestor, window, file);
+    const QSet<QStringView> moved =
+        (linesPutIn(*mine, window) & linesTakenOut(*theirs, ancestor, file)) +
+        (linesPutIn(*theirs, file) & linesTakenOut(*mine, ancestor, window));
+    if (!moved.isEmpty())
+        dropMovedRemovals(merged, moved, ancestor, window, file);
     return merged;
 }
 

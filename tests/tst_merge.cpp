@@ -86,6 +86,11 @@ void MergeTest::otherWritersChangesAreMerged_data()
         << "a25\r\nb\r\nw\r\n"
         << QByteArray("a52\r\nb\r\n\r\n") << "a52\r\nb\r\nw\r\n"
         << "1 record came";
+    QTest::newRow("moved in the window, removed in the file: removed")
+        << "a\r\nb\r\nc\r\n"
+        << "b\r\nc\r\na\r\n"
+        << QByteArray("b\r\nc\r\n") << "b\r\nc\r\n"
+        << "0 records came from there and 1 was removed";
     QTest::newRow("only re-encoded with LF line ends: no change")
         << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
         << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";

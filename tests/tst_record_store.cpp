@@ -408,14 +408,18 @@ void RecordStoreTest::restoreSticks_data()
 {
     QTest::addColumn<bool>("startedAgain");
     QTest::addColumn<QByteArray>("copy"); // a sync tool's conflict copy beside the file
+    // The restored file then lost to the content it replaced, kept elsewhere:
+    // the restore waits in a conflict copy.
+    QTest::addColumn<bool>("inCopy");
     QTest::addColumn<QByteArray>("written");
     const QByteArray restored = "a\r\nb\r\nadded\r\n\r\n";
-    QTest::newRow("started again") << true << QByteArray() << restored;
-    QTest::newRow("by the window") << false << QByteArray() << restored;
-    QTest::newRow("beside an older copy") << true << QByteArray("a\r\nb\r\n") << restored;
+    QTest::newRow("started again") << true << QByteArray() << false << restored;
+    QTest::newRow("by the window") << false << QByteArray() << false << restored;
+    QTest::newRow("beside an older copy") << true << QByteArray("a\r\nb\r\n") << false << restored;
     // The file is a sync tool's winner over the newer content: no restore.
-    QTest::newRow("beside a copy of the newer")
-        << true << QByteArray("a\r\nBAD\r\n\r\n") << QByteArray("a\r\nBAD\r\nadded\r\n\r\n");
+    QTest::newRow("beside a copy of the newer") << true << QByteArray("a\r\nBAD\r\n\r\n") << false
+                                                << QByteArray("a\r\nBAD\r\nadded\r\n\r\n");
+    QTest::newRow("then in a copy") << true << QByteArray() << true << restored;
 }
 
 void RecordStoreTest::restoreSticks()
@@ -425,6 +429,7 @@ void RecordStoreTest::restoreSticks()
     // started again: the second window's Save keeps the restore and its Add.
     QFETCH(bool, startedAgain);
     QFETCH(QByteArray, copy);
+    QFETCH(bool, inCopy);
     QFETCH(QByteArray, written);
     ProgramDirectory dir("a\r\nb\r\n");
     DatabaseSession first(dir.path());
@@ -434,12 +439,18 @@ void RecordStoreTest::restoreSticks()
     QVERIFY(first.save("a\r\nBAD\r\n").ok());
     DatabaseSession second(dir.path());
     QCOMPARE(second.load().value, QString("a\r\nBAD\r\n"));
+    const QByteArray replaced = dir.readDatabase();
     QFile conflict(dir.path() + "/stockbook.sync-conflict-20261208-094300-AB2C3D7.txt");
     QVERIFY(copy.isEmpty() || (conflict.open(QIODevice::WriteOnly) && conflict.write(copy) > 0));
     conflict.close();
     dir.writeDatabase(earlier);
     if (startedAgain)
         QCOMPARE(DatabaseSession(dir.path()).load().value, QString("a\r\nb\r\n"));
+    if (inCopy) {
+        QVERIFY(QFile::rename(dir.databasePath(),
+                              dir.path() + "/stockbook.sync-conflict-20261208-094400-EF4G5H6.txt"));
+        dir.writeDatabase(replaced);
+    }
     QCOMPARE(second.followFile("a\r\nBAD\r\nadded\r\n"), std::nullopt);
     const auto saved = second.save("a\r\nBAD\r\nadded\r\n");
     QVERIFY(saved.ok());
