@@ -164,12 +164,13 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     // A file that is gone is written anew; one that only changed its
     // encoding or line ends holds no change of another program.
     const FileResult<QString> unchanged{FileStatus::Ok, QString(), text};
-    if (now.status != FileStatus::Ok || digestOf(now) == m_base.digest)
+    const ContentDigest digest = digestOf(now);
+    if (now.status != FileStatus::Ok || digest == m_base.digest)
         return unchanged;
     QString fileText = databaseTextOf(now.value.bytes);
     if (fileText == m_base.text())
         return unchanged;
-    const std::optional<QString> base = ancestorOf(now.value.bytes, copies);
+    const std::optional<QString> base = ancestorOf(now.value.bytes, digest, copies);
     std::optional<MergedText> merged = base ? mergeIntoFileText(*base, text, std::move(fileText))
                                             : mergeWithoutAncestor(text, fileText);
     if (!merged)
@@ -180,6 +181,7 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
 }
 
 std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
+                                                 const ContentDigest &digest,
                                                  const PendingCopies &copies)
 {
     // A file that the history does not know (an editor's, say) was made
@@ -189,7 +191,7 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
     // any; none for a winner whose log has not come yet.
     History *history = m_history.forReading();
     const ContentId id = contentIdOf(file);
-    m_idsSeen.append({digestOf(file), id});
+    m_idsSeen.append({digest, id});
     // What the write descends from is named in this machine's log too.
     // (Where the history cannot be written, it is not: as at start-up.)
     if (history)
