@@ -158,7 +158,8 @@ FileResult<bool> DatabaseSession::catchUp()
         // The ancestor the next write would merge against.
         const std::optional<QString> common =
             DatabaseWrite(m_programDirectory, m_folder->folder, base())
-                .ancestorOf(now.value.bytes, digest, *m_pendingCopies);
+                .ancestorOf(now.value.bytes, digest, contentIdOf(now.value.bytes),
+                            *m_pendingCopies);
         std::optional<MergedText> merged = common ? mergeTexts(*common, *m_unsaved, fileText)
                                                   : mergeWithoutAncestor(*m_unsaved, fileText);
         if (!merged)

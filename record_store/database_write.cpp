@@ -23,6 +23,8 @@
 // the session holds what it held.
 #include "record_store/database_write.h"
 
+#include <future>
+
 #include <QDir>
 
 #include "record_store/database_file.h"
@@ -167,10 +169,15 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     const ContentDigest digest = digestOf(now);
     if (now.status != FileStatus::Ok || digest == m_base.digest)
         return unchanged;
+    // The file's id, by which the history knows it, is hashed while its
+    // text is decoded: on another core, where one is free.
+    std::future<ContentId> id =
+        std::async(std::launch::async | std::launch::deferred,
+                   [&bytes = now.value.bytes] { return contentIdOf(bytes); });
     QString fileText = databaseTextOf(now.value.bytes);
     if (fileText == m_base.text())
         return unchanged;
-    const std::optional<QString> base = ancestorOf(now.value.bytes, digest, copies);
+    const std::optional<QString> base = ancestorOf(now.value.bytes, digest, id.get(), copies);
     std::optional<MergedText> merged = base ? mergeIntoFileText(*base, text, std::move(fileText))
                                             : mergeWithoutAncestor(text, fileText);
     if (!merged)
@@ -181,7 +188,7 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
 }
 
 std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
-                                                 const ContentDigest &digest,
+                                                 const ContentDigest &digest, const ContentId &id,
                                                  const PendingCopies &copies)
 {
     // A file that the history does not know (an editor's, say) was made
@@ -190,7 +197,6 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
     // conflict may not: then the content both are known to descend from, if
     // any; none for a winner whose log has not come yet.
     History *history = m_history.forReading();
-    const ContentId id = contentIdOf(file);
     m_idsSeen.append({digest, id});
     // What the write descends from is named in this machine's log too.
     // (Where the history cannot be written, it is not: as at start-up.)

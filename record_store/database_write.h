@@ -47,12 +47,12 @@ public:
     // and, after the write, none.
     FileResult<WriteOutcome> run(const QString &text, const MergeReport &mergedBySearch,
                                  PendingCopies &copies);
-    // The text that the file's bytes `file`, whose digest is `digest`, and
-    // the window's text both descend from, the copies `copies` merged into
-    // it; nothing when none is known. What the file holds is named in this
-    // machine's log as read.
+    // The text that the file's bytes `file`, whose digest is `digest` and
+    // whose id is `id`, and the window's text both descend from, the copies
+    // `copies` merged into it; nothing when none is known. What the file
+    // holds is named in this machine's log as read.
     std::optional<QString> ancestorOf(const QByteArray &file, const ContentDigest &digest,
-                                      const PendingCopies &copies);
+                                      const ContentId &id, const PendingCopies &copies);
 
 private:
     QList<CopyReport> mergeCopies(QString &text, PendingCopies &copies);
