@@ -131,13 +131,14 @@ FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeRep
         const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
         if (!now.okOrNoFile())
             return failure<WriteOutcome>(now.reason);
+        const ContentDigest digest = digestOf(now);
         WrittenDatabase database{QString(), mergedBySearch, copyReports};
-        const FileResult<QString> merged = mergeWithFile(now, text, copies, database.merge);
+        const FileResult<QString> merged = mergeWithFile(now, digest, text, copies, database.merge);
         if (!merged.ok())
             return merged.with(WriteOutcome{});
         database.text = merged.value;
-        const FileResult<WrittenContent> written = writeFile(
-            m_programDirectory, database.text, digestOf(now), recordOf(copies), m_history);
+        const FileResult<WrittenContent> written =
+            writeFile(m_programDirectory, database.text, digest, recordOf(copies), m_history);
         if (written.status == FileStatus::Changed) {
             m_history = WriteHistory(m_programFolder, m_programDirectory);
             continue;
@@ -160,13 +161,12 @@ QList<CopyReport> DatabaseWrite::mergeCopies(QString &text, PendingCopies &copie
 }
 
 FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &now,
-                                                 const QString &text, const PendingCopies &copies,
-                                                 MergeReport &report)
+                                                 const ContentDigest &digest, const QString &text,
+                                                 const PendingCopies &copies, MergeReport &report)
 {
     // A file that is gone is written anew; one that only changed its
     // encoding or line ends holds no change of another program.
     const FileResult<QString> unchanged{FileStatus::Ok, QString(), text};
-    const ContentDigest digest = digestOf(now);
     if (now.status != FileStatus::Ok || digest == m_base.digest)
         return unchanged;
     // The file's id, by which the history knows it, is hashed while its

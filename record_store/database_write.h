@@ -56,8 +56,11 @@ public:
 
 private:
     QList<CopyReport> mergeCopies(QString &text, PendingCopies &copies);
-    FileResult<QString> mergeWithFile(const FileResult<FileBytes> &now, const QString &text,
-                                      const PendingCopies &copies, MergeReport &report);
+    // Merges another program's change of the file, read as `now` with the
+    // digest `digest`, into `text`.
+    FileResult<QString> mergeWithFile(const FileResult<FileBytes> &now, const ContentDigest &digest,
+                                      const QString &text, const PendingCopies &copies,
+                                      MergeReport &report);
     WriteRecord recordOf(const PendingCopies &copies) const;
 
     QString m_programDirectory;
