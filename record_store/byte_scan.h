@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The scans over the file's bytes that the search and the decoding use:
-// byte_scan.cpp, with the vector part in byte_scan_sse2.cpp or
-// byte_scan_portable.cpp.
+// The scans over the file's bytes that the search and the decoding use, and
+// the one over a text that tells whether it loads as written: byte_scan.cpp,
+// with the vector part in byte_scan_sse2.cpp or byte_scan_portable.cpp.
 #pragma once
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QStringView>
 
 namespace RecordStore::Internal {
 
@@ -43,6 +44,12 @@ qsizetype asciiPrefix(QByteArrayView bytes);
 // How many bytes from the start it found to hold only plain CR LF pairs (the
 // byte after the last of them is checked too), or -1 when one is not.
 qsizetype plainLinesPrefix(QByteArrayView bytes);
+// Passes over the characters of `text` from `from` on (at least 1) that a
+// load of the text's encoding keeps as they are on plain lines: those between
+// CR and U+2028, a CR after a character other than LF and before an LF, and an
+// LF after a CR. Returns the first other position, where it found one, else
+// the first position it did not screen.
+qsizetype plainLineCharsPrefix(QStringView text, qsizetype from);
 } // namespace Vector
 
 } // namespace RecordStore::Internal

@@ -26,4 +26,9 @@ qsizetype plainLinesPrefix(QByteArrayView)
     return 0;
 }
 
+qsizetype plainLineCharsPrefix(QStringView, qsizetype from)
+{
+    return from;
+}
+
 } // namespace RecordStore::Internal::Vector

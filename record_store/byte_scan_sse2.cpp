@@ -108,4 +108,35 @@ qsizetype plainLinesPrefix(QByteArrayView bytes)
     return _mm_movemask_epi8(bad) != 0 ? -1 : at;
 }
 
+// Eight characters at a time, each with the ones before and after it. The
+// compares are signed: the characters from U+8000 on count as below CR, and so
+// are found, as they should be.
+qsizetype plainLineCharsPrefix(QStringView text, qsizetype from)
+{
+    const char16_t *data = text.utf16();
+    const __m128i cr = _mm_set1_epi16(u'\r');
+    const __m128i lf = _mm_set1_epi16(u'\n');
+    const __m128i lineSeparator = _mm_set1_epi16(0x2028);
+    const auto load8 = [data](qsizetype at) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
+    };
+    qsizetype at = from;
+    for (; at + 9 <= text.size(); at += 8) {
+        const __m128i here = load8(at);
+        const __m128i before = load8(at - 1);
+        const __m128i crHere = _mm_cmpeq_epi16(here, cr);
+        const __m128i keptCr = _mm_andnot_si128(
+            _mm_cmpeq_epi16(before, lf), _mm_and_si128(crHere, _mm_cmpeq_epi16(load8(at + 1), lf)));
+        const __m128i keptLf =
+            _mm_and_si128(_mm_cmpeq_epi16(here, lf), _mm_cmpeq_epi16(before, cr));
+        const __m128i between =
+            _mm_and_si128(_mm_cmpgt_epi16(here, cr), _mm_cmplt_epi16(here, lineSeparator));
+        const __m128i kept = _mm_or_si128(between, _mm_or_si128(keptCr, keptLf));
+        const unsigned other = ~unsigned(_mm_movemask_epi8(kept)) & 0xFFFFu;
+        if (other != 0)
+            return at + __builtin_ctz(other) / 2;
+    }
+    return at;
+}
+
 } // namespace RecordStore::Internal::Vector

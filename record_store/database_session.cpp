@@ -148,7 +148,8 @@ FileResult<bool> DatabaseSession::catchUp()
     const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
     if (!now.ok())
         return now.with(false);
-    if (digestOf(now) == m_known) {
+    const ContentDigest digest = digestOf(now);
+    if (digest == m_known) {
         readAsBase(now, std::nullopt);
         return unchanged;
     }
@@ -157,7 +158,8 @@ FileResult<bool> DatabaseSession::catchUp()
         // The ancestor the next write would merge against.
         const std::optional<QString> common =
             DatabaseWrite(m_programDirectory, m_folder->folder, base())
-                .ancestorOf(now.value.bytes, *m_pendingCopies);
+                .ancestorOf(now.value.bytes, digest, contentIdOf(now.value.bytes),
+                            *m_pendingCopies);
         std::optional<MergedText> merged = common ? mergeTexts(*common, *m_unsaved, fileText)
                                                   : mergeWithoutAncestor(*m_unsaved, fileText);
         if (!merged)

@@ -23,6 +23,8 @@
 // the session holds what it held.
 #include "record_store/database_write.h"
 
+#include <future>
+
 #include <QDir>
 
 #include "record_store/database_file.h"
@@ -129,13 +131,14 @@ FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeRep
         const FileResult<FileBytes> now = readDatabaseBytes(m_programDirectory);
         if (!now.okOrNoFile())
             return failure<WriteOutcome>(now.reason);
+        const ContentDigest digest = digestOf(now);
         WrittenDatabase database{QString(), mergedBySearch, copyReports};
-        const FileResult<QString> merged = mergeWithFile(now, text, copies, database.merge);
+        const FileResult<QString> merged = mergeWithFile(now, digest, text, copies, database.merge);
         if (!merged.ok())
             return merged.with(WriteOutcome{});
         database.text = merged.value;
-        const FileResult<WrittenContent> written = writeFile(
-            m_programDirectory, database.text, digestOf(now), recordOf(copies), m_history);
+        const FileResult<WrittenContent> written =
+            writeFile(m_programDirectory, database.text, digest, recordOf(copies), m_history);
         if (written.status == FileStatus::Changed) {
             m_history = WriteHistory(m_programFolder, m_programDirectory);
             continue;
@@ -158,18 +161,23 @@ QList<CopyReport> DatabaseWrite::mergeCopies(QString &text, PendingCopies &copie
 }
 
 FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &now,
-                                                 const QString &text, const PendingCopies &copies,
-                                                 MergeReport &report)
+                                                 const ContentDigest &digest, const QString &text,
+                                                 const PendingCopies &copies, MergeReport &report)
 {
     // A file that is gone is written anew; one that only changed its
     // encoding or line ends holds no change of another program.
     const FileResult<QString> unchanged{FileStatus::Ok, QString(), text};
-    if (now.status != FileStatus::Ok || digestOf(now) == m_base.digest)
+    if (now.status != FileStatus::Ok || digest == m_base.digest)
         return unchanged;
+    // The file's id, by which the history knows it, is hashed while its
+    // text is decoded: on another core, where one is free.
+    std::future<ContentId> id =
+        std::async(std::launch::async | std::launch::deferred,
+                   [&bytes = now.value.bytes] { return contentIdOf(bytes); });
     QString fileText = databaseTextOf(now.value.bytes);
     if (fileText == m_base.text())
         return unchanged;
-    const std::optional<QString> base = ancestorOf(now.value.bytes, copies);
+    const std::optional<QString> base = ancestorOf(now.value.bytes, digest, id.get(), copies);
     std::optional<MergedText> merged = base ? mergeIntoFileText(*base, text, std::move(fileText))
                                             : mergeWithoutAncestor(text, fileText);
     if (!merged)
@@ -180,6 +188,7 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
 }
 
 std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
+                                                 const ContentDigest &digest, const ContentId &id,
                                                  const PendingCopies &copies)
 {
     // A file that the history does not know (an editor's, say) was made
@@ -188,8 +197,7 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
     // conflict may not: then the content both are known to descend from, if
     // any; none for a winner whose log has not come yet.
     History *history = m_history.forReading();
-    const ContentId id = contentIdOf(file);
-    m_idsSeen.append({digestOf(file), id});
+    m_idsSeen.append({digest, id});
     // What the write descends from is named in this machine's log too.
     // (Where the history cannot be written, it is not: as at start-up.)
     if (history)

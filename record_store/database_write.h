@@ -47,15 +47,20 @@ public:
     // and, after the write, none.
     FileResult<WriteOutcome> run(const QString &text, const MergeReport &mergedBySearch,
                                  PendingCopies &copies);
-    // The text that the file's bytes `file` and the window's text both
-    // descend from, the copies `copies` merged into it; nothing when none is
-    // known. What the file holds is named in this machine's log as read.
-    std::optional<QString> ancestorOf(const QByteArray &file, const PendingCopies &copies);
+    // The text that the file's bytes `file`, whose digest is `digest` and
+    // whose id is `id`, and the window's text both descend from, the copies
+    // `copies` merged into it; nothing when none is known. What the file
+    // holds is named in this machine's log as read.
+    std::optional<QString> ancestorOf(const QByteArray &file, const ContentDigest &digest,
+                                      const ContentId &id, const PendingCopies &copies);
 
 private:
     QList<CopyReport> mergeCopies(QString &text, PendingCopies &copies);
-    FileResult<QString> mergeWithFile(const FileResult<FileBytes> &now, const QString &text,
-                                      const PendingCopies &copies, MergeReport &report);
+    // Merges another program's change of the file, read as `now` with the
+    // digest `digest`, into `text`.
+    FileResult<QString> mergeWithFile(const FileResult<FileBytes> &now, const ContentDigest &digest,
+                                      const QString &text, const PendingCopies &copies,
+                                      MergeReport &report);
     WriteRecord recordOf(const PendingCopies &copies) const;
 
     QString m_programDirectory;

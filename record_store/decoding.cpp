@@ -149,19 +149,24 @@ bool loadsAsWritten(QStringView text)
     // only after CR), must not start with a byte-order mark, and their
     // decoding must hold no other line end character. Surrogates and
     // noncharacters, which the encoding may not keep, are left to it.
+    // Each character is told on its own, with its neighbours: a CR between
+    // a character other than LF and an LF, an LF after a CR. The vector scan
+    // passes over nearly all of them.
     if (text.isEmpty() || isLineEnd(text.front()) || text.front() == QChar(0xFEFF))
         return false;
-    const char16_t *const begin = text.utf16();
-    const char16_t *const end = begin + text.size();
-    for (const char16_t *at = begin; at < end; ++at) {
-        const char16_t c = *at;
+    const char16_t *const data = text.utf16();
+    const qsizetype size = text.size();
+    for (qsizetype at = 0; at < size; at = Vector::plainLineCharsPrefix(text, at + 1)) {
+        const char16_t c = data[at];
         if (c > u'\r' && c < 0x2028)
             continue;
         if (c == u'\r') {
-            if (at + 1 == end || at[1] != u'\n' || at[-1] == u'\n')
+            if (at + 1 == size || data[at + 1] != u'\n' || data[at - 1] == u'\n')
                 return false;
-            ++at;
-        } else if (c == u'\n' || c == 0x2028 || c == 0x2029 || (c >= 0xD800 && c < 0xE000) ||
+        } else if (c == u'\n') {
+            if (data[at - 1] != u'\r')
+                return false;
+        } else if (c == 0x2028 || c == 0x2029 || (c >= 0xD800 && c < 0xE000) ||
                    (c >= 0xFDD0 && c < 0xFDF0) || c >= 0xFFFE) {
             return false;
         }
