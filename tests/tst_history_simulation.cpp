@@ -469,7 +469,8 @@ private:
                                                             : QString("stockbook-*.txt")});
         const QFileInfo file = files.value(m_random.bounded(qMax<qsizetype>(files.size(), 1)));
         QFile bytes(file.filePath());
-        const QByteArray tail = bytes.open(QIODevice::ReadOnly) ? bytes.readAll().right(20) : "";
+        const QByteArray tail =
+            file.exists() && bytes.open(QIODevice::ReadOnly) ? bytes.readAll().right(20) : "";
         if (!log || tail.endsWith('\n'))
             QFile::resize(file.filePath(), file.size() - 1 - m_random.bounded(tail.size() + 1));
     }
