@@ -30,6 +30,7 @@
 #include "bench/history_timings.h"
 #include "bench/store_timings.h"
 #include "bench/window_child.h"
+#include "main_window/memory_reuse.h"
 #include "record_store/record_store.h"
 
 using namespace Bench;
@@ -46,6 +47,8 @@ int main(int argc, char *argv[])
     }();
     const QString mode = arguments.value(1);
     if (isWindowChildMode(mode)) {
+        // The window's process keeps freed memory as the program's does.
+        keepFreedMemoryForReuse();
         QApplication app(argc, argv);
         return runWindowChild(arguments);
     }
