@@ -30,7 +30,6 @@
 #include "bench/history_timings.h"
 #include "bench/store_timings.h"
 #include "bench/window_child.h"
-#include "main_window/memory_reuse.h"
 #include "record_store/record_store.h"
 
 using namespace Bench;
@@ -47,8 +46,6 @@ int main(int argc, char *argv[])
     }();
     const QString mode = arguments.value(1);
     if (isWindowChildMode(mode)) {
-        // The window's process keeps freed memory as the program's does.
-        keepFreedMemoryForReuse();
         QApplication app(argc, argv);
         return runWindowChild(arguments);
     }

@@ -8,7 +8,6 @@
 #include <QTranslator>
 
 #include "main_window/main_window.h"
-#include "main_window/memory_reuse.h"
 
 int main(int argc, char *argv[])
 {
@@ -18,7 +17,6 @@ int main(int argc, char *argv[])
     // with the unsaved work.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
-    keepFreedMemoryForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Stockbook"));
     // Lets the desktop match the window to the installed stockbook.desktop
