@@ -301,10 +301,8 @@ void History::readLogs()
                     lines[log].append(ids);
                     if (copies)
                         added += line + '\n';
-                    if (ids.size() > 1 && line.contains(" restored")) {
+                    if (ids.size() > 1 && line.contains(" restored"))
                         restores.insert(ids[0] + ids[1]);
-                        m_restored.insert(ids[0]);
-                    }
                 }
             }
             if (!read->isEmpty())
@@ -485,7 +483,6 @@ FileResult<void> History::recordRead(const ContentId &id, QByteArrayView bytes)
     FileResult<void> recorded = record(id, parents, restored ? " restored" : " read");
     if (restored) {
         m_parents[id].move(m_parents[id].indexOf(last), 0);
-        m_restored.insert(id);
         if (!m_restoredOver[id].contains(last))
             m_restoredOver[id].append(last);
         findBeforeRestores();
@@ -722,7 +719,9 @@ std::optional<QByteArray> History::compacted(const QByteArray &bytes,
     // What stays known: the contents still kept, restored or that the
     // caller keeps, and what the newer lines, a restore's line and the other
     // logs name.
-    QSet<ContentId> named = kept + m_namedElsewhere + m_restored;
+    const QList<ContentId> restored = m_restoredOver.keys();
+    QSet<ContentId> named =
+        kept + m_namedElsewhere + QSet<ContentId>(restored.cbegin(), restored.cend());
     named.unite(QSet<ContentId>(keepAlso.cbegin(), keepAlso.cend()));
     for (qsizetype k = 0; k < lines.size(); ++k)
         if (k >= older || lines[k].first.contains(" restored"))

@@ -193,11 +193,10 @@ private:
     QHash<ContentId, QList<ContentId>> m_parents;
     // Each log's writes, oldest first.
     QHash<QString, QList<ContentId>> m_logs;
-    // The contents put back by a restore: their first parent is what they
-    // were restored over.
-    QSet<ContentId> m_restored;
-    // What each restored content was put back over, and the contents that
-    // was made from through writes alone (written before the restore).
+    // The contents put back by a restore, with what each was put back over
+    // (also their first parents); and for each, the contents that what it
+    // was put back over was made from through writes alone (written before
+    // the restore).
     QHash<ContentId, QList<ContentId>> m_restoredOver;
     QHash<ContentId, QSet<ContentId>> m_beforeRestore;
     // When each log's newest line was written, as it says.
