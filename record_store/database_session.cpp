@@ -154,12 +154,12 @@ FileResult<bool> DatabaseSession::catchUp()
         return unchanged;
     }
     QString fileText = databaseTextOf(now.value.bytes);
+    const ContentId id = contentIdOf(now.value.bytes);
     if (m_unsaved) {
         // The ancestor the next write would merge against.
         const std::optional<QString> common =
             DatabaseWrite(m_programDirectory, m_folder->folder, base())
-                .ancestorOf(now.value.bytes, digest, contentIdOf(now.value.bytes),
-                            *m_pendingCopies);
+                .ancestorOf(now.value.bytes, digest, id, *m_pendingCopies);
         std::optional<MergedText> merged = common ? mergeTexts(*common, *m_unsaved, fileText)
                                                   : mergeWithoutAncestor(*m_unsaved, fileText);
         if (!merged)
@@ -168,7 +168,7 @@ FileResult<bool> DatabaseSession::catchUp()
         addMergeReport(m_mergedBySearch, merged->report);
         m_unsaved = std::move(merged->text);
     }
-    readAsBase(now, fileText);
+    readAsBase(now, fileText, id);
     m_ancestor = std::move(fileText);
     m_written.reset();
     if (m_unsaved && *m_unsaved == m_ancestor)
@@ -177,14 +177,14 @@ FileResult<bool> DatabaseSession::catchUp()
 }
 
 void DatabaseSession::readAsBase(const FileResult<FileBytes> &read,
-                                 const std::optional<QString> &text)
+                                 const std::optional<QString> &text, const ContentId &id)
 {
     m_knownStamp =
         read.value.unchanged ? std::make_shared<const FileStamp>(read.value.stamp) : nullptr;
     if (!text)
         return;
     m_known = digestOf(read);
-    m_knownId = contentIdOf(read.value.bytes);
+    m_knownId = id.isEmpty() ? contentIdOf(read.value.bytes) : id;
     // What the window now descends from is named in this machine's log, so
     // that its version stays while another machine may merge against it;
     // where the history cannot be written, it is not. The history is read

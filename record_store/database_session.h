@@ -110,9 +110,10 @@ private:
     FileResult<bool> catchUp();
     // The read `read` as what the window's changes descend from: its stamp,
     // and with its database `text`, its digest and id, named in this
-    // machine's log (as a restore where it is one).
-    void readAsBase(const FileResult<Internal::FileBytes> &read,
-                    const std::optional<QString> &text);
+    // machine's log (as a restore where it is one); `id`, where the caller
+    // has hashed it already, is the read's.
+    void readAsBase(const FileResult<Internal::FileBytes> &read, const std::optional<QString> &text,
+                    const QByteArray &id = QByteArray());
     // Names the file's content `bytes` in this machine's log where it was
     // put back (a restore), leaving the window's base as it is.
     void recordRestore(const QByteArray &bytes);
