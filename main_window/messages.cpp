@@ -180,6 +180,10 @@ QString mergedRecordsText(const MergeReport &merge)
         text += Messages::tr(" No earlier version that both sides come from is known, so every "
                              "record of both was kept. These records were on one side only:\n") +
                 merge.onOneSideOnly.join(u'\n');
+    if (merge.olderAncestor)
+        text += Messages::tr(" The nearest earlier version that both sides come from is no "
+                             "longer kept, so an older one was used: a record changed or removed "
+                             "on one side since then may be back.");
     if (!merge.inTwoVersions.isEmpty())
         text += Messages::tr("\n\nThese records were changed both here and there, so both "
                              "versions are kept (this window's first):\n") +

@@ -86,9 +86,10 @@ QString sharedLines(const QString &text, const QString &other)
 } // namespace
 
 std::optional<QString> ancestorText(const History &history, const QList<ContentId> &madeFrom,
-                                    const ContentId &other, int depth)
+                                    const ContentId &other, bool *older, int depth)
 {
-    const QList<std::pair<ContentId, QByteArray>> bases = history.mergeBases(madeFrom, other);
+    const QList<std::pair<ContentId, QByteArray>> bases =
+        history.mergeBases(madeFrom, other, older);
     if (bases.isEmpty())
         return std::nullopt;
     QString text = databaseTextOf(bases.first().second);
@@ -98,7 +99,8 @@ std::optional<QString> ancestorText(const History &history, const QList<ContentI
         // Two levels of ancestors merged are enough; past them, or without
         // an ancestor of their own, the lines both hold.
         const std::optional<QString> under =
-            depth < 2 ? ancestorText(history, merged, bases[k].first, depth + 1) : std::nullopt;
+            depth < 2 ? ancestorText(history, merged, bases[k].first, older, depth + 1)
+                      : std::nullopt;
         std::optional<MergedText> both = under ? mergeTexts(*under, text, next) : std::nullopt;
         text = both ? std::move(both->text) : sharedLines(text, next);
         merged.append(bases[k].first);
@@ -129,8 +131,9 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
     const QString copyText = finishedText(decoded, result.report.unfinishedLine);
     result.id = contentIdOf(copy.value);
     result.bytes = copy.value;
+    bool older = false;
     const std::optional<QString> base =
-        history ? ancestorText(*history, textBases, result.id) : std::nullopt;
+        history ? ancestorText(*history, textBases, result.id, &older) : std::nullopt;
     MergeReport &report = result.report.merge;
     if (!base) {
         MergedText kept = mergeWithoutAncestor(text, copyText);
@@ -146,6 +149,7 @@ CopyMerge mergeConflictCopy(const FileSystem::Folder &programFolder, const Histo
     text = std::move(merged->text);
     report = std::move(merged->report);
     report.merged = true;
+    report.olderAncestor = older;
     return result;
 }
 

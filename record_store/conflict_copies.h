@@ -29,8 +29,10 @@ QStringList conflictCopiesIn(const FileSystem::Folder &programFolder);
 // `other` both descend from, for their merge: a content, or where each side
 // merged what the other had, their common ancestors merged (as git's
 // recursive merge makes a virtual ancestor); none when none is known.
+// `older` is set where an older content served for a nearer one no longer
+// kept.
 std::optional<QString> ancestorText(const History &history, const QList<ContentId> &madeFrom,
-                                    const ContentId &other, int depth = 0);
+                                    const ContentId &other, bool *older, int depth = 0);
 
 // Merges the conflict copy `name` into `text`, whose content was made from
 // the contents `textBases`, against the content both are known to descend from; without

@@ -157,14 +157,16 @@ FileResult<bool> DatabaseSession::catchUp()
     const ContentId id = contentIdOf(now.value.bytes);
     if (m_unsaved) {
         // The ancestor the next write would merge against.
+        bool older = false;
         const std::optional<QString> common =
             DatabaseWrite(m_programDirectory, m_folder->folder, base())
-                .ancestorOf(now.value.bytes, digest, id, *m_pendingCopies);
+                .ancestorOf(now.value.bytes, digest, id, *m_pendingCopies, older);
         std::optional<MergedText> merged = common ? mergeTexts(*common, *m_unsaved, fileText)
                                                   : mergeWithoutAncestor(*m_unsaved, fileText);
         if (!merged)
             return failure<bool>(
                 Texts::tr("another program's changes to the file could not be merged"));
+        merged->report.olderAncestor = older;
         addMergeReport(m_mergedBySearch, merged->report);
         m_unsaved = std::move(merged->text);
     }

@@ -177,19 +177,22 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     QString fileText = databaseTextOf(now.value.bytes);
     if (fileText == m_base.text())
         return unchanged;
-    const std::optional<QString> base = ancestorOf(now.value.bytes, digest, id.get(), copies);
+    bool older = false;
+    const std::optional<QString> base =
+        ancestorOf(now.value.bytes, digest, id.get(), copies, older);
     std::optional<MergedText> merged = base ? mergeIntoFileText(*base, text, std::move(fileText))
                                             : mergeWithoutAncestor(text, fileText);
     if (!merged)
         return failure<QString>(
             Texts::tr("another program's changes to the file could not be merged"));
+    merged->report.olderAncestor = older;
     addMergeReport(report, merged->report);
     return {FileStatus::Ok, QString(), std::move(merged->text)};
 }
 
 std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
                                                  const ContentDigest &digest, const ContentId &id,
-                                                 const PendingCopies &copies)
+                                                 const PendingCopies &copies, bool &older)
 {
     // A file that the history does not know (an editor's, say) was made
     // from what the file held, as was one that the history knows to descend
@@ -218,7 +221,7 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
     // whose log has not come yet) from whatever it was made from.
     if (!history->knows(id) && madeFrom.size() == 1)
         return m_base.text();
-    if (std::optional<QString> base = ancestorText(*history, madeFrom, id))
+    if (std::optional<QString> base = ancestorText(*history, madeFrom, id, &older))
         return base;
     if (fromBase)
         return m_base.text();

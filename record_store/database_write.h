@@ -49,10 +49,12 @@ public:
                                  PendingCopies &copies);
     // The text that the file's bytes `file`, whose digest is `digest` and
     // whose id is `id`, and the window's text both descend from, the copies
-    // `copies` merged into it; nothing when none is known. What the file
-    // holds is named in this machine's log as read.
+    // `copies` merged into it; nothing when none is known. `older` is set
+    // where an older content served for a nearer one no longer kept. What
+    // the file holds is named in this machine's log as read.
     std::optional<QString> ancestorOf(const QByteArray &file, const ContentDigest &digest,
-                                      const ContentId &id, const PendingCopies &copies);
+                                      const ContentId &id, const PendingCopies &copies,
+                                      bool &older);
 
 private:
     QList<CopyReport> mergeCopies(QString &text, PendingCopies &copies);

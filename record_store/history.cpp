@@ -567,7 +567,7 @@ QList<ContentId> History::lowest(const QList<ContentId> &ids) const
 }
 
 QList<std::pair<ContentId, QByteArray>> History::mergeBases(const QList<ContentId> &a,
-                                                            const ContentId &b) const
+                                                            const ContentId &b, bool *older) const
 {
     if (!knows(b))
         return {};
@@ -592,8 +592,11 @@ QList<std::pair<ContentId, QByteArray>> History::mergeBases(const QList<ContentI
     // ancestor of both too: merging with it may bring back a record removed
     // since, but never removes one.
     for (qsizetype k = 0; k < common.size() && bases.isEmpty(); ++k)
-        if (std::optional<QByteArray> bytes = keptVersion(contentOfNode(common[k])))
+        if (std::optional<QByteArray> bytes = keptVersion(contentOfNode(common[k]))) {
             bases.append({contentOfNode(common[k]), std::move(*bytes)});
+            if (older)
+                *older = true;
+        }
     return bases;
 }
 

@@ -92,9 +92,9 @@ public:
     // whose versions are kept whole, with their bytes, nearest to `b` first:
     // two or more where the two sides each merged what the other had (a
     // criss-cross). Where none of those is kept, the nearest such content
-    // that is; none when none is known.
-    QList<std::pair<ContentId, QByteArray>> mergeBases(const QList<ContentId> &a,
-                                                       const ContentId &b) const;
+    // that is, and `older` is set; none when none is known.
+    QList<std::pair<ContentId, QByteArray>>
+    mergeBases(const QList<ContentId> &a, const ContentId &b, bool *older = nullptr) const;
     std::optional<ContentId> mergeBaseId(const ContentId &a, const ContentId &b) const;
     // Whether the logs know `id` to descend from `ancestor` (or to be it).
     bool descendsFrom(const ContentId &id, const ContentId &ancestor) const;

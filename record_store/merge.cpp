@@ -774,6 +774,7 @@ void addMergeReport(MergeReport &into, const MergeReport &from)
     into.changedAndRemoved += from.changedAndRemoved;
     into.withoutAncestor = into.withoutAncestor || from.withoutAncestor;
     into.onOneSideOnly += from.onOneSideOnly;
+    into.olderAncestor = into.olderAncestor || from.olderAncestor;
 }
 
 } // namespace RecordStore::Internal

@@ -35,6 +35,10 @@ struct MergeReport
     // lacked.
     bool withoutAncestor = false;
     QStringList onOneSideOnly;
+    // Whether the nearest content both descend from is no longer kept, so
+    // that an older one served: a line changed or removed on one side since
+    // then may be back.
+    bool olderAncestor = false;
 };
 
 // What a sync tool's conflict copy (see ListConflictCopies) brought into the

@@ -93,7 +93,7 @@ int &removalsChecked()
     return runs;
 }
 
-// The merges made without an ancestor, in all runs.
+// The merges made without their nearest ancestor, in all runs.
 int &withoutAncestor()
 {
     static int merges = 0;
@@ -324,9 +324,9 @@ private:
     {
         m.lastWrite = m_time;
         m.known = filesOf(m.folder)["stockbook.txt"];
-        m_withoutAncestor += written.merge.withoutAncestor;
+        count(written.merge);
         for (const CopyReport &copy : written.copies)
-            m_withoutAncestor += copy.merge.withoutAncestor;
+            count(copy.merge);
         if (!written.tookInOtherChanges()) {
             m.view = own;
         } else if (m.search) {
@@ -413,9 +413,16 @@ private:
         if (!text)
             return;
         m.known = filesOf(m.folder)["stockbook.txt"];
-        session(m).mergeConflictCopies(*text);
+        for (const CopyReport &copy : session(m).mergeConflictCopies(*text))
+            count(copy.merge);
         m.view = *text;
         m.undo.clear();
+    }
+
+    // A merge without its nearest ancestor (none known, or none kept).
+    void count(const MergeReport &merge)
+    {
+        m_withoutAncestor += merge.withoutAncestor || merge.olderAncestor;
     }
 
     // The machine's session, which writes the machine's log.
@@ -590,7 +597,7 @@ private:
     bool m_recurred = false;     // whether a content was written twice
     bool m_editorSaved = false;  // whether a text editor saved the file
     bool m_keptBySearch = false; // whether a search merged the file into unsaved changes
-    int m_withoutAncestor = 0;   // merges that found no ancestor
+    int m_withoutAncestor = 0;   // merges without their nearest ancestor
     bool m_offline = false;      // whether a machine may be offline for long
     bool m_damaged = false;      // whether a log or a version was cut short
     bool m_mayDamage = false;
@@ -639,7 +646,8 @@ void HistorySimulationTest::noRecordIsLost()
     std::printf(
         "%d simulations of 3 to 5 machines, seeds %u on, in %lld ms; %d with the history "
         "intact and every merge with its ancestor, %d of these with a restore, %d of which did not "
-        "stick, %d checked for removed records that came back; %d merges without an ancestor\n",
+        "stick, %d checked for removed records that came back; %d merges without their nearest "
+        "ancestor\n",
         runs, first, timer.elapsed(), exactRuns(), restores()[0], restores()[1], removalsChecked(),
         withoutAncestor());
 }

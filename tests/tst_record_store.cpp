@@ -59,6 +59,7 @@ private slots:
     void restoreSticks_data();
     void restoreSticks();
     void compactedHistoryKeepsAncestors();
+    void copyWhoseBaseIsNotWholeHasNoAncestor_data();
     void copyWhoseBaseIsNotWholeHasNoAncestor();
     void writesKeepTheNewestVersions_data();
     void writesKeepTheNewestVersions();
@@ -482,12 +483,23 @@ void RecordStoreTest::compactedHistoryKeepsAncestors()
     QCOMPARE(here.save("r1\r\nr2\r\n59\r\n").value.text, QString("r2\r\ncopy\r\n59\r\n"));
 }
 
+void RecordStoreTest::copyWhoseBaseIsNotWholeHasNoAncestor_data()
+{
+    QTest::addColumn<QByteArray>("first"); // what the file held before a, b, c
+    QTest::newRow("the first content") << QByteArray();
+    QTest::newRow("after an older one") << QByteArray("a\r\n");
+}
+
 void RecordStoreTest::copyWhoseBaseIsNotWholeHasNoAncestor()
 {
     // The file and a sync tool's copy descend from a, b, c, whose version was
-    // then cut short: the copy merges as one without an ancestor.
-    const QByteArray base = "a\r\nb\r\nc\r\n";
-    ProgramDirectory dir(base);
+    // then cut short: the copy merges without an ancestor, or against the
+    // older content, saying so.
+    QFETCH(QByteArray, first);
+    QByteArray base = "a\r\nb\r\nc\r\n";
+    ProgramDirectory dir(first.isEmpty() ? base : first);
+    QVERIFY(first.isEmpty() || WriteDatabaseFile(dir.path(), base).ok());
+    base = dir.readDatabase();
     QVERIFY(WriteDatabaseFile(dir.path(), "a\r\nB\r\nd").ok());
     QVERIFY(QFile::copy(dir.databasePath(),
                         dir.path() + "/stockbook.sync-conflict-20261208-094300-AB2C3D7.txt"));
@@ -498,7 +510,9 @@ void RecordStoreTest::copyWhoseBaseIsNotWholeHasNoAncestor()
     DatabaseSession session(dir.path());
     QString text = session.load().value;
     const QList<CopyReport> copies = session.mergeConflictCopies(text);
-    QVERIFY(copies.size() == 1 && copies[0].merge.withoutAncestor);
+    QVERIFY(copies.size() == 1);
+    QCOMPARE(copies[0].merge.withoutAncestor, first.isEmpty());
+    QCOMPARE(copies[0].merge.olderAncestor, !first.isEmpty());
 }
 
 void RecordStoreTest::writesKeepTheNewestVersions_data()
