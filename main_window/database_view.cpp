@@ -554,7 +554,10 @@ DatabaseView::DatabaseView(QWidget *parent) : QPlainTextEdit(parent)
     setTabChangesFocus(true);
     // The document reports a change before it lays the changed lines out.
     connect(document(), &QTextDocument::contentsChange, this, &DatabaseView::wrapLongWordsAnywhere);
-    connect(document(), &QTextDocument::contentsChange, this, [this] { m_givenText.reset(); });
+    connect(document(), &QTextDocument::contentsChange, this, [this] {
+        m_givenText.reset();
+        m_setText.reset();
+    });
 }
 
 void DatabaseView::wrapLongWordsAnywhere(int from, int /*removed*/, int added)
@@ -582,6 +585,8 @@ QString DatabaseView::databaseText() const
     // paragraph separators, which become CR LF. A plain text document holds
     // no frames, whose markers would part lines as well; should one ever be
     // there, the text is gathered line by line.
+    if (m_setText)
+        return *m_setText;
     const QTextDocument *doc = document();
     const QString raw = doc->toRawText();
     const QStringView rawView(raw);
@@ -616,6 +621,14 @@ void DatabaseView::setDatabaseText(const QString &text)
     // Inserting text turns CR LF, a lone CR and a lone LF each into one line
     // break. Without undo, a large text is set in one go.
     changeTextTo(holdsLongLineWithLongWord(text), [&] { setPlainText(text); });
+    // Each CR LF became one line break. Where every LF did so, and nothing
+    // else broke a line (a lone CR, a paragraph separator), the document
+    // holds one line more than the text holds LFs and one character fewer
+    // for each: the text reads back as it was given.
+    const qsizetype lineFeeds = std::count(text.cbegin(), text.cend(), u'\n');
+    if (document()->blockCount() - 1 == lineFeeds &&
+        document()->characterCount() - 1 == text.size() - lineFeeds)
+        m_setText = text;
 }
 
 void DatabaseView::changeTextTo(bool longWord, const std::function<void()> &change)

@@ -120,4 +120,7 @@ private:
     // The text databaseText() gave, until the text changes or the event loop
     // runs again.
     mutable std::optional<QString> m_givenText;
+    // The text setDatabaseText() set, where the view reads it back as it was
+    // given, until the text changes: databaseText() then need not gather it.
+    std::optional<QString> m_setText;
 };

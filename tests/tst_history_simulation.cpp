@@ -324,9 +324,9 @@ private:
     {
         m.lastWrite = m_time;
         m.known = filesOf(m.folder)["stockbook.txt"];
-        count(written.merge);
+        m_withoutAncestor += written.merge.withoutAncestor || written.merge.olderAncestor;
         for (const CopyReport &copy : written.copies)
-            count(copy.merge);
+            m_withoutAncestor += copy.merge.withoutAncestor || copy.merge.olderAncestor;
         if (!written.tookInOtherChanges()) {
             m.view = own;
         } else if (m.search) {
@@ -414,15 +414,9 @@ private:
             return;
         m.known = filesOf(m.folder)["stockbook.txt"];
         for (const CopyReport &copy : session(m).mergeConflictCopies(*text))
-            count(copy.merge);
+            m_withoutAncestor += copy.merge.withoutAncestor || copy.merge.olderAncestor;
         m.view = *text;
         m.undo.clear();
-    }
-
-    // A merge without its nearest ancestor (none known, or none kept).
-    void count(const MergeReport &merge)
-    {
-        m_withoutAncestor += merge.withoutAncestor || merge.olderAncestor;
     }
 
     // The machine's session, which writes the machine's log.
