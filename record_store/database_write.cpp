@@ -175,11 +175,18 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
         std::async(std::launch::async | std::launch::deferred,
                    [&bytes = now.value.bytes] { return contentIdOf(bytes); });
     QString fileText = databaseTextOf(now.value.bytes);
-    if (fileText == m_base.text())
+    // The same text in other bytes is no change, unless copies were merged
+    // into the window's text: then it may be another content with the same
+    // text (every record removed since, say), whose changes since what the
+    // copies were merged against the history tells.
+    const bool sameText = fileText == m_base.text();
+    if (sameText && copies.ids().isEmpty())
         return unchanged;
     bool older = false;
     const std::optional<QString> base =
         ancestorOf(now.value.bytes, digest, id.get(), copies, older);
+    if (sameText && !base)
+        return unchanged;
     std::optional<MergedText> merged = base ? mergeIntoFileText(*base, text, std::move(fileText))
                                             : mergeWithoutAncestor(text, fileText);
     if (!merged)
