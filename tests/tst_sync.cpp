@@ -269,7 +269,7 @@ void SyncTest::scenario()
         QVERIFY(loaded.okOrNoFile() && leftovers.save(loaded.value).ok());
     }
     QVERIFY(awaitSettled() >= 0);
-    Outcome outcome{QString(QChar(kind)).toUpper(), {}, {}};
+    Outcome outcome{QString(QChar(kind)).toUpper(), {}, {}, {}};
     WindowDriver a(m_a.folder);
     WindowDriver b(m_b.folder);
     MessageCatcher catcher;
