@@ -371,6 +371,11 @@ public:
     // Whether a line that the edits insert holds a word too long to wrap at
     // blanks.
     bool insertsLongWord() const;
+    // How many LFs the new text holds beyond the shown one's.
+    qsizetype lineFeedsAdded() const
+    {
+        return m_lineFeedsAdded;
+    }
 
 private:
     // A part of the texts between lines that both share, compared on its own.
@@ -401,6 +406,7 @@ private:
     QTextDocument *m_document;
     const QStringView m_shown;
     QList<Piece> m_pieces;
+    qsizetype m_lineFeedsAdded = 0;
 };
 
 TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QString &wanted)
@@ -456,6 +462,7 @@ const TextEdits::Piece &TextEdits::addPiece(QStringView shown, QStringView wante
         piece.wantedLines.removeLast();
     }
     piece.edits = LineDiff(piece.shownLines, piece.wantedLines, trimEnd).edits();
+    m_lineFeedsAdded += wanted.count(u'\n') - shown.count(u'\n');
     m_pieces << std::move(piece);
     return m_pieces.last();
 }
@@ -554,10 +561,49 @@ DatabaseView::DatabaseView(QWidget *parent) : QPlainTextEdit(parent)
     setTabChangesFocus(true);
     // The document reports a change before it lays the changed lines out.
     connect(document(), &QTextDocument::contentsChange, this, &DatabaseView::wrapLongWordsAnywhere);
-    connect(document(), &QTextDocument::contentsChange, this, [this] {
-        m_givenText.reset();
-        m_setText.reset();
-    });
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int position, int /*removed*/, int added) { followChange(position, added); });
+}
+
+void DatabaseView::followChange(int position, int added)
+{
+    if (!m_knownText)
+        return;
+    // The characters before `position` and behind the ones put in are as
+    // they were; in the known text, each line break among them is a CR LF.
+    const QTextDocument *doc = document();
+    const int end = doc->characterCount() - 1;
+    if (position < 0 || added < 0 || position + added > end) {
+        m_knownText.reset();
+        return;
+    }
+    const int tailPositions = end - position - added;
+    const Unchanged change{
+        position, position + doc->findBlock(position).blockNumber(), tailPositions,
+        tailPositions + doc->blockCount() - 1 - doc->findBlock(position + added).blockNumber()};
+    if (!m_unchanged) {
+        m_unchanged = change;
+    } else if (change.headPosition < m_unchanged->headPosition) {
+        m_unchanged->headPosition = change.headPosition;
+        m_unchanged->headLength = change.headLength;
+    }
+    if (change.tailPositions < m_unchanged->tailPositions) {
+        m_unchanged->tailPositions = change.tailPositions;
+        m_unchanged->tailLength = change.tailLength;
+    }
+}
+
+void DatabaseView::knowText(const QString &text, qsizetype lineFeeds)
+{
+    // Each CR LF became one line break. Where every LF did so, and nothing
+    // else broke a line (a lone CR, a paragraph separator), the document
+    // holds one line more than the text holds LFs and one character fewer
+    // for each: the text reads back as it is.
+    if (document()->blockCount() - 1 == lineFeeds &&
+        document()->characterCount() - 1 == text.size() - lineFeeds) {
+        m_knownText = text;
+        m_unchanged.reset();
+    }
 }
 
 void DatabaseView::wrapLongWordsAnywhere(int from, int /*removed*/, int added)
@@ -578,6 +624,29 @@ void DatabaseView::wrapLongWordsAnywhere(int from, int /*removed*/, int added)
     }
 }
 
+namespace {
+
+// The document's raw text `raw`, its paragraph separators made CR LF, put
+// after `text`.
+void appendWithLineEnds(QString &text, QStringView raw)
+{
+    qsizetype from = 0;
+    for (qsizetype end = raw.indexOf(QChar::ParagraphSeparator); end >= 0;
+         end = raw.indexOf(QChar::ParagraphSeparator, from)) {
+        text.append(raw.sliced(from, end - from));
+        text.append(QLatin1String("\r\n"));
+        from = end + 1;
+    }
+    text.append(raw.sliced(from));
+}
+
+bool holdsFrameMarks(QStringView raw)
+{
+    return raw.contains(QChar(0xfdd0)) || raw.contains(QChar(0xfdd1));
+}
+
+} // namespace
+
 QString DatabaseView::databaseText() const
 {
     // The document's raw text keeps every character, where toPlainText()
@@ -585,13 +654,33 @@ QString DatabaseView::databaseText() const
     // paragraph separators, which become CR LF. A plain text document holds
     // no frames, whose markers would part lines as well; should one ever be
     // there, the text is gathered line by line.
-    if (m_setText)
-        return *m_setText;
-    const QTextDocument *doc = document();
+    if (m_knownText && !m_unchanged)
+        return *m_knownText;
+    QTextDocument *doc = document();
+    QString text;
+    if (m_knownText) {
+        // Only what changed since the known text is gathered.
+        QTextCursor changed(doc);
+        changed.setPosition(m_unchanged->headPosition);
+        changed.setPosition(doc->characterCount() - 1 - m_unchanged->tailPositions,
+                            QTextCursor::KeepAnchor);
+        const QString raw = changed.selectedText();
+        if (!holdsFrameMarks(raw)) {
+            const QStringView known(*m_knownText);
+            text.reserve(m_unchanged->headLength + raw.size() + raw.size() / 8 +
+                         m_unchanged->tailLength);
+            text.append(known.first(m_unchanged->headLength));
+            appendWithLineEnds(text, raw);
+            text.append(known.last(m_unchanged->tailLength));
+            m_knownText = text;
+            m_unchanged.reset();
+            return text;
+        }
+    }
+    m_knownText.reset();
+    m_unchanged.reset();
     const QString raw = doc->toRawText();
-    const QStringView rawView(raw);
-    if (rawView.contains(QChar(0xfdd0)) || rawView.contains(QChar(0xfdd1))) {
-        QString text;
+    if (holdsFrameMarks(raw)) {
         for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
             if (block != doc->begin())
                 text.append(QLatin1String("\r\n"));
@@ -599,20 +688,10 @@ QString DatabaseView::databaseText() const
         }
         return text;
     }
-    QString text;
     text.reserve(raw.size() + doc->blockCount());
-    qsizetype from = 0;
-    for (qsizetype end = rawView.indexOf(QChar::ParagraphSeparator); end >= 0;
-         end = rawView.indexOf(QChar::ParagraphSeparator, from)) {
-        text.append(rawView.sliced(from, end - from));
-        text.append(QLatin1String("\r\n"));
-        from = end + 1;
-    }
-    text.append(rawView.sliced(from));
-    // Kept for a replacement that follows in the same handler, as a merge's
-    // does; a change of the text, or the event loop's next pass, drops it.
-    m_givenText = text;
-    QTimer::singleShot(0, this, [this] { m_givenText.reset(); });
+    appendWithLineEnds(text, raw);
+    // Kept, and from now on changed with the view's text.
+    m_knownText = text;
     return text;
 }
 
@@ -620,15 +699,9 @@ void DatabaseView::setDatabaseText(const QString &text)
 {
     // Inserting text turns CR LF, a lone CR and a lone LF each into one line
     // break. Without undo, a large text is set in one go.
+    m_knownText.reset();
     changeTextTo(holdsLongLineWithLongWord(text), [&] { setPlainText(text); });
-    // Each CR LF became one line break. Where every LF did so, and nothing
-    // else broke a line (a lone CR, a paragraph separator), the document
-    // holds one line more than the text holds LFs and one character fewer
-    // for each: the text reads back as it was given.
-    const qsizetype lineFeeds = std::count(text.cbegin(), text.cend(), u'\n');
-    if (document()->blockCount() - 1 == lineFeeds &&
-        document()->characterCount() - 1 == text.size() - lineFeeds)
-        m_setText = text;
+    knowText(text, std::count(text.cbegin(), text.cend(), u'\n'));
 }
 
 void DatabaseView::changeTextTo(bool longWord, const std::function<void()> &change)
@@ -700,7 +773,9 @@ void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
     }
     // Only the lines that differ are edited, in one edit block: setting the
     // whole text would lay out every line again.
-    const QString shown = m_givenText ? *m_givenText : databaseText();
+    const QString shown = databaseText();
+    // Where the shown text is known, it holds an LF for each line break.
+    const qsizetype shownLineFeeds = m_knownText ? document()->blockCount() - 1 : -1;
     const TextEdits edits(document(), shown, text);
     // A view that wraps at blanks holds no long word (see
     // wrapLongWordsAnywhere): only the lines put in can bring one.
@@ -713,6 +788,8 @@ void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
         edits.apply();
         block.endEditBlock();
     });
+    if (shownLineFeeds >= 0)
+        knowText(text, shownLineFeeds + edits.lineFeedsAdded());
     restorePlace(place, [&](qsizetype line) { return edits.lineAfter(line); });
 }
 

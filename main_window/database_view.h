@@ -107,6 +107,12 @@ private:
     // `first` before all.
     void scrollIntoSight(const QTextBlock &first, const QTextBlock &last);
     void markLineAt(int position);
+    // Takes the document's change at `position` (`added` characters put in
+    // there) into what changed since the known text.
+    void followChange(int position, int added);
+    // Takes `text`, which holds `lineFeeds` LFs, for the known text where the
+    // document's counts tell that the view reads it back as it is.
+    void knowText(const QString &text, qsizetype lineFeeds);
 
     // A left button press that this view answered itself is held.
     bool m_ownPressHeld = false;
@@ -117,10 +123,18 @@ private:
     bool m_settingCheckedText = false;
     // The picked record's line, selected whole; null while none is marked.
     QTextCursor m_pickedLine;
-    // The text databaseText() gave, until the text changes or the event loop
-    // runs again.
-    mutable std::optional<QString> m_givenText;
-    // The text setDatabaseText() set, where the view reads it back as it was
-    // given, until the text changes: databaseText() then need not gather it.
-    std::optional<QString> m_setText;
+    // The view's text when it was last set or gathered, where the view reads
+    // it back as it was; nothing where it may not.
+    mutable std::optional<QString> m_knownText;
+    // What changed since, as the characters that stayed as they were before
+    // and after every change: in the document and in the known text. None
+    // while nothing changed.
+    struct Unchanged
+    {
+        int headPosition;
+        qsizetype headLength;
+        int tailPositions;
+        qsizetype tailLength;
+    };
+    mutable std::optional<Unchanged> m_unchanged;
 };

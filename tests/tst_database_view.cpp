@@ -103,6 +103,11 @@ void DatabaseViewTest::databaseText()
     view.moveCursor(QTextCursor::Start);
     QTest::keyClick(&view, Qt::Key_Return, Qt::ShiftModifier);
     QCOMPARE(view.databaseText(), "\r\n" + text + "[Box]: X\r\n");
+    // The same text merged into a view that showed other lines.
+    DatabaseView merged;
+    merged.setDatabaseText("A\r\nZ\r\n");
+    merged.replaceDatabaseTextKeepingPlace(set);
+    QCOMPARE(merged.databaseText(), text);
 }
 
 void DatabaseViewTest::replaceAgreesWithRebuild_data()
