@@ -89,6 +89,10 @@ FileResult<WrittenContent> writeFile(const QString &programDirectory, const QStr
             return failure<WrittenContent>(target.reason);
         QByteArray bytes = text.toUtf8();
         bytes.append("\r\n");
+        // The content's id, by which the history knows it, is hashed while
+        // the bytes go to the disk: on another core, where one is free.
+        std::future<ContentId> hashed = std::async(std::launch::async | std::launch::deferred,
+                                                   [&bytes] { return contentIdOf(bytes); });
         const FileResult<FileSystem::TemporaryFile> temporary = lock(target.value, bytes);
         if (!temporary.ok())
             return failure<WrittenContent>(temporary.reason);
@@ -97,7 +101,7 @@ FileResult<WrittenContent> writeFile(const QString &programDirectory, const QStr
             return FileResult<WrittenContent>{FileStatus::Changed, QString(), WrittenContent{}};
         if (!now.okOrNoFile())
             return failure<WrittenContent>(now.reason);
-        const ContentId id = contentIdOf(bytes);
+        const ContentId id = hashed.get();
         if (program.ok())
             history.useFolder(program.value);
         FileResult<void> step =
