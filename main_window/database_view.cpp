@@ -771,8 +771,9 @@ void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
         setDatabaseText(text);
         return restorePlace(place, [](qsizetype line) { return std::pair(line, false); });
     }
-    // Only the lines that differ are edited, in one edit block: setting the
-    // whole text would lay out every line again.
+    // Only the lines that differ are edited: setting the whole text would lay
+    // out every line again. (Each edit on its own: in one edit block, the
+    // layout would forget every line between the first edit and the last.)
     const QString shown = databaseText();
     // Where the shown text is known, it holds an LF for each line break.
     const qsizetype shownLineFeeds = m_knownText ? document()->blockCount() - 1 : -1;
@@ -782,12 +783,7 @@ void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
     const bool longWord = wordWrapMode() == QTextOption::WrapAnywhere
                               ? holdsLongLineWithLongWord(text)
                               : edits.insertsLongWord();
-    changeTextTo(longWord, [&] {
-        QTextCursor block(document());
-        block.beginEditBlock();
-        edits.apply();
-        block.endEditBlock();
-    });
+    changeTextTo(longWord, [&] { edits.apply(); });
     if (shownLineFeeds >= 0)
         knowText(text, shownLineFeeds + edits.lineFeedsAdded());
     restorePlace(place, [&](qsizetype line) { return edits.lineAfter(line); });
