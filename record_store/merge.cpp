@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <future>
 #include <git2.h>
 
 #include <QHash>
@@ -633,12 +634,25 @@ std::optional<std::vector<qsizetype>> placesInWhole(const Lines &part, const Lin
     return at;
 }
 
+// The runs in which the window and the file differ from the ancestor. Each
+// comparison may pass over the whole text: a long one compares the window on
+// another core, where one is free.
+std::pair<Run, Run> changedRuns(QStringView ancestor, QStringView window, QStringView file)
+{
+    constexpr qsizetype kLeastCharactersApart = 1 << 20;
+    if (ancestor.size() < kLeastCharactersApart)
+        return {changedRun(ancestor, window), changedRun(ancestor, file)};
+    std::future<Run> mine = std::async(std::launch::async | std::launch::deferred,
+                                       [&] { return changedRun(ancestor, window); });
+    const Run theirs = changedRun(ancestor, file);
+    return {mine.get(), theirs};
+}
+
 } // namespace
 
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file)
 {
-    const Run mine = changedRun(ancestor, window);
-    const Run theirs = changedRun(ancestor, file);
+    const auto [mine, theirs] = changedRuns(ancestor, window, file);
     if (std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs))
         return joinApart(ancestor, std::move(*apart));
     return mergeBetweenShared(ancestor, window, file, mine, theirs);
@@ -646,8 +660,7 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
 
 std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView window, QString file)
 {
-    const Run mine = changedRun(ancestor, window);
-    const Run theirs = changedRun(ancestor, file);
+    const auto [mine, theirs] = changedRuns(ancestor, window, file);
     std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs);
     if (!apart)
         return mergeBetweenShared(ancestor, window, file, mine, theirs);
