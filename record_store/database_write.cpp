@@ -44,6 +44,14 @@ struct WrittenContent
     ContentId id;
 };
 
+// The id of `bytes`, by which the history knows a content, hashed on another
+// core, where one is free, while the caller goes on; `bytes` must outlive it.
+std::future<ContentId> contentIdMeanwhile(const QByteArray &bytes)
+{
+    return std::async(std::launch::async | std::launch::deferred,
+                      [&bytes] { return contentIdOf(bytes); });
+}
+
 // The file to replace, through the program folder `program` opened here,
 // unless the program directory's path names another folder now than
 // `expected` (a removed disk whose mount point stayed, say).
@@ -89,10 +97,8 @@ FileResult<WrittenContent> writeFile(const QString &programDirectory, const QStr
             return failure<WrittenContent>(target.reason);
         QByteArray bytes = text.toUtf8();
         bytes.append("\r\n");
-        // The content's id, by which the history knows it, is hashed while
-        // the bytes go to the disk: on another core, where one is free.
-        std::future<ContentId> hashed = std::async(std::launch::async | std::launch::deferred,
-                                                   [&bytes] { return contentIdOf(bytes); });
+        // The content's id is hashed while the bytes go to the disk.
+        std::future<ContentId> hashed = contentIdMeanwhile(bytes);
         const FileResult<FileSystem::TemporaryFile> temporary = lock(target.value, bytes);
         if (!temporary.ok())
             return failure<WrittenContent>(temporary.reason);
@@ -173,11 +179,8 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     const FileResult<QString> unchanged{FileStatus::Ok, QString(), text};
     if (now.status != FileStatus::Ok || digest == m_base.digest)
         return unchanged;
-    // The file's id, by which the history knows it, is hashed while its
-    // text is decoded: on another core, where one is free.
-    std::future<ContentId> id =
-        std::async(std::launch::async | std::launch::deferred,
-                   [&bytes = now.value.bytes] { return contentIdOf(bytes); });
+    // The file's id is hashed while its text is decoded.
+    std::future<ContentId> id = contentIdMeanwhile(now.value.bytes);
     QString fileText = databaseTextOf(now.value.bytes);
     // The same text in other bytes is no change, unless copies were merged
     // into the window's text: then it may be another content with the same
