@@ -324,9 +324,9 @@ private:
     {
         m.lastWrite = m_time;
         m.known = filesOf(m.folder)["stockbook.txt"];
-        m_withoutAncestor += written.merge.withoutAncestor || written.merge.olderAncestor;
+        count(written.merge);
         for (const CopyReport &copy : written.copies)
-            m_withoutAncestor += copy.merge.withoutAncestor || copy.merge.olderAncestor;
+            count(copy.merge);
         if (!written.tookInOtherChanges()) {
             m.view = own;
         } else if (m.search) {
@@ -414,9 +414,15 @@ private:
             return;
         m.known = filesOf(m.folder)["stockbook.txt"];
         for (const CopyReport &copy : session(m).mergeConflictCopies(*text))
-            m_withoutAncestor += copy.merge.withoutAncestor || copy.merge.olderAncestor;
+            count(copy.merge);
         m.view = *text;
         m.undo.clear();
+    }
+
+    // A merge without its nearest ancestor (none known, or none kept).
+    void count(const MergeReport &merge)
+    {
+        m_withoutAncestor += merge.withoutAncestor || merge.olderAncestor;
     }
 
     // The machine's session, which writes the machine's log.
