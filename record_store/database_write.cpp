@@ -186,16 +186,30 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     // into the window's text: then it may be another content with the same
     // text (every record removed since, say), whose changes since what the
     // copies were merged against the history tells.
-    const bool sameText = fileText == m_base.text();
+    const QString &read = m_base.text();
+    const bool sameText = fileText == read;
     if (sameText && copies.ids().isEmpty())
         return unchanged;
+    // Until the id is known, the text is merged against what the window
+    // read, the ancestor that nearly every write finds; where the history
+    // names another, the file's text is decoded again and merged with it.
+    std::optional<MergedText> guessed;
+    if (!sameText)
+        guessed = mergeIntoFileText(read, text, std::move(fileText));
     bool older = false;
     const std::optional<QString> base =
         ancestorOf(now.value.bytes, digest, id.get(), copies, older);
     if (sameText && !base)
         return unchanged;
-    std::optional<MergedText> merged = base ? mergeIntoFileText(*base, text, std::move(fileText))
-                                            : mergeWithoutAncestor(text, fileText);
+    std::optional<MergedText> merged;
+    if (guessed && base && (base->isSharedWith(read) || *base == read)) {
+        merged = std::move(guessed);
+    } else {
+        if (!sameText)
+            fileText = databaseTextOf(now.value.bytes);
+        merged = base ? mergeIntoFileText(*base, text, std::move(fileText))
+                      : mergeWithoutAncestor(text, fileText);
+    }
     if (!merged)
         return failure<QString>(
             Texts::tr("another program's changes to the file could not be merged"));
