@@ -291,7 +291,8 @@ FileResult<WrittenDatabase> DatabaseSession::writeWhole(const QString &whole)
     *m_pendingCopies = copies;
     m_unsaved.reset();
     m_mergedBySearch = {};
-    remember(written.value.database.text, written.value.digest, written.value.id);
+    remember(written.value.database.text, written.value.loadsAsWritten, written.value.digest,
+             written.value.id);
     return written.with(written.value.database);
 }
 
@@ -302,11 +303,12 @@ WriteBase DatabaseSession::base()
             }};
 }
 
-void DatabaseSession::remember(const QString &written, const ContentDigest &digest,
+void DatabaseSession::remember(const QString &written, bool loadsAsIs, const ContentDigest &digest,
                                const QByteArray &id)
 {
     m_ancestor.clear();
     m_written = written;
+    m_writtenLoadsAsIs = loadsAsIs;
     m_known = digest;
     m_knownId = id;
     const FileResult<FileSystem::Location> at = FileSystem::locate(m_programDirectory);
@@ -320,7 +322,7 @@ const QString &DatabaseSession::ancestor()
     // What a load of the written file gives, worked out when first needed:
     // for a text of plain lines the text itself, with no encoding.
     if (m_written) {
-        if (loadsAsWritten(*m_written)) {
+        if (m_writtenLoadsAsIs) {
             m_ancestor = std::move(*m_written);
             if (!m_ancestor.endsWith(kCrLf))
                 m_ancestor.append(kCrLf);

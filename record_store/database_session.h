@@ -119,7 +119,8 @@ private:
     void recordRestore(const QByteArray &bytes);
     // What the window's text descends from, for a write.
     Internal::WriteBase base();
-    void remember(const QString &written, const ContentDigest &digest, const QByteArray &id);
+    void remember(const QString &written, bool loadsAsIs, const ContentDigest &digest,
+                  const QByteArray &id);
     // The history beside the database, as it is; Missing without a versions
     // folder.
     FileResult<Internal::History> openHistory() const;
@@ -144,9 +145,10 @@ private:
     // The database text as a load of the file would give it, and the digest
     // and the history's id of the file's bytes, as the session last read or
     // wrote them; after a write, the text written until the ancestor is
-    // needed.
+    // needed, and whether a load gives it back as it is.
     QString m_ancestor;
     std::optional<QString> m_written;
+    bool m_writtenLoadsAsIs = false;
     ContentDigest m_known;
     QByteArray m_knownId;
     // The program folder as found at start-up.

@@ -28,6 +28,7 @@
 #include <QDir>
 
 #include "record_store/database_file.h"
+#include "record_store/decoding.h"
 
 namespace RecordStore {
 
@@ -37,11 +38,13 @@ namespace {
 
 constexpr int kWriteAttempts = 8;
 
-// What a write wrote: the digest and the id of its bytes.
+// What a write wrote: the digest and the id of its bytes, and whether a load
+// gives its text back as it is (see loadsAsWritten).
 struct WrittenContent
 {
     ContentDigest digest;
     ContentId id;
+    bool loadsAsWritten = false;
 };
 
 // The id of `bytes`, by which the history knows a content, hashed on another
@@ -97,8 +100,11 @@ FileResult<WrittenContent> writeFile(const QString &programDirectory, const QStr
             return failure<WrittenContent>(target.reason);
         QByteArray bytes = text.toUtf8();
         bytes.append("\r\n");
-        // The content's id is hashed while the bytes go to the disk.
+        // The content's id is hashed while the bytes go to the disk, and the
+        // text told plain lines or not, for the next write's merge.
         std::future<ContentId> hashed = contentIdMeanwhile(bytes);
+        std::future<bool> plain = std::async(std::launch::async | std::launch::deferred,
+                                             [&text] { return loadsAsWritten(text); });
         const FileResult<FileSystem::TemporaryFile> temporary = lock(target.value, bytes);
         if (!temporary.ok())
             return failure<WrittenContent>(temporary.reason);
@@ -119,7 +125,8 @@ FileResult<WrittenContent> writeFile(const QString &programDirectory, const QStr
         FileSystem::syncFolder(target.value.folder);
         if (History *recorded = history.recorded())
             pruneVersions(*recorded, id);
-        return FileResult<WrittenContent>{FileStatus::Ok, QString(), {digestOf(bytes), id}};
+        return FileResult<WrittenContent>{
+            FileStatus::Ok, QString(), {digestOf(bytes), id, plain.get()}};
     });
 }
 
@@ -156,7 +163,9 @@ FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeRep
         if (!written.ok())
             return failure<WriteOutcome>(written.reason);
         copies.removeWritten(m_programFolder);
-        return {FileStatus::Ok, QString(), {database, written.value.digest, written.value.id}};
+        return {FileStatus::Ok,
+                QString(),
+                {database, written.value.digest, written.value.id, written.value.loadsAsWritten}};
     }
     return failure<WriteOutcome>(
         Texts::tr("another program kept changing the file while it was being written"));

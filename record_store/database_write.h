@@ -24,12 +24,14 @@ struct WriteBase
     std::function<const QString &()> text;
 };
 
-// What a write put into the file, and the digest and id of its bytes.
+// What a write put into the file, the digest and id of its bytes, and
+// whether a load gives its text back as it is.
 struct WriteOutcome
 {
     WrittenDatabase database;
     ContentDigest digest;
     ContentId id;
+    bool loadsAsWritten = false;
 };
 
 // One write of the window's whole text: the sync tools' copies merged in,
