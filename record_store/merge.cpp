@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <git2.h>
@@ -800,35 +801,70 @@ namespace {
 // times as many, as memory read backwards in small blocks comes in slowly.
 constexpr qsizetype kCompareBlock = 1024;
 constexpr qsizetype kCompareBlockFromEnd = 16 * kCompareBlock;
+// Texts of this many characters that share the first block of this many at
+// the start (or the end) are compared in two halves, one on another core,
+// where one is free.
+constexpr qsizetype kLeastCompareApart = 1 << 20;
+constexpr qsizetype kFirstCompared = 1 << 16;
+
+// How many of the `limit` characters from `a` and `b` onwards both share;
+// `step` is 1 from the start, -1 from just before `a` and `b` backwards.
+// Stops early, with a figure no larger than the shared length, once
+// `stopped` is set.
+qsizetype sharedRun(const QChar *a, const QChar *b, qsizetype limit, int step,
+                    const std::atomic<bool> &stopped)
+{
+    const auto same = [&](qsizetype at, qsizetype block) {
+        const qsizetype first = step > 0 ? at : -at - block;
+        return std::memcmp(a + first, b + first, size_t(block) * sizeof(QChar)) == 0;
+    };
+    qsizetype at = 0;
+    for (const qsizetype block : {step > 0 ? kCompareBlock : kCompareBlockFromEnd, kCompareBlock}) {
+        while (at + block <= limit && same(at, block)) {
+            at += block;
+            if (stopped.load(std::memory_order_relaxed))
+                return at;
+        }
+    }
+    const qsizetype first = step > 0 ? 0 : -1;
+    while (at < limit && a[first + step * at] == b[first + step * at])
+        ++at;
+    return at;
+}
+
+// sharedRun over all `limit` characters: where many and the first ones are
+// shared, the far half on another core while this one compares the near one.
+qsizetype sharedLength(const QChar *a, const QChar *b, qsizetype limit, int step)
+{
+    std::atomic<bool> stopped{false};
+    if (limit < kLeastCompareApart)
+        return sharedRun(a, b, limit, step, stopped);
+    const qsizetype head = kFirstCompared;
+    const qsizetype near = sharedRun(a, b, head, step, stopped);
+    if (near < head)
+        return near;
+    const qsizetype half = limit / 2;
+    std::future<qsizetype> far = std::async(std::launch::async | std::launch::deferred, [&] {
+        return sharedRun(a + step * half, b + step * half, limit - half, step, stopped);
+    });
+    const qsizetype nearHalf =
+        head + sharedRun(a + step * head, b + step * head, half - head, step, stopped);
+    // A difference in the near half ends the far one's comparison.
+    stopped = nearHalf < half;
+    const qsizetype farHalf = far.get();
+    return nearHalf < half ? nearHalf : half + farHalf;
+}
 
 } // namespace
 
 qsizetype sharedStartLength(QStringView a, QStringView b)
 {
-    const qsizetype limit = qMin(a.size(), b.size());
-    qsizetype at = 0;
-    while (at + kCompareBlock <= limit &&
-           std::memcmp(a.data() + at, b.data() + at, kCompareBlock * sizeof(QChar)) == 0)
-        at += kCompareBlock;
-    while (at < limit && a[at] == b[at])
-        ++at;
-    return at;
+    return sharedLength(a.data(), b.data(), qMin(a.size(), b.size()), 1);
 }
 
 qsizetype sharedEndLength(QStringView a, QStringView b)
 {
-    const qsizetype limit = qMin(a.size(), b.size());
-    const QChar *aEnd = a.data() + a.size();
-    const QChar *bEnd = b.data() + b.size();
-    qsizetype at = 0;
-    for (const qsizetype block : {kCompareBlockFromEnd, kCompareBlock}) {
-        while (at + block <= limit &&
-               std::memcmp(aEnd - at - block, bEnd - at - block, block * sizeof(QChar)) == 0)
-            at += block;
-    }
-    while (at < limit && aEnd[-1 - at] == bEnd[-1 - at])
-        ++at;
-    return at;
+    return sharedLength(a.data() + a.size(), b.data() + b.size(), qMin(a.size(), b.size()), -1);
 }
 
 } // namespace RecordStore

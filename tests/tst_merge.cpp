@@ -91,6 +91,20 @@ void MergeTest::otherWritersChangesAreMerged_data()
         << "b\r\nc\r\na\r\n"
         << QByteArray("b\r\nc\r\n") << "b\r\nc\r\n"
         << "0 records came from there and 1 was removed";
+    // Over a million characters, compared in two halves: a change at each
+    // end, and one on each side of the middle.
+    const auto longText = [](int windowLine, int fileLine) {
+        QString text;
+        for (int k = 0; k < 40000; ++k)
+            text += k == windowLine ? QStringLiteral("W\r\n")
+                    : k == fileLine ? QStringLiteral("F\r\n")
+                                    : QStringLiteral("[Box]: B%1 [Item]: a long list\r\n").arg(k);
+        return text;
+    };
+    for (const auto &[windowLine, fileLine] : {std::pair(39999, 0), std::pair(20150, 20170)})
+        QTest::addRow("a long database, lines %d and %d changed", windowLine, fileLine)
+            << longText(-1, -1) << longText(windowLine, -1) << longText(-1, fileLine).toUtf8()
+            << longText(windowLine, fileLine) << "1 record came from there and 0 were removed";
     QTest::newRow("only re-encoded with LF line ends: no change")
         << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
         << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";
