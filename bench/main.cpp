@@ -36,10 +36,8 @@ using namespace Bench;
 
 int main(int argc, char *argv[])
 {
-    // The window runs offscreen, also when started by hand; the memory is
-    // kept as the program keeps it.
+    // The window runs offscreen, also when started by hand.
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    RecordStore::keepFreedMemoryForTexts();
     const QStringList arguments = [&] {
         QStringList list;
         for (int k = 0; k < argc; ++k)

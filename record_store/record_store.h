@@ -245,13 +245,6 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory,
 qsizetype sharedStartLength(QStringView a, QStringView b);
 qsizetype sharedEndLength(QStringView a, QStringView b);
 
-// Keeps the memory that a write frees for the next one, for a process that
-// calls it before any other. A write of 100,000 records makes and frees
-// texts of several megabytes; the C library would give each back to the
-// system and take it again a page at a time, at a page fault each (some
-// 5,000 in a write that merges, which doubled what the merge costs).
-void keepFreedMemoryForTexts();
-
 // The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
 // and Dropbox leave beside the database (the patterns in file_names.cpp; every
 // entry but a folder, so that a copy that is no plain file is told of too),
