@@ -47,12 +47,17 @@ struct WrittenContent
     bool loadsAsWritten = false;
 };
 
-// The id of `bytes`, by which the history knows a content, hashed on another
-// core, where one is free, while the caller goes on; `bytes` must outlive it.
+// `work` done on another core, where one is free, while the caller goes on;
+// what it reads must outlive it.
+template <typename Work> auto meanwhile(Work work)
+{
+    return std::async(std::launch::async | std::launch::deferred, std::move(work));
+}
+
+// The id of `bytes`, by which the history knows a content, hashed meanwhile.
 std::future<ContentId> contentIdMeanwhile(const QByteArray &bytes)
 {
-    return std::async(std::launch::async | std::launch::deferred,
-                      [&bytes] { return contentIdOf(bytes); });
+    return meanwhile([&bytes] { return contentIdOf(bytes); });
 }
 
 // The file to replace, through the program folder `program` opened here,
@@ -103,8 +108,7 @@ FileResult<WrittenContent> writeFile(const QString &programDirectory, const QStr
         // The content's id is hashed while the bytes go to the disk, and the
         // text told plain lines or not, for the next write's merge.
         std::future<ContentId> hashed = contentIdMeanwhile(bytes);
-        std::future<bool> plain = std::async(std::launch::async | std::launch::deferred,
-                                             [&text] { return loadsAsWritten(text); });
+        std::future<bool> plain = meanwhile([&text] { return loadsAsWritten(text); });
         const FileResult<FileSystem::TemporaryFile> temporary = lock(target.value, bytes);
         if (!temporary.ok())
             return failure<WrittenContent>(temporary.reason);
