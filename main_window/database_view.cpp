@@ -347,8 +347,8 @@ std::optional<Cut> cutBehindFirstChange(QStringView shown, QStringView wanted)
                 continue;
             const qsizetype shownHead = shownLines[s].data() - shown.data();
             const qsizetype wantedHead = wantedLines[before - s].data() - wanted.data();
-            const QStringView run = shown.sliced(shownHead).first(
-                RecordStore::sharedStartLength(shown.sliced(shownHead), wanted.sliced(wantedHead)));
+            const QStringView run = shown.sliced(shownHead).first(RecordStore::sharedStartLength(
+                shown.sliced(shownHead), wanted.sliced(wantedHead), RecordStore::Cores::Two));
             const QStringView lines = run.first(run.lastIndexOf(u'\n') + 1);
             if (lineStartAfter(lines, kLinesApart) >= 0) {
                 const qsizetype kept = lineStartAfter(lines, kLinesKept);
@@ -422,12 +422,13 @@ private:
 TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QString &wanted)
     : m_document(document), m_shown(shown)
 {
-    const qsizetype shared = RecordStore::sharedStartLength(shown, wanted);
+    const qsizetype shared = RecordStore::sharedStartLength(shown, wanted, RecordStore::Cores::Two);
     const qsizetype start = QStringView(shown).first(shared).lastIndexOf(u'\n') + 1;
     const qsizetype firstLine = lineStartingAt(document, start);
     const qsizetype shownEnd =
         shown.size() - RecordStore::sharedEndLength(QStringView(shown).sliced(start),
-                                                    QStringView(wanted).sliced(start));
+                                                    QStringView(wanted).sliced(start),
+                                                    RecordStore::Cores::Two);
     const qsizetype lineFeed = shown.indexOf(u'\n', shownEnd);
     // Characters of the shown text in the lines shared at the end, if any.
     const qsizetype endShared = lineFeed >= 0 ? shown.size() - lineFeed - 1 : 0;

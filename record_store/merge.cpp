@@ -832,12 +832,13 @@ qsizetype sharedRun(const QChar *a, const QChar *b, qsizetype limit, int step,
     return at;
 }
 
-// sharedRun over all `limit` characters: where many and the first ones are
-// shared, the far half on another core while this one compares the near one.
-qsizetype sharedLength(const QChar *a, const QChar *b, qsizetype limit, int step)
+// sharedRun over all `limit` characters: with two cores, where many and the
+// first ones are shared, the far half on the other while this one compares
+// the near one.
+qsizetype sharedLength(const QChar *a, const QChar *b, qsizetype limit, int step, Cores cores)
 {
     std::atomic<bool> stopped{false};
-    if (limit < kLeastCompareApart)
+    if (cores == Cores::One || limit < kLeastCompareApart)
         return sharedRun(a, b, limit, step, stopped);
     const qsizetype head = kFirstCompared;
     const qsizetype near = sharedRun(a, b, head, step, stopped);
@@ -857,14 +858,15 @@ qsizetype sharedLength(const QChar *a, const QChar *b, qsizetype limit, int step
 
 } // namespace
 
-qsizetype sharedStartLength(QStringView a, QStringView b)
+qsizetype sharedStartLength(QStringView a, QStringView b, Cores cores)
 {
-    return sharedLength(a.data(), b.data(), qMin(a.size(), b.size()), 1);
+    return sharedLength(a.data(), b.data(), qMin(a.size(), b.size()), 1, cores);
 }
 
-qsizetype sharedEndLength(QStringView a, QStringView b)
+qsizetype sharedEndLength(QStringView a, QStringView b, Cores cores)
 {
-    return sharedLength(a.data() + a.size(), b.data() + b.size(), qMin(a.size(), b.size()), -1);
+    return sharedLength(a.data() + a.size(), b.data() + b.size(), qMin(a.size(), b.size()), -1,
+                        cores);
 }
 
 } // namespace RecordStore

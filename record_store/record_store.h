@@ -241,9 +241,12 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory,
 
 // How many characters `a` and `b` share at their start, and at their end,
 // compared a block at a time: where two texts differ (the merge's and the
-// view's shared lines).
-qsizetype sharedStartLength(QStringView a, QStringView b);
-qsizetype sharedEndLength(QStringView a, QStringView b);
+// view's shared lines). With Cores::Two, a caller whose other core is idle
+// has a long text's far half compared there meanwhile; the merge, whose
+// other core hashes the file, compares on one.
+enum class Cores { One, Two };
+qsizetype sharedStartLength(QStringView a, QStringView b, Cores cores = Cores::One);
+qsizetype sharedEndLength(QStringView a, QStringView b, Cores cores = Cores::One);
 
 // The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
 // and Dropbox leave beside the database (the patterns in file_names.cpp; every

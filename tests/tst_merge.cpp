@@ -91,20 +91,26 @@ void MergeTest::otherWritersChangesAreMerged_data()
         << "b\r\nc\r\na\r\n"
         << QByteArray("b\r\nc\r\n") << "b\r\nc\r\n"
         << "0 records came from there and 1 was removed";
-    // Over a million characters, compared in two halves: a change at each
-    // end, and one on each side of the middle.
-    const auto longText = [](int windowLine, int fileLine) {
+    // Over a million characters, which the view compares in two halves: the
+    // window's change at the end, the file's at the start, just before the
+    // middle, or at the start and just behind the middle.
+    const auto longText = [](int windowLine, QList<int> fileLines) {
         QString text;
         for (int k = 0; k < 40000; ++k)
             text += k == windowLine ? QStringLiteral("W\r\n")
-                    : k == fileLine ? QStringLiteral("F\r\n")
-                                    : QStringLiteral("[Box]: B%1 [Item]: a long list\r\n").arg(k);
+                    : fileLines.contains(k)
+                        ? QStringLiteral("F\r\n")
+                        : QStringLiteral("[Box]: B%1 [Item]: a long list\r\n").arg(k);
         return text;
     };
-    for (const auto &[windowLine, fileLine] : {std::pair(39999, 0), std::pair(20150, 20170)})
-        QTest::addRow("a long database, lines %d and %d changed", windowLine, fileLine)
-            << longText(-1, -1) << longText(windowLine, -1) << longText(-1, fileLine).toUtf8()
-            << longText(windowLine, fileLine) << "1 record came from there and 0 were removed";
+    const QList<std::tuple<const char *, QList<int>, const char *>> changes = {
+        {"at the start", {0}, "1 record came"},
+        {"just before the middle", {20150}, "1 record came"},
+        {"at the start and just behind the middle", {0, 20170}, "2 records came"}};
+    for (const auto &[where, fileLines, told] : changes)
+        QTest::addRow("a long database, changed there %s", where)
+            << longText(-1, {}) << longText(39999, {}) << longText(-1, fileLines).toUtf8()
+            << longText(39999, fileLines) << told;
     QTest::newRow("only re-encoded with LF line ends: no change")
         << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
         << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";
@@ -128,6 +134,7 @@ void MergeTest::otherWritersChangesAreMerged()
     QVERIFY(messages.texts()[0].startsWith("Database saved in "));
     QVERIFY2(messages.texts()[0].contains(told), qPrintable(messages.texts()[0]));
     QCOMPARE(w.view()->databaseText(), merged);
+    QCOMPARE(w.view()->toPlainText(), QString(merged).replace("\r\n", "\n"));
     QCOMPARE(dir.readDatabase(), (merged + "\r\n").toUtf8());
 }
 
