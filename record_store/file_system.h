@@ -182,5 +182,8 @@ FileResult<void> rewriteFileIn(const Folder &folder, const QString &name, qint64
 // not through a symbolic link.
 FileResult<void> touchFileIn(const Folder &folder, const QString &name);
 FileResult<void> removeFileIn(const Folder &folder, const QString &name);
+// Lets the system drop the regular file `name` in `folder` from its cache of
+// the disk; best effort (the portable build leaves it to the system).
+void dropCachedPagesIn(const Folder &folder, const QString &name);
 
 } // namespace RecordStore::FileSystem

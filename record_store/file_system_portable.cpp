@@ -348,4 +348,6 @@ FileResult<void> removeFileIn(const Folder &folder, const QString &name)
     return done();
 }
 
+void dropCachedPagesIn(const Folder &, const QString &) {}
+
 } // namespace RecordStore::FileSystem

@@ -703,4 +703,14 @@ FileResult<void> removeFileIn(const Folder &folder, const QString &name)
     return done();
 }
 
+void dropCachedPagesIn(const Folder &folder, const QString &name)
+{
+    const int fd = ::openat(folder.state->fd, QFile::encodeName(name).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+}
+
 } // namespace RecordStore::FileSystem

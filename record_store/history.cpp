@@ -404,6 +404,11 @@ FileResult<void> History::keepVersion(const ContentId &id, QByteArrayView bytes,
     return kept;
 }
 
+void History::releaseFromCache(const ContentId &id) const
+{
+    FileSystem::dropCachedPagesIn(m_folder, versionName(id));
+}
+
 QString History::logName() const
 {
     return kLogPrefix + QLatin1String(m_machine) + kTextSuffix;

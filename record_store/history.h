@@ -69,6 +69,10 @@ public:
     // time follow the writes (the content a write replaces keeps the time it
     // was written).
     FileResult<void> keepWritten(const ContentId &id, QByteArrayView bytes);
+    // Lets the system drop the kept version `id` from its cache of the disk
+    // at once, rather than when it next wants memory: for one that is not
+    // read again soon.
+    void releaseFromCache(const ContentId &id) const;
     // Appends to this machine's log that `written` descends from `parents`;
     // `note`, for people, follows the time.
     FileResult<void> record(const ContentId &written, const QList<ContentId> &parents,
