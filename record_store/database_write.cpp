@@ -47,13 +47,6 @@ struct WrittenContent
     bool loadsAsWritten = false;
 };
 
-// `work` done on another core, where one is free, while the caller goes on;
-// what it reads must outlive it.
-template <typename Work> auto meanwhile(Work work)
-{
-    return std::async(std::launch::async | std::launch::deferred, std::move(work));
-}
-
 // The id of `bytes`, by which the history knows a content, hashed meanwhile.
 std::future<ContentId> contentIdMeanwhile(const QByteArray &bytes)
 {

@@ -8,6 +8,7 @@
 // database_write.h; which may include which: docs/architecture.md).
 #pragma once
 
+#include <future>
 #include <new>
 
 #include <QCoreApplication>
@@ -28,6 +29,13 @@ struct Texts
 namespace Internal {
 
 inline constexpr QStringView kCrLf = u"\r\n";
+
+// `work` done on another core, where one is free, while the caller goes on;
+// what it reads must outlive it.
+template <typename Work> auto meanwhile(Work work)
+{
+    return std::async(std::launch::async | std::launch::deferred, std::move(work));
+}
 
 inline bool isLineEnd(char c)
 {

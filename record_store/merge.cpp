@@ -30,6 +30,18 @@
 
 #include "record_store/internal.h"
 
+namespace RecordStore {
+
+namespace {
+
+// A text of this many characters or more is compared on two cores, where
+// one is free.
+constexpr qsizetype kLeastCharactersApart = 1 << 20;
+
+} // namespace
+
+} // namespace RecordStore
+
 namespace RecordStore::Internal {
 
 namespace {
@@ -640,11 +652,9 @@ std::optional<std::vector<qsizetype>> placesInWhole(const Lines &part, const Lin
 // another core, where one is free.
 std::pair<Run, Run> changedRuns(QStringView ancestor, QStringView window, QStringView file)
 {
-    constexpr qsizetype kLeastCharactersApart = 1 << 20;
     if (ancestor.size() < kLeastCharactersApart)
         return {changedRun(ancestor, window), changedRun(ancestor, file)};
-    std::future<Run> mine = std::async(std::launch::async | std::launch::deferred,
-                                       [&] { return changedRun(ancestor, window); });
+    std::future<Run> mine = meanwhile([&] { return changedRun(ancestor, window); });
     const Run theirs = changedRun(ancestor, file);
     return {mine.get(), theirs};
 }
@@ -801,10 +811,8 @@ namespace {
 // times as many, as memory read backwards in small blocks comes in slowly.
 constexpr qsizetype kCompareBlock = 1024;
 constexpr qsizetype kCompareBlockFromEnd = 16 * kCompareBlock;
-// Texts of this many characters that share the first block of this many at
-// the start (or the end) are compared in two halves, one on another core,
-// where one is free.
-constexpr qsizetype kLeastCompareApart = 1 << 20;
+// Long texts that share the first block of this many characters at the
+// start (or the end) are compared in two halves.
 constexpr qsizetype kFirstCompared = 1 << 16;
 
 // How many of the `limit` characters from `a` and `b` onwards both share;
@@ -838,16 +846,15 @@ qsizetype sharedRun(const QChar *a, const QChar *b, qsizetype limit, int step,
 qsizetype sharedLength(const QChar *a, const QChar *b, qsizetype limit, int step, Cores cores)
 {
     std::atomic<bool> stopped{false};
-    if (cores == Cores::One || limit < kLeastCompareApart)
+    if (cores == Cores::One || limit < kLeastCharactersApart)
         return sharedRun(a, b, limit, step, stopped);
     const qsizetype head = kFirstCompared;
     const qsizetype near = sharedRun(a, b, head, step, stopped);
     if (near < head)
         return near;
     const qsizetype half = limit / 2;
-    std::future<qsizetype> far = std::async(std::launch::async | std::launch::deferred, [&] {
-        return sharedRun(a + step * half, b + step * half, limit - half, step, stopped);
-    });
+    std::future<qsizetype> far = Internal::meanwhile(
+        [&] { return sharedRun(a + step * half, b + step * half, limit - half, step, stopped); });
     const qsizetype nearHalf =
         head + sharedRun(a + step * head, b + step * head, half - head, step, stopped);
     // A difference in the near half ends the far one's comparison.
