@@ -44,6 +44,12 @@ qsizetype asciiPrefix(QByteArrayView bytes);
 // How many bytes from the start it found to hold only plain CR LF pairs (the
 // byte after the last of them is checked too), or -1 when one is not.
 qsizetype plainLinesPrefix(QByteArrayView bytes);
+// Widens the bytes from `from` on (at least 1) into the characters at `to`
+// while they are below 0x80 and on plain lines (each byte told with the ones
+// before and after it, as plainLinesPrefix tells them); returns the first
+// position it did not widen. It may write up to sixteen characters beyond
+// those, never beyond as many as there are bytes.
+qsizetype widenPlainAscii(QByteArrayView bytes, qsizetype from, char16_t *to);
 // Passes over the characters of `text` from `from` on (at least 1) that a
 // load of the text's encoding keeps as they are on plain lines: those between
 // CR and U+2028, a CR after a character other than LF and before an LF, and an

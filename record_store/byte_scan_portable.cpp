@@ -26,6 +26,11 @@ qsizetype plainLinesPrefix(QByteArrayView)
     return 0;
 }
 
+qsizetype widenPlainAscii(QByteArrayView, qsizetype from, char16_t *)
+{
+    return from;
+}
+
 qsizetype plainLineCharsPrefix(QStringView, qsizetype from)
 {
     return from;

@@ -108,6 +108,32 @@ qsizetype plainLinesPrefix(QByteArrayView bytes)
     return _mm_movemask_epi8(bad) != 0 ? -1 : at;
 }
 
+qsizetype widenPlainAscii(QByteArrayView bytes, qsizetype from, char16_t *to)
+{
+    const char *data = bytes.data();
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    qsizetype at = from;
+    for (; at + 17 <= bytes.size(); at += 16, to += 16) {
+        const __m128i here = load16(data + at);
+        const __m128i next = load16(data + at + 1);
+        const __m128i lfHere = _mm_cmpeq_epi8(here, lf);
+        __m128i other = _mm_xor_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(next, lf));
+        other = _mm_or_si128(other, _mm_and_si128(lfHere, _mm_cmpeq_epi8(next, cr)));
+        other = _mm_or_si128(other,
+                             _mm_andnot_si128(_mm_cmpeq_epi8(load16(data + at - 1), cr), lfHere));
+        // All sixteen are widened; those from the first that may not be
+        // (the sign bits of `here` are the bytes from 0x80 on) are left to
+        // the plain loop, which writes its own over them.
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm_unpacklo_epi8(here, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 8), _mm_unpackhi_epi8(here, zero));
+        if (const int stop = _mm_movemask_epi8(_mm_or_si128(other, here)); stop != 0)
+            return at + __builtin_ctz(unsigned(stop));
+    }
+    return at;
+}
+
 // Eight characters at a time, each with the ones before and after it. The
 // compares are signed: the characters from U+8000 on count as below CR, and so
 // are found, as they should be.

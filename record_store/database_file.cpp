@@ -34,36 +34,14 @@ FileResult<FileSystem::Location> locateDatabase(const QString &programDirectory)
 
 namespace {
 
-// Whether valid UTF-8 `bytes` hold a line end other than CR and LF: each is
-// one sequence of three bytes, which starts with E2 or EF. Those bytes are
-// rare in a database, and the C library finds them fastest.
-bool holdsOtherLineEndBytes(QByteArrayView bytes)
-{
-    static const QList<QByteArrayView> otherLineEnds = {"\xE2\x80\xA8", "\xE2\x80\xA9",
-                                                        "\xEF\xB7\x90", "\xEF\xB7\x91"};
-    const char *const end = bytes.data() + bytes.size();
-    for (const char lead : {'\xE2', '\xEF'}) {
-        for (const char *at = bytes.data();
-             (at = static_cast<const char *>(std::memchr(at, lead, size_t(end - at)))); ++at) {
-            const QByteArrayView here(at, std::min<qsizetype>(end - at, 3));
-            if (otherLineEnds.contains(here))
-                return true;
-        }
-    }
-    return false;
-}
-
 // What plainDatabaseText gives for a file as the program writes it, in valid
-// UTF-8: plain lines closed by an empty line, with no byte-order mark, which
-// QString::fromUtf8 would drop. Nothing for any other file.
+// UTF-8: plain lines closed by an empty line, with no byte-order mark.
+// Nothing for any other file.
 std::optional<QString> writtenUtf8Text(const QByteArray &bytes)
 {
     if (!bytes.endsWith("\r\n\r\n") || bytes.startsWith("\xEF\xBB\xBF"))
         return std::nullopt;
-    const QByteArrayView lines(bytes.constData(), bytes.size() - 2);
-    if (!allLinesPlain(lines) || !lines.isValidUtf8() || holdsOtherLineEndBytes(lines))
-        return std::nullopt;
-    return QString::fromUtf8(lines);
+    return plainUtf8Text(QByteArrayView(bytes.constData(), bytes.size() - 2));
 }
 
 } // namespace

@@ -114,6 +114,64 @@ void appendLine(QString &out, QByteArrayView line, bool firstLine)
     }
 }
 
+std::optional<QString> plainUtf8Text(QByteArrayView lines)
+{
+    const uchar *const data = reinterpret_cast<const uchar *>(lines.data());
+    const qsizetype size = lines.size();
+    if (size > 0 && isLineEnd(char(data[0])))
+        return std::nullopt;
+    // No more characters than bytes: the vector part widens the runs of
+    // ASCII on plain lines, the loop here takes the rest one at a time.
+    QString text(size, Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
+    for (qsizetype at = 0; at < size;) {
+        if (at > 0) {
+            const qsizetype widened = Vector::widenPlainAscii(lines, at, out);
+            out += widened - at;
+            if ((at = widened) == size)
+                break;
+        }
+        const uchar lead = data[at];
+        if (lead < 0x80) {
+            // CR only before LF, LF only after CR and never before one.
+            const uchar next = at + 1 < size ? data[at + 1] : 0;
+            if ((lead == '\r') != (next == '\n') ||
+                (lead == '\n' && (data[at - 1] != '\r' || next == '\r')))
+                return std::nullopt;
+            *out++ = lead;
+            ++at;
+            continue;
+        }
+        // A sequence as UTF-8 allows it: no overlong form, no surrogate,
+        // nothing beyond U+10FFFF.
+        const int length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                           : lead >= 0xE0 && lead <= 0xEF ? 3
+                           : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                          : 0;
+        if (length == 0 || size - at < length)
+            return std::nullopt;
+        char32_t point = lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            if ((data[at + k] & 0xC0) != 0x80)
+                return std::nullopt;
+            point = point << 6 | (data[at + k] & 0x3F);
+        }
+        if ((length == 3 && (point < 0x800 || (point >= 0xD800 && point < 0xE000))) ||
+            (length == 4 && (point < 0x10000 || point > 0x10FFFF)) || point == 0x2028 ||
+            point == 0x2029 || point == 0xFDD0 || point == 0xFDD1)
+            return std::nullopt;
+        if (point >= 0x10000) {
+            *out++ = QChar::highSurrogate(point);
+            *out++ = QChar::lowSurrogate(point);
+        } else {
+            *out++ = char16_t(point);
+        }
+        at += length;
+    }
+    text.truncate(out - reinterpret_cast<const char16_t *>(text.constData()));
+    return text;
+}
+
 bool hasUtf16ByteOrderMark(QByteArrayView bytes)
 {
     return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");

@@ -30,6 +30,11 @@ QString utf8Text(QByteArrayView bytes);
 // part of a UTF-8 first line.
 void appendLine(QString &out, QByteArrayView line, bool firstLine);
 bool hasUtf16ByteOrderMark(QByteArrayView bytes);
+// The text of `lines` when they are plain lines (each non-empty and ended by
+// CR LF, no other CR or LF: see allLinesPlain) of valid UTF-8 holding no
+// other line end character, in one pass; nothing otherwise. A first U+FEFF
+// stays.
+std::optional<QString> plainUtf8Text(QByteArrayView lines);
 // The text of a file whose lines are all non-empty and end in CR LF, except
 // that the last line may lack its line end and that one empty line may close
 // the file (as WriteDatabaseFile leaves it), and that holds no other line end

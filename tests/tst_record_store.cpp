@@ -209,6 +209,15 @@ void RecordStoreTest::loadDatabaseFile_data()
                                   << QString::fromUtf8("µF € \xc2\x81 \xc2\x9d\r\n");
     QTest::newRow("as written, closing empty line dropped")
         << QByteArray("A\r\nB\r\n\r\n") << "A\r\nB\r\n";
+    QTest::newRow("as written but an LF alone after UTF-8, a short line behind")
+        << QByteArray("A\xc2\xb5\nB\r\n\r\n") << QString::fromUtf8("Aµ\r\nB\r\n");
+    QTest::newRow("as written but an LF alone after UTF-8, a long line behind")
+        << QByteArray("A\xe2\x82\xac\nB123456789abcdefgh\r\n\r\n")
+        << QString::fromUtf8("A€\r\nB123456789abcdefgh\r\n");
+    QTest::newRow("as written but an overlong form of two bytes")
+        << QByteArray("\xc0\xaf\r\n\r\n") << QString::fromUtf8("À¯\r\n");
+    QTest::newRow("as written but an overlong form of four bytes")
+        << QByteArray("\xf0\x80\x80\xaf\r\n\r\n") << QString::fromUtf8("ð€€¯\r\n");
     QTest::newRow("byte-order mark, then an empty line")
         << QByteArray("\xEF\xBB\xBF\r\nA\r\n") << "\r\nA\r\n";
     QTest::newRow("byte-order mark in a Windows-1252 file") << QByteArray("\xEF\xBB\xBF"
@@ -270,6 +279,9 @@ void RecordStoreTest::loadAgreesWithLineByLineRead()
                                       "\xEF\xBB\xBF",
                                       "\xe2\x80\xa8",
                                       "\xef\xb7\x91",
+                                      "\xf0\x9f\x98\x80 \xe2\x82\xac",
+                                      "\xed\xa0\x80",
+                                      "\xe0\x80\xaf",
                                       "x",
                                       "\r\n",
                                       "\r\n",
