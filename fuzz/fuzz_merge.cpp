@@ -65,6 +65,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     const auto merged =
         RecordStore::Internal::mergeTexts(textOf(ancestor), textOf(window), textOf(file));
     check(merged.has_value(), "the merge failed");
+    // The merge made in the file's text gives the same text, which differs
+    // from the window's only where it says.
+    const QString windowText = textOf(window);
+    const auto into =
+        RecordStore::Internal::mergeIntoFileText(textOf(ancestor), windowText, textOf(file));
+    check(into && into->text == merged->text, "the merge into the file's text differs",
+          {merged->text, into ? into->text : QString()});
+    if (const std::optional<RecordStore::TextChange> change = into->fromWindow) {
+        check(change->from <= change->oldTo && change->oldTo <= windowText.size() &&
+                  change->from <= change->newTo && change->newTo <= into->text.size() &&
+                  windowText.first(change->from) +
+                          into->text.sliced(change->from, change->newTo - change->from) +
+                          windowText.sliced(change->oldTo) ==
+                      into->text,
+              "the merged text differs from the window's beyond the change told", {into->text});
+    }
     QStringList result;
     QHash<QString, int> inResult;
     for (const QStringView line : RecordStore::Internal::linesOf(merged->text)) {

@@ -369,8 +369,10 @@ std::optional<Cut> cutBehindFirstChange(QStringView shown, QStringView wanted)
 class TextEdits
 {
 public:
-    // `document` shows `shown`.
-    TextEdits(QTextDocument *document, const QString &shown, const QString &wanted);
+    // `document` shows `shown`; `change`, where given, tells where `wanted`
+    // differs from it.
+    TextEdits(QTextDocument *document, const QString &shown, const QString &wanted,
+              const std::optional<RecordStore::TextChange> &change);
     // Makes the edits in the document.
     void apply() const;
     // Where line `line` of the shown text stands after the edits, and whether
@@ -419,16 +421,20 @@ private:
     qsizetype m_lineFeedsAdded = 0;
 };
 
-TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QString &wanted)
+TextEdits::TextEdits(QTextDocument *document, const QString &shown, const QString &wanted,
+                     const std::optional<RecordStore::TextChange> &change)
     : m_document(document), m_shown(shown)
 {
-    const qsizetype shared = RecordStore::sharedStartLength(shown, wanted, RecordStore::Cores::Two);
+    using RecordStore::Cores;
+    const qsizetype shared =
+        change ? change->from : RecordStore::sharedStartLength(shown, wanted, Cores::Two);
     const qsizetype start = QStringView(shown).first(shared).lastIndexOf(u'\n') + 1;
     const qsizetype firstLine = lineStartingAt(document, start);
     const qsizetype shownEnd =
-        shown.size() - RecordStore::sharedEndLength(QStringView(shown).sliced(start),
-                                                    QStringView(wanted).sliced(start),
-                                                    RecordStore::Cores::Two);
+        change ? change->oldTo
+               : shown.size() - RecordStore::sharedEndLength(QStringView(shown).sliced(start),
+                                                             QStringView(wanted).sliced(start),
+                                                             Cores::Two);
     const qsizetype lineFeed = shown.indexOf(u'\n', shownEnd);
     // Characters of the shown text in the lines shared at the end, if any.
     const qsizetype endShared = lineFeed >= 0 ? shown.size() - lineFeed - 1 : 0;
@@ -770,7 +776,8 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     verticalScrollBar()->setValue(scrolledTo);
 }
 
-void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
+void DatabaseView::replaceDatabaseTextKeepingPlace(
+    const QString &text, const std::optional<RecordStore::TextChange> &change)
 {
     const QTextCursor caret = textCursor();
     const QTextBlock top = firstVisibleBlock();
@@ -788,7 +795,7 @@ void DatabaseView::replaceDatabaseTextKeepingPlace(const QString &text)
     const QString shown = databaseText();
     // Where the shown text is known, it holds an LF for each line break.
     const qsizetype shownLineFeeds = m_knownText ? document()->blockCount() - 1 : -1;
-    const TextEdits edits(document(), shown, text);
+    const TextEdits edits(document(), shown, text, change);
     // A view that wraps at blanks holds no long word (see
     // wrapLongWordsAnywhere): only the lines put in can bring one.
     const bool longWord = wordWrapMode() == QTextOption::WrapAnywhere

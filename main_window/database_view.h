@@ -9,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
+#include "record_store/record_store.h"
+
 // The database view: a plain text editor whose text, as the handlers see it,
 // has CR LF line ends, that reports every mouse click in it, and whose context
 // menu (right click, the Menu key or Shift+F10) offers the pick of the record
@@ -43,8 +45,10 @@ public:
     // editing only the lines that differ. The caret stays in its line and
     // column, and the first visible line stays at the top, where the new text
     // still holds them; a caret or top line whose line was replaced goes to
-    // the line that replaced it.
-    void replaceDatabaseTextKeepingPlace(const QString &text);
+    // the line that replaced it. Where the caller knows where the text
+    // differs from the view's (`change`), the two are not compared.
+    void replaceDatabaseTextKeepingPlace(
+        const QString &text, const std::optional<RecordStore::TextChange> &change = std::nullopt);
     // Appends the text and scrolls it into sight; the caret stays.
     void appendDatabaseText(const QString &text);
     // Whether the text's last line has characters and no line end.

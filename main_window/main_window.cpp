@@ -321,7 +321,8 @@ bool Form1::showWritten(const FileResult<WrittenDatabase> &written)
     if (!written.value.tookInOtherChanges())
         return true;
     if (m_session.viewHoldsWholeDatabase()) {
-        Text5->replaceDatabaseTextKeepingPlace(written.value.text);
+        Text5->replaceDatabaseTextKeepingPlace(written.value.text,
+                                               written.value.changeFrom(Text5->databaseText()));
     } else {
         const QString shown = m_session.filterWritten({Text4->text()});
         Text5->replaceDatabaseTextKeepingPlace(shown);

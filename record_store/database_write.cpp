@@ -147,10 +147,18 @@ FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeRep
             return failure<WriteOutcome>(now.reason);
         const ContentDigest digest = digestOf(now);
         WrittenDatabase database{QString(), mergedBySearch, copyReports};
-        const FileResult<QString> merged = mergeWithFile(now, digest, text, copies, database.merge);
+        std::optional<TextChange> change;
+        const FileResult<QString> merged =
+            mergeWithFile(now, digest, text, copies, database.merge, change);
         if (!merged.ok())
             return merged.with(WriteOutcome{});
         database.text = merged.value;
+        // Where no copy changed the text handed, its merge may tell where
+        // the result differs from it (the view's text, for a Save).
+        if (text.isSharedWith(whole)) {
+            database.handed = whole;
+            database.changeFromHanded = change;
+        }
         const FileResult<WrittenContent> written =
             writeFile(m_programDirectory, database.text, digest, recordOf(copies), m_history);
         if (written.status == FileStatus::Changed) {
@@ -178,7 +186,8 @@ QList<CopyReport> DatabaseWrite::mergeCopies(QString &text, PendingCopies &copie
 
 FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &now,
                                                  const ContentDigest &digest, const QString &text,
-                                                 const PendingCopies &copies, MergeReport &report)
+                                                 const PendingCopies &copies, MergeReport &report,
+                                                 std::optional<TextChange> &change)
 {
     // A file that is gone is written anew; one that only changed its
     // encoding or line ends holds no change of another program.
@@ -221,6 +230,7 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
             Texts::tr("another program's changes to the file could not be merged"));
     merged->report.olderAncestor = older;
     addMergeReport(report, merged->report);
+    change = merged->fromWindow;
     return {FileStatus::Ok, QString(), std::move(merged->text)};
 }
 

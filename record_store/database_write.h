@@ -61,10 +61,11 @@ public:
 private:
     QList<CopyReport> mergeCopies(QString &text, PendingCopies &copies);
     // Merges another program's change of the file, read as `now` with the
-    // digest `digest`, into `text`.
+    // digest `digest`, into `text`; `change` tells where the result differs
+    // from `text`, where the merge knows it.
     FileResult<QString> mergeWithFile(const FileResult<FileBytes> &now, const ContentDigest &digest,
                                       const QString &text, const PendingCopies &copies,
-                                      MergeReport &report);
+                                      MergeReport &report, std::optional<TextChange> &change);
     WriteRecord recordOf(const PendingCopies &copies) const;
 
     QString m_programDirectory;

@@ -684,7 +684,13 @@ std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView wi
         const qsizetype to = part->to >= theirs.ancestorTo ? part->to + shift : part->to;
         file.replace(from, to - from, part->merged.text);
     }
-    return MergedText{std::move(file), std::move(apart->report)};
+    // The merged text is the window's but for the file's run, which stands
+    // behind the window's run where that comes first.
+    const qsizetype windowShift =
+        theirs.from >= mine.ancestorTo ? mine.sideTo - mine.ancestorTo : 0;
+    return MergedText{std::move(file), std::move(apart->report),
+                      TextChange{theirs.from + windowShift, theirs.ancestorTo + windowShift,
+                                 theirs.sideTo + windowShift}};
 }
 
 std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, QStringView whole)

@@ -60,6 +60,17 @@ struct WrittenDatabase
     QString text;
     MergeReport merge;
     QList<CopyReport> copies;
+    // The text the write was handed, and where `text` differs from it, where
+    // its merge told that without comparing the two (see changeFrom).
+    QString handed = QString();
+    std::optional<TextChange> changeFromHanded = std::nullopt;
+
+    // Where `text` differs from `view`, where the write was handed `view`
+    // itself and its merge told where.
+    std::optional<TextChange> changeFrom(const QString &view) const
+    {
+        return view.isSharedWith(handed) ? changeFromHanded : std::nullopt;
+    }
 
     // Whether the text holds more than the window's own changes.
     bool tookInOtherChanges() const
@@ -95,6 +106,8 @@ struct MergedText
 {
     QString text;
     MergeReport report;
+    // Where the text differs from the window's, where the merge knows it.
+    std::optional<TextChange> fromWindow = std::nullopt;
 };
 std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, QStringView file);
 // The same, with the file's text the merge's own: where the two sides'

@@ -247,6 +247,15 @@ FileResult<QString> FilterDatabaseLines(const QString &programDirectory,
 enum class Cores { One, Two };
 qsizetype sharedStartLength(QStringView a, QStringView b, Cores cores = Cores::One);
 qsizetype sharedEndLength(QStringView a, QStringView b, Cores cores = Cores::One);
+// Where a text differs from the one it was made from: that one's
+// [from, oldTo) became its [from, newTo), and what stands before and after
+// is the same in both.
+struct TextChange
+{
+    qsizetype from;
+    qsizetype oldTo;
+    qsizetype newTo;
+};
 
 // The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
 // and Dropbox leave beside the database (the patterns in file_names.cpp; every

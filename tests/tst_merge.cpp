@@ -111,6 +111,10 @@ void MergeTest::otherWritersChangesAreMerged_data()
         QTest::addRow("a long database, changed there %s", where)
             << longText(-1, {}) << longText(39999, {}) << longText(-1, fileLines).toUtf8()
             << longText(39999, fileLines) << told;
+    const QString added = QStringLiteral("[Box]: N [Item]: added\r\n").repeated(50);
+    QTest::newRow("a long database, changed there behind the window's change")
+        << longText(-1, {}) << added + longText(-1, {}) << longText(-1, {30000}).toUtf8()
+        << added + longText(-1, {30000}) << "1 record came";
     QTest::newRow("only re-encoded with LF line ends: no change")
         << QString::fromUtf8("a\r\n\u00e9\r\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n")
         << QByteArray("a\n\xe9\n") << QString::fromUtf8("a\r\n\u00e9\r\nw\r\n") << "";
