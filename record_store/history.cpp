@@ -78,17 +78,23 @@ bool isLogName(const QString &name)
 // The ids of a log line: the id written, then the ids it descends from, up to
 // the "#" before the time; nothing for a line that does not read so (cut
 // short, or damaged).
-QList<ContentId> idsOfLine(const QByteArray &line)
+QList<ContentId> idsOfLine(QByteArrayView line)
 {
-    const qsizetype comment = line.indexOf('#');
+    if (const qsizetype comment = line.indexOf('#'); comment >= 0)
+        line = line.first(comment);
+    // Each Save reads every line of every log: the tokens are looked at in
+    // place, and only the ids copied.
     QList<ContentId> ids;
-    for (const QByteArray &token : line.first(comment < 0 ? line.size() : comment).split(' ')) {
-        const QByteArray id = token.trimmed();
-        if (id.isEmpty())
-            continue;
-        if (!isContentId(id))
+    for (qsizetype start = 0; start <= line.size();) {
+        qsizetype end = line.indexOf(' ', start);
+        if (end < 0)
+            end = line.size();
+        const QByteArrayView id = line.sliced(start, end - start).trimmed();
+        if (!id.isEmpty() && !isContentId(id))
             return {};
-        ids.append(id);
+        if (!id.isEmpty())
+            ids.append(id.toByteArray());
+        start = end + 1;
     }
     return ids;
 }
@@ -105,9 +111,16 @@ linesOfLog(const FileSystem::Folder &folder, const QString &name)
     if (log.value.size() > kLargestLog)
         log.value.remove(0, log.value.indexOf('\n') + 1);
     QList<std::pair<QByteArray, QList<ContentId>>> lines;
-    for (const QByteArray &line : log.value.split('\n'))
+    const QByteArrayView text(log.value);
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView line = text.sliced(start, end - start);
         if (QList<ContentId> ids = idsOfLine(line); !ids.isEmpty())
-            lines.append({line.trimmed(), std::move(ids)});
+            lines.append({line.trimmed().toByteArray(), std::move(ids)});
+        start = end + 1;
+    }
     return lines;
 }
 
@@ -291,14 +304,18 @@ void History::readLogs()
                 for (const auto &[line, ids] : *read)
                     for (qsizetype k = isSummaryLine(line) ? 1 : 0; k < ids.size(); ++k)
                         m_namedElsewhere.insert(ids[k]);
+            QSet<QByteArray> &seenInLog = seen[log];
+            QList<QList<ContentId>> &linesOfThisLog = lines[log];
+            seenInLog.reserve(seenInLog.size() + read->size());
+            const bool ownLog = log == logName();
             for (const auto &[line, ids] : *read) {
                 // What this machine last read or wrote: its newest own line
                 // (one without a tag, of an earlier version, counts too).
-                if (log == logName() && isOwnLine(line, m_tag))
+                if (ownLog && isOwnLine(line, m_tag))
                     m_ownLast = ids.first();
-                if (!seen[log].contains(line)) {
-                    seen[log].insert(line);
-                    lines[log].append(ids);
+                if (!seenInLog.contains(line)) {
+                    seenInLog.insert(line);
+                    linesOfThisLog.append(ids);
                     if (copies)
                         added += line + '\n';
                     if (ids.size() > 1 && line.contains(" restored"))
