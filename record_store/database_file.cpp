@@ -5,13 +5,10 @@
 // that replaces it is in database_write.cpp.)
 #include "record_store/database_file.h"
 
-#include <cstring>
-
 #include <QDir>
 #include <QHash>
 #include <QStringMatcher>
 
-#include "record_store/byte_scan.h"
 #include "record_store/decoding.h"
 #include "record_store/file_names.h"
 #include "record_store/internal.h"

@@ -75,6 +75,21 @@ bool isLogName(const QString &name)
     return name.startsWith(kLogPrefix) && name.endsWith(kTextSuffix);
 }
 
+// Calls `onPart` for each part of `bytes` between the separators `separator`,
+// in place: each Save reads every line of every log, and copies only what it
+// keeps. Stops early where `onPart` returns false.
+template <typename OnPart> void forEachPart(QByteArrayView bytes, char separator, OnPart onPart)
+{
+    for (qsizetype start = 0; start <= bytes.size();) {
+        qsizetype end = bytes.indexOf(separator, start);
+        if (end < 0)
+            end = bytes.size();
+        if (!onPart(bytes.sliced(start, end - start)))
+            return;
+        start = end + 1;
+    }
+}
+
 // The ids of a log line: the id written, then the ids it descends from, up to
 // the "#" before the time; nothing for a line that does not read so (cut
 // short, or damaged).
@@ -82,21 +97,18 @@ QList<ContentId> idsOfLine(QByteArrayView line)
 {
     if (const qsizetype comment = line.indexOf('#'); comment >= 0)
         line = line.first(comment);
-    // Each Save reads every line of every log: the tokens are looked at in
-    // place, and only the ids copied.
     QList<ContentId> ids;
-    for (qsizetype start = 0; start <= line.size();) {
-        qsizetype end = line.indexOf(' ', start);
-        if (end < 0)
-            end = line.size();
-        const QByteArrayView id = line.sliced(start, end - start).trimmed();
-        if (!id.isEmpty() && !isContentId(id))
-            return {};
-        if (!id.isEmpty())
-            ids.append(id.toByteArray());
-        start = end + 1;
-    }
-    return ids;
+    bool readable = true;
+    forEachPart(line, ' ', [&](QByteArrayView token) {
+        const QByteArrayView id = token.trimmed();
+        if (!id.isEmpty()) {
+            readable = isContentId(id);
+            if (readable)
+                ids.append(id.toByteArray());
+        }
+        return readable;
+    });
+    return readable ? ids : QList<ContentId>();
 }
 
 // The lines of a log (or of a copy of one) that read as a write, and their
@@ -111,16 +123,11 @@ linesOfLog(const FileSystem::Folder &folder, const QString &name)
     if (log.value.size() > kLargestLog)
         log.value.remove(0, log.value.indexOf('\n') + 1);
     QList<std::pair<QByteArray, QList<ContentId>>> lines;
-    const QByteArrayView text(log.value);
-    for (qsizetype start = 0; start < text.size();) {
-        qsizetype end = text.indexOf('\n', start);
-        if (end < 0)
-            end = text.size();
-        const QByteArrayView line = text.sliced(start, end - start);
+    forEachPart(log.value, '\n', [&lines](QByteArrayView line) {
         if (QList<ContentId> ids = idsOfLine(line); !ids.isEmpty())
             lines.append({line.trimmed().toByteArray(), std::move(ids)});
-        start = end + 1;
-    }
+        return true;
+    });
     return lines;
 }
 
