@@ -531,7 +531,9 @@ void TextEdits::apply(QTextCursor &cursor, const Piece &piece, const LineEdit &e
         cursor.setPosition(documentEnd(piece, edit.shownTo - 1), QTextCursor::KeepAnchor);
         lines.prepend(removes ? QString() : QStringLiteral("\n"));
     }
-    cursor.removeSelectedText();
+    // One insertion over the selection: removing first would lay out the
+    // emptied line, and where it was the widest laid out line the toolkit
+    // then measures every line of the document for the new widest one.
     cursor.insertText(lines);
 }
 
