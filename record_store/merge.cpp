@@ -595,8 +595,16 @@ MergedText joinApart(QStringView ancestor, MergedApart &&apart)
 // The merge where the sides' changes do not lie apart: what all three share
 // at the start and the end stays as it stands, and the lines between are
 // merged. All three share the start that each side shares with the ancestor.
-std::optional<MergedText> mergeBetweenShared(QStringView ancestor, QStringView window,
-                                             QStringView file, const Run &mine, const Run &theirs)
+struct MergedMiddle
+{
+    qsizetype head;  // characters all three share at the start
+    qsizetype tail;  // and at the end
+    QString between; // the merge of the lines between
+    MergeReport report;
+};
+
+std::optional<MergedMiddle> mergeBetweenShared(QStringView ancestor, QStringView window,
+                                               QStringView file, const Run &mine, const Run &theirs)
 {
     const qsizetype head = qMin(mine.from, theirs.from);
     const qsizetype tail = sharedTail(ancestor, window, file, head);
@@ -606,11 +614,7 @@ std::optional<MergedText> mergeBetweenShared(QStringView ancestor, QStringView w
     std::optional<MergedLines> merged = mergeLines(middle(ancestor), middle(window), middle(file));
     if (!merged)
         return std::nullopt;
-    const QString between = textOf(merged->lines);
-    QString text;
-    text.reserve(head + between.size() + tail);
-    text.append(ancestor.first(head)).append(between).append(ancestor.last(tail));
-    return MergedText{text, std::move(merged->report)};
+    return MergedMiddle{head, tail, textOf(merged->lines), std::move(merged->report)};
 }
 
 // A blank line of a searched view that the whole no longer holds.
@@ -666,15 +670,34 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
     const auto [mine, theirs] = changedRuns(ancestor, window, file);
     if (std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs))
         return joinApart(ancestor, std::move(*apart));
-    return mergeBetweenShared(ancestor, window, file, mine, theirs);
+    std::optional<MergedMiddle> middle = mergeBetweenShared(ancestor, window, file, mine, theirs);
+    if (!middle)
+        return std::nullopt;
+    MergedText merged{QString(), std::move(middle->report)};
+    merged.text.reserve(middle->head + middle->between.size() + middle->tail);
+    merged.text.append(ancestor.first(middle->head))
+        .append(middle->between)
+        .append(ancestor.last(middle->tail));
+    return merged;
 }
 
 std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView window, QString file)
 {
     const auto [mine, theirs] = changedRuns(ancestor, window, file);
     std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs);
-    if (!apart)
-        return mergeBetweenShared(ancestor, window, file, mine, theirs);
+    if (!apart) {
+        // The file holds what all three share, and the window too: only the
+        // lines between change, in both.
+        std::optional<MergedMiddle> middle =
+            mergeBetweenShared(ancestor, window, file, mine, theirs);
+        if (!middle)
+            return std::nullopt;
+        const qsizetype head = middle->head;
+        const qsizetype between = middle->between.size();
+        file.replace(head, file.size() - head - middle->tail, middle->between);
+        return MergedText{std::move(file), std::move(middle->report),
+                          TextChange{head, window.size() - middle->tail, head + between}};
+    }
     // The file holds the ancestor's characters where the ancestor does up to
     // its run, and shifted by what its run added behind it. The later run's
     // lines are replaced first, so that the earlier ones stay where they are.
