@@ -81,6 +81,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
                       into->text,
               "the merged text differs from the window's beyond the change told", {into->text});
     }
+    // Told where around its change the window may differ, the merge gives
+    // the same text and says the same of where it differs.
+    const QString ancestorText = textOf(ancestor);
+    const qsizetype start = RecordStore::sharedStartLength(ancestorText, windowText);
+    const qsizetype end = qMin(RecordStore::sharedEndLength(ancestorText, windowText),
+                               qMin(ancestorText.size(), windowText.size()) - start);
+    const qsizetype from = start - (input.empty() ? 0 : input.takeByte() % (start + 1));
+    const qsizetype tail = end - (input.empty() ? 0 : input.takeByte() % (end + 1));
+    const auto told = RecordStore::Internal::mergeIntoFileText(
+        ancestorText, windowText, textOf(file),
+        RecordStore::TextChange{from, ancestorText.size() - tail, windowText.size() - tail});
+    const auto sameChange = [](const auto &a, const auto &b) {
+        return a.has_value() == b.has_value() &&
+               (!a || (a->from == b->from && a->oldTo == b->oldTo && a->newTo == b->newTo));
+    };
+    check(told && told->text == merged->text && sameChange(told->fromWindow, into->fromWindow),
+          "the merge told where the window changed differs", {told ? told->text : QString()});
     QStringList result;
     QHash<QString, int> inResult;
     for (const QStringView line : RecordStore::Internal::linesOf(merged->text)) {

@@ -714,6 +714,21 @@ QString DatabaseView::databaseText() const
     return text;
 }
 
+std::pair<QString, std::optional<RecordStore::ShownChange>>
+DatabaseView::databaseTextAndChange() const
+{
+    const std::optional<QString> known = m_knownText;
+    const std::optional<Unchanged> unchanged = m_unchanged;
+    QString text = databaseText();
+    if (!known)
+        return {text, std::nullopt};
+    if (!unchanged)
+        return {text, RecordStore::ShownChange{*known, {text.size(), text.size(), text.size()}}};
+    const qsizetype tail = unchanged->tailLength;
+    return {text, RecordStore::ShownChange{
+                      *known, {unchanged->headLength, known->size() - tail, text.size() - tail}}};
+}
+
 void DatabaseView::setDatabaseText(const QString &text)
 {
     // Inserting text turns CR LF, a lone CR and a lone LF each into one line

@@ -34,6 +34,9 @@ public:
     // The whole text with CR LF line ends, every character as the user or the
     // file put it there (a no-break space stays one).
     QString databaseText() const;
+    // The same, and where it differs from the text the view was last set to
+    // or gave, where the view knows it.
+    std::pair<QString, std::optional<RecordStore::ShownChange>> databaseTextAndChange() const;
     void setDatabaseText(const QString &text);
     // Leaves the view as setDatabaseText(QString(text).replace(before, after))
     // would, where `text` is databaseText(): same text, caret at the start, no

@@ -187,10 +187,10 @@ void Form1::Command3_Click()
 
 void Form1::Command4_Click()
 {
-    const QString view = Text5->databaseText();
+    const auto [view, change] = Text5->databaseTextAndChange();
     if (!m_session.hasSomethingToSave(view) || writingIsRefused())
         return;
-    const FileResult<WrittenDatabase> written = m_session.save(view);
+    const FileResult<WrittenDatabase> written = m_session.save(view, change);
     if (showWritten(written))
         reportWrite(written.value, true);
 }

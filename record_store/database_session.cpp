@@ -239,14 +239,16 @@ std::optional<QString> DatabaseSession::followFile(const QString &view)
     return text;
 }
 
-FileResult<WrittenDatabase> DatabaseSession::save(const QString &view)
+FileResult<WrittenDatabase> DatabaseSession::save(const QString &view,
+                                                  const std::optional<ShownChange> &change)
 {
     if (!m_writable.ok())
         return m_writable.with(WrittenDatabase{});
     const FileResult<QString> whole = wholeText(view);
     if (!whole.ok())
         return whole.with(WrittenDatabase{});
-    return writeWhole(whole.value);
+    // A searched view's change is no change of the whole.
+    return writeWhole(whole.value, whole.value.isSharedWith(view) ? change : std::nullopt);
 }
 
 FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const QString &before,
@@ -277,7 +279,8 @@ QList<CopyReport> DatabaseSession::mergeConflictCopies(QString &text)
                                       history.ok() ? &history.value : nullptr, text, {m_knownId});
 }
 
-FileResult<WrittenDatabase> DatabaseSession::writeWhole(const QString &whole)
+FileResult<WrittenDatabase> DatabaseSession::writeWhole(const QString &whole,
+                                                        const std::optional<ShownChange> &change)
 {
     // The write merges further copies into a list of its own: after a
     // failed write, the session's stay as they were, and those are merged
@@ -285,7 +288,7 @@ FileResult<WrittenDatabase> DatabaseSession::writeWhole(const QString &whole)
     PendingCopies copies = *m_pendingCopies;
     const FileResult<WriteOutcome> written =
         DatabaseWrite(m_programDirectory, m_folder->folder, base())
-            .run(whole, m_mergedBySearch, copies);
+            .run(whole, m_mergedBySearch, copies, change);
     if (!written.ok())
         return written.with(WrittenDatabase{});
     *m_pendingCopies = copies;

@@ -92,7 +92,11 @@ public:
     // Writes the whole database as the window holds it, merged with another
     // program's changes: the view's text, or for a searched view the
     // window's unsaved changes with the view's changes since the search.
-    FileResult<WrittenDatabase> save(const QString &view);
+    // `change`, where given, tells where the view's text differs from one it
+    // showed before; where that is what the session last read or wrote, a
+    // merge compares the two only there.
+    FileResult<WrittenDatabase> save(const QString &view,
+                                     const std::optional<ShownChange> &change = std::nullopt);
     // Replaces every occurrence of `before` by `after` in the whole database
     // as the window holds it (see save), and in the view, and writes it.
     // NotFound, with nothing written, when `before` is not there.
@@ -100,7 +104,8 @@ public:
                                        const QString &after);
 
 private:
-    FileResult<WrittenDatabase> writeWhole(const QString &text);
+    FileResult<WrittenDatabase> writeWhole(const QString &text,
+                                           const std::optional<ShownChange> &change = std::nullopt);
     // The whole database as the window holds it, with the changes of a
     // searched `view` since the search taken in.
     FileResult<QString> wholeText(const QString &view);

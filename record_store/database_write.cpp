@@ -137,7 +137,8 @@ DatabaseWrite::DatabaseWrite(const QString &programDirectory,
 }
 
 FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeReport &mergedBySearch,
-                                            PendingCopies &copies)
+                                            PendingCopies &copies,
+                                            const std::optional<ShownChange> &wholeChange)
 {
     QString text = whole;
     const QList<CopyReport> copyReports = mergeCopies(text, copies);
@@ -147,15 +148,18 @@ FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeRep
             return failure<WriteOutcome>(now.reason);
         const ContentDigest digest = digestOf(now);
         WrittenDatabase database{QString(), mergedBySearch, copyReports};
+        // Where no copy changed the text handed, what it was made from may
+        // tell where the merge need compare it, and the merge may tell where
+        // the result differs from it (the view's text, for a Save).
+        const bool handedAsIs = text.isSharedWith(whole);
         std::optional<TextChange> change;
         const FileResult<QString> merged =
-            mergeWithFile(now, digest, text, copies, database.merge, change);
+            mergeWithFile(now, digest, text, handedAsIs ? wholeChange : std::nullopt, copies,
+                          database.merge, change);
         if (!merged.ok())
             return merged.with(WriteOutcome{});
         database.text = merged.value;
-        // Where no copy changed the text handed, its merge may tell where
-        // the result differs from it (the view's text, for a Save).
-        if (text.isSharedWith(whole)) {
+        if (handedAsIs) {
             database.handed = whole;
             database.changeFromHanded = change;
         }
@@ -186,6 +190,7 @@ QList<CopyReport> DatabaseWrite::mergeCopies(QString &text, PendingCopies &copie
 
 FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &now,
                                                  const ContentDigest &digest, const QString &text,
+                                                 const std::optional<ShownChange> &textChange,
                                                  const PendingCopies &copies, MergeReport &report,
                                                  std::optional<TextChange> &change)
 {
@@ -209,8 +214,14 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     // read, the ancestor that nearly every write finds; where the history
     // names another, the file's text is decoded again and merged with it.
     std::optional<MergedText> guessed;
-    if (!sameText)
-        guessed = mergeIntoFileText(read, text, std::move(fileText));
+    if (!sameText) {
+        // The text told from what the window read is compared with it only
+        // where it changed.
+        const bool fromRead = textChange && textChange->shown.constData() == read.constData() &&
+                              textChange->shown.size() == read.size();
+        guessed = mergeIntoFileText(read, text, std::move(fileText),
+                                    fromRead ? std::optional(textChange->change) : std::nullopt);
+    }
     bool older = false;
     const std::optional<QString> base =
         ancestorOf(now.value.bytes, digest, id.get(), copies, older);

@@ -46,9 +46,11 @@ public:
 
     // Writes `text`, telling `mergedBySearch` besides what it merges; the
     // copies merged before are `copies`, which then hold those merged here
-    // and, after the write, none.
+    // and, after the write, none. `change` may tell where `text` differs
+    // from one it was made from (see DatabaseSession::save).
     FileResult<WriteOutcome> run(const QString &text, const MergeReport &mergedBySearch,
-                                 PendingCopies &copies);
+                                 PendingCopies &copies,
+                                 const std::optional<ShownChange> &change = std::nullopt);
     // The text that the file's bytes `file`, whose digest is `digest` and
     // whose id is `id`, and the window's text both descend from, the copies
     // `copies` merged into it; nothing when none is known. `older` is set
@@ -61,11 +63,14 @@ public:
 private:
     QList<CopyReport> mergeCopies(QString &text, PendingCopies &copies);
     // Merges another program's change of the file, read as `now` with the
-    // digest `digest`, into `text`; `change` tells where the result differs
-    // from `text`, where the merge knows it.
+    // digest `digest`, into `text`, which `textChange` may tell from another
+    // text; `change` tells where the result differs from `text`, where the
+    // merge knows it.
     FileResult<QString> mergeWithFile(const FileResult<FileBytes> &now, const ContentDigest &digest,
-                                      const QString &text, const PendingCopies &copies,
-                                      MergeReport &report, std::optional<TextChange> &change);
+                                      const QString &text,
+                                      const std::optional<ShownChange> &textChange,
+                                      const PendingCopies &copies, MergeReport &report,
+                                      std::optional<TextChange> &change);
     WriteRecord recordOf(const PendingCopies &copies) const;
 
     QString m_programDirectory;

@@ -425,11 +425,19 @@ bool startsLine(QStringView text, qsizetype at)
     return at == 0 || text[at - 1] == u'\n';
 }
 
-Run changedRun(QStringView ancestor, QStringView side)
+// The run in which `side` differs from `ancestor`. Where `known` tells where
+// it may differ, the texts are compared only from the edges of that change
+// on: the same run.
+Run changedRun(QStringView ancestor, QStringView side, const std::optional<TextChange> &known = {})
 {
-    const qsizetype head = ancestor.first(sharedStartLength(ancestor, side)).lastIndexOf(u'\n') + 1;
+    const qsizetype from = known ? known->from : 0;
+    const qsizetype start = from + sharedStartLength(ancestor.sliced(from), side.sliced(from));
+    const qsizetype head = ancestor.first(start).lastIndexOf(u'\n') + 1;
     const qsizetype limit = qMin(ancestor.size(), side.size()) - head;
-    qsizetype shared = sharedEndLength(ancestor.last(limit), side.last(limit));
+    const qsizetype end = known ? qMin(ancestor.size() - known->oldTo, limit) : 0;
+    qsizetype shared =
+        end + sharedEndLength(ancestor.first(ancestor.size() - end).last(limit - end),
+                              side.first(side.size() - end).last(limit - end));
     // Only whole lines count: the shared end is taken forward to a line
     // start of both.
     if (!startsLine(ancestor, ancestor.size() - shared) ||
@@ -653,11 +661,13 @@ std::optional<std::vector<qsizetype>> placesInWhole(const Lines &part, const Lin
 
 // The runs in which the window and the file differ from the ancestor. Each
 // comparison may pass over the whole text: a long one compares the window on
-// another core, where one is free.
-std::pair<Run, Run> changedRuns(QStringView ancestor, QStringView window, QStringView file)
+// another core, where one is free, unless `windowChange` tells where the
+// window may differ (see changedRun).
+std::pair<Run, Run> changedRuns(QStringView ancestor, QStringView window, QStringView file,
+                                const std::optional<TextChange> &windowChange = {})
 {
-    if (ancestor.size() < kLeastCharactersApart)
-        return {changedRun(ancestor, window), changedRun(ancestor, file)};
+    if (windowChange || ancestor.size() < kLeastCharactersApart)
+        return {changedRun(ancestor, window, windowChange), changedRun(ancestor, file)};
     std::future<Run> mine = meanwhile([&] { return changedRun(ancestor, window); });
     const Run theirs = changedRun(ancestor, file);
     return {mine.get(), theirs};
@@ -681,9 +691,16 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
     return merged;
 }
 
-std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView window, QString file)
+std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView window, QString file,
+                                            std::optional<TextChange> windowChange)
 {
-    const auto [mine, theirs] = changedRuns(ancestor, window, file);
+    // A change that does not fit the texts tells nothing.
+    if (windowChange &&
+        !(windowChange->from <= windowChange->oldTo && windowChange->oldTo <= ancestor.size() &&
+          windowChange->from <= windowChange->newTo && windowChange->newTo <= window.size() &&
+          ancestor.size() - windowChange->oldTo == window.size() - windowChange->newTo))
+        windowChange.reset();
+    const auto [mine, theirs] = changedRuns(ancestor, window, file, windowChange);
     std::optional<MergedApart> apart = mergeRunsApart(ancestor, window, file, mine, theirs);
     if (!apart) {
         // The file holds what all three share, and the window too: only the

@@ -113,7 +113,11 @@ std::optional<MergedText> mergeTexts(QStringView ancestor, QStringView window, Q
 // The same, with the file's text the merge's own: where the two sides'
 // changes lie apart, the merged text is made in its place, which holds all
 // but the window's change already, and no other text of its size is made.
-std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView window, QString file);
+// `windowChange`, where given, tells where the window's text may differ from
+// the ancestor's (the rest of both is the same): the merge then compares them
+// only there.
+std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView window, QString file,
+                                            std::optional<TextChange> windowChange = std::nullopt);
 // The merge of a window that showed `part`, some of the lines of `whole` in
 // their order (a search's result), into `whole`: as mergeTexts(part, window,
 // whole) gives it, without diffing the whole, while every line of the part

@@ -257,6 +257,14 @@ struct TextChange
     qsizetype newTo;
 };
 
+// A window's text told by where it differs from a text the window showed
+// before: `shown`'s [change.from, change.oldTo) became [from, newTo).
+struct ShownChange
+{
+    QString shown;
+    TextChange change;
+};
+
 // The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
 // and Dropbox leave beside the database (the patterns in file_names.cpp; every
 // entry but a folder, so that a copy that is no plain file is told of too),
