@@ -9,10 +9,11 @@
 //    into the text, against the content both descend from.
 // 3. Lock: the new content written to a temporary file beside the file and
 //    flushed to the disk.
-// 4. Check: the file is still as step 2 read it. Where it is not, roll back:
-//    the temporary file goes, and the write starts again at step 2 with the
-//    history read again (another program wrote, and recorded its write), at
-//    most kWriteAttempts times.
+// 4. Check: the file is still as step 2 read it, and step 2 merged against
+//    the content the history names as its ancestor (see mergeWithFile).
+//    Where either is not so, roll back: the temporary file goes, and the
+//    write starts again at step 2 with the history read again (another
+//    program wrote, and recorded its write), at most kWriteAttempts times.
 // 5. Record: the content replaced, the copies taken in and the content
 //    written kept as versions, and the write's line in this machine's log.
 // 6. Commit: the temporary file renamed over the file, the folder flushed.
@@ -23,6 +24,7 @@
 // the session holds what it held.
 #include "record_store/database_write.h"
 
+#include <functional>
 #include <future>
 
 #include <QDir>
@@ -84,16 +86,20 @@ FileResult<FileSystem::TemporaryFile> lock(const FileSystem::Location &target, Q
 }
 
 // Steps 3 to 7 but the copies' removal: replaces the file by `text` when it
-// holds `expected` (Changed, with nothing written, when it does not),
-// recording the write with `record` in `history`.
-FileResult<WrittenContent> writeFile(const QString &programDirectory, const QString &text,
+// holds `expected` and `recordOf` then gives the record of the write (Changed,
+// with nothing written, when either is not so), recording the write with it
+// in `history`. A program folder that the session found (`startedFrom`) and
+// that its path no longer names is not written to (see openTarget).
+FileResult<WrittenContent> writeFile(const QString &programDirectory,
+                                     const FileSystem::Folder &startedFrom, const QString &text,
                                      const std::optional<ContentDigest> &expected,
-                                     const WriteRecord &record, WriteHistory &history)
+                                     const std::function<std::optional<WriteRecord>()> &recordOf,
+                                     WriteHistory &history)
 {
     return unlessOutOfMemory<WrittenContent>([&] {
         FileResult<FileSystem::Folder> program;
         const FileResult<FileSystem::Location> target =
-            openTarget(programDirectory, record.programFolder, program);
+            openTarget(programDirectory, startedFrom, program);
         if (!target.ok())
             return failure<WrittenContent>(target.reason);
         QByteArray bytes = text.toUtf8();
@@ -110,11 +116,14 @@ FileResult<WrittenContent> writeFile(const QString &programDirectory, const QStr
             return FileResult<WrittenContent>{FileStatus::Changed, QString(), WrittenContent{}};
         if (!now.okOrNoFile())
             return failure<WrittenContent>(now.reason);
+        const std::optional<WriteRecord> record = recordOf();
+        if (!record)
+            return FileResult<WrittenContent>{FileStatus::Changed, QString(), WrittenContent{}};
         const ContentId id = hashed.get();
         if (program.ok())
             history.useFolder(program.value);
         FileResult<void> step =
-            recordWrite(programDirectory, program, now, bytes, id, record, history);
+            recordWrite(programDirectory, program, now, bytes, id, *record, history);
         if (step.ok())
             step = FileSystem::renameInto(temporary.value, target.value);
         if (!step.ok())
@@ -153,9 +162,10 @@ FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeRep
         // the result differs from it (the view's text, for a Save).
         const bool handedAsIs = text.isSharedWith(whole);
         std::optional<TextChange> change;
+        std::optional<std::future<ContentId>> unconfirmed;
         const FileResult<QString> merged =
             mergeWithFile(now, digest, text, handedAsIs ? wholeChange : std::nullopt, copies,
-                          database.merge, change);
+                          database.merge, change, unconfirmed);
         if (!merged.ok())
             return merged.with(WriteOutcome{});
         database.text = merged.value;
@@ -163,8 +173,14 @@ FileResult<WriteOutcome> DatabaseWrite::run(const QString &whole, const MergeRep
             database.handed = whole;
             database.changeFromHanded = change;
         }
-        const FileResult<WrittenContent> written =
-            writeFile(m_programDirectory, database.text, digest, recordOf(copies), m_history);
+        const auto record = [&]() -> std::optional<WriteRecord> {
+            if (unconfirmed && !mergedAgainstAncestor(now.value.bytes, digest, unconfirmed->get(),
+                                                      copies, database.merge))
+                return std::nullopt;
+            return recordOf(copies);
+        };
+        const FileResult<WrittenContent> written = writeFile(
+            m_programDirectory, m_programFolder, database.text, digest, record, m_history);
         if (written.status == FileStatus::Changed) {
             m_history = WriteHistory(m_programFolder, m_programDirectory);
             continue;
@@ -192,7 +208,8 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
                                                  const ContentDigest &digest, const QString &text,
                                                  const std::optional<ShownChange> &textChange,
                                                  const PendingCopies &copies, MergeReport &report,
-                                                 std::optional<TextChange> &change)
+                                                 std::optional<TextChange> &change,
+                                                 std::optional<std::future<ContentId>> &unconfirmed)
 {
     // A file that is gone is written anew; one that only changed its
     // encoding or line ends holds no change of another program.
@@ -211,8 +228,11 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     if (sameText && copies.ids().isEmpty())
         return unchanged;
     // Until the id is known, the text is merged against what the window
-    // read, the ancestor that nearly every write finds; where the history
-    // names another, the file's text is decoded again and merged with it.
+    // read, the ancestor that nearly every write finds. The write goes on
+    // with that merge while the id is hashed, and asks the history before it
+    // records itself (see mergedAgainstAncestor); where the history names
+    // another ancestor, the write starts again and waits for the history's
+    // answer here: the file's text is decoded again and merged with it.
     std::optional<MergedText> guessed;
     if (!sameText) {
         // The text told from what the window read is compared with it only
@@ -221,6 +241,12 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
                               textChange->shown.size() == read.size();
         guessed = mergeIntoFileText(read, text, std::move(fileText),
                                     fromRead ? std::optional(textChange->change) : std::nullopt);
+    }
+    if (guessed && m_guessAncestor) {
+        unconfirmed = std::move(id);
+        addMergeReport(report, guessed->report);
+        change = guessed->fromWindow;
+        return {FileStatus::Ok, QString(), std::move(guessed->text)};
     }
     bool older = false;
     const std::optional<QString> base =
@@ -243,6 +269,18 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     addMergeReport(report, merged->report);
     change = merged->fromWindow;
     return {FileStatus::Ok, QString(), std::move(merged->text)};
+}
+
+bool DatabaseWrite::mergedAgainstAncestor(const QByteArray &file, const ContentDigest &digest,
+                                          const ContentId &id, const PendingCopies &copies,
+                                          MergeReport &report)
+{
+    bool older = false;
+    const std::optional<QString> base = ancestorOf(file, digest, id, copies, older);
+    const QString &read = m_base.text();
+    m_guessAncestor = base && (base->isSharedWith(read) || *base == read);
+    report.olderAncestor = report.olderAncestor || older;
+    return m_guessAncestor;
 }
 
 std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
@@ -285,7 +323,7 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
 
 WriteRecord DatabaseWrite::recordOf(const PendingCopies &copies) const
 {
-    WriteRecord record{{m_base.id}, copies.versions(), m_idsSeen, m_programFolder};
+    WriteRecord record{{m_base.id}, copies.versions(), m_idsSeen};
     record.knownIds.append({m_base.digest, m_base.id});
     return record;
 }
@@ -296,8 +334,9 @@ FileResult<ContentDigest> WriteDatabaseFile(const QString &programDirectory, con
                                             const std::optional<ContentDigest> &expected)
 {
     Internal::WriteHistory history(FileSystem::Folder{}, programDirectory);
-    const auto written =
-        Internal::writeFile(programDirectory, text, expected, Internal::WriteRecord{}, history);
+    const auto written = Internal::writeFile(
+        programDirectory, FileSystem::Folder{}, text, expected,
+        [] { return Internal::WriteRecord{}; }, history);
     return written.with(written.value.digest);
 }
 

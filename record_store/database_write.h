@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <future>
 
 #include <QString>
 
@@ -65,12 +66,22 @@ private:
     // Merges another program's change of the file, read as `now` with the
     // digest `digest`, into `text`, which `textChange` may tell from another
     // text; `change` tells where the result differs from `text`, where the
-    // merge knows it.
+    // merge knows it. Where the merge was made against what the window read
+    // before the history named the file's ancestor, `unconfirmed` holds the
+    // file's id being hashed, for mergedAgainstAncestor.
     FileResult<QString> mergeWithFile(const FileResult<FileBytes> &now, const ContentDigest &digest,
                                       const QString &text,
                                       const std::optional<ShownChange> &textChange,
                                       const PendingCopies &copies, MergeReport &report,
-                                      std::optional<TextChange> &change);
+                                      std::optional<TextChange> &change,
+                                      std::optional<std::future<ContentId>> &unconfirmed);
+    // Whether the file's bytes `file` descend from what the window read as
+    // the history tells, as a merge against it took them to (see ancestorOf,
+    // which it calls); the write's next merge, where they do not, waits for
+    // the history instead.
+    bool mergedAgainstAncestor(const QByteArray &file, const ContentDigest &digest,
+                               const ContentId &id, const PendingCopies &copies,
+                               MergeReport &report);
     WriteRecord recordOf(const PendingCopies &copies) const;
 
     QString m_programDirectory;
@@ -79,6 +90,8 @@ private:
     WriteHistory m_history;
     // The ids of the file's contents hashed while merging, by their digests.
     QList<std::pair<ContentDigest, ContentId>> m_idsSeen;
+    // Whether a merge goes on before the history names the file's ancestor.
+    bool m_guessAncestor = true;
 };
 
 } // namespace RecordStore::Internal

@@ -36,10 +36,6 @@ struct WriteRecord
     // The conflict copies merged, kept as versions too.
     QList<std::pair<ContentId, QByteArray>> copies;
     QList<std::pair<ContentDigest, ContentId>> knownIds;
-    // The program folder as the session found it: a write refuses a folder
-    // that its path names now and that is another one (a removed disk whose
-    // mount point stayed, say).
-    FileSystem::Folder programFolder;
 };
 
 // The program folder as the session found it.
