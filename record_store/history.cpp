@@ -27,6 +27,10 @@
 #include <openssl/sha.h>
 #endif
 
+#include <future>
+#include <mutex>
+#include <system_error>
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -173,6 +177,44 @@ ContentId contentOfNode(const ContentId &node)
 
 } // namespace
 
+namespace {
+
+// The versions a write pruned are removed on a thread of their own, off the
+// write's way (removing a 5.5 MB file takes a millisecond); the history is
+// opened again only once they are gone.
+std::mutex removingMutex;
+std::future<void> removing;
+
+void removeMeanwhile(const FileSystem::Folder &folder, const QStringList &names)
+{
+    if (names.isEmpty())
+        return;
+    History::finishRemovals();
+    const auto remove = [folder, names] {
+        for (const QString &name : names)
+            static_cast<void>(FileSystem::removeFileIn(folder, name));
+    };
+    try {
+        const std::lock_guard<std::mutex> lock(removingMutex);
+        removing = std::async(std::launch::async, remove);
+    } catch (const std::system_error &) {
+        remove(); // no thread to be had
+    }
+}
+
+} // namespace
+
+void History::finishRemovals()
+{
+    std::future<void> pending;
+    {
+        const std::lock_guard<std::mutex> lock(removingMutex);
+        pending = std::move(removing);
+    }
+    if (pending.valid())
+        pending.wait();
+}
+
 ContentId contentIdOf(QByteArrayView bytes)
 {
     // SHA-256, through OpenSSL where it is there (several times faster, on
@@ -255,6 +297,7 @@ QString History::versionName(const ContentId &id)
 FileResult<History> History::open(const FileSystem::Folder &programFolder,
                                   const QString &programDirectory, bool create)
 {
+    finishRemovals();
     FileResult<FileSystem::Folder> folder =
         FileSystem::openFolderIn(programFolder, kVersionsFolderName, create);
     if (!folder.ok())
@@ -696,14 +739,16 @@ void History::prune(const QList<ContentId> &keepAlso)
     for (qsizetype i = 0; i < heads.size(); ++i)
         for (qsizetype j = i + 1; j < heads.size(); ++j)
             kept.insert(nearestKeptAncestor(heads[i], heads[j]));
+    QStringList pruned;
     for (const QString &name : QStringList(m_files)) {
         const ContentId id = idOfVersionName(name);
-        if (!id.isEmpty() && named.contains(id) && !kept.contains(id) &&
-            FileSystem::removeFileIn(m_folder, name).ok()) {
+        if (!id.isEmpty() && named.contains(id) && !kept.contains(id)) {
+            pruned.append(name);
             m_files.removeOne(name);
             m_versions.remove(id);
         }
     }
+    removeMeanwhile(m_folder, pruned);
 }
 
 QList<ContentId> History::nearestOf(const ContentId &id, const QSet<ContentId> &targets,

@@ -47,6 +47,9 @@ struct ProgramFolder
 class History
 {
 public:
+    // Waits until the versions the last prune chose are removed (see prune);
+    // open() does so first.
+    static void finishRemovals();
     // The history in the versions folder of `programFolder`, read from every
     // machine's log and the sync tools' copies of the logs; with `create`
     // (for a write), the folder is made where it is missing and the copies
@@ -104,7 +107,7 @@ public:
     // except those in `keepAlso` and the nearest kept content that each two
     // machines' newest writes descend from; versions no log names are never
     // removed. A log no machine writes to any more (see retiredLogs()) keeps
-    // none.
+    // none. The files go on another thread, meanwhile.
     void prune(const QList<ContentId> &keepAlso);
     // Once this machine's log holds more than 400 lines, rewrites it as a
     // summary of its older lines followed by its newest 200 lines as they

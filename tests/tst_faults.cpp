@@ -32,6 +32,7 @@
 #include <QtTest>
 
 #include "main_window/main_window.h"
+#include "record_store/history.h"
 #include "record_store/record_store.h"
 #include "tests/test_support.h"
 #include "tests/window_driver.h"
@@ -209,6 +210,7 @@ struct KilledSaves
     void killOne(int trial, qint64 delayMicroseconds)
     {
         const bool holdsOld = dir.readDatabase() == oldBytes;
+        RecordStore::Internal::History::finishRemovals();
         const pid_t child = ::fork();
         if (child == 0) {
             for (;;) {
@@ -259,6 +261,8 @@ FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QSt
     int channel[2];
     if (::pipe(channel) != 0)
         return {FileStatus::Failed, QStringLiteral("pipe failed")};
+    // The child has no thread but this one: none may be removing versions.
+    RecordStore::Internal::History::finishRemovals();
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(channel[0]);
@@ -270,6 +274,7 @@ FileResult<ContentDigest> writeWithSizeLimit(const QString &directory, const QSt
         const auto written = WriteDatabaseFile(directory, text);
         const QByteArray report = (written.ok() ? "1" : "0") + written.reason.toUtf8();
         [[maybe_unused]] const ssize_t sent = ::write(channel[1], report.data(), report.size());
+        RecordStore::Internal::History::finishRemovals();
         ::_exit(0);
     }
     ::close(channel[1]);

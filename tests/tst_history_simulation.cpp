@@ -24,6 +24,7 @@
 #include <QtTest>
 
 #include "record_store/database_session.h"
+#include "record_store/history.h"
 #include "tests/test_support.h"
 
 using namespace RecordStore;
@@ -50,6 +51,7 @@ struct Machine
 Files filesOf(const QString &folder)
 {
     Files files;
+    RecordStore::Internal::History::finishRemovals();
     for (const QString &sub : {QString(), QStringLiteral("stockbook-versions/")}) {
         const QDir dir(folder + u'/' + sub);
         for (const QString &name : dir.entryList(QDir::Files)) {

@@ -19,6 +19,7 @@
 
 #include "main_window/database_view.h"
 #include "main_window/main_window.h"
+#include "record_store/history.h"
 #include "record_store/record_store.h"
 #include "tests/test_support.h"
 #include "tests/window_driver.h"
@@ -834,6 +835,7 @@ void MainWindowTest::conflictCopiesAreMerged()
     const bool database = !told.contains("no database");
     QCOMPARE(copyFile.exists(), !database);
     // A merged copy's content is kept among the versions.
+    RecordStore::Internal::History::finishRemovals();
     const QDir versions(dir.path() + "/stockbook-versions");
     QList<QByteArray> kept;
     for (const QString &name : versions.entryList({"stockbook-*.txt"}, QDir::Files)) {
@@ -859,6 +861,7 @@ void MainWindowTest::oneSlipIsUndone()
     QTest::keyClicks(w->view(), "x");
     w->click("Command4");
     QCOMPARE(w.dir.readDatabase(), QByteArray("x\r\n"));
+    RecordStore::Internal::History::finishRemovals();
     const QDir versions(w.dir.path() + "/stockbook-versions");
     QList<QByteArray> kept;
     for (const QString &name : versions.entryList({"stockbook-*.txt"}, QDir::Files)) {

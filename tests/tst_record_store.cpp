@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "record_store/database_session.h"
+#include "record_store/history.h"
 #include "record_store/record_store.h"
 #include "tests/reference.h"
 #include "tests/test_support.h"
@@ -554,6 +555,7 @@ void RecordStoreTest::writesKeepTheNewestVersions()
     // Writing the same content twice more keeps no second copy of it.
     QVERIFY(WriteDatabaseFile(dir.path(), "52").ok());
     QVERIFY(WriteDatabaseFile(dir.path(), "52").ok());
+    RecordStore::Internal::History::finishRemovals();
     const QStringList names = versions.entryList({"stockbook-*.txt"}, QDir::Files);
     QStringList contents;
     for (const QString &n : names) {
