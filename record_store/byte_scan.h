@@ -56,6 +56,10 @@ qsizetype widenPlainAscii(QByteArrayView bytes, qsizetype from, char16_t *to);
 // LF after a CR. Returns the first other position, where it found one, else
 // the first position it did not screen.
 qsizetype plainLineCharsPrefix(QStringView text, qsizetype from);
+// Passes over the characters of `text` from `from` on that lie between CR and
+// U+2028, which no line end is; returns the first position it did not pass,
+// which may hold any character.
+qsizetype charsBetweenLineEnds(QStringView text, qsizetype from);
 } // namespace Vector
 
 } // namespace RecordStore::Internal

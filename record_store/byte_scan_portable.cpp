@@ -36,4 +36,9 @@ qsizetype plainLineCharsPrefix(QStringView, qsizetype from)
     return from;
 }
 
+qsizetype charsBetweenLineEnds(QStringView, qsizetype from)
+{
+    return from;
+}
+
 } // namespace RecordStore::Internal::Vector

@@ -165,4 +165,21 @@ qsizetype plainLineCharsPrefix(QStringView text, qsizetype from)
     return at;
 }
 
+qsizetype charsBetweenLineEnds(QStringView text, qsizetype from)
+{
+    const char16_t *data = text.utf16();
+    const __m128i cr = _mm_set1_epi16(u'\r');
+    const __m128i lineSeparator = _mm_set1_epi16(0x2028);
+    qsizetype at = from;
+    for (; at + 8 <= text.size(); at += 8) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
+        const __m128i between =
+            _mm_and_si128(_mm_cmpgt_epi16(here, cr), _mm_cmplt_epi16(here, lineSeparator));
+        const unsigned other = ~unsigned(_mm_movemask_epi8(between)) & 0xFFFFu;
+        if (other != 0)
+            return at + __builtin_ctz(other) / 2;
+    }
+    return at;
+}
+
 } // namespace RecordStore::Internal::Vector

@@ -10,11 +10,13 @@
 
 #include <future>
 #include <new>
+#include <type_traits>
 
 #include <QCoreApplication>
 #include <QString>
 #include <QStringView>
 
+#include "record_store/byte_scan.h"
 #include "record_store/record_store.h"
 
 namespace RecordStore {
@@ -60,8 +62,14 @@ void forEachLine(const Char *data, qsizetype size, OnLine onLine)
     qsizetype start = 0;
     while (start < size) {
         qsizetype end = start;
-        while (end < size && !isLineEnd(data[end]))
-            ++end;
+        for (;; ++end) {
+            // In a text, the characters no line end is are passed over in
+            // runs.
+            if constexpr (std::is_same_v<Char, QChar>)
+                end = Vector::charsBetweenLineEnds(QStringView(data, size), end);
+            if (end >= size || isLineEnd(data[end]))
+                break;
+        }
         const qsizetype endLength =
             end == size ? 0
                         : (end + 1 < size && data[end] == u'\r' && data[end + 1] == u'\n' ? 2 : 1);
