@@ -696,8 +696,9 @@ std::optional<MergedText> mergeIntoFileText(QStringView ancestor, QStringView wi
 {
     // A change that does not fit the texts tells nothing.
     if (windowChange &&
-        !(windowChange->from <= windowChange->oldTo && windowChange->oldTo <= ancestor.size() &&
-          windowChange->from <= windowChange->newTo && windowChange->newTo <= window.size() &&
+        !(0 <= windowChange->from && windowChange->from <= windowChange->oldTo &&
+          windowChange->oldTo <= ancestor.size() && windowChange->from <= windowChange->newTo &&
+          windowChange->newTo <= window.size() &&
           ancestor.size() - windowChange->oldTo == window.size() - windowChange->newTo))
         windowChange.reset();
     const auto [mine, theirs] = changedRuns(ancestor, window, file, windowChange);
