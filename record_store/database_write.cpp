@@ -234,14 +234,11 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     // another ancestor, the write starts again and waits for the history's
     // answer here: the file's text is decoded again and merged with it.
     std::optional<MergedText> guessed;
-    if (!sameText) {
-        // The text told from what the window read is compared with it only
-        // where it changed.
-        const bool fromRead = textChange && textChange->shown.constData() == read.constData() &&
-                              textChange->shown.size() == read.size();
+    // The text told from what the window read is compared with it only where
+    // it changed.
+    if (!sameText)
         guessed = mergeIntoFileText(read, text, std::move(fileText),
-                                    fromRead ? std::optional(textChange->change) : std::nullopt);
-    }
+                                    textChange ? textChange->changeFrom(read) : std::nullopt);
     if (guessed && m_guessAncestor) {
         unconfirmed = std::move(id);
         addMergeReport(report, guessed->report);

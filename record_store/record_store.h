@@ -263,6 +263,15 @@ struct ShownChange
 {
     QString shown;
     TextChange change;
+
+    // The change, where `text` is the very text shown (the same characters
+    // in memory, not an equal copy, which the change may not describe).
+    std::optional<TextChange> changeFrom(const QString &text) const
+    {
+        return shown.constData() == text.constData() && shown.size() == text.size()
+                   ? std::optional(change)
+                   : std::nullopt;
+    }
 };
 
 // The file names of the conflict copies that Syncthing, Nextcloud, ownCloud
