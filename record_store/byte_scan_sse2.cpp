@@ -18,6 +18,14 @@ __m128i load16(const char *at)
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
 }
 
+// Each of the eight characters `here` that lies between CR and U+2028, which
+// no line end is.
+__m128i betweenLineEnds(__m128i here)
+{
+    return _mm_and_si128(_mm_cmpgt_epi16(here, _mm_set1_epi16(u'\r')),
+                         _mm_cmplt_epi16(here, _mm_set1_epi16(0x2028)));
+}
+
 } // namespace
 
 // Sixteen candidate positions at a time are screened by the needle's first and
@@ -142,7 +150,6 @@ qsizetype plainLineCharsPrefix(QStringView text, qsizetype from)
     const char16_t *data = text.utf16();
     const __m128i cr = _mm_set1_epi16(u'\r');
     const __m128i lf = _mm_set1_epi16(u'\n');
-    const __m128i lineSeparator = _mm_set1_epi16(0x2028);
     const auto load8 = [data](qsizetype at) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
     };
@@ -155,9 +162,7 @@ qsizetype plainLineCharsPrefix(QStringView text, qsizetype from)
             _mm_cmpeq_epi16(before, lf), _mm_and_si128(crHere, _mm_cmpeq_epi16(load8(at + 1), lf)));
         const __m128i keptLf =
             _mm_and_si128(_mm_cmpeq_epi16(here, lf), _mm_cmpeq_epi16(before, cr));
-        const __m128i between =
-            _mm_and_si128(_mm_cmpgt_epi16(here, cr), _mm_cmplt_epi16(here, lineSeparator));
-        const __m128i kept = _mm_or_si128(between, _mm_or_si128(keptCr, keptLf));
+        const __m128i kept = _mm_or_si128(betweenLineEnds(here), _mm_or_si128(keptCr, keptLf));
         const unsigned other = ~unsigned(_mm_movemask_epi8(kept)) & 0xFFFFu;
         if (other != 0)
             return at + __builtin_ctz(other) / 2;
@@ -168,14 +173,10 @@ qsizetype plainLineCharsPrefix(QStringView text, qsizetype from)
 qsizetype charsBetweenLineEnds(QStringView text, qsizetype from)
 {
     const char16_t *data = text.utf16();
-    const __m128i cr = _mm_set1_epi16(u'\r');
-    const __m128i lineSeparator = _mm_set1_epi16(0x2028);
     qsizetype at = from;
     for (; at + 8 <= text.size(); at += 8) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
-        const __m128i between =
-            _mm_and_si128(_mm_cmpgt_epi16(here, cr), _mm_cmplt_epi16(here, lineSeparator));
-        const unsigned other = ~unsigned(_mm_movemask_epi8(between)) & 0xFFFFu;
+        const unsigned other = ~unsigned(_mm_movemask_epi8(betweenLineEnds(here))) & 0xFFFFu;
         if (other != 0)
             return at + __builtin_ctz(other) / 2;
     }
