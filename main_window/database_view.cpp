@@ -759,19 +759,25 @@ void DatabaseView::changeTextTo(bool longWord, const std::function<void()> &chan
 }
 
 void DatabaseView::replaceInDatabaseText(const QString &text, const QString &before,
-                                         const QString &after)
+                                         const QString &after, bool lastLineEnds)
 {
     const int scrolledTo = verticalScrollBar()->value();
     // A text that could begin or end inside a line end (between its CR and
     // its LF) is replaced the plain way.
     if (before.isEmpty() || before.front() == u'\n' || before.back() == u'\r') {
-        setDatabaseText(QString(text).replace(before, after));
+        setDatabaseText(RecordStore::replacedInShown(text, before, after, lastLineEnds));
         verticalScrollBar()->setValue(scrolledTo);
         return;
     }
-    const QList<int> starts = documentPositionsOf(before, text);
+    // A last line that counts with its line end has the record replaced
+    // without one.
+    const bool closed =
+        lastLineEnds && before.endsWith(u"\r\n") && after.endsWith(u"\r\n") && endsInOpenLine();
+    const QList<int> starts = documentPositionsOf(before, closed ? text + u"\r\n" : text);
     const int removedLength = int(before.size() - QStringView(before).count(u"\r\n"));
     const int insertedLength = int(after.size() - QStringView(after).count(u"\r\n"));
+    const bool inLastLine = closed && !starts.isEmpty() &&
+                            starts.last() + removedLength >= document()->characterCount();
     const qsizetype marked = m_pickedLine.isNull() ? -1 : starts.indexOf(m_pickedLine.anchor());
 
     document()->setUndoRedoEnabled(false);
@@ -779,9 +785,10 @@ void DatabaseView::replaceInDatabaseText(const QString &text, const QString &bef
     edit.beginEditBlock();
     // From the last occurrence back, so that the earlier ones keep their place.
     for (qsizetype k = starts.size() - 1; k >= 0; --k) {
+        const bool last = inLastLine && k == starts.size() - 1;
         edit.setPosition(starts[k]);
-        edit.setPosition(starts[k] + removedLength, QTextCursor::KeepAnchor);
-        edit.insertText(after);
+        edit.setPosition(starts[k] + removedLength - (last ? 1 : 0), QTextCursor::KeepAnchor);
+        edit.insertText(last ? QString(after).chopped(2) : after);
     }
     edit.endEditBlock();
     document()->setUndoRedoEnabled(true);

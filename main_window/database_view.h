@@ -38,12 +38,14 @@ public:
     // or gave, where the view knows it.
     std::pair<QString, std::optional<RecordStore::ShownChange>> databaseTextAndChange() const;
     void setDatabaseText(const QString &text);
-    // Leaves the view as setDatabaseText(QString(text).replace(before, after))
-    // would, where `text` is databaseText(): same text, caret at the start, no
-    // undo history, and the scroll position kept. Only the replaced lines are
-    // edited, so a whole view is not rebuilt for the change of one record. A
-    // marked line that is replaced stays marked in its new text.
-    void replaceInDatabaseText(const QString &text, const QString &before, const QString &after);
+    // Leaves the view as setDatabaseText(RecordStore::replacedInShown(text,
+    // before, after, lastLineEnds)) would, where `text` is databaseText():
+    // same text, caret at the start, no undo history, and the scroll position
+    // kept. Only the replaced lines are edited, so a whole view is not rebuilt
+    // for the change of one record. A marked line that is replaced stays
+    // marked in its new text.
+    void replaceInDatabaseText(const QString &text, const QString &before, const QString &after,
+                               bool lastLineEnds = false);
     // Sets the text as setDatabaseText does (no undo history, no marked line),
     // editing only the lines that differ. The caret stays in its line and
     // column, and the first visible line stays at the top, where the new text

@@ -215,9 +215,11 @@ void Form1::Command6_Click()
         return warnRecordNotFound();
     if (!showWritten(written))
         return;
+    const bool lastLineEnds =
+        !m_session.viewHoldsWholeDatabase() && lastLineEndsInWhole(view, written.value.text);
     if (!written.value.tookInOtherChanges() && EntryRecord != SelectedRecord &&
-        view.contains(SelectedRecord))
-        Text5->replaceInDatabaseText(view, SelectedRecord, EntryRecord);
+        (lastLineEnds ? QString(view + u"\r\n") : view).contains(SelectedRecord))
+        Text5->replaceInDatabaseText(view, SelectedRecord, EntryRecord, lastLineEnds);
     Text5->showAndUnmarkPickedLine();
     SelectedRecord.clear();
     writeEntryFields(kEmptyEntry);

@@ -265,8 +265,25 @@ FileResult<WrittenDatabase> DatabaseSession::update(const QString &view, const Q
         writeWhole(QString(whole.value).replace(before, after));
     // The window makes the same change in the searched view.
     if (result.ok() && !m_viewHoldsWholeDatabase)
-        m_searchResult.replace(before, after);
+        m_searchResult = replacedInShown(m_searchResult, before, after,
+                                         lastLineEndsInWhole(m_searchResult, whole.value));
     return result;
+}
+
+bool lastLineEndsInWhole(QStringView shown, QStringView whole)
+{
+    const qsizetype lastLine = shown.lastIndexOf(u'\n') + 1;
+    return lastLine < shown.size() && !whole.endsWith(shown.sliced(lastLine));
+}
+
+QString replacedInShown(const QString &shown, const QString &before, const QString &after,
+                        bool lastLineEnds)
+{
+    if (!lastLineEnds || !before.endsWith(kCrLf) || !after.endsWith(kCrLf))
+        return QString(shown).replace(before, after);
+    QString closed = shown;
+    closed += kCrLf;
+    return closed.replace(before, after).chopped(2);
 }
 
 QList<CopyReport> DatabaseSession::mergeConflictCopies(QString &text)

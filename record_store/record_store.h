@@ -195,6 +195,18 @@ FileResult<DatabaseText> LoadDatabaseFile(const QString &programDirectory);
 // behind the four replaced characters.
 QString CollapseBlankLines(const QString &text);
 
+// Whether `shown`, a searched view of `whole`, ends in a line that the
+// window left without its line end and `whole` holds with one, where the
+// whole's lines go on after it. An Update then replaces the record in that
+// line, as in the whole: see replacedInShown.
+bool lastLineEndsInWhole(QStringView shown, QStringView whole);
+
+// `shown` with every `before` replaced by `after`, both ending in a line end;
+// where `lastLineEnds`, also in a last line left without its line end, which
+// stays without it.
+QString replacedInShown(const QString &shown, const QString &before, const QString &after,
+                        bool lastLineEnds);
+
 // Replaces the file by `text` followed by CR LF, in UTF-8, whole or not at
 // all, and gives the digest of what it wrote. Nothing is written when
 // `expected` is given and the file no longer holds that content (Changed), or

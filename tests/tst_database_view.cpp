@@ -47,7 +47,10 @@ void compareViews(DatabaseView &edited, DatabaseView &rebuilt)
     QCOMPARE(edited.document()->isUndoAvailable(), rebuilt.document()->isUndoAvailable());
 }
 
-void replaceBothWays(const QString &text, const QString &before, const QString &after)
+// Where `lastLineEnds`, a last line without its line end is replaced as if it
+// had one, and keeps none.
+void replaceBothWays(const QString &text, const QString &before, const QString &after,
+                     bool lastLineEnds = false)
 {
     DatabaseView edited;
     DatabaseView rebuilt;
@@ -59,8 +62,9 @@ void replaceBothWays(const QString &text, const QString &before, const QString &
     edited.setTextCursor(caret);
     rebuilt.setTextCursor(caret);
     const QString shown = edited.databaseText();
-    edited.replaceInDatabaseText(shown, before, after);
-    rebuilt.setDatabaseText(QString(shown).replace(before, after));
+    edited.replaceInDatabaseText(shown, before, after, lastLineEnds);
+    rebuilt.setDatabaseText(lastLineEnds ? QString(shown + "\r\n").replace(before, after).chopped(2)
+                                         : QString(shown).replace(before, after));
     compareViews(edited, rebuilt);
 }
 
@@ -162,6 +166,10 @@ void DatabaseViewTest::replaceAgreesWithRebuildOnRandomTexts()
         const QString after =
             lines.at(random.bounded(int(lines.size()))).repeated(random.bounded(3));
         replaceBothWays(text, before, after);
+        const QString open = text.chopped(text.endsWith("\r\n") ? 2 : 0);
+        replaceBothWays(open, before, after,
+                        !open.isEmpty() && !open.endsWith('\n') && before.endsWith("\r\n") &&
+                            after.endsWith("\r\n"));
         // A merge's text, with or without its final line end, in the view.
         QString merged = before + text + after;
         merged.chop(2 * random.bounded(2));

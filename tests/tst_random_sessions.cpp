@@ -500,12 +500,27 @@ private:
         const QString entry = ComposeRecordLine(f[0], f[1], f[2], f[3]);
         m_model.file = (QString(target).replace(m_model.selected, entry) + kCrLf).toUtf8();
         m_model.setWhole(m_model.loaded());
-        m_model.view.replace(m_model.selected, entry);
+        replaceInView(entry, !m_model.viewWhole && !target.endsWith(lastViewLine()));
         if (!m_model.viewWhole)
             m_model.searched = m_model.view;
         m_model.selected.clear();
         m_model.fields = cleared;
         return Kind::Update;
+    }
+
+    // A searched view's last line left without its line end has one in the
+    // whole where the whole goes on after it, and is replaced as there.
+    QString lastViewLine() const
+    {
+        return m_model.view.mid(m_model.view.lastIndexOf('\n') + 1);
+    }
+    void replaceInView(const QString &entry, bool lastLineEnds)
+    {
+        if (!lastLineEnds || lastViewLine().isEmpty())
+            m_model.view.replace(m_model.selected, entry);
+        else
+            m_model.view =
+                QString(m_model.view + kCrLf).replace(m_model.selected, entry).chopped(2);
     }
 
     // An Update where the model knows the whole's lines but not their order.
@@ -534,7 +549,7 @@ private:
         }
         tookWholeLines();
         m_model.setWhole(m_model.loaded());
-        m_model.view.replace(m_model.selected, entry);
+        replaceInView(entry, true);
         m_model.searched = m_model.view;
         m_model.selected.clear();
         m_model.fields = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
