@@ -500,7 +500,7 @@ private:
         const QString entry = ComposeRecordLine(f[0], f[1], f[2], f[3]);
         m_model.file = (QString(target).replace(m_model.selected, entry) + kCrLf).toUtf8();
         m_model.setWhole(m_model.loaded());
-        replaceInView(entry, !m_model.viewWhole && !target.endsWith(lastViewLine()));
+        replaceInView(entry, target);
         if (!m_model.viewWhole)
             m_model.searched = m_model.view;
         m_model.selected.clear();
@@ -509,18 +509,15 @@ private:
     }
 
     // A searched view's last line left without its line end has one in the
-    // whole where the whole goes on after it, and is replaced as there.
-    QString lastViewLine() const
+    // whole, unless the whole ends in it, and is replaced as there.
+    void replaceInView(const QString &entry, const QString &whole)
     {
-        return m_model.view.mid(m_model.view.lastIndexOf('\n') + 1);
-    }
-    void replaceInView(const QString &entry, bool lastLineEnds)
-    {
-        if (!lastLineEnds || lastViewLine().isEmpty())
-            m_model.view.replace(m_model.selected, entry);
+        const QString last = m_model.view.mid(m_model.view.lastIndexOf('\n') + 1);
+        QString &view = m_model.view;
+        if (m_model.viewWhole || last.isEmpty() || whole.endsWith(last))
+            view.replace(m_model.selected, entry);
         else
-            m_model.view =
-                QString(m_model.view + kCrLf).replace(m_model.selected, entry).chopped(2);
+            view = QString(view + kCrLf).replace(m_model.selected, entry).chopped(2);
     }
 
     // An Update where the model knows the whole's lines but not their order.
@@ -549,7 +546,7 @@ private:
         }
         tookWholeLines();
         m_model.setWhole(m_model.loaded());
-        replaceInView(entry, true);
+        replaceInView(entry, QString());
         m_model.searched = m_model.view;
         m_model.selected.clear();
         m_model.fields = {QString(), QString(), QStringLiteral("0"), kPlaceholder};
