@@ -47,8 +47,6 @@ void compareViews(DatabaseView &edited, DatabaseView &rebuilt)
     QCOMPARE(edited.document()->isUndoAvailable(), rebuilt.document()->isUndoAvailable());
 }
 
-// Where `lastLineEnds`, a last line without its line end is replaced as if it
-// had one, and keeps none.
 void replaceBothWays(const QString &text, const QString &before, const QString &after,
                      bool lastLineEnds = false)
 {

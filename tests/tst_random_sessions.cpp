@@ -512,12 +512,10 @@ private:
     // whole, unless the whole ends in it, and is replaced as there.
     void replaceInView(const QString &entry, const QString &whole)
     {
-        const QString last = m_model.view.mid(m_model.view.lastIndexOf('\n') + 1);
         QString &view = m_model.view;
-        if (m_model.viewWhole || last.isEmpty() || whole.endsWith(last))
-            view.replace(m_model.selected, entry);
-        else
-            view = QString(view + kCrLf).replace(m_model.selected, entry).chopped(2);
+        const QString last = view.mid(view.lastIndexOf('\n') + 1);
+        const int end = !m_model.viewWhole && !last.isEmpty() && !whole.endsWith(last) ? 2 : 0;
+        view = QString(view + kCrLf.left(end)).replace(m_model.selected, entry).chopped(end);
     }
 
     // An Update where the model knows the whole's lines but not their order.
