@@ -151,7 +151,7 @@ QList<Row> windowRows(const SizeRun &smallest)
         keyStroke("key stroke, every line (search text emptied)", "all"),
         keyStroke("key stroke, no match in either case", "nothing"),
         againstSmallest(smallest, "click pick on the last line", "click", "click"),
-        againstSmallest(smallest, "… right after a pass over every line (cold cache)", "cold click",
+        againstSmallest(smallest, "… with the processor's cache emptied first (cold)", "cold click",
                         "click_cold"),
         againstSmallest(smallest, "… its handler alone (Text5_Click)", "handler", "click_handler"),
         {"… the toolkit's own press: its walk over every line", "click", fig("marker_walk"),
