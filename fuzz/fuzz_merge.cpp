@@ -98,6 +98,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     };
     check(told && told->text == merged->text && sameChange(told->fromWindow, into->fromWindow),
           "the merge told where the window changed differs", {told ? told->text : QString()});
+    // Lines copied in runs of their own text, some left out and others put
+    // between, give the text of the lines one by one.
+    RecordStore::Internal::Lines mixed;
+    for (const QStringView line : RecordStore::Internal::linesOf(ancestorText)) {
+        const int choice = input.empty() ? 0 : input.takeByte() % 4;
+        if (choice != 1)
+            mixed << line;
+        if (choice == 2 && !window.isEmpty())
+            mixed << QStringView(window.first());
+    }
+    check(RecordStore::Internal::textOf(mixed, ancestorText) ==
+              RecordStore::Internal::textOf(mixed),
+          "lines copied in runs differ", {RecordStore::Internal::textOf(mixed, ancestorText)});
     QStringList result;
     QHash<QString, int> inResult;
     for (const QStringView line : RecordStore::Internal::linesOf(merged->text)) {

@@ -774,7 +774,7 @@ std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, Q
             merged.append(mine[change]);
         next = place == kNowhere ? stop : stop + 1;
     }
-    return MergedText{textOf(merged), {}};
+    return MergedText{textOf(merged, whole), {}};
 }
 
 namespace {
@@ -822,17 +822,34 @@ Lines linesOf(QStringView text)
     return lines;
 }
 
-QString textOf(const Lines &lines)
+QString textOf(const Lines &lines, QStringView source)
 {
     qsizetype size = 0;
     for (const QStringView line : lines)
         size += line.size() + 2;
     QString text;
     text.reserve(size);
+    const auto inSource = [source](QStringView line) {
+        return !line.isEmpty() && line.data() >= source.data() &&
+               line.data() + line.size() <= source.data() + source.size();
+    };
+    // The run of `source` not yet copied, from the start of its first line to
+    // the end of its last.
+    QStringView run;
     for (const QStringView line : lines) {
-        text.append(line);
-        text.append(kCrLf);
+        if (!run.isEmpty() && inSource(line) && line.data() == run.data() + run.size() + 2 &&
+            QStringView(run.data() + run.size(), 2) == kCrLf) {
+            run = QStringView(run.data(), line.data() + line.size());
+            continue;
+        }
+        if (!run.isEmpty())
+            text.append(run).append(kCrLf);
+        run = inSource(line) ? line : QStringView();
+        if (run.isEmpty())
+            text.append(line).append(kCrLf);
     }
+    if (!run.isEmpty())
+        text.append(run).append(kCrLf);
     return text;
 }
 
