@@ -22,6 +22,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <git2.h>
 
@@ -829,9 +830,11 @@ QString textOf(const Lines &lines, QStringView source)
         size += line.size() + 2;
     QString text;
     text.reserve(size);
+    // (The order of pointers into other texts is told by std::less_equal.)
     const auto inSource = [source](QStringView line) {
-        return !line.isEmpty() && line.data() >= source.data() &&
-               line.data() + line.size() <= source.data() + source.size();
+        const std::less_equal<const QChar *> notAfter;
+        return !line.isEmpty() && notAfter(source.data(), line.data()) &&
+               notAfter(line.data() + line.size(), source.data() + source.size());
     };
     // The run of `source` not yet copied, from the start of its first line to
     // the end of its last.
