@@ -251,7 +251,7 @@ FileResult<QString> DatabaseWrite::mergeWithFile(const FileResult<FileBytes> &no
     if (sameText && !base)
         return unchanged;
     std::optional<MergedText> merged;
-    if (guessed && base && (base->isSharedWith(read) || *base == read)) {
+    if (guessed && isRead(base)) {
         merged = std::move(guessed);
     } else {
         if (!sameText)
@@ -273,9 +273,7 @@ bool DatabaseWrite::mergedAgainstAncestor(const QByteArray &file, const ContentD
                                           MergeReport &report)
 {
     bool older = false;
-    const std::optional<QString> base = ancestorOf(file, digest, id, copies, older);
-    const QString &read = m_base.text();
-    m_guessAncestor = base && (base->isSharedWith(read) || *base == read);
+    m_guessAncestor = isRead(ancestorOf(file, digest, id, copies, older));
     report.olderAncestor = report.olderAncestor || older;
     return m_guessAncestor;
 }
@@ -316,6 +314,12 @@ std::optional<QString> DatabaseWrite::ancestorOf(const QByteArray &file,
     if (fromBase)
         return m_base.text();
     return std::nullopt;
+}
+
+bool DatabaseWrite::isRead(const std::optional<QString> &text)
+{
+    const QString &read = m_base.text();
+    return text && (text->isSharedWith(read) || *text == read);
 }
 
 WriteRecord DatabaseWrite::recordOf(const PendingCopies &copies) const

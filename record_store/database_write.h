@@ -82,6 +82,8 @@ private:
     bool mergedAgainstAncestor(const QByteArray &file, const ContentDigest &digest,
                                const ContentId &id, const PendingCopies &copies,
                                MergeReport &report);
+    // Whether `text` is what the window read.
+    bool isRead(const std::optional<QString> &text);
     WriteRecord recordOf(const PendingCopies &copies) const;
 
     QString m_programDirectory;
