@@ -18,6 +18,11 @@ __m128i load16(const char *at)
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
 }
 
+__m128i load8(const char16_t *at)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+}
+
 // Each of the eight characters `here` that lies between CR and U+2028, which
 // no line end is.
 __m128i betweenLineEnds(__m128i here)
@@ -150,16 +155,14 @@ qsizetype plainLineCharsPrefix(QStringView text, qsizetype from)
     const char16_t *data = text.utf16();
     const __m128i cr = _mm_set1_epi16(u'\r');
     const __m128i lf = _mm_set1_epi16(u'\n');
-    const auto load8 = [data](qsizetype at) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
-    };
     qsizetype at = from;
     for (; at + 9 <= text.size(); at += 8) {
-        const __m128i here = load8(at);
-        const __m128i before = load8(at - 1);
+        const __m128i here = load8(data + at);
+        const __m128i before = load8(data + at - 1);
         const __m128i crHere = _mm_cmpeq_epi16(here, cr);
-        const __m128i keptCr = _mm_andnot_si128(
-            _mm_cmpeq_epi16(before, lf), _mm_and_si128(crHere, _mm_cmpeq_epi16(load8(at + 1), lf)));
+        const __m128i keptCr =
+            _mm_andnot_si128(_mm_cmpeq_epi16(before, lf),
+                             _mm_and_si128(crHere, _mm_cmpeq_epi16(load8(data + at + 1), lf)));
         const __m128i keptLf =
             _mm_and_si128(_mm_cmpeq_epi16(here, lf), _mm_cmpeq_epi16(before, cr));
         const __m128i kept = _mm_or_si128(betweenLineEnds(here), _mm_or_si128(keptCr, keptLf));
@@ -175,8 +178,8 @@ qsizetype charsBetweenLineEnds(QStringView text, qsizetype from)
     const char16_t *data = text.utf16();
     qsizetype at = from;
     for (; at + 8 <= text.size(); at += 8) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
-        const unsigned other = ~unsigned(_mm_movemask_epi8(betweenLineEnds(here))) & 0xFFFFu;
+        const unsigned other =
+            ~unsigned(_mm_movemask_epi8(betweenLineEnds(load8(data + at)))) & 0xFFFFu;
         if (other != 0)
             return at + __builtin_ctz(other) / 2;
     }
