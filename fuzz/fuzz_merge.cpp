@@ -98,14 +98,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     };
     check(told && told->text == merged->text && sameChange(told->fromWindow, into->fromWindow),
           "the merge told where the window changed differs", {told ? told->text : QString()});
-    // Lines copied in runs of their text, some left out or put elsewhere.
-    RecordStore::Internal::Lines mixed;
-    for (const QStringView line : RecordStore::Internal::linesOf(ancestorText)) {
-        if (const int choice = input.empty() ? 0 : input.takeByte() % 4; choice != 1)
-            mixed << (choice == 2 ? QStringView(u"x") : line);
+    // A search's lines merged back into the whole: the whole's other lines
+    // stay, the view's stand for the search's, whatever ends the whole's.
+    const QString ends[] = {QStringLiteral("\r\n"), QStringLiteral("\n"), QStringLiteral("\u2028")};
+    QStringList shown;
+    QString oddFile;
+    QHash<QString, int> expected;
+    for (const QString &line : file) {
+        const uint8_t choice = input.empty() ? 0 : input.takeByte();
+        if (choice % 2)
+            shown << line;
+        else
+            ++expected[line];
+        oddFile += line + ends[choice / 2 % 3];
     }
-    const QString runs = RecordStore::Internal::textOf(mixed, ancestorText);
-    check(runs == RecordStore::Internal::textOf(mixed), "lines copied in runs differ", {runs});
+    const QStringList view = edit(input, shown, u'v');
+    for (const QString &line : view)
+        ++expected[line];
+    oddFile.chop(oddFile.isEmpty() || input.empty() ? 0 : input.takeByte() % 2);
+    const auto back =
+        RecordStore::Internal::mergeIntoWhole(textOf(shown), textOf(view), textOf(file));
+    const auto backOdd =
+        RecordStore::Internal::mergeIntoWhole(textOf(shown), textOf(view), oddFile);
+    QHash<QString, int> got;
+    for (const QStringView line : RecordStore::Internal::linesOf(back ? back->text : QString()))
+        ++got[line.toString()];
+    check(back && backOdd && back->text == backOdd->text && got == expected,
+          "a search's lines merged back differ",
+          {back ? back->text : QString(), backOdd ? backOdd->text : QString()});
     QStringList result;
     QHash<QString, int> inResult;
     for (const QStringView line : RecordStore::Internal::linesOf(merged->text)) {

@@ -629,36 +629,140 @@ std::optional<MergedMiddle> mergeBetweenShared(QStringView ancestor, QStringView
 // A blank line of a searched view that the whole no longer holds.
 constexpr qsizetype kNowhere = -1;
 
+// A line of a whole text: where it starts, and where its line end ends.
+struct WholeLine
+{
+    qsizetype from = kNowhere;
+    qsizetype to = kNowhere;
+};
+
+// Where the lines of a searched view stand in the whole, and where the
+// whole's first line that does not end in CR LF starts (its size if none).
+struct Placement
+{
+    std::vector<WholeLine> lines;
+    qsizetype firstOtherEnd = 0;
+};
+
 // Where each line of `part` stands in `whole`, in order; nothing when a line
 // that is not blank is no longer there. A blank line stands at the first
 // blank line of the whole before the part's next line, or nowhere: searches
 // show no blank lines, so the part's were typed into the view, and a write
 // of the whole keeps only what its load gives, whose collapse drops them.
-std::optional<std::vector<qsizetype>> placesInWhole(const Lines &part, const Lines &whole)
+std::optional<Placement> placesInWhole(const Lines &part, QStringView whole)
 {
-    std::vector<qsizetype> at;
-    at.reserve(size_t(part.size()));
-    qsizetype k = 0;
+    Placement placed;
+    placed.lines.reserve(size_t(part.size()));
+    placed.firstOtherEnd = whole.size();
+    qsizetype g = 0;
     qsizetype next = 0; // the part's next line that is not blank
-    for (qsizetype g = 0; g < part.size(); ++g) {
-        const bool blank = part[g].isEmpty();
-        if (blank) {
+    forEachLine(whole.data(), whole.size(), [&](qsizetype from, qsizetype length, qsizetype end) {
+        if (end != 2)
+            placed.firstOtherEnd = std::min(placed.firstOtherEnd, from);
+        const QStringView line(whole.data() + from, length);
+        for (; g < part.size(); ++g) {
+            if (part[g] == line) {
+                placed.lines.push_back({from, from + length + end});
+                ++g;
+                return;
+            }
+            if (!part[g].isEmpty())
+                return;
             next = std::max(next, g + 1);
             while (next < part.size() && part[next].isEmpty())
                 ++next;
+            if (next == part.size() || line != part[next])
+                return;
+            placed.lines.push_back({});
         }
-        const QStringView until = blank && next < part.size() ? part[next] : part[g];
-        while (k < whole.size() && whole[k] != part[g] && whole[k] != until)
-            ++k;
-        if (k < whole.size() && whole[k] == part[g])
-            at.push_back(k++);
-        else if (blank)
-            at.push_back(kNowhere);
-        else
+    });
+    for (; g < part.size(); ++g) {
+        if (!part[g].isEmpty())
             return std::nullopt;
+        placed.lines.push_back({});
     }
-    return at;
+    return placed;
 }
+
+// A text put together from pieces: lines of a whole text, copied as they
+// stand where they end in CR LF, and other lines, each followed by CR LF. The
+// pieces are copied into place once the text's size is known, half of them on
+// another core where the text is long.
+class PiecedText
+{
+public:
+    PiecedText(QStringView whole, qsizetype firstOtherEnd)
+        : m_whole(whole), m_firstOtherEnd(firstOtherEnd)
+    {
+    }
+
+    // The whole's lines from `from` to `to`, each followed by CR LF.
+    void appendWhole(qsizetype from, qsizetype to)
+    {
+        if (from == to)
+            return;
+        if (to > m_firstOtherEnd) {
+            m_made.append(textOf(linesOf(m_whole.sliced(from, to - from))));
+            m_pieces.push_back(m_made.constLast());
+            m_wholeTo = kNowhere;
+            return;
+        }
+        if (from != m_wholeTo) {
+            m_pieces.emplace_back();
+            m_wholeFrom = from;
+        }
+        m_wholeTo = to;
+        m_pieces.back() = m_whole.sliced(m_wholeFrom, to - m_wholeFrom);
+    }
+
+    void appendLine(QStringView line)
+    {
+        m_wholeTo = kNowhere;
+        m_pieces.push_back(line);
+        m_pieces.push_back(kCrLf);
+    }
+
+    QString text() const
+    {
+        qsizetype size = 0;
+        for (const QStringView piece : m_pieces)
+            size += piece.size();
+        QString text(size, Qt::Uninitialized);
+        QChar *out = text.data();
+        const auto copy = [&](qsizetype from, qsizetype to) {
+            qsizetype at = 0;
+            for (const QStringView piece : m_pieces) {
+                const qsizetype first = std::max(at, from);
+                const qsizetype last = std::min(at + piece.size(), to);
+                if (first < last)
+                    std::memcpy(out + first, piece.data() + (first - at),
+                                size_t(last - first) * sizeof(QChar));
+                at += piece.size();
+            }
+        };
+        const qsizetype half = size / 2;
+        if (size < kLeastCharactersApart) {
+            copy(0, half);
+            copy(half, size);
+            return text;
+        }
+        std::future<void> later = meanwhile([&] { copy(half, size); });
+        copy(0, half);
+        later.get();
+        return text;
+    }
+
+private:
+    QStringView m_whole;
+    qsizetype m_firstOtherEnd;
+    std::vector<QStringView> m_pieces;
+    // Where the last piece starts and ends in the whole, when it is the
+    // whole's as it stands.
+    qsizetype m_wholeFrom = kNowhere;
+    qsizetype m_wholeTo = kNowhere;
+    // The pieces normalized here, whose line ends were not all CR LF.
+    QStringList m_made;
+};
 
 // The runs in which the window and the file differ from the ancestor. Each
 // comparison may pass over the whole text: a long one compares the window on
@@ -740,8 +844,7 @@ std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, Q
     // When a line of the part is no longer in the whole, the plain three-way
     // merge decides.
     const Lines ancestor = linesOf(part);
-    const Lines file = linesOf(whole);
-    const std::optional<std::vector<qsizetype>> at = placesInWhole(ancestor, file);
+    const std::optional<Placement> at = placesInWhole(ancestor, whole);
     if (!at)
         return mergeTexts(part, window, whole);
     if (!libgit2Ready())
@@ -757,25 +860,27 @@ std::optional<MergedText> mergeIntoWhole(QStringView part, QStringView window, Q
     // where the part's lines stand, its additions after the other lines
     // before the next of them, as the three-way merge places them. A blank
     // line the whole lacks stays out of it unless the window changed it.
-    Lines merged;
-    merged.reserve(file.size() + mine.size());
+    PiecedText merged(whole, at->firstOtherEnd);
     qsizetype next = 0;
     for (qsizetype g = 0; g <= ancestor.size(); ++g) {
-        const qsizetype place = g < ancestor.size() ? (*at)[size_t(g)] : file.size();
-        const qsizetype stop = place == kNowhere ? next : place;
-        merged.append(file.mid(next, stop - next));
+        const WholeLine place =
+            g < ancestor.size() ? at->lines[size_t(g)] : WholeLine{whole.size(), whole.size()};
+        const bool nowhere = place.from == kNowhere;
+        const qsizetype stop = nowhere ? next : place.from;
+        merged.appendWhole(next, stop);
         const auto [from, to] = edits->added[size_t(g)];
-        merged.append(mine.mid(from, to - from));
+        for (qsizetype k = from; k < to; ++k)
+            merged.appendLine(mine[k]);
         if (g == ancestor.size())
             break;
         const int change = edits->change[size_t(g)];
-        if (change == SideEdits::kKept && place != kNowhere)
-            merged.append(file[stop]);
+        if (change == SideEdits::kKept && !nowhere)
+            merged.appendWhole(place.from, place.to);
         else if (change >= 0)
-            merged.append(mine[change]);
-        next = place == kNowhere ? stop : stop + 1;
+            merged.appendLine(mine[change]);
+        next = nowhere ? stop : place.to;
     }
-    return MergedText{textOf(merged, whole), {}};
+    return MergedText{merged.text(), {}};
 }
 
 namespace {
@@ -823,36 +928,15 @@ Lines linesOf(QStringView text)
     return lines;
 }
 
-QString textOf(const Lines &lines, QStringView source)
+QString textOf(const Lines &lines)
 {
     qsizetype size = 0;
     for (const QStringView line : lines)
         size += line.size() + 2;
     QString text;
     text.reserve(size);
-    // (The order of pointers into other texts is told by std::less_equal.)
-    const auto inSource = [source](QStringView line) {
-        const std::less_equal<const QChar *> notAfter;
-        return !line.isEmpty() && notAfter(source.data(), line.data()) &&
-               notAfter(line.data() + line.size(), source.data() + source.size());
-    };
-    // The run of `source` not yet copied, from the start of its first line to
-    // the end of its last.
-    QStringView run;
-    for (const QStringView line : lines) {
-        if (!run.isEmpty() && inSource(line) && line.data() == run.data() + run.size() + 2 &&
-            QStringView(run.data() + run.size(), 2) == kCrLf) {
-            run = QStringView(run.data(), line.data() + line.size());
-            continue;
-        }
-        if (!run.isEmpty())
-            text.append(run).append(kCrLf);
-        run = inSource(line) ? line : QStringView();
-        if (run.isEmpty())
-            text.append(line).append(kCrLf);
-    }
-    if (!run.isEmpty())
-        text.append(run).append(kCrLf);
+    for (const QStringView line : lines)
+        text.append(line).append(kCrLf);
     return text;
 }
 

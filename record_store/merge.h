@@ -86,11 +86,10 @@ namespace Internal {
 void addMergeReport(MergeReport &into, const MergeReport &from);
 
 // The lines of a database text, as views into it, and the text of lines,
-// each followed by CR LF; lines that follow one another in `source` with
-// CR LF between them are copied as one run.
+// each followed by CR LF.
 using Lines = QList<QStringView>;
 Lines linesOf(QStringView text);
-QString textOf(const Lines &lines, QStringView source = {});
+QString textOf(const Lines &lines);
 
 // The three-way merge of lines (see DatabaseSession); nothing when libgit2
 // could not diff them. The merged lines are views into the three inputs.
