@@ -656,7 +656,7 @@ std::optional<Placement> placesInWhole(const Lines &part, QStringView whole)
     placed.firstOtherEnd = whole.size();
     qsizetype g = 0;
     qsizetype next = 0; // the part's next line that is not blank
-    forEachLine(whole.data(), whole.size(), [&](qsizetype from, qsizetype length, qsizetype end) {
+    const auto take = [&](qsizetype from, qsizetype length, qsizetype end) {
         if (end != 2)
             placed.firstOtherEnd = std::min(placed.firstOtherEnd, from);
         const QStringView line(whole.data() + from, length);
@@ -675,7 +675,23 @@ std::optional<Placement> placesInWhole(const Lines &part, QStringView whole)
                 return;
             placed.lines.push_back({});
         }
-    });
+    };
+    // A long whole's second half, from a line feed on (which always ends a
+    // line), is split into lines on another core meanwhile.
+    const qsizetype lineFeed =
+        whole.size() < kLeastCharactersApart ? -1 : whole.indexOf(u'\n', whole.size() / 2);
+    const qsizetype split = lineFeed < 0 ? whole.size() : lineFeed + 1;
+    std::future<Lines> rest;
+    if (split < whole.size())
+        rest = meanwhile([&] { return linesOf(whole.sliced(split)); });
+    forEachLine(whole.data(), split, take);
+    const Lines later = rest.valid() ? rest.get() : Lines();
+    for (qsizetype k = 0; k < later.size(); ++k) {
+        const qsizetype from = later[k].data() - whole.data();
+        const qsizetype to =
+            k + 1 < later.size() ? later[k + 1].data() - whole.data() : whole.size();
+        take(from, later[k].size(), to - from - later[k].size());
+    }
     for (; g < part.size(); ++g) {
         if (!part[g].isEmpty())
             return std::nullopt;

@@ -390,29 +390,39 @@ void MainWindowTest::saveRule_data()
 {
     // After a search, Save writes the view's changes since the search into
     // the file and keeps the records the search hid.
+    QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<QString>("added");
     QTest::addColumn<QByteArray>("written");
     const QByteArray both = (r1 + r2).toUtf8();
+    const QByteArray file = both + "\r\n";
     QTest::newRow("placeholder untouched")
-        << QStringList() << "edited by hand" << both + "edited by hand\r\n";
+        << file << QStringList() << "edited by hand" << both + "edited by hand\r\n";
     QTest::newRow("search field empty")
-        << QStringList{""} << "edited by hand" << both + "edited by hand\r\n\r\n";
-    QTest::newRow("placeholder with a blank") << QStringList{"... "} << "edited by hand\r\n"
+        << file << QStringList{""} << "edited by hand" << both + "edited by hand\r\n\r\n";
+    QTest::newRow("placeholder with a blank") << file << QStringList{"... "} << "edited by hand\r\n"
                                               << both + "edited by hand\r\n\r\n";
-    QTest::newRow("other text") << QStringList{"A1"} << r3 << both + r3.toUtf8() + "\r\n";
+    QTest::newRow("other text") << file << QStringList{"A1"} << r3 << both + r3.toUtf8() + "\r\n";
     QTest::newRow("placeholder typed back after a search")
-        << QStringList{"A1", "..."} << "edited by hand" << both + "edited by hand\r\n\r\n";
+        << file << QStringList{"A1", "..."} << "edited by hand" << both + "edited by hand\r\n\r\n";
     QTest::newRow("searched view unchanged: nothing written")
-        << QStringList{"A1"} << "" << QByteArray();
+        << file << QStringList{"A1"} << "" << QByteArray();
+    // Over a million characters, which the merge splits in two just behind
+    // B20158's line, among the search's lines.
+    QByteArray longFile;
+    for (int k = 0; k < 40000; ++k)
+        longFile += QStringLiteral("[Box]: B%1 [Item]: a long list\r\n").arg(k).toUtf8();
+    QTest::newRow("a long database, searched around its middle") << longFile + "\r\n"
+                                                                 << QStringList{"B2015"} << "N\r\n"
+                                                                 << longFile + "N\r\n\r\n";
 }
 
 void MainWindowTest::saveRule()
 {
+    QFETCH(QByteArray, file);
     QFETCH(QStringList, typed);
     QFETCH(QString, added);
     QFETCH(QByteArray, written);
-    const QByteArray file = (r1 + r2 + "\r\n").toUtf8();
     Window w(file);
     w.open();
     for (const QString &text : typed)
