@@ -756,15 +756,13 @@ public:
                 at += piece.size();
             }
         };
-        const qsizetype half = size / 2;
-        if (size < kLeastCharactersApart) {
-            copy(0, half);
-            copy(half, size);
-            return text;
-        }
-        std::future<void> later = meanwhile([&] { copy(half, size); });
+        const qsizetype half = size < kLeastCharactersApart ? size : size / 2;
+        std::future<void> later;
+        if (half < size)
+            later = meanwhile([&] { copy(half, size); });
         copy(0, half);
-        later.get();
+        if (later.valid())
+            later.get();
         return text;
     }
 
