@@ -236,6 +236,9 @@ std::optional<QString> DatabaseSession::followFile(const QString &view)
     if (text == ancestor())
         return std::nullopt;
     m_ancestor = text;
+    // The copies merged into the text it replaces are not in it: they are
+    // merged again where they are still there.
+    *m_pendingCopies = PendingCopies();
     return text;
 }
 

@@ -638,12 +638,17 @@ void HistorySimulationTest::noRecordIsLost()
     QElapsedTimer timer;
     timer.start();
     const int runs = fromEnvironment ? seeds : replay ? 1 : 200;
-    for (int k = 0; k < runs; ++k) {
+    // Seeds that found a fault run first: a follow of the file that kept
+    // the copies merged into the text it replaced.
+    QList<quint32> chosen = replay ? QList<quint32>() : QList<quint32>{1835342665};
+    for (int k = 0; k < runs; ++k)
+        chosen << first + quint32(k);
+    for (qsizetype k = 0; k < chosen.size(); ++k) {
         const QString folder = root.path() + QStringLiteral("/%1").arg(k);
-        const QString failure = Simulation(first + quint32(k), folder).run(40);
+        const QString failure = Simulation(chosen[k], folder).run(40);
         QDir(folder).removeRecursively();
         if (!failure.isEmpty())
-            QFAIL(qPrintable(QStringLiteral("seed %1: %2").arg(first + quint32(k)).arg(failure)));
+            QFAIL(qPrintable(QStringLiteral("seed %1: %2").arg(chosen[k]).arg(failure)));
     }
     std::printf(
         "%d simulations of 3 to 5 machines, seeds %u on, in %lld ms; %d with the history "
