@@ -101,19 +101,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     // A search's lines merged back into the whole: the whole's other lines
     // stay, the view's stand for the search's, whatever ends the whole's.
     const QString ends[] = {QStringLiteral("\r\n"), QStringLiteral("\n"), QStringLiteral("\u2028")};
-    QStringList shown;
+    QStringList shown, others;
     QString oddFile;
-    QHash<QString, int> expected;
     for (const QString &line : file) {
         const uint8_t choice = input.empty() ? 0 : input.takeByte();
-        if (choice % 2)
-            shown << line;
-        else
-            ++expected[line];
+        (choice % 2 ? shown : others) << line;
         oddFile += line + ends[choice / 2 % 3];
     }
     const QStringList view = edit(input, shown, u'v');
-    for (const QString &line : view)
+    QHash<QString, int> expected;
+    for (const QString &line : others + view)
         ++expected[line];
     oddFile.chop(oddFile.isEmpty() || input.empty() ? 0 : input.takeByte() % 2);
     const auto back =
