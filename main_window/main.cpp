@@ -8,6 +8,7 @@
 #include <QTranslator>
 
 #include "main_window/main_window.h"
+#include "record_store/record_store.h"
 
 int main(int argc, char *argv[])
 {
@@ -17,6 +18,7 @@ int main(int argc, char *argv[])
     // with the unsaved work.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+    RecordStore::keepFreedMemoryForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Stockbook"));
     // Lets the desktop match the window to the installed stockbook.desktop

@@ -293,4 +293,9 @@ struct ShownChange
 // its midnight), then by the number a tool adds, then by name.
 QStringList ListConflictCopies(const QString &programDirectory);
 
+// Keeps the memory that a Save's large texts free for the next ones, where
+// the C library allows it, instead of giving it back to the system and
+// asking again. For main(), before anything else.
+void keepFreedMemoryForReuse();
+
 } // namespace RecordStore
